@@ -1,0 +1,84 @@
+/*
+ * quenmar-grep: search source trees and edit text files by line number.
+ *
+ * A plain C interface for host programs. Every function runs synchronously on
+ * the calling thread. Texts passed in are NUL-terminated UTF-8; any pointer
+ * argument may be NULL (the call then fails with a message, see below).
+ *
+ * Ownership of returned texts: the three text-returning functions keep the
+ * last text they returned in a slot of the calling thread and release it when
+ * the same function is next called on the same thread (or when the thread
+ * ends). Copy what you want to keep, and never pass a result back into the next
+ * call of the same function. These functions never return NULL.
+ *
+ * Errors: every failing call writes a message into the calling thread's
+ * last-error text, read with grep_last_error(). The pointer is never NULL and
+ * stays valid for the life of the thread; the text is never freed by the
+ * caller and never cleared by the library, so after a successful call it may
+ * still hold the message of an earlier failure.
+ */
+#ifndef QUENMAR_GREP_H
+#define QUENMAR_GREP_H
+
+#if defined(_WIN32)
+#  if defined(QUENMAR_GREP_BUILDING)
+#    define QUENMAR_GREP_API __declspec(dllexport)
+#  else
+#    define QUENMAR_GREP_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define QUENMAR_GREP_API __attribute__((visibility("default")))
+#else
+#  define QUENMAR_GREP_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Receives one streamed match object (compact JSON). The text is valid only
+ * during the call; copy it to keep it. Called on the thread that called
+ * grep_search_stream, before that call returns, in match order. */
+typedef void (*grep_match_callback)(const char *match_json);
+
+/* The library's version, "1.0.0". Static text. */
+QUENMAR_GREP_API const char *grep_version(void);
+
+/* The calling thread's last-error text; "" before any failure. Never NULL. */
+QUENMAR_GREP_API const char *grep_last_error(void);
+
+/* Searches the file or directory tree at root_path for pattern, configured by
+ * the JSON options document options_json (may be NULL). Returns the search
+ * document {"matches":[...],"total_matches":N,"files_searched":N,
+ * "duration_ms":N}; on failure a document of the same totals with an "error"
+ * member holding the last-error text. */
+QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,
+                                              const char *options_json);
+
+/* Runs the same search, handing each match object to callback (may be NULL,
+ * then matches are only counted). Returns the number of matches, or -1 when
+ * the search could not start. */
+QUENMAR_GREP_API int grep_search_stream(const char *root_path, const char *pattern,
+                                        const char *options_json, grep_match_callback callback);
+
+/* Replaces lines start_line..end_line (1-based, inclusive) of file_path with
+ * the lines of new_text; start_line > end_line inserts before start_line.
+ * Returns 0 on success, -1 on failure. */
+QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, int end_line,
+                                        const char *new_text);
+
+/* Applies a JSON list of line edits over many files and returns the report
+ * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}. */
+QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_json);
+
+/* Returns lines start_line..end_line of file_path, each as "N: text\n";
+ * start_line below 1 reads the whole file, end_line below 1 reads to the end.
+ * Returns "" on failure (see grep_last_error) and when nothing is selected. */
+QUENMAR_GREP_API const char *grep_read_lines(const char *file_path, int start_line,
+                                             int end_line);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUENMAR_GREP_H */

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Installs what building and testing quenmar-grep need on Debian 12, and nothing
+# else. Idempotent: when everything is already there it prints nothing and
+# touches no package list.
+#
+# yyjson >= 0.12 is not packaged for Debian 12. It is taken from the unstable
+# suite of the machine's own configured mirror, through a private, temporary
+# apt configuration: the suite is never added to the system's sources, so no
+# other package can ever be upgraded from it.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
+          libcli11-dev python3 file)
+
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  is_installed "$pkg" || missing+=("$pkg")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+# The first Debian mirror named in the apt sources (one-line or deb822 form).
+debian_mirror() {
+  local files=()
+  [ -f /etc/apt/sources.list ] && files+=(/etc/apt/sources.list)
+  for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && files+=("$f")
+  done
+  [ "${#files[@]}" -gt 0 ] || return 1
+  awk '
+    /^[[:space:]]*deb[[:space:]]/ {
+      for (i = 2; i <= NF; i++) if ($i ~ /^[a-z+]+:\/\//) { print $i; exit }
+    }
+    /^[[:space:]]*URIs:/ { print $2; exit }
+  ' "${files[@]}" | grep -v -- '-security' | head -n 1
+}
+
+yyjson_ok() {
+  pkg-config --atleast-version=0.12 yyjson 2>/dev/null
+}
+
+install_yyjson() {
+  local mirror work
+  mirror=$(debian_mirror) || true
+  if [ -z "$mirror" ]; then
+    echo "setup: no Debian mirror found in the apt sources; cannot fetch yyjson" >&2
+    exit 1
+  fi
+  echo "setup: installing yyjson 0.12 from the unstable suite of $mirror"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+  mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror sid main" \
+    >"$work/sid.list"
+  local apt_opts=(-q -o "Dir::Etc::SourceList=$work/sid.list" -o Dir::Etc::SourceParts=/nonexistent
+                  -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
+                  -o APT::Sandbox::User=root)
+  $SUDO apt-get "${apt_opts[@]}" update >/dev/null
+  (cd "$work" && $SUDO apt-get "${apt_opts[@]}" download libyyjson0 libyyjson-dev >/dev/null)
+  $SUDO dpkg -i "$work"/libyyjson0_*.deb "$work"/libyyjson-dev_*.deb >/dev/null
+}
+
+if ! yyjson_ok; then
+  install_yyjson
+  yyjson_ok || { echo "setup: yyjson >= 0.12 still not found" >&2; exit 1; }
+fi

@@ -1,0 +1,103 @@
+// The seven exported functions: thin frames around the drivers, plus the
+// per-thread slots that own the texts they return.
+#include "quenmar_grep.h"
+
+#include "edit_core/batch.h"
+#include "edit_core/edit.h"
+#include "grep_core/json_escape.h"
+#include "grep_core/last_error.h"
+#include "grep_core/strbuf.h"
+#include "read_core/read_lines.h"
+#include "search_core/report_json.h"
+#include "search_core/report_stream.h"
+
+#include <stdlib.h>
+
+namespace {
+
+// The texts last returned on this thread. Each is released when its export is
+// next called on the thread, or when the thread ends.
+struct result_slots {
+  char *search = nullptr;
+  char *batch = nullptr;
+  char *read = nullptr;
+
+  result_slots() = default;
+  result_slots(const result_slots &) = delete;
+  result_slots &operator=(const result_slots &) = delete;
+  ~result_slots() {
+    free(search);
+    free(batch);
+    free(read);
+  }
+};
+
+thread_local result_slots s_slots;
+
+// Releases the text held in `slot` and leaves it null.
+void release_slot(char *&slot) {
+  free(slot);
+  slot = nullptr;
+}
+
+constexpr const char kBatchOutOfMemory[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Out of memory\"]}";
+
+// The search document that stands in for a failed search, carrying the
+// calling thread's last-error text as valid JSON string content. Null when it
+// cannot be allocated.
+char *fallback_search_document() {
+  qm_strbuf sb;
+  qm_strbuf_init(&sb);
+  const char *message = qm_grep_get_last_error();
+  bool ok = qm_strbuf_append(
+                &sb, "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
+                     "\"error\":\"") &&
+            qg_json_escape_append(&sb, message != nullptr ? message : "Unknown error") &&
+            qm_strbuf_append(&sb, "\"}");
+  if (!ok) {
+    qm_strbuf_free(&sb);
+    return nullptr;
+  }
+  return sb.buf;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char *grep_version(void) { return "1.0.0"; }
+
+const char *grep_last_error(void) { return qm_grep_get_last_error(); }
+
+const char *grep_search_json(const char *root_path, const char *pattern,
+                             const char *options_json) {
+  release_slot(s_slots.search);
+  s_slots.search = grep_core_search_json(root_path, pattern, options_json);
+  if (s_slots.search == nullptr) s_slots.search = fallback_search_document();
+  return s_slots.search != nullptr ? s_slots.search : "";
+}
+
+int grep_search_stream(const char *root_path, const char *pattern, const char *options_json,
+                       grep_match_callback callback) {
+  return grep_core_search_stream(root_path, pattern, options_json, callback);
+}
+
+int grep_replace_lines(const char *file_path, int start_line, int end_line,
+                       const char *new_text) {
+  return grep_core_replace_lines(file_path, start_line, end_line, new_text);
+}
+
+const char *grep_batch_replace_json(const char *instructions_json) {
+  release_slot(s_slots.batch);
+  s_slots.batch = grep_core_batch_replace_json(instructions_json);
+  return s_slots.batch != nullptr ? s_slots.batch : kBatchOutOfMemory;
+}
+
+const char *grep_read_lines(const char *file_path, int start_line, int end_line) {
+  release_slot(s_slots.read);
+  s_slots.read = grep_core_read_lines(file_path, start_line, end_line);
+  return s_slots.read != nullptr ? s_slots.read : "";
+}
+
+}  // extern "C"

@@ -1,0 +1,146 @@
+#include "grep_core/text_read.h"
+
+#include "grep_core/last_error.h"
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+text_encoding detect_encoding(const unsigned char *data, size_t len, size_t *bom_len) {
+  *bom_len = 0;
+  if (len < 2) return ENC_PLAIN;
+  if (len >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+    *bom_len = 3;
+    return ENC_UTF8_BOM;
+  }
+  if (data[0] == 0xFF && data[1] == 0xFE) {
+    *bom_len = 2;
+    return ENC_UTF16LE;
+  }
+  if (data[0] == 0xFE && data[1] == 0xFF) {
+    *bom_len = 2;
+    return ENC_UTF16BE;
+  }
+  return ENC_PLAIN;
+}
+
+line_ending detect_line_ending(const char *text) {
+  if (text == nullptr) return LE_LF;
+  size_t lf = 0;
+  size_t crlf = 0;
+  for (const char *p = strchr(text, '\n'); p != nullptr; p = strchr(p + 1, '\n')) {
+    if (p > text && p[-1] == '\r') {
+      ++crlf;
+    } else {
+      ++lf;
+    }
+  }
+  return crlf > lf ? LE_CRLF : LE_LF;
+}
+
+const char *le_str(line_ending le) { return le == LE_CRLF ? "\r\n" : "\n"; }
+
+char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_endian,
+                             size_t *out_len) {
+  size_t units = nbytes / 2;
+  if (units > (SIZE_MAX - 1) / 4) return nullptr;
+  auto *out = static_cast<unsigned char *>(malloc(units * 4 + 1));
+  if (out == nullptr) return nullptr;
+  auto unit_at = [&](size_t i) -> unsigned {
+    unsigned a = data[2 * i], b = data[2 * i + 1];
+    return big_endian ? (a << 8 | b) : (b << 8 | a);
+  };
+  size_t o = 0;
+  for (size_t i = 0; i < units; ++i) {
+    unsigned u = unit_at(i);
+    if (u < 0x80) {
+      out[o++] = static_cast<unsigned char>(u);
+    } else if (u < 0x800) {
+      out[o++] = static_cast<unsigned char>(0xC0 | (u >> 6));
+      out[o++] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit_at(i + 1) >= 0xDC00 &&
+               unit_at(i + 1) <= 0xDFFF) {
+      unsigned long c = 0x10000 + ((u - 0xD800ul) << 10) + (unit_at(i + 1) - 0xDC00ul);
+      out[o++] = static_cast<unsigned char>(0xF0 | (c >> 18));
+      out[o++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+      out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      ++i;
+    } else {
+      out[o++] = static_cast<unsigned char>(0xE0 | (u >> 12));
+      out[o++] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+      out[o++] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    }
+  }
+  out[o] = '\0';
+  if (out_len != nullptr) *out_len = o;
+  return reinterpret_cast<char *>(out);
+}
+
+bool is_binary_buffer(const char *data, size_t len) {
+  size_t window = len < QG_BINARY_WINDOW ? len : QG_BINARY_WINDOW;
+  return window > 0 && memchr(data, '\0', window) != nullptr;
+}
+
+// Reads up to `size` bytes into a fresh block of size + 1; a short read keeps
+// what arrived. Null when the block cannot be had.
+static char *read_all(FILE *f, uint64_t size, size_t *out_n) {
+  auto *block = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
+  if (block == nullptr) return nullptr;
+  size_t n = 0;
+  while (n < size) {
+    size_t got = fread(block + n, 1, static_cast<size_t>(size) - n, f);
+    if (got == 0) break;
+    n += got;
+  }
+  block[n] = '\0';
+  *out_n = n;
+  return block;
+}
+
+char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
+                        line_ending *out_line_ending) {
+  FILE *f = plat_fopen_utf8(path, "rb");
+  if (f == nullptr) {
+    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", strerror(errno));
+    return nullptr;
+  }
+  uint64_t size = 0;
+  if (!plat_file_size(f, &size) || size > QG_MAX_FILE_BYTES) {
+    fclose(f);
+    qm_grep_set_last_error("File '%s' exceeds maximum size limit (256MB)", path);
+    return nullptr;
+  }
+  size_t n = 0;
+  char *raw = read_all(f, size, &n);
+  fclose(f);
+  if (raw == nullptr) {
+    qm_grep_set_last_error("Out of memory reading file '%s'", path);
+    return nullptr;
+  }
+
+  size_t bom_len = 0;
+  text_encoding enc = detect_encoding(reinterpret_cast<unsigned char *>(raw), n, &bom_len);
+  if (out_encoding != nullptr) *out_encoding = enc;
+
+  char *text = raw;
+  size_t len = n;
+  if (enc == ENC_UTF16LE || enc == ENC_UTF16BE) {
+    text = utf16_to_utf8_portable(reinterpret_cast<unsigned char *>(raw) + bom_len, n - bom_len,
+                                  enc == ENC_UTF16BE, &len);
+    free(raw);
+    if (text == nullptr) {
+      qm_grep_set_last_error("Failed to decode UTF-16 content in '%s'", path);
+      return nullptr;
+    }
+  } else if (enc == ENC_UTF8_BOM) {
+    len = n - bom_len;
+    memmove(raw, raw + bom_len, len);
+    raw[len] = '\0';
+  }
+  if (out_len != nullptr) *out_len = len;
+  if (out_line_ending != nullptr) *out_line_ending = detect_line_ending(text);
+  return text;
+}

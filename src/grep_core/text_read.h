@@ -1,0 +1,62 @@
+// Reading text files of any supported encoding as UTF-8.
+//
+// Supported forms: UTF-8 without a byte-order mark (bytes taken as they are),
+// UTF-8 with one, UTF-16 LE and BE with one. No state; any thread. Failures
+// set the calling thread's last-error text.
+#ifndef QG_TEXT_READ_H
+#define QG_TEXT_READ_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Encoding of a file; other values are possible in callers' hands and mean
+// "plain" wherever an encoding is acted on.
+typedef int32_t text_encoding;
+enum { ENC_PLAIN = 0, ENC_UTF8_BOM = 1, ENC_UTF16LE = 2, ENC_UTF16BE = 3 };
+
+// Dominant line ending of a text.
+typedef int32_t line_ending;
+enum { LE_LF = 0, LE_CRLF = 1 };
+
+#define QG_MAX_FILE_BYTES ((uint64_t)268435456)  // largest file read (256 MiB)
+#define QG_BINARY_WINDOW ((size_t)8192)           // bytes the binary test looks at
+
+// Reads the whole file at `path` (UTF-8) and returns it as UTF-8 text,
+// NUL-terminated, without its byte-order mark and with its own line breaks.
+// Plain and UTF-8-with-mark bytes pass through untouched (NULs and invalid
+// UTF-8 included); `out_len` counts them all. The caller frees the text. Any
+// out-parameter may be null. On failure returns null and sets the last error.
+char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
+                        line_ending *out_line_ending);
+
+// Recognises the byte-order mark at the start of `len` bytes. Always writes
+// `bom_len` (0, 2 or 3), which must not be null.
+text_encoding detect_encoding(const unsigned char *data, size_t len, size_t *bom_len);
+
+// LE_CRLF when more LFs are preceded by CR than not, else LE_LF; scans up to
+// the first NUL of `text` (null counts as empty).
+line_ending detect_line_ending(const char *text);
+
+// "\r\n" for LE_CRLF, "\n" for every other value. Static texts.
+const char *le_str(line_ending le);
+
+// Decodes `nbytes` of UTF-16 (an odd last byte is ignored) into a new
+// NUL-terminated UTF-8 block; unpaired surrogates become their three-byte
+// form. Writes the byte count to `out_len` unless null. Null when out of
+// memory; the caller frees the block.
+char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_endian,
+                             size_t *out_len);
+
+// True when a NUL byte lies among the first min(len, 8192) bytes.
+bool is_binary_buffer(const char *data, size_t len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_TEXT_READ_H

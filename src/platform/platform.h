@@ -1,0 +1,82 @@
+// The operating-system services the core needs, behind one C interface.
+//
+// Core modules include only this header; each platform provides it in its own
+// folder (posix/ now, win32/ later) and nothing outside src/platform/ tests for
+// the platform. Paths are NUL-terminated UTF-8 everywhere: a platform that
+// names files in another form converts them here. Every operation is safe to
+// call from several threads at once; none keeps state between calls except
+// where a handle says so. Failures set errno to a value whose strerror() text
+// describes them.
+#ifndef QG_PLATFORM_H
+#define QG_PLATFORM_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- Files ----
+
+// Opens the file at `path` with the stdio `mode` ("rb", "wb", ...), always in
+// binary form. Returns null with errno set on failure; a path that the
+// platform cannot represent whole (too long, say) fails with ENAMETOOLONG and
+// opens nothing, so no file is ever opened under a cut name.
+// A directory opened for reading fails with EISDIR.
+FILE *plat_fopen_utf8(const char *path, const char *mode);
+
+// The size in bytes of the open file `f`, found by seeking to its end and back
+// to its start. False with errno set when it cannot be determined (a pipe).
+bool plat_file_size(FILE *f, uint64_t *out_size);
+
+// ---- Directories ----
+
+// Identity of a file system object: equal identities are the same directory,
+// whatever path or link reached it.
+typedef struct plat_file_id {
+  uint64_t volume;
+  uint64_t index;
+} plat_file_id;
+
+// One directory entry. `name` is UTF-8 and valid until the next call of
+// plat_dir_next or plat_dir_close on the same listing. `is_dir` follows
+// symbolic links: a link to a directory counts as a directory.
+typedef struct plat_dir_entry {
+  const char *name;
+  bool is_dir;
+} plat_dir_entry;
+
+typedef struct plat_dir plat_dir;
+
+// Opens a listing of the directory at `path`; null when it cannot be listed.
+// The caller closes it with plat_dir_close. One thread uses a listing at a time.
+plat_dir *plat_dir_open(const char *path);
+
+// Fetches the next entry into `out`, in the order the platform lists them
+// (unsorted; "." and ".." may appear). False when none is left or listing fails.
+bool plat_dir_next(plat_dir *dir, plat_dir_entry *out);
+
+// The identity of the listed directory itself.
+plat_file_id plat_dir_id(const plat_dir *dir);
+
+// Ends a listing; null is accepted.
+void plat_dir_close(plat_dir *dir);
+
+// True when `path` names a directory (following links); false for anything
+// else, a path that does not exist included.
+bool plat_is_directory(const char *path);
+
+// ---- Clock ----
+
+// A monotonic counter and its frequency in counts per second (never 0).
+int64_t plat_counter(void);
+int64_t plat_counter_frequency(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_PLATFORM_H
