@@ -75,6 +75,47 @@ bool plat_is_directory(const char *path);
 int64_t plat_counter(void);
 int64_t plat_counter_frequency(void);
 
+// ---- Replacing a file's contents ----
+
+// One piece of a file's new contents; `data` may be null when `len` is 0.
+typedef struct plat_bytes {
+  const void *data;
+  size_t len;
+} plat_bytes;
+
+// The step at which replacing a file's contents failed.
+typedef enum plat_replace_step {
+  PLAT_REPLACE_DONE = 0,     // nothing failed
+  PLAT_REPLACE_OPEN,         // the file cannot be opened or created for writing
+  PLAT_REPLACE_CREATE_TEMP,  // no temporary file can be set up beside it
+  PLAT_REPLACE_WRITE,        // writing the contents, or reserving room for them
+  PLAT_REPLACE_SYNC,         // flushing the contents to the disk
+  PLAT_REPLACE_CLOSE,        // closing the written file
+  PLAT_REPLACE_RENAME        // putting the new file in the old one's place
+} plat_replace_step;
+
+// What plat_replace_file_contents did: `step` is PLAT_REPLACE_DONE and `error`
+// 0 on success; otherwise the failed step and the errno value it failed with.
+typedef struct plat_replace_result {
+  plat_replace_step step;
+  int error;
+} plat_replace_result;
+
+// Makes the file at `path` hold exactly the `count` pieces, one after another,
+// and flushes them to the disk. A file that exists is replaced whole: the new
+// contents go to a temporary file in its directory, which takes the file's
+// permission bits (and owner, where the process may set it) and is renamed
+// over it, so a failure at any step leaves the old contents byte for byte and
+// removes the temporary file. A symbolic link is followed: the file it points
+// to is replaced and the link kept. A file with several hard links, or one that
+// is not a regular file, is written in place so that every name keeps sharing
+// it; room is reserved first, so a full disk or a size limit fails before an
+// old byte is overwritten. A missing file is created with mode 0666 less the
+// umask. A file the process may not open for writing is refused, whatever its
+// directory allows. A null `path` fails with EINVAL at PLAT_REPLACE_OPEN.
+plat_replace_result plat_replace_file_contents(const char *path, const plat_bytes *pieces,
+                                               size_t count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,127 @@
+#include "grep_core/text_write.h"
+
+#include "grep_core/last_error.h"
+#include "platform/platform.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Length of the sequence that a first byte announces; the walk steps over this
+// many bytes whether or not they look like a sequence.
+constexpr size_t sequence_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// The bits of a first byte that count toward the value.
+constexpr unsigned lead_bits(unsigned char lead) {
+  if (lead < 0x80) return lead;
+  if (lead < 0xE0) return lead & 0x1Fu;
+  if (lead < 0xF0) return lead & 0x0Fu;
+  return lead & 0x07u;
+}
+
+static_assert(sequence_length(0x80) == 2 && lead_bits(0x80) == 0, "stray continuation byte");
+static_assert(sequence_length(0xFF) == 4 && lead_bits(0xF8) == 0, "bytes above F4");
+
+void store_unit(unsigned char *out, size_t &o, unsigned unit, bool big_endian) {
+  unsigned char hi = static_cast<unsigned char>(unit >> 8);
+  unsigned char lo = static_cast<unsigned char>(unit & 0xFF);
+  out[o++] = big_endian ? hi : lo;
+  out[o++] = big_endian ? lo : hi;
+}
+
+// The message for a failed step of replacing the file at `path`.
+void report_write_failure(const char *path, plat_replace_result r) {
+  const char *reason = strerror(r.error);
+  switch (r.step) {
+    case PLAT_REPLACE_CREATE_TEMP:
+      qm_grep_set_last_error("Cannot create temporary file beside '%s': %s", path, reason);
+      return;
+    case PLAT_REPLACE_WRITE:
+      qm_grep_set_last_error("Cannot write file '%s': %s", path, reason);
+      return;
+    case PLAT_REPLACE_SYNC:
+      qm_grep_set_last_error("Cannot flush file '%s' to disk: %s", path, reason);
+      return;
+    case PLAT_REPLACE_CLOSE:
+      qm_grep_set_last_error("Cannot close file '%s': %s", path, reason);
+      return;
+    case PLAT_REPLACE_RENAME:
+      qm_grep_set_last_error("Cannot replace file '%s': %s", path, reason);
+      return;
+    case PLAT_REPLACE_OPEN:
+    case PLAT_REPLACE_DONE:
+      break;
+  }
+  qm_grep_set_last_error("Cannot open file for writing '%s': %s", path, reason);
+}
+
+}  // namespace
+
+unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, bool big_endian,
+                                      size_t *out_len) {
+  if (len > (SIZE_MAX - 4) / 4) return nullptr;
+  // Two output bytes per input byte at most; the block is sized beyond that.
+  auto *out = static_cast<unsigned char *>(malloc(len * 4 + 4));
+  if (out == nullptr) return nullptr;
+  size_t o = 0;
+  size_t i = 0;
+  while (i < len) {
+    size_t seq = sequence_length(data[i]);
+    uint32_t v = lead_bits(data[i]);
+    size_t have = len - i < seq ? len - i : seq;
+    for (size_t k = 1; k < have; ++k) v = (v << 6) | (data[i + k] & 0x3Fu);
+    if (v > 0xFFFF) {
+      // Only a complete four-byte sequence gets here; values above U+10FFFF
+      // are not refused and give a first unit above DBFF.
+      store_unit(out, o, 0xD800 + ((v - 0x10000) >> 10), big_endian);
+      store_unit(out, o, 0xDC00 + (v & 0x3FF), big_endian);
+    } else {
+      store_unit(out, o, v, big_endian);
+    }
+    i += seq;  // a cut sequence ends the walk
+  }
+  if (out_len != nullptr) *out_len = o;
+  return out;
+}
+
+bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding) {
+  static constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+  static constexpr unsigned char kUtf16LeMark[] = {0xFF, 0xFE};
+  static constexpr unsigned char kUtf16BeMark[] = {0xFE, 0xFF};
+
+  const size_t n = text != nullptr ? strlen(text) : 0;
+  plat_bytes pieces[2] = {{nullptr, 0}, {text, n}};
+  unsigned char *utf16 = nullptr;
+  if (encoding == ENC_UTF8_BOM) {
+    pieces[0] = {kUtf8Mark, sizeof kUtf8Mark};
+  } else if (encoding == ENC_UTF16LE || encoding == ENC_UTF16BE) {
+    const bool big_endian = encoding == ENC_UTF16BE;
+    pieces[0] = big_endian ? plat_bytes{kUtf16BeMark, 2} : plat_bytes{kUtf16LeMark, 2};
+    // The UTF-16 form is made before the file is touched, so running out of
+    // memory here leaves the file as it was.
+    size_t units_len = 0;
+    if (n > 0) {
+      utf16 = utf8_to_utf16_portable(reinterpret_cast<const unsigned char *>(text), n, big_endian,
+                                     &units_len);
+      if (utf16 == nullptr) {
+        qm_grep_set_last_error("Out of memory converting text for '%s'", path ? path : "");
+        return false;
+      }
+    }
+    pieces[1] = {utf16, units_len};
+  }
+  plat_replace_result r = plat_replace_file_contents(path, pieces, 2);
+  free(utf16);
+  if (r.step != PLAT_REPLACE_DONE) {
+    report_write_failure(path != nullptr ? path : "", r);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,40 @@
+// Writing UTF-8 text out as a file in one of the supported encodings.
+//
+// The text arrives with its line breaks already in the file's own style and
+// is written exactly so: nothing is added, removed or converted but the
+// byte-order mark and, for UTF-16, the conversion of the text. No state; any
+// thread. Failures set the calling thread's last-error text.
+#ifndef QG_TEXT_WRITE_H
+#define QG_TEXT_WRITE_H
+
+#include "grep_core/text_read.h"
+
+#include <stdbool.h>
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Makes the file at `path` (UTF-8) hold `text` (NUL-terminated; null counts as
+// empty) in `encoding`: the mark of the encoding, then the text's bytes, or
+// for ENC_UTF16LE/ENC_UTF16BE its UTF-16 form. An unknown encoding writes the
+// bytes alone. The file is replaced whole or not at all: on false it holds
+// what it held before, and the last-error text names `path` in single quotes
+// and ends with ": " and the system's reason.
+bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding);
+
+// Converts `len` bytes of UTF-8 into a new block of UTF-16 units in the given
+// byte order, without a terminator, and writes its size in bytes to `out_len`
+// unless null. Nothing is validated: every byte sequence gives some units
+// (cut sequences, stray continuation bytes and values above U+10FFFF
+// included), so a text decoded from UTF-16 converts back to the same units.
+// The caller frees the block; null when it cannot be allocated.
+unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, bool big_endian,
+                                      size_t *out_len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_TEXT_WRITE_H
