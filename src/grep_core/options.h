@@ -1,0 +1,62 @@
+// The search options record and its reading from the options JSON text.
+//
+// A record is filled by grep_opts_parse_json at the start of one search, read
+// (never changed) by the walk, the scan and the match handlers, and released
+// with grep_opts_free at the end. It owns the glob strings in its three lists
+// and nothing else; it belongs to the thread that runs the search.
+#ifndef QG_OPTIONS_H
+#define QG_OPTIONS_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Most globs one list holds; further globs of the options text are dropped,
+// so a hostile options text cannot make the walk test a name endlessly.
+#define GREP_OPTS_MAX_GLOBS 64
+
+typedef struct grep_opts {
+  bool regex;             // pattern dialect instead of a literal
+  bool case_sensitive;    // false: letters match regardless of ASCII case
+  bool whole_word;        // literal matches only as whole words
+  int32_t max_results;    // stop after this many matches; 0 or less: no cap
+  int32_t context_lines;  // lines around each match; 0 or less: none
+  char *include_globs[GREP_OPTS_MAX_GLOBS];
+  int32_t include_count;
+  char *exclude_globs[GREP_OPTS_MAX_GLOBS];
+  int32_t exclude_count;
+  char *exclude_dirs[GREP_OPTS_MAX_GLOBS];
+  int32_t exclude_dir_count;
+} grep_opts;
+
+// Sets the defaults: everything zero or empty, case_sensitive true. Releases
+// nothing that `opts` held.
+void grep_opts_init(grep_opts *opts);
+
+// Fills `opts` from `options_json` (may be null), starting from the defaults,
+// so `opts` need not be initialised. Null, empty, non-object and empty-object
+// texts give the defaults. For each known key only its first member counts;
+// values of the wrong type are ignored. False when the text is not strict
+// JSON, with the last-error text "Invalid JSON in options: <text>"; the record
+// then holds the defaults and owns nothing. A true result is released with
+// grep_opts_free.
+bool grep_opts_parse_json(grep_opts *opts, const char *options_json);
+
+// Releases every glob of the three lists and zeroes the whole record, which
+// must then be initialised or parsed again before use. Safe to call twice.
+void grep_opts_free(grep_opts *opts);
+
+// Appends to `list` (holding `*count` globs) every non-empty piece of `text`
+// between commas, semicolons and spaces (U+0020 only), as heap copies, while
+// the list holds fewer than GREP_OPTS_MAX_GLOBS. Null or empty text adds
+// nothing; a piece whose copy cannot be allocated is dropped.
+void add_globs_from_str(char **list, int32_t *count, const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_OPTIONS_H

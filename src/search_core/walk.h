@@ -1,0 +1,71 @@
+// The tree walk and the per-file scan shared by both search reports.
+//
+// The walk lists directories depth first, applies the skip rules and the
+// options' glob lists to each entry and hands every file that passes to the
+// scan; the scan reads the file as UTF-8, passes over binary files, and
+// reports the first match of each line to a match handler. Neither formats
+// output: the handler is the only seam to the reports. Everything runs on the
+// calling thread; two searches on different threads share nothing.
+#ifndef QG_WALK_H
+#define QG_WALK_H
+
+#include "grep_core/line_array.h"
+#include "grep_core/options.h"
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Deepest level listed: the root is level 0 and a directory this many levels
+// below it is still listed; one level deeper is not.
+#define SEARCH_MAX_DEPTH 64
+
+// Longest path, terminator included, that the walk builds or opens. A child
+// path that would not fit is passed over, never cut.
+#define SEARCH_MAX_PATH_BYTES 4096
+
+// Counters and stop flag of one search; all zero before it starts.
+typedef struct search_tally {
+  int32_t total_matches;   // handler calls made so far
+  int32_t files_searched;  // files read and scanned (not skipped, unreadable or binary)
+  bool stop;               // set once max_results is reached; nothing is read after
+} search_tally;
+
+// Receives one match. `path` and `text` are NUL-terminated; `text` is
+// lines->items[line_index] and line_index is line_no - 1. `context_lines` is
+// the options' value, unchanged. Everything is valid only during the call:
+// the handler copies what it keeps. When it runs, tally->total_matches already
+// counts this match.
+typedef void (*match_handler)(void *ctx, const char *path, int32_t line_no, int32_t col,
+                              const char *text, const line_array *lines, int32_t line_index,
+                              int32_t context_lines);
+
+// Walks `dir_path` (UTF-8, used unchanged; children are "dir_path/name") at
+// level `depth`, and below it, scanning each file that the skip rules and
+// globs let through. A directory that cannot be listed is passed over
+// silently, and so is a directory already on the way from `dir_path` down to
+// the current one (a link loop). Returns at once when `depth` is beyond
+// SEARCH_MAX_DEPTH or the tally's stop flag is set.
+void search_directory_win(const char *dir_path, const char *pattern, const grep_opts *opts,
+                          search_tally *tally, match_handler handler, void *ctx, int depth);
+
+// Scans one file: reads it, passes over it if binary, counts it, then reports
+// the first match of each line until the end or the stop flag. A file that
+// cannot be read is passed over; the reader's message stays in the last-error
+// text.
+void search_file_content(const char *path, const char *pattern, const grep_opts *opts,
+                         search_tally *tally, match_handler handler, void *ctx);
+
+// Walks `root_path` from level 0 when it is a directory, and scans it as one
+// file otherwise (a path that does not exist included).
+void search_root(const char *root_path, const char *pattern, const grep_opts *opts,
+                 search_tally *tally, match_handler handler, void *ctx);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_WALK_H
