@@ -63,9 +63,11 @@ install_yyjson() {
   mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
   echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror sid main" \
     >"$work/sid.list"
+  # A mirror may serve a dated snapshot of the suite, whose Release file has
+  # passed its validity date; its signature is still checked.
   local apt_opts=(-q -o "Dir::Etc::SourceList=$work/sid.list" -o Dir::Etc::SourceParts=/nonexistent
                   -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
-                  -o APT::Sandbox::User=root)
+                  -o APT::Sandbox::User=root -o Acquire::Check-Valid-Until=false)
   $SUDO apt-get "${apt_opts[@]}" update >/dev/null
   (cd "$work" && $SUDO apt-get "${apt_opts[@]}" download libyyjson0 libyyjson-dev >/dev/null)
   $SUDO dpkg -i "$work"/libyyjson0_*.deb "$work"/libyyjson-dev_*.deb >/dev/null
