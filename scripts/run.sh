@@ -5,7 +5,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Quiet when the build succeeds; its whole output when it does not.
+if ! log=$("$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=Release 2>&1); then
+  printf '%s\n' "$log" >&2
+  exit 2
+fi
 if [ "$#" -eq 0 ]; then
   set -- read "$root/README.md" 1 12
 fi
