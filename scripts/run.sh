@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 # Quiet when the build succeeds; its whole output when it does not.
-if ! log=$("$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=Release 2>&1); then
+if ! log=$("$root/scripts/build.sh" "$root/build" 2>&1); then
   printf '%s\n' "$log" >&2
   exit 2
 fi
