@@ -1,11 +1,245 @@
 #include "edit_core/batch.h"
 
+#include "edit_core/edit.h"
+#include "grep_core/json_escape.h"
 #include "grep_core/last_error.h"
+#include "grep_core/strbuf.h"
 
+#include <yyjson.h>
+
+#include <inttypes.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
-char *grep_core_batch_replace_json(const char *) {
-  qm_grep_set_last_error("grep_batch_replace_json: not implemented");
-  return strdup(
-      "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"not implemented\"]}");
+namespace {
+
+constexpr int32_t kFirstGroupCapacity = 16;
+constexpr int32_t kFirstEditCapacity = 8;
+
+constexpr const char kEmptyInputResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Empty input\"]}";
+constexpr const char kInvalidJsonResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Invalid JSON\"]}";
+constexpr const char kMissingEditsResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Missing edits array\"]}";
+
+// The edits of one path. Owns `path`, `edits` and each edit's `new_text`.
+struct edit_group {
+  char *path;
+  line_edit *edits;
+  int32_t count;
+  int32_t capacity;
+};
+
+// Every group of a call, in the order their paths first appear.
+struct group_list {
+  edit_group *groups = nullptr;
+  int32_t count = 0;
+  int32_t capacity = 0;
+
+  group_list() = default;
+  group_list(const group_list &) = delete;
+  group_list &operator=(const group_list &) = delete;
+  ~group_list() {
+    for (int32_t g = 0; g < count; ++g) {
+      release_edits(&groups[g]);
+      free(groups[g].path);
+    }
+    free(groups);
+  }
+
+  // Releases the edits of `group` and their texts; its path stays.
+  static void release_edits(edit_group *group) {
+    for (int32_t k = 0; k < group->count; ++k) free(const_cast<char *>(group->edits[k].new_text));
+    free(group->edits);
+    group->edits = nullptr;
+    group->count = 0;
+    group->capacity = 0;
+  }
+};
+
+// Releases a parsed document when it goes out of scope.
+struct doc_guard {
+  yyjson_doc *doc;
+  ~doc_guard() { yyjson_doc_free(doc); }
+};
+
+// Doubles an array of `*capacity` items of `size` bytes, or gives it
+// `first` items when it has none. False (array unchanged) when out of memory.
+bool grow_array(void **items, int32_t *capacity, int32_t first, size_t size) {
+  if (*capacity > INT32_MAX / 2) return false;
+  int32_t next = *capacity == 0 ? first : *capacity * 2;
+  void *grown = realloc(*items, static_cast<size_t>(next) * size);
+  if (grown == nullptr) return false;
+  *items = grown;
+  *capacity = next;
+  return true;
+}
+
+// A member read as an edit line number: its low 32 bits as a signed number
+// when it is an integer, `missing` when absent, 0 for any other type.
+int32_t line_number(yyjson_val *member, int32_t missing) {
+  if (member == nullptr) return missing;
+  if (!yyjson_is_int(member)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(yyjson_get_uint(member)));
+}
+
+// The path of an edit object, or null when the object is to be skipped. The
+// "file" member decides alone when present; "file_path" stands in otherwise.
+const char *edit_path(yyjson_val *obj) {
+  yyjson_val *file = yyjson_obj_get(obj, "file");
+  if (file == nullptr) file = yyjson_obj_get(obj, "file_path");
+  return yyjson_is_str(file) ? yyjson_get_str(file) : nullptr;
+}
+
+// The group for `path`, made at the end of the list when there is none yet.
+// Null when out of memory.
+edit_group *group_for(group_list *list, const char *path) {
+  for (int32_t g = 0; g < list->count; ++g) {
+    if (strcmp(list->groups[g].path, path) == 0) return &list->groups[g];
+  }
+  if (list->count == list->capacity &&
+      !grow_array(reinterpret_cast<void **>(&list->groups), &list->capacity, kFirstGroupCapacity,
+                  sizeof(edit_group))) {
+    return nullptr;
+  }
+  char *copy = strdup(path);
+  if (copy == nullptr) return nullptr;
+  edit_group *group = &list->groups[list->count++];
+  *group = {copy, nullptr, 0, 0};
+  return group;
+}
+
+// Appends one edit with a copy of `new_text` (null stays null) to `group`.
+bool add_edit(edit_group *group, int32_t start_line, int32_t end_line, const char *new_text) {
+  if (group->count == group->capacity &&
+      !grow_array(reinterpret_cast<void **>(&group->edits), &group->capacity, kFirstEditCapacity,
+                  sizeof(line_edit))) {
+    return false;
+  }
+  char *copy = nullptr;
+  if (new_text != nullptr && (copy = strdup(new_text)) == nullptr) return false;
+  group->edits[group->count++] = {start_line, end_line, copy};
+  return true;
+}
+
+// Gathers the edits of `array` into groups. Elements that are not objects,
+// objects without members and objects without a usable path are skipped.
+// False when out of memory; the groups made so far stay in `list`.
+bool group_edits(yyjson_val *array, group_list *list) {
+  size_t idx = 0;
+  size_t max = 0;
+  yyjson_val *obj = nullptr;
+  yyjson_arr_foreach(array, idx, max, obj) {
+    if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) continue;
+    const char *path = edit_path(obj);
+    if (path == nullptr) continue;
+    const int32_t start_line = line_number(yyjson_obj_get(obj, "start_line"), 1);
+    const int32_t end_line = line_number(yyjson_obj_get(obj, "end_line"), start_line);
+    yyjson_val *text = yyjson_obj_get(obj, "new_text");
+    edit_group *group = group_for(list, path);
+    if (group == nullptr ||
+        !add_edit(group, start_line, end_line, yyjson_is_str(text) ? yyjson_get_str(text) : nullptr)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The edits array of the document: the root array, or the first "edits"
+// member of a root object with members. Null when there is none.
+yyjson_val *find_edits_array(yyjson_doc *doc) {
+  yyjson_val *root = yyjson_doc_get_root(doc);
+  if (yyjson_is_arr(root)) return root;
+  if (!yyjson_is_obj(root) || yyjson_obj_size(root) == 0) return nullptr;
+  yyjson_val *edits = yyjson_obj_get(root, "edits");
+  return yyjson_is_arr(edits) ? edits : nullptr;
+}
+
+// Applies every group in order, counting into the report's figures and
+// appending an error string for each failed group. False when the error list
+// cannot grow; every group is applied all the same.
+bool apply_groups(group_list *list, qm_strbuf *errors, int64_t *failed, int64_t *modified,
+                  int64_t *total) {
+  bool errors_ok = true;
+  for (int32_t g = 0; g < list->count; ++g) {
+    edit_group &group = list->groups[g];
+    *total += group.count;
+    bool applied = apply_file_edits(group.path, group.edits, group.count);
+    group_list::release_edits(&group);
+    if (applied) {
+      ++*modified;
+      continue;
+    }
+    if (*failed > 0) errors_ok = errors_ok && qm_strbuf_append_c(errors, ',');
+    ++*failed;
+    errors_ok = errors_ok && batch_append_group_error(errors, group.path, qm_grep_get_last_error());
+  }
+  return errors_ok;
+}
+
+}  // namespace
+
+bool batch_append_group_error(qm_strbuf *errors, const char *path, const char *message) {
+  return qm_strbuf_append_c(errors, '"') && qg_json_escape_append(errors, path) &&
+         qm_strbuf_append(errors, ": ") && qg_json_escape_append(errors, message) &&
+         qm_strbuf_append_c(errors, '"');
+}
+
+char *grep_core_batch_replace_json(const char *instructions_json) {
+  if (instructions_json == nullptr || instructions_json[0] == '\0') {
+    qm_grep_set_last_error("Empty batch instructions JSON");
+    return strdup(kEmptyInputResult);
+  }
+  yyjson_read_err err;
+  yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(instructions_json),
+                                     strlen(instructions_json), 0, nullptr, &err);
+  if (doc == nullptr) {
+    if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) {
+      qm_grep_set_last_error("Out of memory reading batch instructions");
+      return nullptr;
+    }
+    qm_grep_set_last_error("Invalid JSON in batch instructions");
+    return strdup(kInvalidJsonResult);
+  }
+
+  group_list list;
+  {
+    doc_guard doc_owner{doc};
+    yyjson_val *array = find_edits_array(doc);
+    if (array == nullptr) {
+      qm_grep_set_last_error("Expected 'edits' array in JSON");
+      return strdup(kMissingEditsResult);
+    }
+    // Going on with a group, edit or text missing would apply a batch the
+    // caller never asked for: out of memory here fails the whole call before
+    // any file is touched.
+    if (!group_edits(array, &list)) {
+      qm_grep_set_last_error("Out of memory grouping batch edits");
+      return nullptr;
+    }
+  }
+
+  qm_strbuf errors;
+  qm_strbuf_init(&errors);
+  int64_t failed = 0;
+  int64_t modified = 0;
+  int64_t total = 0;
+  bool errors_ok = apply_groups(&list, &errors, &failed, &modified, &total);
+
+  qm_strbuf result;
+  qm_strbuf_init(&result);
+  bool result_ok = errors_ok &&
+                   qm_strbuf_printf(&result,
+                                    "{\"success\":%s,\"files_modified\":%" PRId64
+                                    ",\"total_edits\":%" PRId64 ",\"errors\":[%s]}",
+                                    failed == 0 ? "true" : "false", modified, total,
+                                    errors.buf != nullptr ? errors.buf : "");
+  qm_strbuf_free(&errors);
+  if (!result_ok) {
+    qm_strbuf_free(&result);
+    return nullptr;
+  }
+  return result.buf;
 }

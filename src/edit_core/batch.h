@@ -1,15 +1,33 @@
 // Batch edits over many files, described by a JSON document.
+//
+// The edits are grouped by exact path text, in the order paths first appear,
+// and each group goes to the line edit engine once, so each file is read and
+// written once. Files stand or fall one by one: a failed group leaves its file
+// as it was, and files written earlier in the call stay written. Runs on the
+// caller's thread; no state of its own.
 #ifndef QG_BATCH_H
 #define QG_BATCH_H
+
+#include "grep_core/strbuf.h"
+
+#include <stdbool.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// Applies the edits of `instructions_json` file by file and returns the report
-// document, which the caller frees. Null only when that text cannot be
-// allocated.
+// Applies the edits of `instructions_json` (null or empty, invalid JSON and a
+// missing edits array each give a fixed failure document and touch no file)
+// and returns the report document, which the caller frees. Null only when
+// memory runs out: while grouping, before any file is touched, or for the
+// report itself.
 char *grep_core_batch_replace_json(const char *instructions_json);
+
+// Appends to `errors` one report error string: `path`, ": " and `message` as
+// a quoted JSON string, each byte that is not valid UTF-8 written as \ufffd so
+// the report always parses. Null texts count as empty. False when memory runs
+// out (the builder then holds a cut string).
+bool batch_append_group_error(qm_strbuf *errors, const char *path, const char *message);
 
 #ifdef __cplusplus
 }
