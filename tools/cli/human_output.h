@@ -1,0 +1,50 @@
+// The familiar human form of search results: `path:line:col:text` for a
+// matched line, `path-line-text` for a context line, `--` between groups of
+// lines that are not adjacent, optionally coloured.
+#ifndef QG_CLI_HUMAN_OUTPUT_H
+#define QG_CLI_HUMAN_OUTPUT_H
+
+#include "options_doc.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace qg_cli {
+
+// One line waiting to be printed in the current group.
+struct printed_line {
+  long long number = 0;
+  std::string text;
+  bool is_match = false;
+  long long col = 0;
+};
+
+// The printer's state across the matches of one search. Lines of a group are
+// held back until a match that does not touch the group arrives, so a line
+// first seen as context and later matched is printed once, as a match.
+struct human_printer {
+  FILE *out = nullptr;
+  bool colour = false;
+  display_settings settings;
+  std::string pattern;
+  bool printed_any = false;
+  std::string group_file;
+  std::vector<printed_line> group;  // ascending, adjacent line numbers
+};
+
+// Prepares `printer` to write to `out`. `pattern` is the searched pattern,
+// used only to find the exact span to colour in a literal search.
+void printer_init(human_printer &printer, FILE *out, bool colour, const display_settings &settings,
+                  const std::string &pattern);
+
+// Takes one match object (the JSON text of a streamed match or an element of
+// the search document). A text that is not a match object is ignored.
+void printer_add_match(human_printer &printer, const char *match_json);
+
+// Prints whatever group is still held back.
+void printer_finish(human_printer &printer);
+
+}  // namespace qg_cli
+
+#endif  // QG_CLI_HUMAN_OUTPUT_H
