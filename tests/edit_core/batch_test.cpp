@@ -1,0 +1,292 @@
+#include "edit_core/batch.h"
+#include "grep_core/last_error.h"
+#include "grep_core/strbuf.h"
+#include "support/temp_files.h"
+
+#include <gtest/gtest.h>
+#include <yyjson.h>
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qg_test::read_bytes;
+using qg_test::TempDir;
+
+const std::string kFiveLines = "L1\nL2\nL3\nL4\nL5\n";
+
+// Runs the batch with the working folder set to a fresh temporary folder, so
+// that relative paths such as a.txt and ./a.txt name files inside it.
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+  }
+  void TearDown() override { EXPECT_EQ(chdir(old_cwd_), 0); }
+
+  const TempDir &dir() const { return dir_; }
+
+ private:
+  TempDir dir_;
+  char old_cwd_[PATH_MAX] = {};
+};
+
+// The batch's report, freed and returned as a string; "<null>" for null.
+std::string run_batch(const char *json) {
+  char *result = grep_core_batch_replace_json(json);
+  if (result == nullptr) return "<null>";
+  std::string text = result;
+  free(result);
+  return text;
+}
+
+struct Report {
+  bool parsed = false;
+  bool success = false;
+  int64_t files_modified = -1;
+  int64_t total_edits = -1;
+  std::vector<std::string> errors;
+};
+
+// Reads a report back with a strict JSON reader.
+Report parse_report(const std::string &text) {
+  Report r;
+  yyjson_doc *doc = yyjson_read(text.c_str(), text.size(), 0);
+  if (doc == nullptr) return r;
+  yyjson_val *root = yyjson_doc_get_root(doc);
+  r.parsed = yyjson_obj_size(root) == 4;
+  r.success = yyjson_get_bool(yyjson_obj_get(root, "success"));
+  r.files_modified = yyjson_get_sint(yyjson_obj_get(root, "files_modified"));
+  r.total_edits = yyjson_get_sint(yyjson_obj_get(root, "total_edits"));
+  size_t idx, max;
+  yyjson_val *e;
+  yyjson_arr_foreach(yyjson_obj_get(root, "errors"), idx, max, e) {
+    r.errors.push_back(yyjson_get_str(e));
+  }
+  yyjson_doc_free(doc);
+  return r;
+}
+
+TEST(BatchReplaceJson, FixedFailureDocuments) {
+  struct Case {
+    const char *json;
+    const char *error;
+    const char *message;
+  };
+  const Case cases[] = {
+      {nullptr, "Empty input", "Empty batch instructions JSON"},
+      {"", "Empty input", "Empty batch instructions JSON"},
+      {"  ", "Invalid JSON", "Invalid JSON in batch instructions"},
+      {"[1,", "Invalid JSON", "Invalid JSON in batch instructions"},
+      {"[1,]", "Invalid JSON", "Invalid JSON in batch instructions"},
+      {"[] x", "Invalid JSON", "Invalid JSON in batch instructions"},
+      {"[\"\xFF\"]", "Invalid JSON", "Invalid JSON in batch instructions"},
+      {"{}", "Missing edits array", "Expected 'edits' array in JSON"},
+      {"{\"edits\":{}}", "Missing edits array", "Expected 'edits' array in JSON"},
+      {"{\"edits\":5,\"edits\":[]}", "Missing edits array", "Expected 'edits' array in JSON"},
+      {"5", "Missing edits array", "Expected 'edits' array in JSON"},
+      {"\"x\"", "Missing edits array", "Expected 'edits' array in JSON"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(run_batch(c.json),
+              std::string("{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"") +
+                  c.error + "\"]}")
+        << (c.json ? c.json : "null");
+    EXPECT_STREQ(qm_grep_get_last_error(), c.message);
+  }
+}
+
+TEST_F(BatchTest, NothingToDoSucceedsAndKeepsTheLastError) {
+  dir().write("a.txt", kFiveLines);
+  qm_grep_set_last_error("earlier");
+  for (const char *json : {"[]", "{\"edits\":[]}", "[1,\"x\",null,{},[]]",
+                           "[{\"file\":5,\"file_path\":\"a.txt\"}]", "[{\"file_path\":null}]",
+                           "[{\"start_line\":1,\"new_text\":\"X\"}]"}) {
+    EXPECT_EQ(run_batch(json), "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
+        << json;
+  }
+  EXPECT_STREQ(qm_grep_get_last_error(), "earlier");
+  EXPECT_EQ(read_bytes("a.txt"), kFiveLines);
+}
+
+// How the members of one edit object become an edit of a.txt (L1..L5).
+TEST_F(BatchTest, EditObjectRules) {
+  struct Case {
+    const char *json;
+    std::string result;
+  };
+  const Case cases[] = {
+      // Paths and keys.
+      {R"([{"file_path":"a.txt"}])", "L2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3}])", "L1\nL2\nL4\nL5\n"},
+      {R"([{"file":"a.txt","file":"b.txt","start_line":2,"start_line":4,"new_text":"X"}])",
+       "L1\nX\nL3\nL4\nL5\n"},
+      {R"([{"file_path":"a.txt","file_path":7,"new_text":"X","new_text":"Y"}])",
+       "X\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt\u0000ignored","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
+      {R"([{"fil\u0065":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","new_text":5}])", "L2\nL3\nL4\nL5\n"},
+      {R"({"edits":[{"file":"a.txt","start_line":1,"end_line":0,"new_text":"top"}],"edits":5})",
+       "top\nL1\nL2\nL3\nL4\nL5\n"},
+      // start_line / end_line: missing, integer, any other type.
+      {R"([{"file":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","end_line":3,"new_text":"X"}])", "X\nL4\nL5\n"},
+      {R"([{"file":"a.txt","end_line":"3","new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3,"new_text":"X"}])", "L1\nL2\nX\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":2,"end_line":4,"new_text":"X"}])", "L1\nX\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3,"end_line":true,"new_text":"X"}])",
+       "L1\nL2\nX\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":2.0,"new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":"2","new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":true,"new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":null,"end_line":2,"new_text":"X"}])", "X\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3e0,"end_line":[],"new_text":"X"}])",
+       "X\nL1\nL2\nL3\nL4\nL5\n"},
+      // Integers keep their low 32 bits, read as signed.
+      {R"([{"file":"a.txt","start_line":4294967298,"new_text":"X"}])", "L1\nX\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3,"end_line":4294967295,"new_text":"X"}])",
+       "L1\nL2\nX\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":-4294967293,"new_text":"X"}])", "L1\nL2\nX\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":18446744073709551615,"new_text":"X"}])",
+       "X\nL1\nL2\nL3\nL4\nL5\n"},
+  };
+  for (const Case &c : cases) {
+    std::string a = dir().write("a.txt", kFiveLines);
+    std::string b = dir().write("b.txt", kFiveLines);
+    Report r = parse_report(run_batch(c.json));
+    EXPECT_TRUE(r.parsed) << c.json;
+    EXPECT_TRUE(r.success) << c.json << ": " << (r.errors.empty() ? "" : r.errors[0]);
+    EXPECT_EQ(r.files_modified, 1) << c.json;
+    EXPECT_EQ(r.total_edits, 1) << c.json;
+    EXPECT_EQ(read_bytes(a), c.result) << c.json;
+    EXPECT_EQ(read_bytes(b), kFiveLines) << c.json;
+  }
+}
+
+TEST_F(BatchTest, OneFailingGroupAmongSeveralFiles) {
+  dir().write("a.txt", kFiveLines);
+  dir().write("b.txt", kFiveLines);
+  dir().write("c.txt", kFiveLines);
+  std::string report = run_batch(R"([
+    {"file":"a.txt","start_line":1,"new_text":"A"},
+    {"file":"b.txt","start_line":2,"end_line":3,"new_text":"B1"},
+    {"file":"c.txt","start_line":5,"new_text":"C"},
+    {"file":"b.txt","start_line":3,"end_line":4,"new_text":"B2"}
+  ])");
+  EXPECT_EQ(report,
+            "{\"success\":false,\"files_modified\":2,\"total_edits\":4,\"errors\":[\"b.txt: "
+            "Overlapping edit ranges in 'b.txt': lines 2-3 and 3-4\"]}");
+  EXPECT_EQ(read_bytes("a.txt"), "A\nL2\nL3\nL4\nL5\n");
+  EXPECT_EQ(read_bytes("b.txt"), kFiveLines);
+  EXPECT_EQ(read_bytes("c.txt"), "L1\nL2\nL3\nL4\nC\n");
+  EXPECT_STREQ(qm_grep_get_last_error(), "Overlapping edit ranges in 'b.txt': lines 2-3 and 3-4");
+}
+
+// Groups follow the order in which paths first appear, whatever lies between
+// their edits; the error strings come out in that order.
+TEST_F(BatchTest, GroupsInFirstAppearanceOrder) {
+  Report r = parse_report(run_batch(R"([
+    {"file":"m1.txt"},{"file":"m2.txt"},{"file":"m1.txt","start_line":4}
+  ])"));
+  ASSERT_TRUE(r.parsed);
+  EXPECT_FALSE(r.success);
+  EXPECT_EQ(r.files_modified, 0);
+  EXPECT_EQ(r.total_edits, 3);
+  EXPECT_EQ(r.errors, (std::vector<std::string>{
+                          "m1.txt: Cannot open file 'm1.txt': No such file or directory",
+                          "m2.txt: Cannot open file 'm2.txt': No such file or directory"}));
+}
+
+// Paths are not normalised: a.txt and ./a.txt are two groups, applied one
+// after the other, so the second reads what the first wrote.
+TEST_F(BatchTest, SameFileUnderTwoPathsIsTwoGroups) {
+  dir().write("a.txt", kFiveLines);
+  EXPECT_EQ(run_batch(R"([{"file":"a.txt","start_line":1,"new_text":"X"},
+                          {"file":"./a.txt","start_line":1,"new_text":"Y"},
+                          {"file":"a.txt","start_line":2,"new_text":"Z"}])"),
+            "{\"success\":true,\"files_modified\":2,\"total_edits\":3,\"errors\":[]}");
+  EXPECT_EQ(read_bytes("a.txt"), "Y\nZ\nL3\nL4\nL5\n");
+}
+
+TEST_F(BatchTest, GroupsGrowPastTheirFirstCapacities) {
+  std::string json = "[";
+  for (int f = 0; f < 40; ++f) {
+    std::string name = "f" + std::to_string(f) + ".txt";
+    dir().write(name, kFiveLines);
+    for (int k = 0; k < 20; ++k) {
+      json += std::string(json.size() > 1 ? "," : "") + "{\"file\":\"" + name +
+              "\",\"start_line\":1,\"end_line\":0,\"new_text\":\"" + std::to_string(k) + "\"}";
+    }
+  }
+  json += "]";
+  Report r = parse_report(run_batch(json.c_str()));
+  EXPECT_TRUE(r.success);
+  EXPECT_EQ(r.files_modified, 40);
+  EXPECT_EQ(r.total_edits, 800);
+  // Twenty insertions at line 1, equal but for their text, above the old lines.
+  std::string top = read_bytes("f39.txt");
+  EXPECT_EQ(top.substr(top.size() - kFiveLines.size()), kFiveLines);
+  EXPECT_EQ(std::count(top.begin(), top.end(), '\n'), 25);
+}
+
+TEST_F(BatchTest, UnchangedFileIsStillWritten) {
+  dir().write("a.txt", "L1\nL2");
+  EXPECT_EQ(run_batch(R"([{"file":"a.txt","start_line":2,"end_line":1}])"),
+            "{\"success\":true,\"files_modified\":1,\"total_edits\":1,\"errors\":[]}");
+  EXPECT_EQ(read_bytes("a.txt"), "L1\nL2\n");
+}
+
+// A Windows-style path comes out with each reverse solidus doubled, in the
+// path and in the message inside the error string.
+TEST_F(BatchTest, BackslashPathIsEscapedInTheErrorString) {
+  std::string report = run_batch(R"([{"file":"C:\\no\\such.txt"}])");
+  EXPECT_NE(report.find(R"("C:\\no\\such.txt: Cannot open file 'C:\\no\\such.txt': )"),
+            std::string::npos)
+      << report;
+  Report r = parse_report(report);
+  ASSERT_TRUE(r.parsed) << report;
+  EXPECT_EQ(r.errors, std::vector<std::string>{
+                          "C:\\no\\such.txt: Cannot open file 'C:\\no\\such.txt': No such file "
+                          "or directory"});
+}
+
+TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
+  struct Case {
+    std::string path;
+    std::string message;
+    std::string raw;      // what is appended
+    std::string decoded;  // what a JSON reader makes of it
+  };
+  const Case cases[] = {
+      {"bad\xFF.txt", "Cannot open file 'bad\xFF.txt': x", R"("bad\ufffd.txt: Cannot open file 'bad\ufffd.txt': x")",
+       "bad\xEF\xBF\xBD.txt: Cannot open file 'bad\xEF\xBF\xBD.txt': x"},
+      {"cut\xC3", "m\xE2\x82", R"("cut\ufffd: m\ufffd\ufffd")",
+       "cut\xEF\xBF\xBD: m\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xC3\xA9\"q\".txt", "tab\there", R"("é\"q\".txt: tab\there")", "\xC3\xA9\"q\".txt: tab\there"},
+      {"\x01", "", R"("\u0001: ")", "\x01: "},
+  };
+  for (const Case &c : cases) {
+    qm_strbuf sb;
+    qm_strbuf_init(&sb);
+    ASSERT_TRUE(batch_append_group_error(&sb, c.path.c_str(), c.message.c_str()));
+    std::string raw(sb.buf, sb.len);
+    qm_strbuf_free(&sb);
+    EXPECT_EQ(raw, c.raw);
+    std::string doc = "[" + raw + "]";
+    yyjson_doc *parsed = yyjson_read(doc.c_str(), doc.size(), 0);
+    ASSERT_NE(parsed, nullptr) << raw;
+    EXPECT_EQ(std::string(yyjson_get_str(yyjson_arr_get_first(yyjson_doc_get_root(parsed)))),
+              c.decoded);
+    yyjson_doc_free(parsed);
+  }
+}
+
+}  // namespace
