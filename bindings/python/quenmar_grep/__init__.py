@@ -1,0 +1,278 @@
+"""Search source trees and edit text files by line number.
+
+A thin binding over the quenmar-grep shared library, on ctypes alone. Every
+function runs on the calling thread, as the library's calls do, and reads the
+library's last-error text on that same thread when a call fails, raising
+:class:`QuenmarGrepError` with it.
+
+Texts handed to the library: ``str`` is encoded as UTF-8 (paths with
+``os.fsencode``, so a file name that is not UTF-8 still reaches the file);
+``bytes`` pass unchanged. A NUL character cannot be passed and raises
+``ValueError``. Texts coming back are copied at once and decoded from UTF-8:
+JSON documents with ``errors="replace"``, the numbered lines of
+:func:`read_lines` with ``errors="surrogateescape"`` so that they can be
+written back through :func:`replace_lines` byte for byte.
+"""
+
+import json
+import os
+import queue
+import threading
+
+from . import _native
+
+__all__ = [
+    "QuenmarGrepError", "version", "last_error", "search", "search_stream", "iter_search",
+    "read_lines", "replace_lines", "batch_replace",
+]
+
+_INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
+
+# The message grep_read_lines leaves for a missing path. read_lines plants it
+# before a read whose empty result would otherwise be ambiguous; a read of a
+# non-empty path never produces it.
+_MISSING_PATH_MESSAGE = b"Missing file_path"
+
+
+class QuenmarGrepError(Exception):
+    """A failed library call; ``str(error)`` is the library's last-error text."""
+
+
+def _lib():
+    return _native.library()
+
+
+def _decode(raw, errors="replace"):
+    return raw.decode("utf-8", errors) if raw is not None else ""
+
+
+def version():
+    """The library's version text, e.g. ``"1.0.0"``."""
+    return _decode(_lib().grep_version())
+
+
+def last_error():
+    """The calling thread's last-error text ("" before any failure). The
+    library never clears it, so it may describe an earlier failure."""
+    return _decode(_lib().grep_last_error())
+
+
+def _error():
+    return QuenmarGrepError(last_error())
+
+
+def _no_nul(data, what):
+    if b"\0" in data:
+        raise ValueError("%s holds a NUL byte, which the library cannot receive" % what)
+    return data
+
+
+def _path_arg(path):
+    return _no_nul(os.fsencode(path), "path")
+
+
+def _text_arg(text, what):
+    if isinstance(text, (bytes, bytearray)):
+        data = bytes(text)
+    else:
+        data = str(text).encode("utf-8", "surrogateescape")
+    return _no_nul(data, what)
+
+
+def _int32(value, what):
+    value = int(value)
+    if not _INT32_MIN <= value <= _INT32_MAX:
+        raise ValueError("%s must fit a signed 32-bit integer, not %d" % (what, value))
+    return value
+
+
+def _glob_list(globs):
+    if isinstance(globs, (str, bytes)):
+        globs = [globs]
+    result = []
+    for glob in globs:
+        result.append(os.fsdecode(glob) if isinstance(glob, bytes) else str(glob))
+    return result
+
+
+_KEYWORD_DEFAULTS = {
+    "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
+    "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [],
+}
+_GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
+
+
+def _options_json(options, keywords):
+    """The options document: ``options`` as it is (a dict is written as JSON,
+    a text passed unchanged), or else the one the keyword options describe."""
+    if options is not None:
+        changed = [k for k, v in keywords.items()
+                   if (_glob_list(v) if k in _GLOB_KEYWORDS else v) != _KEYWORD_DEFAULTS[k]]
+        if changed:
+            raise ValueError("give either options or the keyword options, not both: "
+                             + ", ".join(changed))
+        if isinstance(options, dict):
+            return json.dumps(options).encode("ascii")
+        return _text_arg(options, "options")
+    document = {
+        "regex": bool(keywords["regex"]),
+        "ignore_case": bool(keywords["ignore_case"]),
+        "whole_word": bool(keywords["whole_word"]),
+        "max_results": _int32(keywords["max_results"], "max_results"),
+        "context_lines": _int32(keywords["context_lines"], "context_lines"),
+        "include_globs": _glob_list(keywords["include"]),
+        "exclude_globs": _glob_list(keywords["exclude"]),
+        "exclude_dirs": _glob_list(keywords["exclude_dirs"]),
+    }
+    return json.dumps(document).encode("ascii")
+
+
+def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, max_results=0,
+           context_lines=0, include=(), exclude=(), exclude_dirs=(), options=None):
+    """Searches the file or directory tree ``root`` for ``pattern`` and returns
+    the search document as a dict: ``matches`` (each with ``file``, ``line``,
+    ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
+    ``duration_ms``. Raises QuenmarGrepError when the search fails.
+
+    ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
+    single string is one glob). ``options``, instead of the keyword options,
+    is an options document passed as it is (a dict, or a JSON text)."""
+    document_text = _options_json(options, dict(
+        regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
+        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs))
+    raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
+    document = json.loads(_decode(raw))
+    if "error" in document:
+        raise QuenmarGrepError(document["error"])
+    return document
+
+
+def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, whole_word=False,
+                  max_results=0, context_lines=0, include=(), exclude=(), exclude_dirs=(),
+                  options=None):
+    """Runs the same search as :func:`search`, calling ``callback(match)`` with
+    each match as a dict, in match order, on the calling thread, while the
+    search runs. Returns the number of matches.
+
+    The library cannot stop a search early: when ``callback`` raises, no
+    further match is passed to it, the search runs to its end, and the
+    exception is raised from here. Raises QuenmarGrepError when the search
+    cannot start. The options are those of :func:`search`."""
+    document_text = _options_json(options, dict(
+        regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
+        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs))
+    failure = []
+
+    def deliver(raw):
+        if failure:
+            return
+        try:
+            callback(json.loads(_decode(raw)))
+        except BaseException as error:  # re-raised below, once the search returns
+            failure.append(error)
+
+    count = _lib().grep_search_stream(_path_arg(root), _text_arg(pattern, "pattern"),
+                                      document_text, _native.MATCH_CALLBACK(deliver))
+    if failure:
+        raise failure[0]
+    if count < 0:
+        raise _error()
+    return count
+
+
+_DONE = object()
+
+
+def iter_search(root, pattern, *, queue_size=256, **options):
+    """Yields the matches of the search (dicts, as :func:`search_stream` gives
+    them) while it runs, without holding them all.
+
+    The search runs on a worker thread that hands each match through a queue
+    of at most ``queue_size`` entries; when the queue is full the search waits
+    for the consumer. Closing the generator early (``break``, ``close()``)
+    lets the search finish on its worker thread without keeping any further
+    match. Raises QuenmarGrepError when the search cannot start. The keyword
+    options are those of :func:`search`."""
+    channel = queue.Queue(maxsize=max(1, int(queue_size)))
+    closed = threading.Event()
+
+    def put(item):
+        while not closed.is_set():
+            try:
+                channel.put(item, timeout=0.05)
+                return
+            except queue.Full:
+                pass
+
+    def worker():
+        try:
+            count = search_stream(root, pattern, put, **options)
+            put((_DONE, count, None))
+        except BaseException as error:  # handed to the consumer's thread
+            put((_DONE, None, error))
+
+    thread = threading.Thread(target=worker, name="quenmar-grep-search", daemon=True)
+    thread.start()
+    try:
+        while True:
+            item = channel.get()
+            if isinstance(item, tuple) and item[0] is _DONE:
+                if item[2] is not None:
+                    raise item[2]
+                return
+            yield item
+    finally:
+        closed.set()
+
+
+def read_lines(path, start=0, end=0):
+    """Returns lines ``start``..``end`` of the file, each as ``"N: text\\n"``;
+    ``start`` below 1 reads the whole file, ``end`` below 1 reads to its end.
+    Raises QuenmarGrepError when the file cannot be read or the range is
+    wrong.
+
+    The library returns "" both for a failure and for an empty selection. A
+    selection from line 1 or later is never empty on success, so there "" is
+    a failure. An empty selection happens only for a whole-file read of an
+    empty file; before such a read this function plants a known message in
+    the thread's last-error text (by a read without a path), and the read
+    failed exactly when that message was replaced."""
+    lib = _lib()
+    encoded = _path_arg(path)
+    start = _int32(start, "start")
+    end = _int32(end, "end")
+    planted = start < 1 and encoded != b""
+    if planted:
+        lib.grep_read_lines(None, 0, 0)
+    raw = lib.grep_read_lines(encoded, start, end)
+    if raw:
+        return _decode(raw, "surrogateescape")
+    if planted and lib.grep_last_error() == _MISSING_PATH_MESSAGE:
+        return ""
+    raise _error()
+
+
+def replace_lines(path, start, end, text):
+    """Replaces lines ``start``..``end`` (1-based, inclusive) of the file with
+    the lines of ``text``; ``start > end`` inserts before line ``start``, and an
+    empty text deletes. The file keeps its encoding and line ending. Raises
+    QuenmarGrepError on failure."""
+    result = _lib().grep_replace_lines(_path_arg(path), _int32(start, "start"),
+                                       _int32(end, "end"), _text_arg(text, "text"))
+    if result != 0:
+        raise _error()
+
+
+def batch_replace(edits):
+    """Applies many line edits over many files and returns the result document
+    as a dict: ``success``, ``files_modified``, ``total_edits`` and ``errors``
+    (one ``"path: message"`` per failed file). ``edits`` is a list of dicts
+    with ``file``, ``start_line``, ``end_line`` and ``new_text``, a dict with
+    such a list under ``"edits"``, or the instructions as a JSON text. Files
+    stand or fall one by one, so this does not raise for a failed file: check
+    ``result["success"]``."""
+    if isinstance(edits, (str, bytes, bytearray)):
+        instructions = _text_arg(edits, "edits")
+    else:
+        instructions = _no_nul(json.dumps(edits).encode("ascii"), "edits")
+    return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))

@@ -1,0 +1,95 @@
+"""Finding, loading and declaring the shared library.
+
+The library is looked for, in this order:
+
+1. the path in the environment variable ``QUENMAR_GREP_LIBRARY`` (when it is
+   set, it is the only place looked at, so a wrong setting is an error rather
+   than a silent fallback to another copy);
+2. the package's own folder (a copy of the library shipped beside this file);
+3. the system's search path (``ctypes.util.find_library`` and then the
+   library's SONAME, which the dynamic loader looks up itself).
+"""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+
+ENV_VAR = "QUENMAR_GREP_LIBRARY"
+
+if sys.platform == "win32":
+    _LOCAL_NAMES = ("quenmar-grep.dll", "libquenmar-grep.dll")
+    _SYSTEM_NAMES = ("quenmar-grep.dll",)
+elif sys.platform == "darwin":
+    _LOCAL_NAMES = ("libquenmar-grep.1.dylib", "libquenmar-grep.dylib")
+    _SYSTEM_NAMES = ("libquenmar-grep.1.dylib",)
+else:
+    _LOCAL_NAMES = ("libquenmar-grep.so.1", "libquenmar-grep.so")
+    _SYSTEM_NAMES = ("libquenmar-grep.so.1",)
+
+#: The host's streaming callback: one argument, the match object as UTF-8
+#: bytes (ctypes copies the text into a bytes object before the Python
+#: function runs, so it stays valid after the callback returns).
+MATCH_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p)
+
+_lock = threading.Lock()
+_library = None
+
+
+def _candidates():
+    """The places to try, in order, as (description, path-or-name) pairs."""
+    explicit = os.environ.get(ENV_VAR)
+    if explicit:
+        return [(ENV_VAR, explicit)]
+    here = os.path.dirname(os.path.abspath(__file__))
+    found = [("package folder", os.path.join(here, n)) for n in _LOCAL_NAMES
+             if os.path.exists(os.path.join(here, n))]
+    system = ctypes.util.find_library("quenmar-grep")
+    if system:
+        found.append(("system path", system))
+    found.extend(("system path", n) for n in _SYSTEM_NAMES)
+    return found
+
+
+def _declare(lib):
+    """Gives every export its exact C signature.
+
+    Text results are declared ``c_char_p``: ctypes copies them into a bytes
+    object as the call returns, before any other call can release the
+    thread's result slot.
+    """
+    c_char_p, c_int = ctypes.c_char_p, ctypes.c_int
+    signatures = {
+        "grep_version": ([], c_char_p),
+        "grep_last_error": ([], c_char_p),
+        "grep_search_json": ([c_char_p, c_char_p, c_char_p], c_char_p),
+        "grep_search_stream": ([c_char_p, c_char_p, c_char_p, MATCH_CALLBACK], c_int),
+        "grep_replace_lines": ([c_char_p, c_int, c_int, c_char_p], c_int),
+        "grep_batch_replace_json": ([c_char_p], c_char_p),
+        "grep_read_lines": ([c_char_p, c_int, c_int], c_char_p),
+    }
+    for name, (argtypes, restype) in signatures.items():
+        function = getattr(lib, name)
+        function.argtypes = argtypes
+        function.restype = restype
+    return lib
+
+
+def library():
+    """The loaded library, loaded on first use. Raises OSError when no
+    candidate loads, naming every place tried."""
+    global _library
+    with _lock:
+        if _library is None:
+            tried = []
+            for where, path in _candidates():
+                try:
+                    _library = _declare(ctypes.CDLL(path))
+                    break
+                except (OSError, AttributeError) as error:
+                    tried.append("%s (%s): %s" % (path, where, error))
+            else:
+                raise OSError("quenmar-grep library not found; tried: " + "; ".join(tried)
+                              + ". Set %s to the library's path." % ENV_VAR)
+        return _library

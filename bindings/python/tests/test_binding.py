@@ -1,0 +1,283 @@
+"""The Python binding against the real library (QUENMAR_GREP_LIBRARY)."""
+
+import os
+import shutil
+import tempfile
+import threading
+import unittest
+
+import quenmar_grep as qg
+
+
+class TempTree(unittest.TestCase):
+    """Each test gets a fresh folder; write() puts exact bytes in it."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quenmar-grep-py-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def write(self, relative, data):
+        path = os.path.join(self.dir, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+        return path
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+
+class VersionAndErrors(unittest.TestCase):
+    def test_version(self):
+        self.assertEqual(qg.version(), "1.0.0")
+
+    def test_error_carries_the_last_error_text(self):
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.read_lines("")
+        self.assertEqual(str(caught.exception), "Missing file_path")
+        self.assertEqual(qg.last_error(), "Missing file_path")
+
+    def test_last_error_is_per_thread(self):
+        with self.assertRaises(qg.QuenmarGrepError):
+            qg.read_lines("")
+        seen = []
+        thread = threading.Thread(target=lambda: seen.append(qg.last_error()))
+        thread.start()
+        thread.join()
+        self.assertEqual(seen, [""])
+
+    def test_arguments_the_library_cannot_take(self):
+        for call in (lambda: qg.read_lines("a\0b"),
+                     lambda: qg.search(".", "x\0y"),
+                     lambda: qg.read_lines("f", 2**31),
+                     lambda: qg.search(".", "x", max_results=-2**31 - 1)):
+            with self.assertRaises(ValueError):
+                call()
+
+
+class ReadLines(TempTree):
+    def test_selection(self):
+        path = self.write("five.txt", b"a\r\nb\n\nc\r\r\nd")
+        rows = [
+            ((), "1: a\n2: b\n3: \n4: c\n5: d\n"),
+            ((2, 3), "2: b\n3: \n"),
+            ((3, 0), "3: \n4: c\n5: d\n"),
+            ((0, 2), "1: a\n2: b\n3: \n4: c\n5: d\n"),
+            ((5, 9), "5: d\n"),
+        ]
+        for args, expected in rows:
+            with self.subTest(args=args):
+                self.assertEqual(qg.read_lines(path, *args), expected)
+
+    def test_failures_raise_with_the_message(self):
+        path = self.write("five.txt", b"1\n2\n3\n4\n5\n")
+        rows = [
+            ((6, 9), "File has only 5 lines, requested start at line 6"),
+            ((4, 2), "start_line (4) must be <= end_line (2)"),
+        ]
+        for args, message in rows:
+            with self.subTest(args=args):
+                with self.assertRaises(qg.QuenmarGrepError) as caught:
+                    qg.read_lines(path, *args)
+                self.assertEqual(str(caught.exception), message)
+
+    def test_empty_file_is_empty_not_an_error(self):
+        path = self.write("empty.txt", b"")
+        self.assertEqual(qg.read_lines(path), "")
+        with self.assertRaises(qg.QuenmarGrepError):
+            qg.read_lines(path, 1)
+
+    def test_whole_read_failure_is_told_from_an_empty_file_despite_an_old_error(self):
+        empty = self.write("empty.txt", b"")
+        missing = os.path.join(self.dir, "missing.txt")
+        # A stale message from an earlier failure must not make an empty file fail ...
+        with self.assertRaises(qg.QuenmarGrepError):
+            qg.read_lines(missing)
+        self.assertEqual(qg.read_lines(empty), "")
+        # ... and a failing whole read must not pass for an empty file.
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.read_lines(missing)
+        self.assertIn("missing.txt", str(caught.exception))
+
+    def test_bytes_that_are_not_utf8_survive_a_read_and_write_back(self):
+        path = self.write("latin1.txt", b"caf\xe9\nplain\n")
+        text = qg.read_lines(path, 1, 1)
+        self.assertEqual(text.encode("utf-8", "surrogateescape"), b"1: caf\xe9\n")
+        qg.replace_lines(path, 2, 2, text[len("1: "):])
+        self.assertEqual(self.read(path), b"caf\xe9\ncaf\xe9\n")
+
+    def test_returned_text_is_a_copy(self):
+        path = self.write("f.txt", b"one\ntwo\n")
+        first = qg.read_lines(path, 1, 1)
+        qg.read_lines(path, 2, 2)
+        self.assertEqual(first, "1: one\n")
+
+    def test_path_like_and_bytes_paths(self):
+        path = self.write("f.txt", b"x\n")
+        import pathlib
+        self.assertEqual(qg.read_lines(pathlib.Path(path)), "1: x\n")
+        self.assertEqual(qg.read_lines(os.fsencode(path)), "1: x\n")
+
+
+class Edits(TempTree):
+    def test_replace_insert_delete(self):
+        path = self.write("f.txt", b"a\r\nb\r\nc\r\n")
+        qg.replace_lines(path, 2, 2, "B")
+        self.assertEqual(self.read(path), b"a\r\nB\r\nc\r\n")
+        qg.replace_lines(path, 1, 0, "top\n")
+        self.assertEqual(self.read(path), b"top\r\na\r\nB\r\nc\r\n")
+        qg.replace_lines(path, 2, 3, "")
+        self.assertEqual(self.read(path), b"top\r\nc\r\n")
+
+    def test_replace_failure_raises(self):
+        missing = os.path.join(self.dir, "missing.txt")
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.replace_lines(missing, 1, 1, "x")
+        self.assertIn(missing, str(caught.exception))
+
+    def test_batch_forms_and_report(self):
+        one = self.write("one.txt", b"1\n2\n3\n")
+        two = self.write("two.txt", b"x\n")
+        missing = os.path.join(self.dir, "missing.txt")
+        result = qg.batch_replace([
+            {"file": one, "start_line": 2, "end_line": 2, "new_text": "deux"},
+            {"file": missing, "start_line": 1, "end_line": 1, "new_text": "x"},
+            {"file_path": two, "start_line": 1, "end_line": 1, "new_text": "X"},
+        ])
+        self.assertFalse(result["success"])
+        self.assertEqual(result["files_modified"], 2)
+        self.assertEqual(result["total_edits"], 3)
+        self.assertEqual(len(result["errors"]), 1)
+        self.assertTrue(result["errors"][0].startswith(missing + ": "))
+        self.assertEqual(self.read(one), b"1\ndeux\n3\n")
+        self.assertEqual(self.read(two), b"X\n")
+
+        result = qg.batch_replace({"edits": [{"file": one, "start_line": 1}]})
+        self.assertEqual(result, {"success": True, "files_modified": 1, "total_edits": 1,
+                                  "errors": []})
+        self.assertEqual(self.read(one), b"deux\n3\n")
+
+        text = '[{"file": %s, "start_line": 1, "new_text": "\u00e9t\u00e9"}]' % (
+            qg.json.dumps(one))
+        self.assertTrue(qg.batch_replace(text)["success"])
+        self.assertEqual(self.read(one), "été\n3\n".encode("utf-8"))
+
+    def test_batch_of_invalid_json_is_a_failed_report(self):
+        result = qg.batch_replace('[{"file":')
+        self.assertFalse(result["success"])
+        self.assertTrue(result["errors"])
+
+
+class Search(TempTree):
+    def setUp(self):
+        super().setUp()
+        self.write("tree/a.c", "int alpha;\nint beta;\n")
+        self.write("tree/b.h", "// Beta here\n")
+        self.write("tree/sub/c.md", "beta\nbetamax\n")
+        self.root = os.path.join(self.dir, "tree")
+
+    def found(self, document_or_matches):
+        matches = document_or_matches
+        if isinstance(matches, dict):
+            matches = matches["matches"]
+        return sorted((os.path.relpath(m["file"], self.root), m["line"], m["col"]) for m in matches)
+
+    def test_document_and_keyword_options(self):
+        rows = [
+            ({}, [("a.c", 2, 5), ("sub/c.md", 1, 1), ("sub/c.md", 2, 1)]),
+            ({"ignore_case": True},
+             [("a.c", 2, 5), ("b.h", 1, 4), ("sub/c.md", 1, 1), ("sub/c.md", 2, 1)]),
+            ({"whole_word": True}, [("a.c", 2, 5), ("sub/c.md", 1, 1)]),
+            ({"regex": True, "ignore_case": True},
+             [("a.c", 2, 5), ("b.h", 1, 4), ("sub/c.md", 1, 1), ("sub/c.md", 2, 1)]),
+            ({"include": ("*.c", "*.h"), "ignore_case": True}, [("a.c", 2, 5), ("b.h", 1, 4)]),
+            ({"include": "*.md"}, [("sub/c.md", 1, 1), ("sub/c.md", 2, 1)]),
+            ({"exclude": ["*.md"]}, [("a.c", 2, 5)]),
+            ({"exclude_dirs": ["sub"]}, [("a.c", 2, 5)]),
+        ]
+        for options, expected in rows:
+            with self.subTest(options=options):
+                pattern = "b[e]ta" if options.get("regex") else "beta"
+                document = qg.search(self.root, pattern, **options)
+                self.assertEqual(self.found(document), expected)
+                self.assertEqual(document["total_matches"], len(expected))
+                self.assertEqual(document["files_searched"] > 0, True)
+
+    def test_max_results_and_context(self):
+        document = qg.search(os.path.join(self.root, "a.c"), "int", max_results=1,
+                             context_lines=1)
+        self.assertEqual(document["total_matches"], 1)
+        self.assertEqual(document["matches"][0]["context"], ["int alpha;", "int beta;"])
+
+    def test_failures_raise_the_library_message(self):
+        message = 'Invalid JSON in options: {"regex":tru'
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.search(self.root, "beta", options='{"regex":tru')
+        self.assertEqual(str(caught.exception), message)
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.search_stream(self.root, "beta", print, options='{"regex":tru')
+        self.assertEqual(str(caught.exception), message)
+        with self.assertRaises(qg.QuenmarGrepError):
+            next(qg.iter_search(self.root, "beta", options='{"regex":tru'))
+
+    def test_options_document_as_it_is(self):
+        document = qg.search(self.root, "BETA", options={"ignore_case": True,
+                                                         "include_globs": "*.c;*.h"})
+        self.assertEqual(self.found(document), [("a.c", 2, 5), ("b.h", 1, 4)])
+        with self.assertRaises(ValueError):
+            qg.search(self.root, "beta", options="{}", regex=True)
+        with self.assertRaises(ValueError):
+            qg.search(self.root, "beta", options="{}", include=["*.c"])
+        self.assertEqual(qg.search(self.root, "beta", options="{}", include=[])["total_matches"], 3)
+
+    def test_stream_calls_back_in_document_order(self):
+        seen = []
+        count = qg.search_stream(self.root, "beta", seen.append, context_lines=1)
+        document = qg.search(self.root, "beta", context_lines=1)
+        self.assertEqual(count, 3)
+        self.assertEqual(seen, document["matches"])
+
+    def test_stream_callback_exception_is_raised_after_the_search(self):
+        calls = []
+
+        def callback(match):
+            calls.append(match)
+            raise RuntimeError("stop")
+
+        with self.assertRaises(RuntimeError):
+            qg.search_stream(self.root, "beta", callback)
+        self.assertEqual(len(calls), 1)
+
+    def test_iterator_yields_every_match_through_a_small_queue(self):
+        for i in range(50):
+            self.write("many/f%02d.txt" % i, "hit\n" * 3)
+        many = os.path.join(self.dir, "many")
+        got = list(qg.iter_search(many, "hit", queue_size=2))
+        self.assertEqual(len(got), 150)
+        self.assertEqual(sorted(got, key=lambda m: (m["file"], m["line"])),
+                         sorted(qg.search(many, "hit")["matches"],
+                                key=lambda m: (m["file"], m["line"])))
+
+    def test_iterator_closed_early_lets_the_search_finish(self):
+        for i in range(20):
+            self.write("many/f%02d.txt" % i, "hit\n" * 10)
+        iterator = qg.iter_search(os.path.join(self.dir, "many"), "hit", queue_size=1)
+        first = next(iterator)
+        self.assertEqual(first["text"], "hit")
+        iterator.close()
+        workers = [t for t in threading.enumerate() if t.name == "quenmar-grep-search"]
+        for worker in workers:
+            worker.join(timeout=30)
+            self.assertFalse(worker.is_alive())
+
+    def test_invalid_utf8_in_a_matched_line_does_not_crash(self):
+        self.write("latin/l.txt", b"caf\xe9 beta\n")
+        document = qg.search(os.path.join(self.dir, "latin"), "beta")
+        self.assertEqual(document["total_matches"], 1)
+        self.assertEqual(len(document["matches"]), 1)
+        self.assertIn("beta", document["matches"][0]["text"])
+
+
+if __name__ == "__main__":
+    unittest.main()
