@@ -4,6 +4,7 @@
 #define QG_REGEX_H
 
 #include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -13,9 +14,75 @@ extern "C" {
 // True when `pattern` matches somewhere in `text` (both NUL-terminated; null
 // gives false). On success writes the 1-based byte column of the first match
 // and its length in bytes to the outputs that are non-null; on false neither
-// is touched. No state, no allocation; any thread.
+// is touched. No state, no allocation; any thread. A line whose matching
+// exceeds the budgets below counts as not matching.
 bool regex_find_first(const char *pattern, const char *text, bool case_sensitive,
                       int32_t *out_col, int32_t *out_len);
+
+// ---- Budgets against hostile patterns ----
+//
+// Deepest nesting of re_match_here / re_match_star calls one attempt (one
+// start position) may reach. Nesting grows by one per quantified atom and per
+// left alternative on the current path, never with the text (a run of plain
+// atoms is matched in a loop), so a realistic pattern stays below a hundred.
+// 1000 levels keep the matcher within 256 KiB of stack even in a sanitizer
+// build, well inside the smallest thread stack a host is likely to use
+// (1 MiB). An attempt that would go deeper counts as not matching.
+#define RE_MAX_DEPTH 1000u
+
+// Steps one line may spend. A step is about one atom test's worth of work:
+// one pass of the matching loop, one byte tested by a greedy run or passed by
+// a give-back, one pattern byte visited by a bar walk, or sixteen bytes of a
+// plain byte scan. The budget is RE_STEP_BUDGET_BASE + RE_STEP_BUDGET_PER_BYTE
+// * (text length + 1). Realistic patterns spend a few dozen steps per start
+// position (a greedy run over a word and its give-back), far below 2048; the
+// base covers one pass over a pattern of a million bytes on a short line. A
+// backtracking blow-up such as a*a*a*a*a*c on 10,000 'a' is cut off after
+// about 3e7 steps, a small fraction of a second. A line that exhausts its
+// budget counts as not matching.
+#define RE_STEP_BUDGET_BASE 10000000u
+#define RE_STEP_BUDGET_PER_BYTE 2048u
+
+// ---- The interpreter's inner operations ----
+
+// The budget record of one line. re_search_line sets it up; tests and fuzzers
+// read it afterwards to see what a search spent. Lives on the caller's stack.
+typedef struct re_state {
+  bool ignore_case;
+  uint32_t depth;          // current nesting of re_match_here / re_match_star
+  uint32_t depth_peak;     // deepest nesting reached
+  uint64_t steps_left;     // what remains of the line's step budget
+  bool attempt_abandoned;  // the current attempt went deeper than RE_MAX_DEPTH
+  bool line_exhausted;     // the line's step budget ran out
+  const char *last_bar;    // the pattern's last '|', or null: bar walks stop there
+} re_state;
+
+// Prepares `st` for matching `pattern` (NUL-terminated, not null) against a
+// line of `text_len` bytes: full budgets, no nesting. Holds no resources.
+void re_state_init(re_state *st, const char *pattern, size_t text_len, bool ignore_case);
+
+// regex_find_first on a caller-provided state, which it initialises itself
+// and leaves holding what the search spent. Pattern and text must not be null.
+bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
+               int32_t *out_col, int32_t *out_len);
+
+// True when the pattern remainder [p, p_end) matches at exactly text position
+// `t` (inside a NUL-terminated text); then writes the byte length of the match
+// to `out_len` (not null), else leaves it alone. Fails without further work
+// once the attempt is abandoned or the line exhausted (see `st`).
+bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st,
+                   size_t *out_len);
+
+// Matches the atom at `atom`, repeated greedily zero or more times and giving
+// back one byte at a time, followed by the rest [rest, rest_end), at `t`.
+// Same result convention as re_match_here.
+bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
+                   re_state *st, size_t *out_len);
+
+// True when the atom beginning at `atom` matches the text byte `c` (never the
+// terminating NUL). `p_end` ends the pattern remainder holding the atom: an
+// unterminated class runs up to it. Pure; any thread.
+bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ignore_case);
 
 #ifdef __cplusplus
 }

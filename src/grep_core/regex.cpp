@@ -1,0 +1,383 @@
+#include "grep_core/regex.h"
+
+#include <string.h>
+
+#include "grep_core/ascii_class.h"
+#include "grep_core/byte_scan.h"
+
+// ---- Budget bookkeeping ----
+
+// Takes `n` steps from the line's budget; false (and the line marked
+// exhausted) when they are not there.
+static bool re_spend(re_state *st, uint64_t n) {
+  if (st->steps_left < n) {
+    st->steps_left = 0;
+    st->line_exhausted = true;
+    return false;
+  }
+  st->steps_left -= n;
+  return true;
+}
+
+static bool re_stopped(const re_state *st) { return st->attempt_abandoned || st->line_exhausted; }
+
+// Opens one nesting level; false when the attempt must stop (already stopped,
+// or the level would exceed RE_MAX_DEPTH, which abandons the attempt).
+static bool re_enter(re_state *st) {
+  if (re_stopped(st)) return false;
+  if (st->depth >= RE_MAX_DEPTH) {
+    st->attempt_abandoned = true;
+    return false;
+  }
+  ++st->depth;
+  if (st->depth > st->depth_peak) st->depth_peak = st->depth;
+  return true;
+}
+
+void re_state_init(re_state *st, const char *pattern, size_t text_len, bool ignore_case) {
+  st->ignore_case = ignore_case;
+  st->depth = 0;
+  st->depth_peak = 0;
+  uint64_t per_byte = (uint64_t)RE_STEP_BUDGET_PER_BYTE * ((uint64_t)text_len + 1);
+  st->steps_left = (uint64_t)RE_STEP_BUDGET_BASE + per_byte;
+  st->attempt_abandoned = false;
+  st->line_exhausted = false;
+  st->last_bar = strrchr(pattern, '|');
+}
+
+// ---- Atoms ----
+
+// Where the class beginning at `open` (a '[') ends: past its closing ']', or
+// `p_end` when it has none. Writes its member range and negation.
+static const char *re_class_extent(const char *open, const char *p_end, const char **members,
+                                   const char **members_end, bool *negated) {
+  const char *m = open + 1;
+  *negated = m < p_end && *m == '^';
+  if (*negated) ++m;
+  *members = m;
+  const void *close = memchr(m, ']', (size_t)(p_end - m));
+  *members_end = close != nullptr ? static_cast<const char *>(close) : p_end;
+  return close != nullptr ? *members_end + 1 : p_end;
+}
+
+// Where the atom at `p` ends inside the remainder [p, p_end): two bytes for an
+// escape, the whole remainder for a lone trailing '\' or an unterminated class.
+static const char *re_atom_end(const char *p, const char *p_end) {
+  if (*p == '\\') return p + 1 < p_end ? p + 2 : p_end;
+  if (*p == '[') {
+    const char *members, *members_end;
+    bool negated;
+    return re_class_extent(p, p_end, &members, &members_end, &negated);
+  }
+  return p + 1;
+}
+
+static bool re_escape_match(unsigned char x, unsigned char c) {
+  switch (x) {
+    case 'd': return qg_is_digit(c);
+    case 'D': return !qg_is_digit(c);
+    case 'w': return qg_is_word(c);
+    case 'W': return !qg_is_word(c);
+    case 's': return qg_is_space(c);
+    case 'S': return !qg_is_space(c);
+    default: return x == c;  // never case-folded
+  }
+}
+
+bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ignore_case) {
+  unsigned char x = (unsigned char)atom[0];
+  if (x == '.') return true;
+  if (x == '\\' && atom + 1 < p_end) return re_escape_match((unsigned char)atom[1], c);
+  if (x == '[') {
+    const char *members, *members_end;
+    bool negated;
+    re_class_extent(atom, p_end, &members, &members_end, &negated);
+    return qg_class_members_match(members, members_end, c, ignore_case) != negated;
+  }
+  return ignore_case ? qg_lower(x) == qg_lower(c) : x == c;
+}
+
+// ---- Alternation ----
+
+// The first '|' of [p, p_end) seen at bracket count 0 by the bar walk ('\'
+// skips the next byte, '[' counts up, ']' down), or null. No bar lies past
+// the pattern's last one, so the walk stops there. Spends a step per byte.
+static const char *re_find_bar(const char *p, const char *p_end, re_state *st) {
+  if (st->last_bar == nullptr || st->last_bar < p) return nullptr;
+  const char *stop = st->last_bar < p_end ? st->last_bar + 1 : p_end;
+  const char *found = nullptr;
+  const char *q = p;
+  long depth = 0;
+  for (; q < stop && found == nullptr; ++q) {
+    switch (*q) {
+      case '\\': ++q; break;
+      case '[': ++depth; break;
+      case ']': --depth; break;
+      case '|':
+        if (depth == 0) found = q;
+        break;
+      default: break;
+    }
+  }
+  if (!re_spend(st, (uint64_t)(q - p))) return nullptr;
+  return found;
+}
+
+// ---- Matching ----
+
+// The atom every match of the remainder [p, p_end) must begin with, or null
+// when a match may begin otherwise (a divided remainder, a first atom that may
+// be skipped, the lone anchor '$', the empty remainder). Writes whether the
+// remainder was walked and holds no bar, so a match of it needs no walk.
+static const char *re_required_first_atom(const char *p, const char *p_end, re_state *st,
+                                          bool *barless) {
+  *barless = false;
+  if (p == p_end || (p_end - p == 1 && *p == '$')) return nullptr;
+  if (*p != '\\') {
+    if (re_find_bar(p, p_end, st) != nullptr) return nullptr;
+    *barless = true;
+  }
+  const char *atom_end = re_atom_end(p, p_end);
+  const char q = atom_end < p_end ? *atom_end : '\0';
+  return (q == '*' || q == '?') ? nullptr : p;
+}
+
+static bool re_is_plain_byte_atom(const char *atom) {
+  return *atom != '\\' && *atom != '[' && *atom != '.';
+}
+
+// Whether the atom `atom` (inside [atom, p_end)) matches exactly one byte
+// value up to ASCII case: a plain byte (folded with the flag) or an escaped
+// byte that names no class (never folded). Writes that byte and the folding.
+static bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore_case,
+                                unsigned char *byte, bool *fold) {
+  if (re_is_plain_byte_atom(atom)) {
+    *byte = (unsigned char)*atom;
+    *fold = ignore_case;
+    return true;
+  }
+  if (*atom != '\\' || atom + 1 >= p_end) return false;
+  switch (atom[1]) {
+    case 'd': case 'D': case 'w': case 'W': case 's': case 'S': return false;
+    default:
+      *byte = (unsigned char)atom[1];
+      *fold = false;
+      return true;
+  }
+}
+
+// Steps charged for scanning `bytes` bytes in a tight loop, which costs about
+// as much per sixteen bytes as one atom test does.
+static uint64_t re_scan_cost(size_t bytes) { return bytes / 16 + 1; }
+
+static bool re_match_from(const char *p, const char *p_end, const char *t, re_state *st,
+                          size_t *out_len, bool barless);
+
+bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st,
+                   size_t *out_len) {
+  return re_match_from(p, p_end, t, st, out_len, false);
+}
+
+// re_match_here, told by `barless` that the bar walk from `p` is known to find
+// no bar (the remainder is a left alternative, or a walk already passed over
+// it). Plain atoms, a skipped '?' and the right side of a bar continue the
+// loop instead of recursing, so nesting grows only with quantifiers and left
+// alternatives, never with the length of a run of plain atoms; and the walk
+// runs again only where a bracket may have changed its count.
+static bool re_match_from(const char *p, const char *p_end, const char *t, re_state *st,
+                          size_t *out_len, bool barless) {
+  if (!re_enter(st)) return false;
+  const bool fold = st->ignore_case;
+  size_t consumed = 0;  // text bytes matched by the loop itself
+  size_t tail = 0;      // length of the match of a nested call
+  bool ok = false;
+  for (;;) {
+    if (!re_spend(st, 1)) break;
+    if (p == p_end) {
+      ok = true;
+      break;
+    }
+    if (p_end - p == 1 && *p == '$') {
+      ok = *t == '\0';
+      break;
+    }
+    if (*p != '\\' && !barless) {
+      const char *bar = re_find_bar(p, p_end, st);
+      if (st->line_exhausted) break;
+      if (bar != nullptr) {
+        if (re_match_from(p, bar, t, st, &tail, true)) {
+          ok = true;
+          break;
+        }
+        if (re_stopped(st)) break;
+        p = bar + 1;
+        continue;
+      }
+      barless = true;
+    }
+    const char *atom = p;
+    const char *atom_end = re_atom_end(p, p_end);
+    const char q = atom_end < p_end ? *atom_end : '\0';
+    const unsigned char c = (unsigned char)*t;
+    // Past a bracket the walk's count differs from a fresh walk's.
+    if (*atom == '[' || *atom == ']') barless = false;
+    if (q == '*') {
+      ok = re_match_star(atom, atom_end + 1, p_end, t, st, &tail);
+      break;
+    }
+    if (q == '+') {
+      if (c == '\0' || !re_atom_match(atom, p_end, c, fold)) break;
+      ok = re_match_star(atom, atom_end + 1, p_end, t + 1, st, &tail);
+      consumed += 1;
+      break;
+    }
+    if (q == '?') {
+      if (c != '\0' && re_atom_match(atom, p_end, c, fold)) {
+        if (re_match_from(atom_end + 1, p_end, t + 1, st, &tail, barless)) {
+          ok = true;
+          consumed += 1;
+          break;
+        }
+        if (re_stopped(st)) break;
+      }
+      p = atom_end + 1;
+      continue;
+    }
+    if (c == '\0' || !re_atom_match(atom, p_end, c, fold)) break;
+    p = atom_end;
+    ++t;
+    ++consumed;
+  }
+  --st->depth;
+  if (ok) *out_len = consumed + tail;
+  return ok;
+}
+
+// The end of the greedy run of `atom` from `t`, with its steps spent.
+static const char *re_greedy_run(const char *atom, const char *p_end, const char *t,
+                                 re_state *st) {
+  if (*atom == '.') {
+    size_t n = strlen(t);
+    re_spend(st, re_scan_cost(n));
+    return t + n;
+  }
+  const char *k = t;
+  while (*k != '\0' && re_atom_match(atom, p_end, (unsigned char)*k, st->ignore_case)) ++k;
+  re_spend(st, (uint64_t)(k - t) + 1);
+  return k;
+}
+
+static bool re_may_begin_rest(const char *gate, const char *p_end, unsigned char c, bool fold) {
+  return c != '\0' && re_atom_match(gate, p_end, c, fold);
+}
+
+// Moves *j down to the last position in [t, *j] whose byte may begin a match
+// of the rest, given the atom `gate` that every such match begins with; false
+// when there is none. A position where the rest's first atom fails needs no try.
+static bool re_give_back_to(const char *gate, const char *p_end, const char *t, const char **j,
+                            re_state *st) {
+  const char *k = *j;
+  bool found = false;
+  unsigned char want;
+  bool fold;
+  if (re_single_byte_atom(gate, p_end, st->ignore_case, &want, &fold)) {
+    if (fold) want = qg_lower(want);
+    for (;; --k) {
+      const unsigned char c = (unsigned char)*k;
+      if (c != '\0' && (fold ? qg_lower(c) : c) == want) {
+        found = true;
+        break;
+      }
+      if (k == t) break;
+    }
+    re_spend(st, re_scan_cost((size_t)(*j - k)));
+  } else {
+    for (;; --k) {
+      if (re_may_begin_rest(gate, p_end, (unsigned char)*k, st->ignore_case)) {
+        found = true;
+        break;
+      }
+      if (k == t) break;
+    }
+    re_spend(st, (uint64_t)(*j - k) + 1);
+  }
+  *j = k;
+  return found;
+}
+
+bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
+                   re_state *st, size_t *out_len) {
+  if (!re_enter(st)) return false;
+  const char *j = re_greedy_run(atom, rest_end, t, st);
+  bool rest_barless = false;
+  const char *gate = re_required_first_atom(rest, rest_end, st, &rest_barless);
+  bool ok = false;
+  size_t tail = 0;
+  while (!re_stopped(st)) {
+    // Skipping a try is only exact while the try itself would not be the one
+    // that goes too deep.
+    if (gate != nullptr && st->depth < RE_MAX_DEPTH) {
+      if (!re_give_back_to(gate, rest_end, t, &j, st)) break;
+    }
+    if (re_match_from(rest, rest_end, j, st, &tail, rest_barless)) {
+      ok = true;
+      break;
+    }
+    if (j == t) break;
+    --j;
+  }
+  --st->depth;
+  if (ok) *out_len = (size_t)(j - t) + tail;
+  return ok;
+}
+
+// ---- Search ----
+
+static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t *out_len) {
+  if (out_col != nullptr) *out_col = (int32_t)(start + 1);
+  if (out_len != nullptr) *out_len = (int32_t)len;
+}
+
+bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
+               int32_t *out_col, int32_t *out_len) {
+  const size_t n = strlen(text);
+  re_state_init(st, pattern, n, ignore_case);
+  const char *p_end = pattern + strlen(pattern);
+  size_t len = 0;
+  if (*pattern == '^') {
+    if (!re_match_here(pattern + 1, p_end, text, st, &len)) return false;
+    re_write_result(0, len, out_col, out_len);
+    return true;
+  }
+  bool barless = false;
+  const char *first = re_required_first_atom(pattern, p_end, st, &barless);
+  qg_byte_scan scan = {};
+  unsigned char first_byte = 0;
+  bool first_fold = false;
+  const bool use_scan = first != nullptr &&
+                        re_single_byte_atom(first, p_end, ignore_case, &first_byte, &first_fold);
+  if (use_scan) qg_byte_scan_init(&scan, text, n, first_byte, first_fold);
+  for (size_t s = 0; s <= n; ++s) {
+    if (use_scan) {
+      s = qg_byte_scan_next(&scan, s);
+      if (s == n) return false;
+    } else if (first != nullptr) {
+      while (s < n && !re_atom_match(first, p_end, (unsigned char)text[s], ignore_case)) ++s;
+      if (s == n) return false;
+    }
+    st->attempt_abandoned = false;
+    if (re_match_from(pattern, p_end, text + s, st, &len, barless)) {
+      re_write_result(s, len, out_col, out_len);
+      return true;
+    }
+    if (st->line_exhausted) return false;
+  }
+  return false;
+}
+
+bool regex_find_first(const char *pattern, const char *text, bool case_sensitive,
+                      int32_t *out_col, int32_t *out_len) {
+  if (pattern == nullptr || text == nullptr) return false;
+  re_state st;
+  return re_search_line(pattern, text, !case_sensitive, &st, out_col, out_len);
+}

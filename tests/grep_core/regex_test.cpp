@@ -1,0 +1,347 @@
+// The pattern dialect, one row per rule or corner, and the budgets that keep
+// hostile patterns from crashing or stalling a search.
+#include "grep_core/regex.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kNone = 0;  // expected column of a row that must not match
+
+struct Row {
+  const char *pattern;
+  const char *text;
+  bool case_sensitive;
+  int col;  // kNone: no match
+  int len;
+};
+
+void PrintTo(const Row &r, std::ostream *os) {
+  *os << "/" << r.pattern << "/ on \"" << r.text << "\"" << (r.case_sensitive ? "" : " (icase)");
+}
+
+class RegexRows : public testing::TestWithParam<Row> {};
+
+TEST_P(RegexRows, FindsFirstMatch) {
+  const Row &r = GetParam();
+  int32_t col = -7, len = -7;
+  bool found = regex_find_first(r.pattern, r.text, r.case_sensitive, &col, &len);
+  if (r.col == kNone) {
+    EXPECT_FALSE(found);
+    EXPECT_EQ(col, -7);  // untouched on false
+    EXPECT_EQ(len, -7);
+  } else {
+    ASSERT_TRUE(found);
+    EXPECT_EQ(col, r.col);
+    EXPECT_EQ(len, r.len);
+  }
+}
+
+constexpr bool CS = true;
+constexpr bool IC = false;
+
+INSTANTIATE_TEST_SUITE_P(EmptyAndAnchors, RegexRows, testing::Values(
+    Row{"", "", CS, 1, 0},
+    Row{"", "abc", CS, 1, 0},
+    Row{"^", "", CS, 1, 0},
+    Row{"^", "abc", CS, 1, 0},
+    Row{"$", "abc", CS, 4, 0},
+    Row{"$", "", CS, 1, 0},
+    Row{"abc$", "abcabc", CS, 4, 3},
+    Row{"^abc", "xabc", CS, kNone, 0},
+    Row{"^abc", "abcx", CS, 1, 3},
+    Row{"a$|b", "ab", CS, 2, 1},
+    Row{"a$|b", "ba", CS, 1, 1},
+    Row{"$x", "a$x", CS, 2, 2},
+    Row{"$$", "a$", CS, 2, 1},
+    Row{"$$", "$a", CS, kNone, 0},
+    Row{"$*", "abc", CS, 1, 0},
+    Row{"a|^b", "b", CS, kNone, 0},
+    Row{"a|^b", "x^b", CS, 2, 2},
+    Row{"^a|b", "xb", CS, kNone, 0},
+    Row{"^a|b", "b", CS, 1, 1},
+    Row{"^*", "*x", CS, 1, 1},
+    Row{"*a", "x*a", CS, 2, 2},
+    Row{"\\d$", "a1", CS, 2, 1},
+    Row{"\\d$|x", "x", CS, kNone, 0},  // the escape is not divided from "$|x"
+    Row{"\\d$|x", "1x", CS, 1, 2}));
+
+INSTANTIATE_TEST_SUITE_P(Quantifiers, RegexRows, testing::Values(
+    Row{"x*", "abc", CS, 1, 0},
+    Row{".", "", CS, kNone, 0},
+    Row{"a?", "", CS, 1, 0},
+    Row{"a.*b", "aXbYb", CS, 1, 5},
+    Row{".*", "hello", CS, 1, 5},
+    Row{"colou?r", "my color", CS, 4, 5},
+    Row{"colou?r", "my colour", CS, 4, 6},
+    Row{"\\d+\\.\\d+", "v 10.25x", CS, 3, 5},
+    Row{"\\s+", "a \t b", CS, 2, 3},
+    Row{"a+", "bbb", CS, kNone, 0},
+    Row{"a+b", "xaaab", CS, 2, 4},
+    Row{"a**", "aaa*", CS, 1, 4},
+    Row{"a**", "aaa", CS, kNone, 0},
+    Row{"a+?", "aa?", CS, 1, 3},
+    Row{"a+?", "aa", CS, kNone, 0},
+    Row{"a?a", "a", CS, 1, 1},         // '?' gives its byte back
+    Row{"a*a*c", "aaac", CS, 1, 4},
+    Row{"[ab]+c", "xbabc", CS, 2, 4},  // quantified class
+    Row{"\\w*_SUSPEND", "X_SUSPEND", CS, 1, 9},
+    Row{"+", "a+b", CS, 2, 1}));       // a leading quantifier is a literal byte
+
+INSTANTIATE_TEST_SUITE_P(Alternation, RegexRows, testing::Values(
+    Row{"a|ab", "ab", CS, 1, 1},
+    Row{"ab|a", "ab", CS, 1, 2},
+    Row{"ab|", "ab", CS, 1, 2},
+    Row{"ab|", "zab", CS, 1, 0},
+    Row{"|ab", "zab", CS, 1, 0},
+    Row{"x|y", "aay", CS, 3, 1},
+    Row{"\\d|x", "x", CS, kNone, 0},
+    Row{"\\d|x", "a7", CS, 2, 1},
+    Row{"a|\\d|c", "c", CS, kNone, 0},
+    Row{"a|\\d|c", "b3", CS, 2, 1},
+    Row{"a|\\d|c", "a", CS, 1, 1},
+    Row{"\\dx|y", "y", CS, kNone, 0},
+    Row{"\\dx|y", "5y", CS, 1, 2},
+    Row{"x\\d|y", "y", CS, 1, 1},
+    Row{"a]|b", "b", CS, kNone, 0},
+    Row{"a]|b", "xa]", CS, 2, 2},
+    Row{"[[]a|b", "b", CS, kNone, 0},
+    Row{"[[]a|b", "[a", CS, 1, 2},
+    Row{"][a|b]", "]a", CS, 1, 2},  // left side's class ends at the bar
+    Row{"][a|b]", "b]", CS, 1, 2},
+    Row{"a\\|b", "a|b", CS, 1, 3},
+    Row{"a\\|b", "b", CS, kNone, 0},
+    Row{"ab|cd|ef", "xxef", CS, 3, 2}));
+
+INSTANTIATE_TEST_SUITE_P(Literals, RegexRows, testing::Values(
+    Row{"(a)", "(a)", CS, 1, 3},
+    Row{"(a)", "a", CS, kNone, 0},
+    Row{"a{2}", "a{2}", CS, 1, 4},
+    Row{"a{2}", "aa", CS, kNone, 0},
+    Row{"a\\", "a\\", CS, 1, 2},
+    Row{"\\", "x\\", CS, 2, 1},
+    Row{"\\.", "abc", CS, kNone, 0},
+    Row{"\\.", "a.c", CS, 2, 1},
+    Row{"\\n\\t", "x nt", CS, 3, 2},
+    Row{"a.c", "abc", CS, 1, 3},
+    Row{"}", "{}", CS, 2, 1}));
+
+INSTANTIATE_TEST_SUITE_P(Classes, RegexRows, testing::Values(
+    Row{"[]", "a]", CS, kNone, 0},
+    Row{"[]abc]", "abc]", CS, kNone, 0},
+    Row{"[^]", "z", CS, 1, 1},
+    Row{"[^]", "", CS, kNone, 0},
+    Row{"[^", "z", CS, 1, 1},
+    Row{"[", "[x", CS, kNone, 0},
+    Row{"[ab", "xb", CS, 2, 1},
+    Row{"[a|b]", "|", CS, 1, 1},
+    Row{"[\\d]", "d", CS, 1, 1},
+    Row{"[\\d]", "\\", CS, 1, 1},
+    Row{"[\\d]", "5", CS, kNone, 0},
+    Row{"[\\]", "\\", CS, 1, 1},
+    Row{"[a-c-e]", "-", CS, 1, 1},
+    Row{"[a-c-e]", "e", CS, 1, 1},
+    Row{"[a-c-e]", "d", CS, kNone, 0},
+    Row{"[a--]", "a-", CS, kNone, 0},
+    Row{"[a-]", "-", CS, 1, 1},
+    Row{"[-a]", "a", CS, 1, 1},
+    Row{"[c-a]", "abc", CS, kNone, 0},
+    Row{"[^a-z]", "abC", CS, 3, 1},
+    Row{"[^a-z]", "abC", IC, kNone, 0},
+    Row{"[Z-a]", "_", CS, 1, 1},
+    Row{"[Z-a]", "_", IC, kNone, 0}));
+
+INSTANTIATE_TEST_SUITE_P(CaseAndEscapes, RegexRows, testing::Values(
+    Row{"[A-Z]", "q", IC, 1, 1},
+    Row{"[A-Z]", "q", CS, kNone, 0},
+    Row{"A", "a", IC, 1, 1},
+    Row{"A", "a", CS, kNone, 0},
+    Row{"\\A", "a", IC, kNone, 0},
+    Row{"\\A", "A", IC, 1, 1},
+    Row{"[Q]", "q", IC, 1, 1},
+    Row{"\\d", "ab9", CS, 3, 1},
+    Row{"\\D", "99x", CS, 3, 1},
+    Row{"\\w", "-_", CS, 2, 1},
+    Row{"\\W", "a_1-", CS, 4, 1},
+    Row{"\\s", "a\vb", CS, 2, 1},
+    Row{"\\S", " \t\r\nx", CS, 5, 1}));
+
+INSTANTIATE_TEST_SUITE_P(HighBytes, RegexRows, testing::Values(
+    Row{"[a-z]", "\xC3\xA9", CS, kNone, 0},
+    Row{"\\w", "\xC3\xA9", CS, kNone, 0},
+    Row{"\\W", "\xC3\xA9", CS, 1, 1},
+    Row{"[\x80-\xFF]", "a\xC3\xA9", CS, 2, 1},
+    Row{"[\x80-\xFF]+", "a\xC3\xA9", CS, 2, 2},
+    Row{"[a-\xC3]", "\xC3", CS, kNone, 0},  // ASCII up to a high byte: empty
+    Row{"\xC3\xA9", "caf\xC3\xA9", IC, 4, 2},
+    Row{"\xC3\xA9", "CAF\xC3\x89", IC, kNone, 0}));
+
+TEST(RegexFindFirst, NullArgumentsGiveFalse) {
+  int32_t col = 5;
+  EXPECT_FALSE(regex_find_first(nullptr, "abc", true, &col, nullptr));
+  EXPECT_FALSE(regex_find_first("a", nullptr, true, &col, nullptr));
+  EXPECT_EQ(col, 5);
+}
+
+TEST(RegexFindFirst, OutputsAreOptional) {
+  EXPECT_TRUE(regex_find_first("b", "ab", true, nullptr, nullptr));
+  int32_t col = 0;
+  EXPECT_TRUE(regex_find_first("b", "ab", true, &col, nullptr));
+  EXPECT_EQ(col, 2);
+}
+
+// ---- Inner operations ----
+
+TEST(ReMatchHere, MatchesOnlyAtThePositionGivenAndHonoursTheRemainderEnd) {
+  re_state st;
+  const char *pattern = "ab$|x";
+  re_state_init(&st, pattern, 3, false);
+  size_t len = 99;
+  EXPECT_FALSE(re_match_here(pattern, pattern + 5, "cab", &st, &len));
+  EXPECT_EQ(len, 99u);
+  EXPECT_TRUE(re_match_here(pattern, pattern + 5, "cab" + 1, &st, &len));
+  EXPECT_EQ(len, 2u);
+  // Bounded before the bar, the '$' is the remainder's last byte: an anchor.
+  EXPECT_FALSE(re_match_here(pattern, pattern + 3, "abc", &st, &len));
+  EXPECT_EQ(st.depth, 0u);
+}
+
+TEST(ReMatchStar, GivesBackUntilTheRestMatches) {
+  re_state st;
+  const char *pattern = "a*ab";
+  re_state_init(&st, pattern, 4, false);
+  size_t len = 0;
+  EXPECT_TRUE(re_match_star(pattern, pattern + 2, pattern + 4, "aaab", &st, &len));
+  EXPECT_EQ(len, 4u);
+  EXPECT_FALSE(re_match_star(pattern, pattern + 2, pattern + 4, "aaa", &st, &len));
+}
+
+TEST(ReAtomMatch, ReadsEachAtomKind) {
+  const char *cls = "[^x-z]";
+  EXPECT_TRUE(re_atom_match(cls, cls + 6, 'a', false));
+  EXPECT_FALSE(re_atom_match(cls, cls + 6, 'y', false));
+  EXPECT_FALSE(re_atom_match(cls, cls + 6, 'Y', true));
+  const char *unterminated = "[ab]";  // bounded before its ']'
+  EXPECT_TRUE(re_atom_match(unterminated, unterminated + 3, 'b', false));
+  EXPECT_FALSE(re_atom_match(unterminated, unterminated + 3, ']', false));
+  const char *lone = "\\";
+  EXPECT_TRUE(re_atom_match(lone, lone + 1, '\\', false));
+  EXPECT_TRUE(re_atom_match(".", nullptr, 0xFF, false));
+}
+
+// ---- Budgets ----
+
+struct BudgetCase {
+  std::string pattern;
+  std::string text;
+  bool found = false;
+  re_state st{};
+};
+
+void *run_budget_case(void *arg) {
+  auto *c = static_cast<BudgetCase *>(arg);
+  c->found = re_search_line(c->pattern.c_str(), c->text.c_str(), false, &c->st, nullptr, nullptr);
+  return nullptr;
+}
+
+// Runs the search on a thread with a 1 MiB stack, as a host thread might have.
+BudgetCase search_on_small_stack(std::string pattern, std::string text) {
+  BudgetCase c;
+  c.pattern = std::move(pattern);
+  c.text = std::move(text);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 1u << 20);
+  pthread_t thread;
+  EXPECT_EQ(pthread_create(&thread, &attr, run_budget_case, &c), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  return c;
+}
+
+std::string repeat(const std::string &unit, size_t times) {
+  std::string s;
+  s.reserve(unit.size() * times);
+  for (size_t i = 0; i < times; ++i) s += unit;
+  return s;
+}
+
+TEST(RegexBudget, LongRunOfPlainAtomsMatchesWithoutNesting) {
+  std::string pattern = repeat("a", 200000);
+  BudgetCase c = search_on_small_stack(pattern, "x" + pattern + "y");
+  EXPECT_TRUE(c.found);
+  EXPECT_LE(c.st.depth_peak, 2u);
+}
+
+struct DeepRow {
+  const char *unit;  // repeated 200,000 times
+  bool found;        // against 1,000 'a'
+};
+
+void PrintTo(const DeepRow &r, std::ostream *os) { *os << "200000 x " << r.unit; }
+
+class DeepPatterns : public testing::TestWithParam<DeepRow> {};
+
+// 200,000 quantified atoms nest far past the depth budget: the search must
+// return on a 1 MiB stack. Attempts that would go too deep are abandoned; an
+// attempt that stays inside the budget (near the end of the line, where few
+// bytes remain to be taken) may still match.
+TEST_P(DeepPatterns, ReturnOnASmallStack) {
+  const DeepRow &r = GetParam();
+  BudgetCase c = search_on_small_stack(repeat(r.unit, 200000), repeat("a", 1000));
+  EXPECT_EQ(c.found, r.found);
+  EXPECT_EQ(c.st.depth_peak, RE_MAX_DEPTH);
+  EXPECT_EQ(c.st.depth, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(RegexBudget, DeepPatterns,
+                         testing::Values(DeepRow{"a?", true}, DeepRow{"a*", false},
+                                         DeepRow{"[a]?", true}, DeepRow{"\\w*", false},
+                                         DeepRow{"a?b?", true}));
+
+TEST(RegexBudget, ManyAlternativesMatchTheFirstThatFits) {
+  BudgetCase c = search_on_small_stack(repeat("b|", 200000) + "a", "xa");
+  EXPECT_TRUE(c.found);
+  EXPECT_FALSE(c.st.line_exhausted);
+}
+
+TEST(RegexBudget, ManyRequiredQuantifiedAtomsFailOnAShortLine) {
+  BudgetCase c = search_on_small_stack(repeat("a+", 200000), repeat("a", 1000));
+  EXPECT_FALSE(c.found);
+  EXPECT_EQ(c.st.depth, 0u);
+}
+
+TEST(RegexBudget, AlternativesWithinTheDepthBudgetStillMatch) {
+  // 50 quantified atoms nest about 50 levels: far inside the budget.
+  BudgetCase c = search_on_small_stack(repeat("a?", 50) + "b", repeat("a", 50) + "b");
+  EXPECT_TRUE(c.found);
+  EXPECT_LT(c.st.depth_peak, RE_MAX_DEPTH);
+}
+
+TEST(RegexBudget, BacktrackingBlowUpEndsAsNoMatch) {
+  std::string text = repeat("a", 10000);
+  re_state st;
+  EXPECT_FALSE(re_search_line("a*a*a*a*a*a*a*a*a*a*c", text.c_str(), false, &st, nullptr, nullptr));
+  EXPECT_TRUE(st.line_exhausted);
+  EXPECT_EQ(st.steps_left, 0u);
+}
+
+TEST(RegexBudget, RealisticPatternsOnALongLineStayFarInsideTheBudget) {
+  // A 300 KiB line of short words and numbers, with the match at its end.
+  std::string line = repeat("foo_bar(baz, 10.25) + qux_SUSPENDED; ", 8000) + "color X_SUSPEND";
+  const char *patterns[] = {"\\w+_SUSPEND\\b", "colou?r X", "\\d+\\.\\d+z", "[A-Z]+_[A-Z]+ED;$",
+                            "foo.*never", "\\(.*\\)z"};
+  for (const char *pattern : patterns) {
+    re_state st;
+    re_search_line(pattern, line.c_str(), false, &st, nullptr, nullptr);
+    EXPECT_FALSE(st.line_exhausted) << pattern;
+    uint64_t budget = RE_STEP_BUDGET_BASE + uint64_t{RE_STEP_BUDGET_PER_BYTE} * (line.size() + 1);
+    EXPECT_LT(budget - st.steps_left, budget / 2) << pattern;
+  }
+}
+
+}  // namespace
