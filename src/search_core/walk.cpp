@@ -1,0 +1,195 @@
+#include "search_core/walk.h"
+
+#include "grep_core/glob.h"
+#include "grep_core/literal.h"
+#include "grep_core/regex.h"
+#include "grep_core/text_read.h"
+#include "platform/platform.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string_view>
+
+namespace {
+
+// Directory names that are never entered below the root; compared byte for
+// byte, so "Build" is entered while "build" is not.
+constexpr std::string_view kSkippedDirNames[] = {
+    "node_modules", "bin", "obj", "target", "dist", "build", "__pycache__",
+};
+
+// One directory on the way from the start of the walk down to the current one.
+struct ancestor {
+  plat_file_id id;
+  const ancestor *parent;
+};
+
+// What every level of one walk shares. `path` is one block of
+// SEARCH_MAX_PATH_BYTES holding the current directory's path, extended by a
+// child's name while that child is visited and cut back afterwards, so a walk
+// holds one path buffer whatever its depth.
+struct walk_state {
+  const char *pattern;
+  const grep_opts *opts;
+  search_tally *tally;
+  match_handler handler;
+  void *ctx;
+  char *path;
+  size_t len;
+};
+
+bool is_dot_or_dotdot(const char *name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+bool is_skipped_dir_name(std::string_view name) {
+  for (std::string_view skipped : kSkippedDirNames) {
+    if (name == skipped) return true;
+  }
+  return false;
+}
+
+// True when a glob of the list matches `name`, tried in slot order.
+bool any_glob_matches(char *const *globs, int32_t count, const char *name) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (glob_match(globs[i], name)) return true;
+  }
+  return false;
+}
+
+// Whether a directory met in the walk is entered.
+bool dir_is_walked(const char *name, const grep_opts *opts) {
+  if (name[0] == '.' || is_skipped_dir_name(name)) return false;
+  return !any_glob_matches(opts->exclude_dirs, opts->exclude_dir_count, name);
+}
+
+// Whether a file met in the walk is scanned. The globs see the entry name,
+// which is the child path's base name wherever names cannot hold a separator.
+bool file_is_scanned(const char *name, const grep_opts *opts) {
+  if (name[0] == '.') return false;
+  if (opts->include_count > 0 &&
+      !any_glob_matches(opts->include_globs, opts->include_count, name)) {
+    return false;
+  }
+  return !any_glob_matches(opts->exclude_globs, opts->exclude_count, name);
+}
+
+bool is_on_way_down(const ancestor *a, plat_file_id id) {
+  for (; a != nullptr; a = a->parent) {
+    if (a->id.volume == id.volume && a->id.index == id.index) return true;
+  }
+  return false;
+}
+
+// Extends the state's path by "/name". False, with the path unchanged, when
+// the result would not fit: such a child is passed over rather than cut.
+bool push_child(walk_state *w, const char *name) {
+  size_t n = strlen(name);
+  if (w->len + 1 + n >= SEARCH_MAX_PATH_BYTES) return false;
+  w->path[w->len] = '/';
+  memcpy(w->path + w->len + 1, name, n + 1);
+  w->len += 1 + n;
+  return true;
+}
+
+void pop_child(walk_state *w, size_t dir_len) {
+  w->len = dir_len;
+  w->path[dir_len] = '\0';
+}
+
+// Lists the directory at w->path (level `depth`) and visits its entries. A
+// directory that is its own ancestor, reached through a link, is not listed
+// again: link loops would otherwise multiply the walk at every level.
+void walk_level(walk_state *w, int depth, const ancestor *parent) {
+  if (depth > SEARCH_MAX_DEPTH || w->tally->stop) return;
+  plat_dir *dir = plat_dir_open(w->path);
+  if (dir == nullptr) return;
+  const ancestor self{plat_dir_id(dir), parent};
+  if (is_on_way_down(parent, self.id)) {
+    plat_dir_close(dir);
+    return;
+  }
+  const size_t dir_len = w->len;
+  plat_dir_entry entry;
+  while (!w->tally->stop && plat_dir_next(dir, &entry)) {
+    if (is_dot_or_dotdot(entry.name)) continue;
+    const bool visit = entry.is_dir ? dir_is_walked(entry.name, w->opts)
+                                    : file_is_scanned(entry.name, w->opts);
+    if (!visit || !push_child(w, entry.name)) continue;
+    if (entry.is_dir) {
+      walk_level(w, depth + 1, &self);
+    } else {
+      search_file_content(w->path, w->pattern, w->opts, w->tally, w->handler, w->ctx);
+    }
+    pop_child(w, dir_len);
+  }
+  plat_dir_close(dir);
+}
+
+// The first match in `line`, column and length zeroed beforehand.
+bool find_first(const char *pattern, const char *line, const grep_opts *opts, int32_t *col) {
+  *col = 0;
+  int32_t length = 0;
+  if (opts->regex) return regex_find_first(pattern, line, opts->case_sensitive, col, &length);
+  return fixed_find_first(pattern, line, opts->case_sensitive, opts->whole_word, col, &length);
+}
+
+// True once the search must end: the cap is reached, or the count could not
+// grow any further.
+bool cap_reached(const search_tally *tally, const grep_opts *opts) {
+  if (tally->total_matches == INT32_MAX) return true;
+  return opts->max_results > 0 && tally->total_matches >= opts->max_results;
+}
+
+}  // namespace
+
+void search_directory_win(const char *dir_path, const char *pattern, const grep_opts *opts,
+                          search_tally *tally, match_handler handler, void *ctx, int depth) {
+  if (dir_path == nullptr || depth > SEARCH_MAX_DEPTH || tally->stop) return;
+  const size_t len = strlen(dir_path);
+  if (len >= SEARCH_MAX_PATH_BYTES) return;
+  auto *path = static_cast<char *>(malloc(SEARCH_MAX_PATH_BYTES));
+  if (path == nullptr) return;
+  memcpy(path, dir_path, len + 1);
+  walk_state w{pattern, opts, tally, handler, ctx, path, len};
+  walk_level(&w, depth, nullptr);
+  free(path);
+}
+
+void search_file_content(const char *path, const char *pattern, const grep_opts *opts,
+                         search_tally *tally, match_handler handler, void *ctx) {
+  if (tally->stop) return;
+  size_t len = 0;
+  char *text = read_file_to_utf8(path, &len, nullptr, nullptr);
+  if (text == nullptr) return;
+  if (is_binary_buffer(text, len)) {
+    free(text);
+    return;
+  }
+  ++tally->files_searched;
+  line_array lines;
+  const bool split = split_into_lines(text, &lines);
+  free(text);
+  if (split) {
+    for (int32_t i = 0; i < lines.count && !tally->stop; ++i) {
+      int32_t col;
+      if (!find_first(pattern, lines.items[i], opts, &col)) continue;
+      ++tally->total_matches;
+      if (handler != nullptr) {
+        handler(ctx, path, i + 1, col, lines.items[i], &lines, i, opts->context_lines);
+      }
+      if (cap_reached(tally, opts)) tally->stop = true;
+    }
+  }
+  la_free(&lines);
+}
+
+void search_root(const char *root_path, const char *pattern, const grep_opts *opts,
+                 search_tally *tally, match_handler handler, void *ctx) {
+  if (plat_is_directory(root_path)) {
+    search_directory_win(root_path, pattern, opts, tally, handler, ctx, 0);
+  } else {
+    search_file_content(root_path, pattern, opts, tally, handler, ctx);
+  }
+}

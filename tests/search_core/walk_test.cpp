@@ -1,0 +1,389 @@
+// The tree walk and the per-file scan: skip rules, globs, depth, links,
+// long paths, binary files, encodings and the cap on matches.
+#include "search_core/walk.h"
+
+#include "grep_core/last_error.h"
+#include "support/temp_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Hit {
+  std::string path;
+  int32_t line_no;
+  int32_t col;
+  std::string text;
+};
+
+// Records every handler call and checks the handler contract on the way.
+struct Recorder {
+  const search_tally *tally = nullptr;
+  int32_t context_lines = 0;  // the options' value, which every call must carry
+  std::vector<Hit> hits;
+  std::string last_error_at_last_hit;
+};
+
+void record(void *ctx, const char *path, int32_t line_no, int32_t col, const char *text,
+            const line_array *lines, int32_t line_index, int32_t context_lines) {
+  auto *r = static_cast<Recorder *>(ctx);
+  EXPECT_EQ(line_index, line_no - 1);
+  ASSERT_LT(line_index, lines->count);
+  EXPECT_EQ(text, lines->items[line_index]);
+  EXPECT_EQ(r->tally->total_matches, static_cast<int32_t>(r->hits.size()) + 1);
+  EXPECT_EQ(context_lines, r->context_lines);
+  r->hits.push_back({path, line_no, col, text});
+  r->last_error_at_last_hit = qm_grep_get_last_error();
+}
+
+struct Result {
+  search_tally tally{};
+  Recorder rec;
+  std::multiset<std::string> paths() const {
+    std::multiset<std::string> out;
+    for (const Hit &h : rec.hits) out.insert(h.path);
+    return out;
+  }
+};
+
+// Runs the root dispatch with the options text `json`.
+Result search(const std::string &root, const char *pattern, const char *json = nullptr) {
+  Result r;
+  r.rec.tally = &r.tally;
+  grep_opts opts;
+  EXPECT_TRUE(grep_opts_parse_json(&opts, json));
+  r.rec.context_lines = opts.context_lines;
+  search_root(root.c_str(), pattern, &opts, &r.tally, record, &r.rec);
+  grep_opts_free(&opts);
+  EXPECT_EQ(r.tally.total_matches, static_cast<int32_t>(r.rec.hits.size()));
+  return r;
+}
+
+void symlink_or_fail(const std::string &target, const std::string &link) {
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+TEST(SearchRoot, RootFileIsScannedWhateverItsName) {
+  qg_test::TempDir t;
+  std::string file = t.write(".env", "x\nneedle\n");
+  Result r = search(file, "needle", R"({"include_globs":"*.c","exclude_globs":".env"})");
+  ASSERT_EQ(r.rec.hits.size(), 1u);
+  EXPECT_EQ(r.rec.hits[0].path, file);
+  EXPECT_EQ(r.rec.hits[0].line_no, 2);
+  EXPECT_EQ(r.tally.files_searched, 1);
+}
+
+TEST(SearchRoot, MissingRootIsScannedAsAFileAndFindsNothing) {
+  qg_test::TempDir t;
+  std::string missing = t.at("nope");
+  Result r = search(missing, "x");
+  EXPECT_EQ(r.tally.files_searched, 0);
+  EXPECT_TRUE(r.rec.hits.empty());
+  EXPECT_EQ(std::string(qm_grep_get_last_error()).rfind("Cannot open file '" + missing + "': ", 0),
+            0u);
+}
+
+TEST(SearchRoot, RootNamedLikeASkippedDirectoryIsWalked) {
+  qg_test::TempDir t;
+  t.write("build/a.txt", "needle");
+  t.write(".git/a.txt", "needle");
+  EXPECT_EQ(search(t.at("build"), "needle").paths(), std::multiset<std::string>{t.at("build/a.txt")});
+  EXPECT_EQ(search(t.at(".git"), "needle").paths(), std::multiset<std::string>{t.at(".git/a.txt")});
+}
+
+TEST(SearchRoot, ChildPathsJoinTheRootUnchanged) {
+  qg_test::TempDir t;
+  t.write("a.txt", "needle");
+  t.write("d/b.txt", "needle");
+  EXPECT_EQ(search(t.path() + "/", "needle").paths(),
+            (std::multiset<std::string>{t.path() + "//a.txt", t.path() + "//d/b.txt"}));
+}
+
+TEST(SearchDirectory, FixedSkipRulesAndDotEntries) {
+  qg_test::TempDir t;
+  const char *skipped[] = {"node_modules", "bin", "obj", "target", "dist", "build",
+                           "__pycache__", ".git", ".vscode"};
+  for (const char *dir : skipped) t.write(std::string(dir) + "/f.txt", "needle");
+  const char *walked[] = {"Build", "BIN", "Target", "builds", "_pycache__"};
+  for (const char *dir : walked) t.write(std::string(dir) + "/f.txt", "needle");
+  t.write("build2/.hidden.txt", "needle");
+  t.write(".env", "needle");
+  t.write("sub/build", "needle");  // the fixed names concern directories only
+  t.write("f.txt", "needle");
+
+  std::multiset<std::string> expected{t.at("f.txt"), t.at("sub/build")};
+  for (const char *dir : walked) expected.insert(t.at(std::string(dir) + "/f.txt"));
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.paths(), expected);
+  EXPECT_EQ(r.tally.files_searched, static_cast<int32_t>(expected.size()));
+}
+
+struct GlobCase {
+  const char *options;
+  std::vector<const char *> found;
+};
+
+TEST(SearchDirectory, NameGlobs) {
+  qg_test::TempDir t;
+  const char *files[] = {"a.c", "test_a.c", "a.h", "B.C", "vendor/v.c", "src/vendor/w.c",
+                         "src/lib/x.c", "notes.md"};
+  for (const char *f : files) t.write(f, "needle");
+  const GlobCase cases[] = {
+      {R"({"include_globs":"*.c","exclude_globs":"test_*"})",
+       {"a.c", "B.C", "vendor/v.c", "src/vendor/w.c", "src/lib/x.c"}},
+      {R"({"include_globs":["*.h","*.md"]})", {"a.h", "notes.md"}},
+      {R"({"exclude_dirs":"vendor","include_globs":"*.c"})", {"a.c", "test_a.c", "B.C", "src/lib/x.c"}},
+      {R"({"exclude_dirs":"src/vendor","include_globs":"*.c"})",
+       {"a.c", "test_a.c", "B.C", "vendor/v.c", "src/vendor/w.c", "src/lib/x.c"}},
+      {R"({"exclude_dirs":"s*;v*","exclude_globs":"*.c *.h"})", {"notes.md"}},
+  };
+  for (const GlobCase &c : cases) {
+    std::multiset<std::string> expected;
+    for (const char *f : c.found) expected.insert(t.at(f));
+    EXPECT_EQ(search(t.path(), "needle", c.options).paths(), expected) << c.options;
+  }
+}
+
+// A chain root/d1/d2/.../dN with a file f.txt in the root and at every level.
+std::string make_chain(const qg_test::TempDir &t, int levels) {
+  std::string rel;
+  t.write("f.txt", "needle");
+  for (int i = 1; i <= levels; ++i) {
+    rel += "d" + std::to_string(i) + "/";
+    t.write(rel + "f.txt", "needle");
+  }
+  return rel;
+}
+
+TEST(SearchDirectory, ListsSixtyFourLevelsBelowTheRoot) {
+  qg_test::TempDir t;
+  make_chain(t, 70);
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.tally.files_searched, 65);
+  ASSERT_EQ(r.rec.hits.size(), 65u);
+  size_t deepest = 0;
+  for (const Hit &h : r.rec.hits) {
+    deepest = std::max<size_t>(deepest, std::count(h.path.begin(), h.path.end(), '/'));
+  }
+  size_t root_slashes = std::count(t.path().begin(), t.path().end(), '/');
+  EXPECT_EQ(deepest, root_slashes + 65);  // 64 directories and the file name
+}
+
+TEST(SearchDirectory, DepthArgumentCountsTowardTheBound) {
+  qg_test::TempDir t;
+  make_chain(t, 2);
+  grep_opts opts;
+  grep_opts_init(&opts);
+  struct Row {
+    int depth;
+    int files;
+  };
+  for (Row row : {Row{0, 3}, Row{63, 2}, Row{64, 1}, Row{65, 0}, Row{1000, 0}}) {
+    Result r;
+    r.rec.tally = &r.tally;
+    search_directory_win(t.path().c_str(), "needle", &opts, &r.tally, record, &r.rec, row.depth);
+    EXPECT_EQ(r.tally.files_searched, row.files) << "depth " << row.depth;
+  }
+}
+
+TEST(SearchDirectory, LinksBackToTheirOwnDirectoryEndTheWalk) {
+  qg_test::TempDir t;
+  t.write("f.txt", "needle");
+  t.write("sub/g.txt", "needle");
+  symlink_or_fail(".", t.at("self1"));
+  symlink_or_fail(t.path(), t.at("self2"));
+  symlink_or_fail("..", t.at("sub/up"));
+  symlink_or_fail("../sub", t.at("sub/again"));
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.paths(), (std::multiset<std::string>{t.at("f.txt"), t.at("sub/g.txt")}));
+}
+
+TEST(SearchDirectory, LinksThatCloseNoLoopAreFollowed) {
+  qg_test::TempDir t;
+  t.write("real/f.txt", "needle");
+  t.mkdir("other");
+  symlink_or_fail("real", t.at("alias"));
+  symlink_or_fail("../real", t.at("other/alias2"));
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.paths(), (std::multiset<std::string>{t.at("real/f.txt"), t.at("alias/f.txt"),
+                                                   t.at("other/alias2/f.txt")}));
+}
+
+// Creates `name` under the open directory `dirfd` and returns the new
+// directory's descriptor.
+int mkdir_at(int dirfd, const std::string &name) {
+  EXPECT_EQ(mkdirat(dirfd, name.c_str(), 0755), 0) << name.size();
+  int fd = openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_GE(fd, 0);
+  return fd;
+}
+
+void write_at(int dirfd, const std::string &name, const std::string &bytes) {
+  int fd = openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << name.size();
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+TEST(SearchDirectory, PathsBeyondTheLimitArePassedOverNotCut) {
+  qg_test::TempDir t;
+  // Directories of up to 200-byte names until the path leaves exactly 100
+  // bytes for a child name.
+  const size_t target = SEARCH_MAX_PATH_BYTES - 1 - 100 - 1;
+  std::string deep = t.path();
+  int fd = open(t.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int level = 0; deep.size() < target; ++level) {
+    const size_t room = target - deep.size() - 1;
+    std::string name(room <= 200 ? room : 150, static_cast<char>('a' + level % 26));
+    int next = mkdir_at(fd, name);
+    close(fd);
+    fd = next;
+    deep += "/" + name;
+  }
+  ASSERT_EQ(deep.size(), target);
+  // A child of exactly the longest length, and one longer whose first
+  // 4095 bytes spell the shorter one's path.
+  const size_t fit = SEARCH_MAX_PATH_BYTES - 1 - deep.size() - 1;
+  const std::string long_name(fit + 20, 'n');
+  write_at(fd, long_name.substr(0, fit), "needle");
+  write_at(fd, long_name, "needle");
+  mkdir_at(fd, std::string(fit + 5, 'd'));
+  int inner = openat(fd, std::string(fit + 5, 'd').c_str(), O_RDONLY | O_DIRECTORY);
+  write_at(inner, "f.txt", "needle");
+
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.paths(), std::multiset<std::string>{deep + "/" + long_name.substr(0, fit)});
+  EXPECT_EQ(r.rec.hits.size(), 1u);
+  EXPECT_EQ(r.rec.hits[0].path.size(), SEARCH_MAX_PATH_BYTES - 1u);
+
+  // The temporary folder's removal works with whole paths: take away what
+  // lies beyond the limit first.
+  unlinkat(inner, "f.txt", 0);
+  close(inner);
+  unlinkat(fd, std::string(fit + 5, 'd').c_str(), AT_REMOVEDIR);
+  unlinkat(fd, long_name.c_str(), 0);
+  close(fd);
+}
+
+TEST(SearchFileContent, BinaryTestLooksAtTheFirst8192DecodedBytes) {
+  qg_test::TempDir t;
+  std::string early = "needle\n" + std::string(9000, 'x');
+  early[8191] = '\0';
+  std::string late = "needle\n" + std::string(9000, 'x');
+  late[8192] = '\0';
+  t.write("early.txt", early);
+  t.write("late.txt", late);
+  t.write("utf16_nul.txt", std::string("\xFF\xFEn\0e\0\0\0", 8));
+  Result r = search(t.path(), "needle");
+  EXPECT_EQ(r.paths(), std::multiset<std::string>{t.at("late.txt")});
+  EXPECT_EQ(r.tally.files_searched, 1);
+}
+
+struct EncodingCase {
+  const char *name;
+  std::string bytes;
+};
+
+TEST(SearchFileContent, FilesInEveryEncodingAndLineEnding) {
+  qg_test::TempDir t;
+  // "ab\r\nx needle\r\n" in each encoding, and mixed endings in plain UTF-8.
+  const EncodingCase cases[] = {
+      {"plain.txt", "ab\r\nx needle\r\n"},
+      {"bom.txt", "\xEF\xBB\xBF" "ab\r\nx needle\r\n"},
+      {"le.txt", std::string("\xFF\xFE" "a\0b\0\r\0\n\0x\0 \0n\0e\0e\0d\0l\0e\0\r\0\n\0", 30)},
+      {"be.txt", std::string("\xFE\xFF\0a\0b\0\r\0\n\0x\0 \0n\0e\0e\0d\0l\0e\0\r\0\n", 30)},
+  };
+  for (const EncodingCase &c : cases) t.write(c.name, c.bytes);
+  Result r = search(t.path(), "needle");
+  ASSERT_EQ(r.rec.hits.size(), 4u);
+  for (const Hit &h : r.rec.hits) {
+    EXPECT_EQ(h.line_no, 2) << h.path;
+    EXPECT_EQ(h.col, 3) << h.path;
+    EXPECT_EQ(h.text, "x needle") << h.path;
+  }
+}
+
+TEST(SearchFileContent, LoneCarriageReturnsEndLinesToo) {
+  qg_test::TempDir t;
+  std::string file = t.write("m.txt", "a\rneedle one\r\n\nb needle\rneedle needle needle");
+  Result r = search(file, "needle");
+  ASSERT_EQ(r.rec.hits.size(), 3u);
+  EXPECT_EQ(r.rec.hits[0].line_no, 2);
+  EXPECT_EQ(r.rec.hits[1].line_no, 4);
+  EXPECT_EQ(r.rec.hits[1].col, 3);
+  EXPECT_EQ(r.rec.hits[2].line_no, 5);
+  EXPECT_EQ(r.rec.hits[2].col, 1);  // one report per line, at its first match
+}
+
+TEST(SearchFileContent, OptionsChooseTheFinder) {
+  qg_test::TempDir t;
+  std::string file = t.write("m.txt", "Needle\nneedles\nx.y\nxzy\n");
+  struct Row {
+    const char *pattern;
+    const char *options;
+    std::vector<int32_t> lines;
+  };
+  const Row rows[] = {
+      {"needle", nullptr, {2}},
+      {"needle", R"({"ignore_case":true})", {1, 2}},
+      {"needle", R"({"ignore_case":true,"whole_word":true})", {1}},
+      {"x.y", nullptr, {3}},
+      {"x.y", R"({"regex":true})", {3, 4}},
+      {"^N", R"({"regex":true,"case_sensitive":false})", {1, 2}},
+  };
+  for (const Row &row : rows) {
+    std::vector<int32_t> lines;
+    for (const Hit &h : search(file, row.pattern, row.options).rec.hits) lines.push_back(h.line_no);
+    EXPECT_EQ(lines, row.lines) << row.pattern << " " << (row.options ? row.options : "");
+  }
+}
+
+TEST(SearchFileContent, MaxResultsStopsBeforeAnyFurtherRead) {
+  qg_test::TempDir t;
+  t.write("five.txt", "needle\nneedle\nneedle\nneedle\nneedle\n");
+  // Each unreadable entry would leave its own message if it were read.
+  for (int i = 0; i < 6; ++i) {
+    symlink_or_fail(t.at("missing" + std::to_string(i)), t.at("dangling" + std::to_string(i)));
+    t.write("d" + std::to_string(i) + "/more.txt", "needle");
+    symlink_or_fail(t.at("gone"), t.at("d" + std::to_string(i) + "/dangling"));
+  }
+  qm_grep_clear_last_error();
+  Result r = search(t.path(), "needle", R"({"max_results":2,"context_lines":-7})");
+  EXPECT_TRUE(r.tally.stop);
+  EXPECT_EQ(r.rec.hits.size(), 2u);
+  EXPECT_LE(r.tally.files_searched, 2);
+  EXPECT_EQ(std::string(qm_grep_get_last_error()), r.rec.last_error_at_last_hit);
+
+  Result all = search(t.path(), "needle", R"({"max_results":-1})");
+  EXPECT_EQ(all.rec.hits.size(), 11u);
+  EXPECT_FALSE(all.tally.stop);
+}
+
+TEST(SearchFileContent, CapInTheFirstFileCountsOneFile) {
+  qg_test::TempDir t;
+  std::string file = t.write("five.txt", "needle\nneedle\nneedle\nneedle\nneedle\n");
+  Result r = search(file, "needle", R"({"max_results":2})");
+  EXPECT_EQ(r.rec.hits.size(), 2u);
+  EXPECT_EQ(r.tally.files_searched, 1);
+  EXPECT_TRUE(r.tally.stop);
+}
+
+TEST(SearchDirectory, EmptyDirectoryGivesNothing) {
+  qg_test::TempDir t;
+  t.mkdir("empty");
+  Result r = search(t.at("empty"), "");
+  EXPECT_EQ(r.tally.files_searched, 0);
+  EXPECT_TRUE(r.rec.hits.empty());
+}
+
+}  // namespace
