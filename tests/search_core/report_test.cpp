@@ -1,0 +1,311 @@
+// The search document and the streaming search: shape, escaping, context
+// windows, repair of invalid UTF-8, agreement of the two reports, threads.
+#include "search_core/clock.h"
+#include "search_core/report_json.h"
+#include "search_core/report_stream.h"
+
+#include "grep_core/last_error.h"
+#include "quenmar_grep.h"
+#include "support/temp_files.h"
+
+#include <gtest/gtest.h>
+#include <yyjson.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The document search's text, or "<null>" when it gave none.
+std::string search_json(const std::string &root, const char *pattern, const char *options = nullptr) {
+  char *text = grep_core_search_json(root.c_str(), pattern, options);
+  std::string out = text != nullptr ? text : "<null>";
+  free(text);
+  return out;
+}
+
+// The document with its timing replaced by 0, for comparing whole texts.
+std::string without_duration(const std::string &doc) {
+  static const std::regex duration("\"duration_ms\":[0-9]+\\}$");
+  EXPECT_TRUE(std::regex_search(doc, duration)) << doc;
+  return std::regex_replace(doc, duration, "\"duration_ms\":0}");
+}
+
+// Streamed texts are collected per thread: the callback has no context.
+thread_local std::vector<std::string> t_streamed;
+
+void collect(const char *match_json) { t_streamed.emplace_back(match_json); }
+
+std::vector<std::string> search_stream(const std::string &root, const char *pattern,
+                                       const char *options, int *out_count) {
+  t_streamed.clear();
+  *out_count = grep_core_search_stream(root.c_str(), pattern, options, collect);
+  return t_streamed;
+}
+
+// Each element of the document's "matches", written compactly on its own.
+std::vector<std::string> document_matches(const std::string &doc_text) {
+  std::vector<std::string> out;
+  yyjson_doc *doc = yyjson_read(doc_text.c_str(), doc_text.size(), 0);
+  EXPECT_NE(doc, nullptr) << doc_text;
+  if (doc == nullptr) return out;
+  size_t idx, max;
+  yyjson_val *match;
+  yyjson_arr_foreach(yyjson_obj_get(yyjson_doc_get_root(doc), "matches"), idx, max, match) {
+    char *text = yyjson_val_write(match, 0, nullptr);
+    out.emplace_back(text);
+    free(text);
+  }
+  yyjson_doc_free(doc);
+  return out;
+}
+
+std::string ten_lines() {
+  std::string text;
+  for (int i = 1; i <= 10; ++i) text += "line" + std::to_string(i) + (i == 1 || i == 5 || i == 10 ? " hit" : "") + "\n";
+  return text;
+}
+
+TEST(SearchJson, NothingFoundGivesTheBareDocument) {
+  qg_test::TempDir t;
+  t.write("a.txt", "alpha\n");
+  t.write("b.txt", "beta\n");
+  EXPECT_EQ(without_duration(search_json(t.path(), "zeta")),
+            R"({"matches":[],"total_matches":0,"files_searched":2,"duration_ms":0})");
+}
+
+TEST(SearchJson, WholeDocumentWithEscaping) {
+  qg_test::TempDir t;
+  std::string file = t.write("q\"b\\.txt", "x\n\tsay \"hi\" \\ a/b \x01\x1F caf\xC3\xA9\n");
+  const std::string expected_file = std::regex_replace(
+      std::regex_replace(file, std::regex("\\\\"), "\\\\"), std::regex("\""), "\\\"");
+  EXPECT_EQ(without_duration(search_json(file, "say")),
+            "{\"matches\":[{\"file\":\"" + expected_file +
+                "\",\"line\":2,\"col\":2,\"text\":\"\\tsay \\\"hi\\\" \\\\ a/b \\u0001\\u001F "
+                "caf\xC3\xA9\",\"context\":[]}],\"total_matches\":1,\"files_searched\":1,"
+                "\"duration_ms\":0}");
+}
+
+struct WindowCase {
+  const char *options;
+  std::string expected_matches;
+};
+
+TEST(SearchJson, ContextWindows) {
+  qg_test::TempDir t;
+  std::string file = t.write("ten.txt", ten_lines());
+  auto obj = [](int line, const char *text, const std::string &context) {
+    return "{\"file\":\"FILE\",\"line\":" + std::to_string(line) + ",\"col\":" +
+           std::to_string(static_cast<int>(std::string(text).find("hit")) + 1) + ",\"text\":\"" +
+           text + "\",\"context\":[" + context + "]}";
+  };
+  const std::string all =
+      R"("line1 hit","line2","line3","line4","line5 hit","line6","line7","line8","line9","line10 hit")";
+  const WindowCase cases[] = {
+      {nullptr, obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," +
+                    obj(10, "line10 hit", "")},
+      {R"({"context_lines":-4})", obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," +
+                                      obj(10, "line10 hit", "")},
+      {R"({"context_lines":2})",
+       obj(1, "line1 hit", R"("line1 hit","line2","line3")") + "," +
+           obj(5, "line5 hit", R"("line3","line4","line5 hit","line6","line7")") + "," +
+           obj(10, "line10 hit", R"("line8","line9","line10 hit")")},
+      {R"({"context_lines":2147483647})", obj(1, "line1 hit", all) + "," +
+                                              obj(5, "line5 hit", all) + "," +
+                                              obj(10, "line10 hit", all)},
+  };
+  for (const WindowCase &c : cases) {
+    std::string expected = "{\"matches\":[" +
+                           std::regex_replace(c.expected_matches, std::regex("FILE"), file) +
+                           "],\"total_matches\":3,\"files_searched\":1,\"duration_ms\":0}";
+    EXPECT_EQ(without_duration(search_json(file, "hit", c.options)), expected)
+        << (c.options ? c.options : "no options");
+  }
+}
+
+TEST(SearchJson, NeighbouringWindowsAreNotMerged) {
+  qg_test::TempDir t;
+  std::string file = t.write("n.txt", "a\nhit\nhit\nb\n");
+  std::vector<std::string> m = document_matches(search_json(file, "hit", R"({"context_lines":1})"));
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_NE(m[0].find(R"("context":["a","hit","hit"])"), std::string::npos) << m[0];
+  EXPECT_NE(m[1].find(R"("context":["hit","hit","b"])"), std::string::npos) << m[1];
+}
+
+TEST(SearchJson, RefusedArgumentsAndOptions) {
+  qm_grep_clear_last_error();
+  EXPECT_EQ(grep_core_search_json("/", nullptr, "{}"), nullptr);
+  EXPECT_STREQ(qm_grep_get_last_error(), "root_path and pattern are required");
+  EXPECT_EQ(grep_core_search_json(nullptr, "x", "{"), nullptr);
+  EXPECT_STREQ(qm_grep_get_last_error(), "root_path and pattern are required");
+  EXPECT_EQ(grep_core_search_json("/nonexistent", "x", "{\"regex\":tru"), nullptr);
+  EXPECT_STREQ(qm_grep_get_last_error(), "Invalid JSON in options: {\"regex\":tru");
+}
+
+TEST(SearchJson, MissingRootGivesAnEmptyDocument) {
+  qg_test::TempDir t;
+  EXPECT_EQ(without_duration(search_json(t.at("missing"), "x")),
+            R"({"matches":[],"total_matches":0,"files_searched":0,"duration_ms":0})");
+  EXPECT_EQ(std::string(qm_grep_get_last_error()).rfind("Cannot open file '", 0), 0u);
+}
+
+// A Latin-1 line, a UTF-16 line with an unpaired surrogate and a file whose
+// name is not UTF-8: each string is repaired, nothing is lost.
+struct InvalidCase {
+  const char *name;
+  std::string bytes;
+  const char *file_json;  // the name as "file" ends, null: unchanged
+  const char *text_json;
+  int col;
+};
+
+TEST(SearchReports, InvalidUtf8IsRepairedInBothReports) {
+  const InvalidCase cases[] = {
+      {"latin1.txt", "caf\xE9 needle\n", nullptr, "caf\xEF\xBF\xBD needle", 6},
+      {"surrogate.txt", std::string("\xFF\xFE\x00\xD8n\0e\0e\0d\0l\0e\0", 16), nullptr,
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDneedle", 4},
+      {"n\xE9.txt", "needle\n", "n\xEF\xBF\xBD.txt", "needle", 1},
+  };
+  for (const InvalidCase &c : cases) {
+    qg_test::TempDir t;
+    std::string file = t.write(c.name, c.bytes);
+    t.write("ok.txt", "fine needle\n");
+    const std::string expected = std::string("\"text\":\"") + c.text_json + "\",";
+    const std::string expected_file =
+        "\"file\":\"" + t.path() + "/" + (c.file_json ? c.file_json : c.name) + "\"";
+    const std::string col = ",\"col\":" + std::to_string(c.col) + ",";
+
+    std::string doc = search_json(t.path(), "needle", R"({"context_lines":1})");
+    std::vector<std::string> matches = document_matches(doc);
+    int count = 0;
+    std::vector<std::string> streamed = search_stream(t.path(), "needle", R"({"context_lines":1})", &count);
+    EXPECT_EQ(count, 2) << c.name;
+    EXPECT_EQ(streamed, matches) << c.name;
+    ASSERT_EQ(matches.size(), 2u) << doc;
+    const std::string &bad = matches[0].find("ok.txt") != std::string::npos ? matches[1] : matches[0];
+    EXPECT_NE(bad.find(expected_file), std::string::npos) << bad;
+    EXPECT_NE(bad.find(col), std::string::npos) << bad;
+    EXPECT_NE(bad.find(expected), std::string::npos) << bad;
+    EXPECT_NE(bad.find(std::string("\"context\":[\"") + c.text_json + "\"]"), std::string::npos)
+        << bad;
+  }
+}
+
+TEST(SearchReports, PublicSearchKeepsTheDocumentOfALatin1Tree) {
+  qg_test::TempDir t;
+  t.write("a.txt", "\xE9t\xE9 needle\n");
+  const char *doc = grep_search_json(t.path().c_str(), "needle", nullptr);
+  EXPECT_EQ(std::string(doc).find("\"error\""), std::string::npos) << doc;
+  EXPECT_NE(std::string(doc).find("\"total_matches\":1,"), std::string::npos) << doc;
+}
+
+TEST(SearchStream, TextsEqualTheDocumentsMatches) {
+  qg_test::TempDir t;
+  t.write("a.c", "int needle = 1;\n\"needle\"\\\n");
+  t.write("sub/b.txt", ten_lines() + "needle\r\nx\r\n");
+  t.write("sub/deeper/c.txt", "\tneedle\n");
+  const char *options[] = {nullptr, R"({"context_lines":3})", R"({"context_lines":1,"max_results":3})",
+                           R"({"regex":true,"ignore_case":true})"};
+  for (const char *o : options) {
+    const char *pattern = o != nullptr && std::string(o).find("regex") != std::string::npos ? "n[e]+DLE" : "needle";
+    std::string doc = search_json(t.path(), pattern, o);
+    int count = 0;
+    std::vector<std::string> streamed = search_stream(t.path(), pattern, o, &count);
+    std::vector<std::string> matches = document_matches(doc);
+    EXPECT_FALSE(matches.empty());
+    EXPECT_EQ(streamed, matches) << (o ? o : "no options");
+    EXPECT_NE(doc.find("\"total_matches\":" + std::to_string(count) + ","), std::string::npos);
+    if (o != nullptr) continue;
+    for (const std::string &s : streamed) EXPECT_EQ(s.substr(s.size() - 14), ",\"context\":[]}") << s;
+  }
+}
+
+TEST(SearchStream, ShapeOfOneMatchText) {
+  qg_test::TempDir t;
+  std::string file = t.write("a.c", "x\ny\nint x = 1;\n");
+  int count = 0;
+  std::vector<std::string> streamed = search_stream(file, "x = 1", nullptr, &count);
+  ASSERT_EQ(streamed.size(), 1u);
+  EXPECT_EQ(streamed[0], "{\"file\":\"" + file + "\",\"line\":3,\"col\":5,\"text\":\"int x = 1;\",\"context\":[]}");
+}
+
+TEST(SearchStream, CountsWithoutACallbackAndHonoursTheCap) {
+  qg_test::TempDir t;
+  for (int i = 0; i < 10; ++i) t.write("f" + std::to_string(i) + ".txt", "needle\n");
+  EXPECT_EQ(grep_core_search_stream(t.path().c_str(), "needle", nullptr, nullptr), 10);
+  int count = 0;
+  EXPECT_EQ(search_stream(t.path(), "needle", R"({"max_results":3})", &count).size(), 3u);
+  EXPECT_EQ(count, 3);
+}
+
+TEST(SearchStream, RefusalsCallNothing) {
+  qg_test::TempDir t;
+  t.write("a.txt", "needle\n");
+  int count = 0;
+  EXPECT_TRUE(search_stream(t.path(), "needle", "{bad", &count).empty());
+  EXPECT_EQ(count, -1);
+  EXPECT_STREQ(qm_grep_get_last_error(), "Invalid JSON in options: {bad");
+  t_streamed.clear();
+  EXPECT_EQ(grep_core_search_stream(t.path().c_str(), nullptr, nullptr, collect), -1);
+  EXPECT_STREQ(qm_grep_get_last_error(), "root_path and pattern are required");
+  EXPECT_TRUE(search_stream(t.at("missing"), "needle", nullptr, &count).empty());
+  EXPECT_EQ(count, 0);
+}
+
+// Several threads search the same tree at the same moment (their first clock
+// reading included) and each gets the whole, same result.
+TEST(SearchReports, SearchesOnSeveralThreadsAtOnce) {
+  qg_test::TempDir t;
+  for (int i = 0; i < 20; ++i) t.write("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt", ten_lines());
+  constexpr int kThreads = 8;
+  std::atomic<int> ready{0};
+  std::vector<std::string> docs(kThreads);
+  std::vector<std::vector<std::string>> streams(kThreads);
+  std::vector<int> counts(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      docs[i] = search_json(t.path(), "hit", R"({"context_lines":1})");
+      streams[i] = search_stream(t.path(), "hit", R"({"context_lines":1})", &counts[i]);
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  std::vector<std::string> first = document_matches(docs[0]);
+  ASSERT_EQ(first.size(), 60u);
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(document_matches(docs[i]), first) << "thread " << i;
+    EXPECT_EQ(streams[i], first) << "thread " << i;
+    EXPECT_EQ(counts[i], 60);
+  }
+}
+
+TEST(SearchClock, FirstReadingFromSeveralThreads) {
+  constexpr int kThreads = 8;
+  std::atomic<int> ready{0};
+  std::vector<int64_t> first(kThreads), second(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      first[i] = search_clock_ms();
+      second[i] = search_clock_ms();
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  const int64_t after = search_clock_ms();
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_LE(first[i], second[i]);
+    EXPECT_LE(second[i], after);
+    EXPECT_GE(first[i], 0);
+  }
+}
+
+}  // namespace
