@@ -159,8 +159,7 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
       {{"-m", "5", "-C", "2"}, R"({"max_results":5,"context_lines":2})"},
       {{"--max=-1", "--context", "0"}, R"({"max_results":-1,"context_lines":0})"},
       {{"--include", "*.c", "--include", "*.h"}, R"({"include_globs":["*.c","*.h"]})"},
-      {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir",
-        "out"},
+      {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir", "out"},
        R"({"include_globs":["*.c"],"exclude_globs":["*.min.js"],"exclude_dirs":["build","out"]})"},
       // A glob is one element whatever it holds: no splitting at commas or
       // spaces, and quotation marks and reverse solidi are escaped.
@@ -296,8 +295,8 @@ TEST_F(CliSearch, IncludeGivenTwiceKeepsBothGlobs) {
   EXPECT_EQ(sorted_lines(r.out), expected);
 
   run_result dirs = run_cli({"search", tree, "beta", "--exclude-dir", "sub", "--exclude", "*.md"});
-  EXPECT_EQ(sorted_lines(dirs.out),
-            (std::vector<std::string>{tree + "/a.c:2:5:int beta;", tree + "/b.h:1:4:// beta here"}));
+  EXPECT_EQ(sorted_lines(dirs.out), (std::vector<std::string>{tree + "/a.c:2:5:int beta;",
+                                                              tree + "/b.h:1:4:// beta here"}));
 }
 
 TEST_F(CliSearch, JsonPrintsTheSearchDocument) {
@@ -350,13 +349,13 @@ TEST(CliSearchContext, GroupsAreMergedAndSeparated) {
   std::string file = dir.write("ten.txt", "1\nhit 2\n3\nhit 4\n5\n6\n7\n8\nhit 9\n10\n");
   run_result r = run_cli({"search", file, "hit", "-C", "1"});
   EXPECT_EQ(r.status, 0) << r.err;
-  std::string expected = file + "-1-1\n" +       //
+  std::string expected = file + "-1-1\n" +        //
                          file + ":2:1:hit 2\n" +  //
-                         file + "-3-3\n" +       //
+                         file + "-3-3\n" +        //
                          file + ":4:1:hit 4\n" +  //
-                         file + "-5-5\n" +       //
+                         file + "-5-5\n" +        //
                          "--\n" +                 //
-                         file + "-8-8\n" +       //
+                         file + "-8-8\n" +        //
                          file + ":9:1:hit 9\n" +  //
                          file + "-10-10\n";
   EXPECT_EQ(r.out, expected);
@@ -439,8 +438,9 @@ TEST(CliBatch, AppliesEditsFromAFileOrStandardInput) {
   qg_test::TempDir dir;
   std::string one = dir.write("one.txt", "1\n2\n3\n");
   std::string two = dir.write("two.txt", "x\ny\n");
-  std::string edits = R"([{"file":")" + one + R"(","start_line":2,"end_line":2,"new_text":"two"},)" +
-                      R"({"file":")" + two + R"(","start_line":1,"end_line":1,"new_text":"X"}])";
+  std::string edits = R"([{"file":")" + one +
+                      R"(","start_line":2,"end_line":2,"new_text":"two"},)" + R"({"file":")" + two +
+                      R"(","start_line":1,"end_line":1,"new_text":"X"}])";
   std::string edits_file = dir.write("edits.json", edits);
 
   run_result r = run_cli({"batch", edits_file});
@@ -459,8 +459,8 @@ TEST(CliBatch, AFailedFileGivesTwoAndItsErrorOnStandardError) {
   qg_test::TempDir dir;
   std::string good = dir.write("good.txt", "a\n");
   std::string missing = dir.at("missing.txt");
-  std::string edits = R"([{"file":")" + missing + R"(","new_text":"x"},{"file":")" + good +
-                      R"(","new_text":"A"}])";
+  std::string edits =
+      R"([{"file":")" + missing + R"(","new_text":"x"},{"file":")" + good + R"(","new_text":"A"}])";
   run_result r = run_cli({"batch", "-"}, edits);
   EXPECT_EQ(r.status, 2);
   json_doc doc(r.out);

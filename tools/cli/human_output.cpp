@@ -28,8 +28,8 @@ struct parsed_match {
   long long line = 0;
   long long col = 0;
   std::string text;
-  long long window_first = 0;           // line number of window[0]
-  std::vector<std::string> window;      // the match line alone when no context
+  long long window_first = 0;       // line number of window[0]
+  std::vector<std::string> window;  // the match line alone when no context
 };
 
 void put(human_printer &p, const char *colour, const std::string &text) {
@@ -58,9 +58,8 @@ size_t exact_match_length(const human_printer &p, const printed_line &line) {
   size_t offset = static_cast<size_t>(line.col - 1);
   if (offset > line.text.size() || line.text.size() - offset < p.pattern.size()) return 0;
   const char *at = line.text.data() + offset;
-  bool same = p.settings.case_sensitive
-                  ? std::memcmp(at, p.pattern.data(), p.pattern.size()) == 0
-                  : ascii_fold_equal(at, p.pattern.data(), p.pattern.size());
+  bool same = p.settings.case_sensitive ? std::memcmp(at, p.pattern.data(), p.pattern.size()) == 0
+                                        : ascii_fold_equal(at, p.pattern.data(), p.pattern.size());
   return same ? p.pattern.size() : 0;
 }
 

@@ -8,8 +8,8 @@
 #include "human_output.h"
 #include "options_doc.h"
 
-#include <CLI/CLI.hpp>
 #include <yyjson.h>
+#include <CLI/CLI.hpp>
 
 #include <cerrno>
 #include <cstdio>
@@ -130,7 +130,8 @@ int run_search_json(const search_request &req, const char *options) {
 }
 
 int run_search(const search_request &req) {
-  std::string options = req.options_given ? req.options_json : qg_cli::build_options_json(req.flags);
+  std::string options =
+      req.options_given ? req.options_json : qg_cli::build_options_json(req.flags);
   if (!req.options_given && options.empty()) return fail_with("Out of memory");
   if (req.show_options) {
     std::printf("%s\n", options.c_str());
@@ -141,15 +142,15 @@ int run_search(const search_request &req) {
 
   if (req.json) return run_search_json(req, options.c_str());
   if (req.stream) {
-    return status_for_count(
-        grep_search_stream(req.root.c_str(), req.pattern.c_str(), options.c_str(), on_match_stream));
+    return status_for_count(grep_search_stream(req.root.c_str(), req.pattern.c_str(),
+                                               options.c_str(), on_match_stream));
   }
   qg_cli::human_printer printer;
   qg_cli::printer_init(printer, stdout, use_colour(req.colour),
                        qg_cli::read_display_settings(options), req.pattern);
   g_printer = &printer;
-  int count = grep_search_stream(req.root.c_str(), req.pattern.c_str(), options.c_str(),
-                                 on_match_human);
+  int count =
+      grep_search_stream(req.root.c_str(), req.pattern.c_str(), options.c_str(), on_match_human);
   qg_cli::printer_finish(printer);
   g_printer = nullptr;
   std::fflush(stdout);
@@ -208,8 +209,7 @@ void add_search_command(CLI::App &app, search_request &req, CLI::App *&cmd) {
       cmd->add_flag("-e,--regex", req.flags.regex, "PATTERN is a regular expression"),
       cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case"),
       cmd->add_flag("-w,--word", req.flags.whole_word, "A literal match must be a whole word"),
-      cmd->add_option("-m,--max", req.flags.max_results, "Stop after N matches")
-          ->type_name("N"),
+      cmd->add_option("-m,--max", req.flags.max_results, "Stop after N matches")->type_name("N"),
       cmd->add_option("-C,--context", req.flags.context_lines,
                       "Show N lines before and after each match")
           ->type_name("N"),
@@ -226,8 +226,8 @@ void add_search_command(CLI::App &app, search_request &req, CLI::App *&cmd) {
           ->type_name("GLOB")
           ->allow_extra_args(false),
   };
-  CLI::Option *options = cmd->add_option("--options", req.options_json,
-                                         "Pass the options document JSON as it is");
+  CLI::Option *options =
+      cmd->add_option("--options", req.options_json, "Pass the options document JSON as it is");
   options->type_name("JSON");
   for (CLI::Option *opt : mapped) options->excludes(opt);
 
@@ -275,8 +275,7 @@ int main(int argc, char **argv) {
 
   std::string batch_input;
   CLI::App *batch = app.add_subcommand("batch", "Apply the line edits of a JSON document");
-  batch->add_option("FILE", batch_input, "The edits document, or - for standard input")
-      ->required();
+  batch->add_option("FILE", batch_input, "The edits document, or - for standard input")->required();
 
   try {
     app.parse(argc, argv);
