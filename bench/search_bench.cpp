@@ -40,10 +40,11 @@ int main(int argc, char **argv) {
     auto end = std::chrono::steady_clock::now();
     double ms = std::chrono::duration<double, std::milli>(end - start).count();
     if (run == 0 || ms < best_ms) best_ms = ms;
-    std::printf("run %d: %.1f ms wall, %zu bytes, total_matches %lld, files_searched %lld, "
-                "duration_ms %lld\n",
-                run + 1, ms, strlen(doc), member(doc, "total_matches"),
-                member(doc, "files_searched"), member(doc, "duration_ms"));
+    std::printf(
+        "run %d: %.1f ms wall, %zu bytes, total_matches %lld, files_searched %lld, "
+        "duration_ms %lld\n",
+        run + 1, ms, strlen(doc), member(doc, "total_matches"), member(doc, "files_searched"),
+        member(doc, "duration_ms"));
     if (member(doc, "total_matches") < 0) std::printf("  document: %.200s\n", doc);
   }
   std::printf("best_ms %.1f\n", best_ms);

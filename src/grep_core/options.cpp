@@ -82,8 +82,8 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
   grep_opts_init(opts);
   if (options_json == nullptr || options_json[0] == '\0') return true;
   // Without flags the reader does not write into its input.
-  yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(options_json), strlen(options_json), 0,
-                                     nullptr, nullptr);
+  yyjson_doc *doc =
+      yyjson_read_opts(const_cast<char *>(options_json), strlen(options_json), 0, nullptr, nullptr);
   if (doc == nullptr) {
     qm_grep_set_last_error("Invalid JSON in options: %s", options_json);
     return false;

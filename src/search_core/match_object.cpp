@@ -2,9 +2,9 @@
 
 #include "grep_core/utf8.h"
 
-#include <algorithm>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 
 yyjson_mut_val *match_object_string(yyjson_mut_doc *doc, const char *s) {
   size_t n = strlen(s);
@@ -40,13 +40,12 @@ static bool add_context_window(yyjson_mut_doc *doc, yyjson_mut_val *arr, const l
   return true;
 }
 
-bool match_object_fill(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *path,
-                       int32_t line_no, int32_t col, const char *text, const line_array *lines,
-                       int32_t line_index, int32_t context_lines) {
+bool match_object_fill(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *path, int32_t line_no,
+                       int32_t col, const char *text, const line_array *lines, int32_t line_index,
+                       int32_t context_lines) {
   if (!add_string_member(doc, obj, "file", path) ||
       !yyjson_mut_obj_add_int(doc, obj, "line", line_no) ||
-      !yyjson_mut_obj_add_int(doc, obj, "col", col) ||
-      !add_string_member(doc, obj, "text", text)) {
+      !yyjson_mut_obj_add_int(doc, obj, "col", col) || !add_string_member(doc, obj, "text", text)) {
     return false;
   }
   yyjson_mut_val *context = yyjson_mut_arr(doc);

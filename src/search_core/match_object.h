@@ -19,9 +19,9 @@ extern "C" {
 // string that is not valid UTF-8 is copied with each offending byte replaced
 // by U+FFFD. A null `path` or `text` leaves its member out. False when memory
 // runs out; `obj` may then be incomplete and must not be written.
-bool match_object_fill(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *path,
-                       int32_t line_no, int32_t col, const char *text, const line_array *lines,
-                       int32_t line_index, int32_t context_lines);
+bool match_object_fill(yyjson_mut_doc *doc, yyjson_mut_val *obj, const char *path, int32_t line_no,
+                       int32_t col, const char *text, const line_array *lines, int32_t line_index,
+                       int32_t context_lines);
 
 // A copy of `s` in `doc` as a JSON string, with each byte that is not part of
 // valid UTF-8 replaced by U+FFFD (valid text is copied unchanged after one

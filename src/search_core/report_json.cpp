@@ -14,8 +14,7 @@ void full_json_match_handler(void *ctx, const char *path, int32_t line_no, int32
   // well-formed whatever runs out.
   yyjson_mut_val *obj = yyjson_mut_obj(c->doc);
   if (obj == nullptr ||
-      !match_object_fill(c->doc, obj, path, line_no, col, text, lines, line_index,
-                         context_lines) ||
+      !match_object_fill(c->doc, obj, path, line_no, col, text, lines, line_index, context_lines) ||
       !yyjson_mut_arr_append(c->matches, obj)) {
     c->failed = true;
   }

@@ -114,8 +114,8 @@ void walk_level(walk_state *w, int depth, const ancestor *parent) {
   plat_dir_entry entry;
   while (!w->tally->stop && plat_dir_next(dir, &entry)) {
     if (is_dot_or_dotdot(entry.name)) continue;
-    const bool visit = entry.is_dir ? dir_is_walked(entry.name, w->opts)
-                                    : file_is_scanned(entry.name, w->opts);
+    const bool visit =
+        entry.is_dir ? dir_is_walked(entry.name, w->opts) : file_is_scanned(entry.name, w->opts);
     if (!visit || !push_child(w, entry.name)) continue;
     if (entry.is_dir) {
       walk_level(w, depth + 1, &self);

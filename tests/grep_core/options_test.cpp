@@ -49,13 +49,14 @@ TEST(GrepOpts, NeutralTextsGiveTheDefaultsAndLeaveTheLastError) {
 }
 
 TEST(GrepOpts, InvalidJsonFailsWithTheWholeText) {
-  const char *texts[] = {"   ", "{\"regex\":tru", "{\"a\":1,}", "{} x", "{\"a\":NaN}",
-                         "/*c*/{}", "{\"a\":\"\xFF\"}"};
+  const char *texts[] = {"   ",         "{\"regex\":tru", "{\"a\":1,}",      "{} x",
+                         "{\"a\":NaN}", "/*c*/{}",        "{\"a\":\"\xFF\"}"};
   for (const char *text : texts) {
     grep_opts o;
     o.max_results = 99;
     EXPECT_FALSE(grep_opts_parse_json(&o, text)) << text;
-    EXPECT_EQ(std::string(qm_grep_get_last_error()), std::string("Invalid JSON in options: ") + text);
+    EXPECT_EQ(std::string(qm_grep_get_last_error()),
+              std::string("Invalid JSON in options: ") + text);
     expect_defaults(o);
   }
 }
@@ -164,7 +165,8 @@ TEST(GrepOpts, GlobListsFromStringsAndArrays) {
 }
 
 TEST(GrepOpts, EachListHasItsOwnKey) {
-  grep_opts o = parsed(R"({"exclude_dirs":"vendor","exclude_globs":["test_*"],"include_globs":"*.c"})");
+  grep_opts o =
+      parsed(R"({"exclude_dirs":"vendor","exclude_globs":["test_*"],"include_globs":"*.c"})");
   EXPECT_EQ(globs(o.include_globs, o.include_count), std::vector<std::string>{"*.c"});
   EXPECT_EQ(globs(o.exclude_globs, o.exclude_count), std::vector<std::string>{"test_*"});
   EXPECT_EQ(globs(o.exclude_dirs, o.exclude_dir_count), std::vector<std::string>{"vendor"});
@@ -182,8 +184,8 @@ TEST(GrepOpts, SeventyGlobsKeepTheFirst64) {
     array += (i > 0 ? ",\"g" : "\"g") + std::to_string(i) + "\"";
   }
   array += "]";
-  for (const std::string &json : {"{\"exclude_globs\":\"" + text + "\"}",
-                                  "{\"exclude_globs\":" + array + "}"}) {
+  for (const std::string &json :
+       {"{\"exclude_globs\":\"" + text + "\"}", "{\"exclude_globs\":" + array + "}"}) {
     grep_opts o = parsed(json.c_str());
     ASSERT_EQ(o.exclude_count, 64) << json;
     EXPECT_STREQ(o.exclude_globs[0], "g0");

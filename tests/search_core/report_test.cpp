@@ -22,7 +22,8 @@
 namespace {
 
 // The document search's text, or "<null>" when it gave none.
-std::string search_json(const std::string &root, const char *pattern, const char *options = nullptr) {
+std::string search_json(const std::string &root, const char *pattern,
+                        const char *options = nullptr) {
   char *text = grep_core_search_json(root.c_str(), pattern, options);
   std::string out = text != nullptr ? text : "<null>";
   free(text);
@@ -67,7 +68,8 @@ std::vector<std::string> document_matches(const std::string &doc_text) {
 
 std::string ten_lines() {
   std::string text;
-  for (int i = 1; i <= 10; ++i) text += "line" + std::to_string(i) + (i == 1 || i == 5 || i == 10 ? " hit" : "") + "\n";
+  for (int i = 1; i <= 10; ++i)
+    text += "line" + std::to_string(i) + (i == 1 || i == 5 || i == 10 ? " hit" : "") + "\n";
   return text;
 }
 
@@ -100,17 +102,17 @@ TEST(SearchJson, ContextWindows) {
   qg_test::TempDir t;
   std::string file = t.write("ten.txt", ten_lines());
   auto obj = [](int line, const char *text, const std::string &context) {
-    return "{\"file\":\"FILE\",\"line\":" + std::to_string(line) + ",\"col\":" +
-           std::to_string(static_cast<int>(std::string(text).find("hit")) + 1) + ",\"text\":\"" +
-           text + "\",\"context\":[" + context + "]}";
+    return "{\"file\":\"FILE\",\"line\":" + std::to_string(line) +
+           ",\"col\":" + std::to_string(static_cast<int>(std::string(text).find("hit")) + 1) +
+           ",\"text\":\"" + text + "\",\"context\":[" + context + "]}";
   };
   const std::string all =
       R"("line1 hit","line2","line3","line4","line5 hit","line6","line7","line8","line9","line10 hit")";
   const WindowCase cases[] = {
-      {nullptr, obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," +
-                    obj(10, "line10 hit", "")},
-      {R"({"context_lines":-4})", obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," +
-                                      obj(10, "line10 hit", "")},
+      {nullptr,
+       obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," + obj(10, "line10 hit", "")},
+      {R"({"context_lines":-4})",
+       obj(1, "line1 hit", "") + "," + obj(5, "line5 hit", "") + "," + obj(10, "line10 hit", "")},
       {R"({"context_lines":2})",
        obj(1, "line1 hit", R"("line1 hit","line2","line3")") + "," +
            obj(5, "line5 hit", R"("line3","line4","line5 hit","line6","line7")") + "," +
@@ -183,11 +185,13 @@ TEST(SearchReports, InvalidUtf8IsRepairedInBothReports) {
     std::string doc = search_json(t.path(), "needle", R"({"context_lines":1})");
     std::vector<std::string> matches = document_matches(doc);
     int count = 0;
-    std::vector<std::string> streamed = search_stream(t.path(), "needle", R"({"context_lines":1})", &count);
+    std::vector<std::string> streamed =
+        search_stream(t.path(), "needle", R"({"context_lines":1})", &count);
     EXPECT_EQ(count, 2) << c.name;
     EXPECT_EQ(streamed, matches) << c.name;
     ASSERT_EQ(matches.size(), 2u) << doc;
-    const std::string &bad = matches[0].find("ok.txt") != std::string::npos ? matches[1] : matches[0];
+    const std::string &bad =
+        matches[0].find("ok.txt") != std::string::npos ? matches[1] : matches[0];
     EXPECT_NE(bad.find(expected_file), std::string::npos) << bad;
     EXPECT_NE(bad.find(col), std::string::npos) << bad;
     EXPECT_NE(bad.find(expected), std::string::npos) << bad;
@@ -209,10 +213,12 @@ TEST(SearchStream, TextsEqualTheDocumentsMatches) {
   t.write("a.c", "int needle = 1;\n\"needle\"\\\n");
   t.write("sub/b.txt", ten_lines() + "needle\r\nx\r\n");
   t.write("sub/deeper/c.txt", "\tneedle\n");
-  const char *options[] = {nullptr, R"({"context_lines":3})", R"({"context_lines":1,"max_results":3})",
+  const char *options[] = {nullptr, R"({"context_lines":3})",
+                           R"({"context_lines":1,"max_results":3})",
                            R"({"regex":true,"ignore_case":true})"};
   for (const char *o : options) {
-    const char *pattern = o != nullptr && std::string(o).find("regex") != std::string::npos ? "n[e]+DLE" : "needle";
+    const char *pattern =
+        o != nullptr && std::string(o).find("regex") != std::string::npos ? "n[e]+DLE" : "needle";
     std::string doc = search_json(t.path(), pattern, o);
     int count = 0;
     std::vector<std::string> streamed = search_stream(t.path(), pattern, o, &count);
@@ -221,7 +227,8 @@ TEST(SearchStream, TextsEqualTheDocumentsMatches) {
     EXPECT_EQ(streamed, matches) << (o ? o : "no options");
     EXPECT_NE(doc.find("\"total_matches\":" + std::to_string(count) + ","), std::string::npos);
     if (o != nullptr) continue;
-    for (const std::string &s : streamed) EXPECT_EQ(s.substr(s.size() - 14), ",\"context\":[]}") << s;
+    for (const std::string &s : streamed)
+      EXPECT_EQ(s.substr(s.size() - 14), ",\"context\":[]}") << s;
   }
 }
 
@@ -231,7 +238,8 @@ TEST(SearchStream, ShapeOfOneMatchText) {
   int count = 0;
   std::vector<std::string> streamed = search_stream(file, "x = 1", nullptr, &count);
   ASSERT_EQ(streamed.size(), 1u);
-  EXPECT_EQ(streamed[0], "{\"file\":\"" + file + "\",\"line\":3,\"col\":5,\"text\":\"int x = 1;\",\"context\":[]}");
+  EXPECT_EQ(streamed[0], "{\"file\":\"" + file +
+                             "\",\"line\":3,\"col\":5,\"text\":\"int x = 1;\",\"context\":[]}");
 }
 
 TEST(SearchStream, CountsWithoutACallbackAndHonoursTheCap) {
@@ -261,7 +269,8 @@ TEST(SearchStream, RefusalsCallNothing) {
 // reading included) and each gets the whole, same result.
 TEST(SearchReports, SearchesOnSeveralThreadsAtOnce) {
   qg_test::TempDir t;
-  for (int i = 0; i < 20; ++i) t.write("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt", ten_lines());
+  for (int i = 0; i < 20; ++i)
+    t.write("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt", ten_lines());
   constexpr int kThreads = 8;
   std::atomic<int> ready{0};
   std::vector<std::string> docs(kThreads);

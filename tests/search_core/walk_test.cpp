@@ -96,7 +96,8 @@ TEST(SearchRoot, RootNamedLikeASkippedDirectoryIsWalked) {
   qg_test::TempDir t;
   t.write("build/a.txt", "needle");
   t.write(".git/a.txt", "needle");
-  EXPECT_EQ(search(t.at("build"), "needle").paths(), std::multiset<std::string>{t.at("build/a.txt")});
+  EXPECT_EQ(search(t.at("build"), "needle").paths(),
+            std::multiset<std::string>{t.at("build/a.txt")});
   EXPECT_EQ(search(t.at(".git"), "needle").paths(), std::multiset<std::string>{t.at(".git/a.txt")});
 }
 
@@ -110,8 +111,8 @@ TEST(SearchRoot, ChildPathsJoinTheRootUnchanged) {
 
 TEST(SearchDirectory, FixedSkipRulesAndDotEntries) {
   qg_test::TempDir t;
-  const char *skipped[] = {"node_modules", "bin", "obj", "target", "dist", "build",
-                           "__pycache__", ".git", ".vscode"};
+  const char *skipped[] = {"node_modules", "bin",         "obj",  "target", "dist",
+                           "build",        "__pycache__", ".git", ".vscode"};
   for (const char *dir : skipped) t.write(std::string(dir) + "/f.txt", "needle");
   const char *walked[] = {"Build", "BIN", "Target", "builds", "_pycache__"};
   for (const char *dir : walked) t.write(std::string(dir) + "/f.txt", "needle");
@@ -134,14 +135,15 @@ struct GlobCase {
 
 TEST(SearchDirectory, NameGlobs) {
   qg_test::TempDir t;
-  const char *files[] = {"a.c", "test_a.c", "a.h", "B.C", "vendor/v.c", "src/vendor/w.c",
-                         "src/lib/x.c", "notes.md"};
+  const char *files[] = {"a.c",        "test_a.c",       "a.h",         "B.C",
+                         "vendor/v.c", "src/vendor/w.c", "src/lib/x.c", "notes.md"};
   for (const char *f : files) t.write(f, "needle");
   const GlobCase cases[] = {
       {R"({"include_globs":"*.c","exclude_globs":"test_*"})",
        {"a.c", "B.C", "vendor/v.c", "src/vendor/w.c", "src/lib/x.c"}},
       {R"({"include_globs":["*.h","*.md"]})", {"a.h", "notes.md"}},
-      {R"({"exclude_dirs":"vendor","include_globs":"*.c"})", {"a.c", "test_a.c", "B.C", "src/lib/x.c"}},
+      {R"({"exclude_dirs":"vendor","include_globs":"*.c"})",
+       {"a.c", "test_a.c", "B.C", "src/lib/x.c"}},
       {R"({"exclude_dirs":"src/vendor","include_globs":"*.c"})",
        {"a.c", "test_a.c", "B.C", "vendor/v.c", "src/vendor/w.c", "src/lib/x.c"}},
       {R"({"exclude_dirs":"s*;v*","exclude_globs":"*.c *.h"})", {"notes.md"}},
@@ -299,8 +301,12 @@ TEST(SearchFileContent, FilesInEveryEncodingAndLineEnding) {
   // "ab\r\nx needle\r\n" in each encoding, and mixed endings in plain UTF-8.
   const EncodingCase cases[] = {
       {"plain.txt", "ab\r\nx needle\r\n"},
-      {"bom.txt", "\xEF\xBB\xBF" "ab\r\nx needle\r\n"},
-      {"le.txt", std::string("\xFF\xFE" "a\0b\0\r\0\n\0x\0 \0n\0e\0e\0d\0l\0e\0\r\0\n\0", 30)},
+      {"bom.txt",
+       "\xEF\xBB\xBF"
+       "ab\r\nx needle\r\n"},
+      {"le.txt", std::string("\xFF\xFE"
+                             "a\0b\0\r\0\n\0x\0 \0n\0e\0e\0d\0l\0e\0\r\0\n\0",
+                             30)},
       {"be.txt", std::string("\xFE\xFF\0a\0b\0\r\0\n\0x\0 \0n\0e\0e\0d\0l\0e\0\r\0\n", 30)},
   };
   for (const EncodingCase &c : cases) t.write(c.name, c.bytes);
