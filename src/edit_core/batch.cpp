@@ -238,6 +238,8 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
                                     errors.buf != nullptr ? errors.buf : "");
   qm_strbuf_free(&errors);
   if (!result_ok) {
+    // The files are written by now; only the report is lost.
+    qm_grep_set_last_error("Out of memory composing the batch report");
     qm_strbuf_free(&result);
     return nullptr;
   }
