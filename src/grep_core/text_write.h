@@ -19,9 +19,11 @@ extern "C" {
 // Makes the file at `path` (UTF-8) hold `text` (NUL-terminated; null counts as
 // empty) in `encoding`: the mark of the encoding, then the text's bytes, or
 // for ENC_UTF16LE/ENC_UTF16BE its UTF-16 form. An unknown encoding writes the
-// bytes alone. The file is replaced whole or not at all: on false it holds
-// what it held before, and the last-error text names `path` in single quotes
-// and ends with ": " and the system's reason.
+// bytes alone. The file is replaced whole or not at all (see
+// plat_replace_file_contents; a hard-linked file is written in place, safe
+// against a full disk or a size limit but not against a crash part-way). On
+// false the last-error text names `path` in single quotes and ends with ": "
+// and the system's reason.
 bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding);
 
 // Converts `len` bytes of UTF-8 into a new block of UTF-16 units in the given
