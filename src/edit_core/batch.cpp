@@ -22,7 +22,8 @@ constexpr const char kEmptyInputResult[] =
 constexpr const char kInvalidJsonResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Invalid JSON\"]}";
 constexpr const char kMissingEditsResult[] =
-    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Missing edits array\"]}";
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Missing edits "
+    "array\"]}";
 
 // The edits of one path. Owns `path`, `edits` and each edit's `new_text`.
 struct edit_group {
@@ -139,8 +140,8 @@ bool group_edits(yyjson_val *array, group_list *list) {
     const int32_t end_line = line_number(yyjson_obj_get(obj, "end_line"), start_line);
     yyjson_val *text = yyjson_obj_get(obj, "new_text");
     edit_group *group = group_for(list, path);
-    if (group == nullptr ||
-        !add_edit(group, start_line, end_line, yyjson_is_str(text) ? yyjson_get_str(text) : nullptr)) {
+    if (group == nullptr || !add_edit(group, start_line, end_line,
+                                      yyjson_is_str(text) ? yyjson_get_str(text) : nullptr)) {
       return false;
     }
   }
@@ -230,12 +231,11 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
 
   qm_strbuf result;
   qm_strbuf_init(&result);
-  bool result_ok = errors_ok &&
-                   qm_strbuf_printf(&result,
-                                    "{\"success\":%s,\"files_modified\":%" PRId64
-                                    ",\"total_edits\":%" PRId64 ",\"errors\":[%s]}",
-                                    failed == 0 ? "true" : "false", modified, total,
-                                    errors.buf != nullptr ? errors.buf : "");
+  bool result_ok = errors_ok && qm_strbuf_printf(&result,
+                                                 "{\"success\":%s,\"files_modified\":%" PRId64
+                                                 ",\"total_edits\":%" PRId64 ",\"errors\":[%s]}",
+                                                 failed == 0 ? "true" : "false", modified, total,
+                                                 errors.buf != nullptr ? errors.buf : "");
   qm_strbuf_free(&errors);
   if (!result_ok) {
     // The files are written by now; only the report is lost.

@@ -118,14 +118,15 @@ TEST(BatchUnderAllocationFailure, NeverLeaksNorHalfEditsAFile) {
   std::string a_expected;
   for (int k = 0; k < 9; ++k) {
     int line = 2 * k + 2;
-    json += "{\"file\":\"" + a + "\",\"start_line\":" + std::to_string(line) +
-            ",\"new_text\":\"E" + std::to_string(line) + "\"},";
+    json += "{\"file\":\"" + a + "\",\"start_line\":" + std::to_string(line) + ",\"new_text\":\"E" +
+            std::to_string(line) + "\"},";
     json += "{\"file\":\"" + dir.at("missing-" + std::to_string(k)) + "\"},";
   }
   for (int i = 1; i <= 20; ++i) {
     a_expected += (i % 2 == 0 && i <= 18 ? "E" : "L") + std::to_string(i) + "\n";
   }
-  for (int k = 9; k < 16; ++k) json += "{\"file\":\"" + dir.at("missing-" + std::to_string(k)) + "\"},";
+  for (int k = 9; k < 16; ++k)
+    json += "{\"file\":\"" + dir.at("missing-" + std::to_string(k)) + "\"},";
   json += "{\"file\":\"" + b + "\",\"start_line\":3,\"new_text\":\"x\\r\\ny\"}]}";
   const std::string b_expected = "L1\nL2\nx\ny\nL4\nL5\n";
   const std::vector<std::string> oom_messages = {"Out of memory reading batch instructions",

@@ -81,6 +81,7 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
     const char *error;
     const char *message;
   };
+  // clang-format off
   const Case cases[] = {
       {nullptr, "Empty input", "Empty batch instructions JSON"},
       {"", "Empty input", "Empty batch instructions JSON"},
@@ -95,10 +96,12 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
       {"5", "Missing edits array", "Expected 'edits' array in JSON"},
       {"\"x\"", "Missing edits array", "Expected 'edits' array in JSON"},
   };
+  // clang-format on
   for (const Case &c : cases) {
-    EXPECT_EQ(run_batch(c.json),
-              std::string("{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"") +
-                  c.error + "\"]}")
+    EXPECT_EQ(
+        run_batch(c.json),
+        std::string("{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"") +
+            c.error + "\"]}")
         << (c.json ? c.json : "null");
     EXPECT_STREQ(qm_grep_get_last_error(), c.message);
   }
@@ -107,10 +110,11 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
 TEST_F(BatchTest, NothingToDoSucceedsAndKeepsTheLastError) {
   dir().write("a.txt", kFiveLines);
   qm_grep_set_last_error("earlier");
-  for (const char *json : {"[]", "{\"edits\":[]}", "[1,\"x\",null,{},[]]",
-                           "[{\"file\":5,\"file_path\":\"a.txt\"}]", "[{\"file_path\":null}]",
-                           "[{\"start_line\":1,\"new_text\":\"X\"}]"}) {
-    EXPECT_EQ(run_batch(json), "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
+  for (const char *json :
+       {"[]", "{\"edits\":[]}", "[1,\"x\",null,{},[]]", "[{\"file\":5,\"file_path\":\"a.txt\"}]",
+        "[{\"file_path\":null}]", "[{\"start_line\":1,\"new_text\":\"X\"}]"}) {
+    EXPECT_EQ(run_batch(json),
+              "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
         << json;
   }
   EXPECT_STREQ(qm_grep_get_last_error(), "earlier");
@@ -123,6 +127,7 @@ TEST_F(BatchTest, EditObjectRules) {
     const char *json;
     std::string result;
   };
+  // clang-format off
   const Case cases[] = {
       // Paths and keys.
       {R"([{"file_path":"a.txt"}])", "L2\nL3\nL4\nL5\n"},
@@ -158,6 +163,7 @@ TEST_F(BatchTest, EditObjectRules) {
       {R"([{"file":"a.txt","start_line":18446744073709551615,"new_text":"X"}])",
        "X\nL1\nL2\nL3\nL4\nL5\n"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     std::string a = dir().write("a.txt", kFiveLines);
     std::string b = dir().write("b.txt", kFiveLines);
@@ -265,6 +271,7 @@ TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
     std::string raw;      // what is appended
     std::string decoded;  // what a JSON reader makes of it
   };
+  // clang-format off
   const Case cases[] = {
       {"bad\xFF.txt", "Cannot open file 'bad\xFF.txt': x", R"("bad\ufffd.txt: Cannot open file 'bad\ufffd.txt': x")",
        "bad\xEF\xBF\xBD.txt: Cannot open file 'bad\xEF\xBF\xBD.txt': x"},
@@ -273,6 +280,7 @@ TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
       {"\xC3\xA9\"q\".txt", "tab\there", R"("é\"q\".txt: tab\there")", "\xC3\xA9\"q\".txt: tab\there"},
       {"\x01", "", R"("\u0001: ")", "\x01: "},
   };
+  // clang-format on
   for (const Case &c : cases) {
     qm_strbuf sb;
     qm_strbuf_init(&sb);

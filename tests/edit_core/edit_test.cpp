@@ -40,6 +40,7 @@ TEST(ApplyFileEdits, LineNumberCases) {
     std::vector<Edit> edits;
     std::string result;
   };
+  // clang-format off
   const Case cases[] = {
       {"replace two lines", {{2, 3, "X"}}, "L1\nX\nL4\nL5\n"},
       {"delete with empty text", {{2, 3, ""}}, "L1\nL4\nL5\n"},
@@ -70,6 +71,7 @@ TEST(ApplyFileEdits, LineNumberCases) {
       {"more lines than removed", {{5, 5, "a\nb\nc"}}, "L1\nL2\nL3\nL4\na\nb\nc\n"},
       {"fewer lines than removed", {{1, 4, "a"}}, "a\nL5\n"},
   };
+  // clang-format on
   TempDir dir;
   for (const Case &c : cases) {
     bool ok = false;
@@ -83,6 +85,7 @@ TEST(ApplyFileEdits, OverlapNamesTheLowerEditFirstAndLeavesFileUnchanged) {
     std::vector<Edit> edits;
     const char *numbers;
   };
+  // clang-format off
   const Case cases[] = {
       {{{2, 3, "A"}, {3, 4, "B"}}, "lines 2-3 and 3-4"},
       {{{3, 4, "B"}, {2, 3, "A"}}, "lines 2-3 and 3-4"},
@@ -90,6 +93,7 @@ TEST(ApplyFileEdits, OverlapNamesTheLowerEditFirstAndLeavesFileUnchanged) {
       {{{2, 2, "A"}, {2, 2, "B"}}, "lines 2-2 and 2-2"},
       {{{5, 5, "C"}, {1, 1, "A"}, {4, 6, "B"}}, "lines 4-6 and 5-5"},
   };
+  // clang-format on
   TempDir dir;
   const std::string original = "L1\r\nL2\nL3\nL4\nL5";  // would be rewritten if written at all
   for (const Case &c : cases) {
@@ -108,6 +112,7 @@ TEST(ApplyFileEdits, WritesEveryLineWithTheDominantEnding) {
     Edit edit;
     std::string result;
   };
+  // clang-format off
   const Case cases[] = {
       {"crlf kept for new lines", "a\r\nb\r\nc\r\n", {2, 2, "x\ny"}, "a\r\nx\r\ny\r\nc\r\n"},
       {"minority lf and lone cr become crlf", "a\r\nb\nc\r\nd\re\r\n", {1, 0, ""},
@@ -125,6 +130,7 @@ TEST(ApplyFileEdits, WritesEveryLineWithTheDominantEnding) {
       {"utf16 mark alone when emptied", std::string("\xFF\xFE" "a\0", 4), {1, 1, nullptr},
        "\xFF\xFE"},
   };
+  // clang-format on
   TempDir dir;
   for (const Case &c : cases) {
     bool ok = false;
@@ -150,11 +156,13 @@ TEST(ApplyFileEdits, InsertingManyLinesGrowsTheArray) {
 // The lines of a text end at its first NUL, so such a file would come back
 // cut short: it is refused and left as it is.
 TEST(ApplyFileEdits, RefusesFileWithNulBytes) {
+  // clang-format off
   const std::string cases[] = {
       std::string("a\nb\0c\nd\n", 8),
       std::string("\xEF\xBB\xBF" "a\n\0", 6),
       std::string("\xFF\xFE" "a\0\n\0\0\0b\0", 10),
   };
+  // clang-format on
   TempDir dir;
   for (const std::string &bytes : cases) {
     bool ok = true;
@@ -193,6 +201,7 @@ TEST(CmpEditsDesc, OrdersByStartThenEndDescendingOverTheWholeRange) {
     line_edit b;
     int sign;  // -1: a first, 1: b first, 0: equal
   };
+  // clang-format off
   const Case cases[] = {
       {{INT32_MAX, 0, nullptr}, {INT32_MIN, 0, nullptr}, -1},
       {{INT32_MIN, 0, nullptr}, {INT32_MAX, 0, nullptr}, 1},
@@ -203,6 +212,7 @@ TEST(CmpEditsDesc, OrdersByStartThenEndDescendingOverTheWholeRange) {
       {{3, 2, "a"}, {3, 2, "b"}, 0},
       {{INT32_MIN, INT32_MIN, nullptr}, {INT32_MIN, INT32_MIN, nullptr}, 0},
   };
+  // clang-format on
   for (const Case &c : cases) {
     int r = cmp_edits_desc(&c.a, &c.b);
     int sign = (r > 0) - (r < 0);

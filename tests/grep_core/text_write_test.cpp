@@ -1,7 +1,7 @@
+#include "grep_core/text_write.h"
 #include "edit_core/edit.h"
 #include "grep_core/last_error.h"
 #include "grep_core/text_read.h"
-#include "grep_core/text_write.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +27,8 @@ using qg_test::TempDir;
 
 std::string convert(const std::string &utf8, bool big_endian) {
   size_t len = 12345;
-  unsigned char *out = utf8_to_utf16_portable(
-      reinterpret_cast<const unsigned char *>(utf8.data()), utf8.size(), big_endian, &len);
+  unsigned char *out = utf8_to_utf16_portable(reinterpret_cast<const unsigned char *>(utf8.data()),
+                                              utf8.size(), big_endian, &len);
   EXPECT_NE(out, nullptr);
   if (out == nullptr) return {};
   std::string bytes(reinterpret_cast<char *>(out), len);
@@ -95,6 +95,7 @@ TEST(Utf8ToUtf16Portable, ConvertsWithoutValidating) {
     std::string utf8;
     std::string le;  // expected units, little-endian
   };
+  // clang-format off
   const Case cases[] = {
       {"empty", "", ""},
       {"ascii", "A\n", std::string("A\0\n\0", 4)},
@@ -110,6 +111,7 @@ TEST(Utf8ToUtf16Portable, ConvertsWithoutValidating) {
       {"F8 keeps three bits", "\xF8\x90\x80\x80", std::string("\x00\xD8\x00\xDC", 4)},
       {"crlf untouched", "\r\n", std::string("\r\0\n\0", 4)},
   };
+  // clang-format on
   for (const Case &c : cases) {
     EXPECT_EQ(convert(c.utf8, false), c.le) << c.name;
     std::string be = c.le;
@@ -134,6 +136,7 @@ TEST(WriteFileFromUtf8, WritesMarkAndFormPerEncoding) {
     text_encoding enc;
     std::string bytes;
   };
+  // clang-format off
   const Case cases[] = {
       {"plain null", nullptr, ENC_PLAIN, ""},
       {"plain", "a\r\nb", ENC_PLAIN, "a\r\nb"},
@@ -146,6 +149,7 @@ TEST(WriteFileFromUtf8, WritesMarkAndFormPerEncoding) {
       {"utf16le crlf", "\r\n", ENC_UTF16LE, std::string("\xFF\xFE\r\0\n\0", 6)},
       {"unknown code is plain", "z", 7, "z"},
   };
+  // clang-format on
   TempDir dir;
   for (const Case &c : cases) {
     std::string path = dir.write(c.name, "old contents that are longer than the new ones\n");
@@ -163,6 +167,7 @@ TEST(WriteFileFromUtf8, ReadThenWriteReproducesTheFile) {
     std::string bytes;
     text_encoding enc;
   };
+  // clang-format off
   const Case cases[] = {
       {"empty", "", ENC_PLAIN},
       {"plain mixed endings", "a\r\nb\nc\rd", ENC_PLAIN},
@@ -178,6 +183,7 @@ TEST(WriteFileFromUtf8, ReadThenWriteReproducesTheFile) {
        ENC_UTF16BE},
       {"utf16be inner mark", std::string("\xFE\xFF\xFE\xFF\0a", 6), ENC_UTF16BE},
   };
+  // clang-format on
   TempDir dir;
   for (const Case &c : cases) {
     std::string path = dir.write(c.name, c.bytes);
@@ -288,11 +294,13 @@ TEST(WriteFileFromUtf8, OpenFailuresNameThePathAndTheReason) {
     std::string path;
     std::string reason;
   };
+  // clang-format off
   const Case cases[] = {
       {dir.path(), "Is a directory"},
       {dir.at("no/such/dir/f.txt"), "No such file or directory"},
       {dir.path() + "/" + std::string(5000, 'n'), "File name too long"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     EXPECT_FALSE(write_file_from_utf8(c.path.c_str(), "x", ENC_PLAIN)) << c.reason;
     std::string expected = "Cannot open file for writing '" + c.path + "': " + c.reason;
@@ -372,7 +380,8 @@ TEST(WriteFileFromUtf8, ReadOnlyDirectoryFailsCleanly) {
     });
   };
 
-  ChildResult r = as_unprivileged([&] { return write_file_from_utf8(path.c_str(), "x", ENC_PLAIN); });
+  ChildResult r =
+      as_unprivileged([&] { return write_file_from_utf8(path.c_str(), "x", ENC_PLAIN); });
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.message, "Cannot create temporary file beside '" + path + "': Permission denied");
   EXPECT_EQ(read_bytes(path), "keep\n");
@@ -384,11 +393,9 @@ TEST(WriteFileFromUtf8, ReadOnlyDirectoryFailsCleanly) {
 
   // A file without write permission is refused although its folder would let
   // a rename replace it.
-  r = as_unprivileged(
-      [&] { return write_file_from_utf8(read_only_file.c_str(), "x", ENC_PLAIN); });
+  r = as_unprivileged([&] { return write_file_from_utf8(read_only_file.c_str(), "x", ENC_PLAIN); });
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.message,
-            "Cannot open file for writing '" + read_only_file + "': Permission denied");
+  EXPECT_EQ(r.message, "Cannot open file for writing '" + read_only_file + "': Permission denied");
   EXPECT_EQ(read_bytes(read_only_file), "locked\n");
 }
 

@@ -92,9 +92,8 @@ int create_temp_beside(const char *target, char *temp, mode_t mode) {
   const char *base = target + dir;
   int base_len = static_cast<int>(strnlen(base, kTempNameBaseBytes));
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    int n = snprintf(temp, kTempPathBytes, "%.*s.%.*s.qgtmp-%016llx", static_cast<int>(dir),
-                     target, base_len, base,
-                     static_cast<unsigned long long>(temp_name_salt()));
+    int n = snprintf(temp, kTempPathBytes, "%.*s.%.*s.qgtmp-%016llx", static_cast<int>(dir), target,
+                     base_len, base, static_cast<unsigned long long>(temp_name_salt()));
     if (n < 0 || static_cast<size_t>(n) >= kTempPathBytes) {
       errno = ENAMETOOLONG;
       return -1;
@@ -182,7 +181,8 @@ plat_replace_result replace_by_rename(const char *target, const plat_bytes *piec
     result = failed(PLAT_REPLACE_SYNC, errno);
   }
   // The descriptor is closed exactly once, whatever happened before.
-  if (close(fd) != 0 && result.step == PLAT_REPLACE_DONE) result = failed(PLAT_REPLACE_CLOSE, errno);
+  if (close(fd) != 0 && result.step == PLAT_REPLACE_DONE)
+    result = failed(PLAT_REPLACE_CLOSE, errno);
   if (result.step == PLAT_REPLACE_DONE && rename(temp, target) != 0) {
     result = failed(PLAT_REPLACE_RENAME, errno);
   }
@@ -228,7 +228,8 @@ plat_replace_result write_in_place(int fd, const struct stat &st, const plat_byt
     // Devices and pipes may not support syncing; their data is gone already.
     result = failed(PLAT_REPLACE_SYNC, errno);
   }
-  if (close(fd) != 0 && result.step == PLAT_REPLACE_DONE) result = failed(PLAT_REPLACE_CLOSE, errno);
+  if (close(fd) != 0 && result.step == PLAT_REPLACE_DONE)
+    result = failed(PLAT_REPLACE_CLOSE, errno);
   return result;
 }
 
