@@ -11,7 +11,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -220,27 +219,6 @@ TEST_F(BatchTest, SameFileUnderTwoPathsIsTwoGroups) {
                           {"file":"a.txt","start_line":2,"new_text":"Z"}])"),
             "{\"success\":true,\"files_modified\":2,\"total_edits\":3,\"errors\":[]}");
   EXPECT_EQ(read_bytes("a.txt"), "Y\nZ\nL3\nL4\nL5\n");
-}
-
-TEST_F(BatchTest, GroupsGrowPastTheirFirstCapacities) {
-  std::string json = "[";
-  for (int f = 0; f < 40; ++f) {
-    std::string name = "f" + std::to_string(f) + ".txt";
-    dir().write(name, kFiveLines);
-    for (int k = 0; k < 20; ++k) {
-      json += std::string(json.size() > 1 ? "," : "") + "{\"file\":\"" + name +
-              "\",\"start_line\":1,\"end_line\":0,\"new_text\":\"" + std::to_string(k) + "\"}";
-    }
-  }
-  json += "]";
-  Report r = parse_report(run_batch(json.c_str()));
-  EXPECT_TRUE(r.success);
-  EXPECT_EQ(r.files_modified, 40);
-  EXPECT_EQ(r.total_edits, 800);
-  // Twenty insertions at line 1, equal but for their text, above the old lines.
-  std::string top = read_bytes("f39.txt");
-  EXPECT_EQ(top.substr(top.size() - kFiveLines.size()), kFiveLines);
-  EXPECT_EQ(std::count(top.begin(), top.end(), '\n'), 25);
 }
 
 TEST_F(BatchTest, UnchangedFileIsStillWritten) {

@@ -120,15 +120,6 @@ TEST(Utf8ToUtf16Portable, ConvertsWithoutValidating) {
   }
 }
 
-TEST(Utf8ToUtf16Portable, OutLenMayBeNull) {
-  unsigned char *out =
-      utf8_to_utf16_portable(reinterpret_cast<const unsigned char *>("A"), 1, true, nullptr);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(out[0], 0x00);
-  EXPECT_EQ(out[1], 0x41);
-  free(out);
-}
-
 TEST(WriteFileFromUtf8, WritesMarkAndFormPerEncoding) {
   struct Case {
     const char *name;
@@ -262,16 +253,6 @@ TEST(WriteFileFromUtf8, ReplacesTheTargetOfASymbolicLinkAndKeepsTheLink) {
   EXPECT_EQ(read_bytes(dir.at("real/created.txt")), "c");
 }
 
-TEST(WriteFileFromUtf8, LinkLoopFailsWithoutWriting) {
-  TempDir dir;
-  std::string a = dir.at("a");
-  ASSERT_EQ(symlink("b", a.c_str()), 0);
-  ASSERT_EQ(symlink("a", dir.at("b").c_str()), 0);
-  EXPECT_FALSE(write_file_from_utf8(a.c_str(), "x", ENC_PLAIN));
-  EXPECT_EQ(std::string(qm_grep_get_last_error()),
-            "Cannot open file for writing '" + a + "': Too many levels of symbolic links");
-}
-
 TEST(WriteFileFromUtf8, HardLinkedFileIsWrittenInPlace) {
   TempDir dir;
   std::string a = dir.write("a", "a long original text\n");
@@ -290,6 +271,8 @@ TEST(WriteFileFromUtf8, HardLinkedFileIsWrittenInPlace) {
 
 TEST(WriteFileFromUtf8, OpenFailuresNameThePathAndTheReason) {
   TempDir dir;
+  ASSERT_EQ(symlink("loop-b", dir.at("loop-a").c_str()), 0);
+  ASSERT_EQ(symlink("loop-a", dir.at("loop-b").c_str()), 0);
   struct Case {
     std::string path;
     std::string reason;
@@ -299,6 +282,7 @@ TEST(WriteFileFromUtf8, OpenFailuresNameThePathAndTheReason) {
       {dir.path(), "Is a directory"},
       {dir.at("no/such/dir/f.txt"), "No such file or directory"},
       {dir.path() + "/" + std::string(5000, 'n'), "File name too long"},
+      {dir.at("loop-a"), "Too many levels of symbolic links"},
   };
   // clang-format on
   for (const Case &c : cases) {
@@ -307,7 +291,7 @@ TEST(WriteFileFromUtf8, OpenFailuresNameThePathAndTheReason) {
     EXPECT_EQ(std::string(qm_grep_get_last_error()), expected.substr(0, 1023));
   }
   EXPECT_FALSE(write_file_from_utf8(nullptr, "x", ENC_PLAIN));
-  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
+  EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"loop-a", "loop-b"}));
 }
 
 // A file-size limit below the new size makes the write fail part-way. The old
