@@ -23,17 +23,24 @@ typedef struct qg_byte_scan {
   bool primed;            // next_a and next_b hold a search result
 } qg_byte_scan;
 
+// Prepares a scan of `text` for either of two bytes (which may be equal).
+static inline void qg_byte_scan_init2(qg_byte_scan *sc, const char *text, size_t len,
+                                      unsigned char a, unsigned char b) {
+  sc->text = text;
+  sc->len = len;
+  sc->a = a;
+  sc->b = b;
+  sc->next_a = sc->next_b = 0;
+  sc->primed = false;
+}
+
 // Prepares a scan of `text` (`len` bytes, may hold anything) for `byte`, or
 // for both cases of it when `fold` is set. Holds no resources.
 static inline void qg_byte_scan_init(qg_byte_scan *sc, const char *text, size_t len,
                                      unsigned char byte, bool fold) {
-  sc->text = text;
-  sc->len = len;
-  sc->a = fold ? qg_lower(byte) : byte;
-  sc->b = sc->a;
-  if (fold && sc->a >= 'a' && sc->a <= 'z') sc->b = (unsigned char)(sc->a - ('a' - 'A'));
-  sc->next_a = sc->next_b = 0;
-  sc->primed = false;
+  unsigned char a = fold ? qg_lower(byte) : byte;
+  unsigned char b = (fold && a >= 'a' && a <= 'z') ? (unsigned char)(a - ('a' - 'A')) : a;
+  qg_byte_scan_init2(sc, text, len, a, b);
 }
 
 static inline size_t qg_byte_scan_find(const qg_byte_scan *sc, size_t from, unsigned char c) {

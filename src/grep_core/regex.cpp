@@ -332,6 +332,102 @@ bool re_match_star(const char *atom, const char *rest, const char *rest_end, con
 }
 
 // ---- Search ----
+//
+// The search makes the attempts of the definition, one per start position, in
+// order; it only leaves out attempts that are certain to fail, so the first
+// success is the same.
+
+// Start positions worth an attempt, learnt from the pattern once per line.
+typedef struct re_start_plan {
+  bool barless;           // the whole pattern is one alternative, already walked
+  const char *gate;       // an atom every match begins with, or null
+  int byte_count;         // > 0: every match begins with one of byte_count bytes:
+  unsigned char bytes[2]; // these, when there are at most two,
+  uint64_t byte_set[4];   // and in any case this bit set
+  const char *run_atom;   // a first atom under '*' or '+' whose run may be skipped
+} re_start_plan;
+
+static void re_plan_add_byte(re_start_plan *plan, unsigned char c) {
+  for (int i = 0; i < plan->byte_count; ++i) {
+    if (plan->bytes[i] == c) return;
+  }
+  if (plan->byte_count < 2) plan->bytes[plan->byte_count] = c;
+  ++plan->byte_count;
+  plan->byte_set[c >> 6] |= uint64_t{1} << (c & 63);
+}
+
+// Fills plan->bytes when every alternative at the top level of [p, p_end)
+// must begin with one byte value (up to case, where the atom folds): then a
+// start position holding none of them cannot begin a match. Leaves
+// byte_count 0 otherwise.
+static void re_plan_first_bytes(re_start_plan *plan, const char *p, const char *p_end,
+                                re_state *st) {
+  for (;;) {
+    if (p == p_end || (p_end - p == 1 && *p == '$')) break;  // matches without a byte
+    const char *bar = *p == '\\' ? nullptr : re_find_bar(p, p_end, st);
+    const char *alt_end = bar != nullptr ? bar : p_end;
+    if (alt_end == p || (alt_end - p == 1 && *p == '$')) break;
+    const char *atom_end = re_atom_end(p, alt_end);
+    const char q = atom_end < alt_end ? *atom_end : '\0';
+    unsigned char b;
+    bool fold;
+    if (q == '*' || q == '?' || !re_single_byte_atom(p, alt_end, st->ignore_case, &b, &fold)) {
+      break;
+    }
+    re_plan_add_byte(plan, fold ? qg_lower(b) : b);
+    if (fold && qg_lower(b) != b) re_plan_add_byte(plan, b);
+    if (fold && b >= 'a' && b <= 'z') re_plan_add_byte(plan, (unsigned char)(b - ('a' - 'A')));
+    if (bar == nullptr) return;
+    p = bar + 1;
+  }
+  plan->byte_count = 0;
+  memset(plan->byte_set, 0, sizeof plan->byte_set);
+}
+
+static void re_plan_start(re_start_plan *plan, const char *pattern, const char *p_end,
+                          re_state *st) {
+  memset(plan, 0, sizeof *plan);
+  plan->gate = re_required_first_atom(pattern, p_end, st, &plan->barless);
+  bool undivided = plan->barless || (pattern < p_end && *pattern == '\\');
+  if (undivided && pattern < p_end) {
+    const char *atom_end = re_atom_end(pattern, p_end);
+    const char q = atom_end < p_end ? *atom_end : '\0';
+    if (q == '*' || q == '+') plan->run_atom = pattern;
+  }
+  re_plan_first_bytes(plan, pattern, p_end, st);
+}
+
+// The first start position at or after `s` worth an attempt, or n + 1.
+static size_t re_next_start(const re_start_plan *plan, qg_byte_scan *scan, const char *text,
+                            size_t s, size_t n, const char *p_end, bool fold) {
+  if (plan->byte_count > 0 && plan->byte_count <= 2) {
+    s = qg_byte_scan_next(scan, s);
+    return s < n ? s : n + 1;
+  }
+  if (plan->byte_count > 2) {
+    while (s < n) {
+      const unsigned char c = (unsigned char)text[s];
+      if ((plan->byte_set[c >> 6] >> (c & 63)) & 1) return s;
+      ++s;
+    }
+    return n + 1;
+  }
+  if (plan->gate != nullptr) {
+    while (s < n && !re_atom_match(plan->gate, p_end, (unsigned char)text[s], fold)) ++s;
+    return s < n ? s : n + 1;
+  }
+  return s;
+}
+
+// After a failed attempt at `s` of a pattern A*R or A+R: every attempt that
+// starts inside A's run from s retries R at positions already tried, so the
+// next attempt worth making is one past the run's end. Returns that or s + 1.
+static size_t re_skip_run(const re_start_plan *plan, const char *text, size_t s,
+                          const char *p_end, re_state *st) {
+  if (plan->run_atom == nullptr || st->attempt_abandoned || text[s] == '\0') return s + 1;
+  const char *k = re_greedy_run(plan->run_atom, p_end, text + s, st);
+  return (size_t)(k - text) + 1;
+}
 
 static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t *out_len) {
   if (out_col != nullptr) *out_col = (int32_t)(start + 1);
@@ -339,7 +435,7 @@ static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t 
 }
 
 bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
-               int32_t *out_col, int32_t *out_len) {
+                    int32_t *out_col, int32_t *out_len) {
   const size_t n = strlen(text);
   re_state_init(st, pattern, n, ignore_case);
   const char *p_end = pattern + strlen(pattern);
@@ -349,28 +445,21 @@ bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_
     re_write_result(0, len, out_col, out_len);
     return true;
   }
-  bool barless = false;
-  const char *first = re_required_first_atom(pattern, p_end, st, &barless);
+  re_start_plan plan;
+  re_plan_start(&plan, pattern, p_end, st);
   qg_byte_scan scan = {};
-  unsigned char first_byte = 0;
-  bool first_fold = false;
-  const bool use_scan = first != nullptr &&
-                        re_single_byte_atom(first, p_end, ignore_case, &first_byte, &first_fold);
-  if (use_scan) qg_byte_scan_init(&scan, text, n, first_byte, first_fold);
-  for (size_t s = 0; s <= n; ++s) {
-    if (use_scan) {
-      s = qg_byte_scan_next(&scan, s);
-      if (s == n) return false;
-    } else if (first != nullptr) {
-      while (s < n && !re_atom_match(first, p_end, (unsigned char)text[s], ignore_case)) ++s;
-      if (s == n) return false;
-    }
+  if (plan.byte_count > 0 && plan.byte_count <= 2) {
+    qg_byte_scan_init2(&scan, text, n, plan.bytes[0], plan.bytes[plan.byte_count - 1]);
+  }
+  size_t s = 0;
+  while ((s = re_next_start(&plan, &scan, text, s, n, p_end, ignore_case)) <= n) {
     st->attempt_abandoned = false;
-    if (re_match_from(pattern, p_end, text + s, st, &len, barless)) {
+    if (re_match_from(pattern, p_end, text + s, st, &len, plan.barless)) {
       re_write_result(s, len, out_col, out_len);
       return true;
     }
     if (st->line_exhausted) return false;
+    s = re_skip_run(&plan, text, s, p_end, st);
   }
   return false;
 }
