@@ -348,12 +348,12 @@ typedef struct re_start_plan {
 } re_start_plan;
 
 static void re_plan_add_byte(re_start_plan *plan, unsigned char c) {
-  for (int i = 0; i < plan->byte_count; ++i) {
-    if (plan->bytes[i] == c) return;
-  }
+  uint64_t *word = &plan->byte_set[c >> 6];
+  const uint64_t bit = uint64_t{1} << (c & 63);
+  if (*word & bit) return;
+  *word |= bit;
   if (plan->byte_count < 2) plan->bytes[plan->byte_count] = c;
   ++plan->byte_count;
-  plan->byte_set[c >> 6] |= uint64_t{1} << (c & 63);
 }
 
 // Fills plan->bytes when every alternative at the top level of [p, p_end)
