@@ -63,3 +63,8 @@ if(QG_BUILD_TESTS AND QG_SANITIZER STREQUAL "none" AND NOT WIN32)
             ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/install
             ${CMAKE_COMMAND} ${CMAKE_C_COMPILER} ${CMAKE_GENERATOR})
 endif()
+
+# The command-line tests run the built tool, so building them builds it too.
+if(TARGET cli_test)
+  add_dependencies(cli_test quenmar-grep-cli)
+endif()
