@@ -4,6 +4,7 @@
 
 #include "grep_core/ascii_class.h"
 #include "grep_core/byte_scan.h"
+#include "grep_core/literal.h"
 
 // ---- Budget bookkeeping ----
 
@@ -95,6 +96,109 @@ bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ig
     return qg_class_members_match(members, members_end, c, ignore_case) != negated;
   }
   return ignore_case ? qg_lower(x) == qg_lower(c) : x == c;
+}
+
+// ---- Loops over many text bytes ----
+//
+// A greedy run, the search for the next start position and a give-back scan
+// test one atom against many bytes. They decode the atom once and run a loop
+// specialised to its kind; every answer is re_atom_match's.
+
+typedef enum re_atom_kind {
+  RE_KIND_ANY,
+  RE_KIND_BYTE,
+  RE_KIND_FOLDED_BYTE,
+  RE_KIND_DIGIT,
+  RE_KIND_NOT_DIGIT,
+  RE_KIND_WORD,
+  RE_KIND_NOT_WORD,
+  RE_KIND_SPACE,
+  RE_KIND_NOT_SPACE,
+  RE_KIND_CLASS,
+} re_atom_kind;
+
+typedef struct re_atom_test {
+  re_atom_kind kind;
+  unsigned char byte;  // RE_KIND_BYTE; lowercased for RE_KIND_FOLDED_BYTE
+  const char *atom;    // RE_KIND_CLASS: tested with re_atom_match
+  const char *p_end;
+  bool fold;
+} re_atom_test;
+
+static re_atom_test re_decode_atom(const char *atom, const char *p_end, bool fold) {
+  re_atom_test a = {RE_KIND_CLASS, 0, atom, p_end, fold};
+  const unsigned char x = (unsigned char)atom[0];
+  if (x == '.') {
+    a.kind = RE_KIND_ANY;
+  } else if (x == '\\' && atom + 1 < p_end) {
+    switch (atom[1]) {
+      case 'd': a.kind = RE_KIND_DIGIT; break;
+      case 'D': a.kind = RE_KIND_NOT_DIGIT; break;
+      case 'w': a.kind = RE_KIND_WORD; break;
+      case 'W': a.kind = RE_KIND_NOT_WORD; break;
+      case 's': a.kind = RE_KIND_SPACE; break;
+      case 'S': a.kind = RE_KIND_NOT_SPACE; break;
+      default:
+        a.kind = RE_KIND_BYTE;
+        a.byte = (unsigned char)atom[1];
+        break;
+    }
+  } else if (x != '[') {
+    const bool letter = qg_lower(x) != x || (x >= 'a' && x <= 'z');
+    a.kind = fold && letter ? RE_KIND_FOLDED_BYTE : RE_KIND_BYTE;
+    a.byte = fold ? qg_lower(x) : x;
+  }
+  return a;
+}
+
+// Calls `loop` with a predicate over text bytes equal to the atom's test (the
+// NUL excluded by the callers), instantiated once per kind.
+template <typename Loop>
+static auto re_with_predicate(const re_atom_test &a, Loop loop) {
+  switch (a.kind) {
+    case RE_KIND_ANY: return loop([](unsigned char) { return true; });
+    case RE_KIND_BYTE: return loop([b = a.byte](unsigned char c) { return c == b; });
+    case RE_KIND_FOLDED_BYTE:
+      return loop([b = a.byte](unsigned char c) { return qg_lower(c) == b; });
+    case RE_KIND_DIGIT: return loop([](unsigned char c) { return qg_is_digit(c); });
+    case RE_KIND_NOT_DIGIT: return loop([](unsigned char c) { return !qg_is_digit(c); });
+    case RE_KIND_WORD: return loop([](unsigned char c) { return qg_is_word(c); });
+    case RE_KIND_NOT_WORD: return loop([](unsigned char c) { return !qg_is_word(c); });
+    case RE_KIND_SPACE: return loop([](unsigned char c) { return qg_is_space(c); });
+    case RE_KIND_NOT_SPACE: return loop([](unsigned char c) { return !qg_is_space(c); });
+    case RE_KIND_CLASS: break;
+  }
+  return loop([&a](unsigned char c) { return re_atom_match(a.atom, a.p_end, c, a.fold); });
+}
+
+// The end of the run of bytes from `t` that the atom matches.
+static const char *re_run_end(const re_atom_test &a, const char *t) {
+  if (a.kind == RE_KIND_ANY) return t + strlen(t);
+  return re_with_predicate(a, [t](auto match) {
+    const char *k = t;
+    while (*k != '\0' && match((unsigned char)*k)) ++k;
+    return k;
+  });
+}
+
+// The first position in [s, n) of `text` whose byte the atom matches, or n.
+static size_t re_find_forward(const re_atom_test &a, const char *text, size_t s, size_t n) {
+  return re_with_predicate(a, [=](auto match) {
+    size_t k = s;
+    while (k < n && !match((unsigned char)text[k])) ++k;
+    return k;
+  });
+}
+
+// The last position in [t, j] whose byte (not the NUL) the atom matches, or
+// null when there is none.
+static const char *re_find_backward(const re_atom_test &a, const char *t, const char *j) {
+  return re_with_predicate(a, [=](auto match) -> const char * {
+    for (const char *k = j;; --k) {
+      if (*k != '\0' && match((unsigned char)*k)) return k;
+      if (k == t) return nullptr;
+    }
+  });
 }
 
 // ---- Alternation ----
@@ -256,19 +360,10 @@ static bool re_match_from(const char *p, const char *p_end, const char *t, re_st
 // The end of the greedy run of `atom` from `t`, with its steps spent.
 static const char *re_greedy_run(const char *atom, const char *p_end, const char *t,
                                  re_state *st) {
-  if (*atom == '.') {
-    size_t n = strlen(t);
-    re_spend(st, re_scan_cost(n));
-    return t + n;
-  }
-  const char *k = t;
-  while (*k != '\0' && re_atom_match(atom, p_end, (unsigned char)*k, st->ignore_case)) ++k;
-  re_spend(st, (uint64_t)(k - t) + 1);
+  const re_atom_test a = re_decode_atom(atom, p_end, st->ignore_case);
+  const char *k = re_run_end(a, t);
+  re_spend(st, a.kind == RE_KIND_CLASS ? (uint64_t)(k - t) + 1 : re_scan_cost((size_t)(k - t)));
   return k;
-}
-
-static bool re_may_begin_rest(const char *gate, const char *p_end, unsigned char c, bool fold) {
-  return c != '\0' && re_atom_match(gate, p_end, c, fold);
 }
 
 // Moves *j down to the last position in [t, *j] whose byte may begin a match
@@ -276,33 +371,13 @@ static bool re_may_begin_rest(const char *gate, const char *p_end, unsigned char
 // when there is none. A position where the rest's first atom fails needs no try.
 static bool re_give_back_to(const char *gate, const char *p_end, const char *t, const char **j,
                             re_state *st) {
-  const char *k = *j;
-  bool found = false;
-  unsigned char want;
-  bool fold;
-  if (re_single_byte_atom(gate, p_end, st->ignore_case, &want, &fold)) {
-    if (fold) want = qg_lower(want);
-    for (;; --k) {
-      const unsigned char c = (unsigned char)*k;
-      if (c != '\0' && (fold ? qg_lower(c) : c) == want) {
-        found = true;
-        break;
-      }
-      if (k == t) break;
-    }
-    re_spend(st, re_scan_cost((size_t)(*j - k)));
-  } else {
-    for (;; --k) {
-      if (re_may_begin_rest(gate, p_end, (unsigned char)*k, st->ignore_case)) {
-        found = true;
-        break;
-      }
-      if (k == t) break;
-    }
-    re_spend(st, (uint64_t)(*j - k) + 1);
-  }
+  const re_atom_test a = re_decode_atom(gate, p_end, st->ignore_case);
+  const char *k = re_find_backward(a, t, *j);
+  const size_t scanned = (size_t)(*j - (k != nullptr ? k : t));
+  re_spend(st, a.kind == RE_KIND_CLASS ? (uint64_t)scanned + 1 : re_scan_cost(scanned));
+  if (k == nullptr) return false;
   *j = k;
-  return found;
+  return true;
 }
 
 bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
@@ -341,6 +416,7 @@ bool re_match_star(const char *atom, const char *rest, const char *rest_end, con
 typedef struct re_start_plan {
   bool barless;           // the whole pattern is one alternative, already walked
   const char *gate;       // an atom every match begins with, or null
+  re_atom_test gate_test; // that atom, decoded
   int byte_count;         // > 0: every match begins with one of byte_count bytes:
   unsigned char bytes[2]; // these, when there are at most two,
   uint64_t byte_set[4];   // and in any case this bit set
@@ -388,6 +464,7 @@ static void re_plan_start(re_start_plan *plan, const char *pattern, const char *
                           re_state *st) {
   memset(plan, 0, sizeof *plan);
   plan->gate = re_required_first_atom(pattern, p_end, st, &plan->barless);
+  if (plan->gate != nullptr) plan->gate_test = re_decode_atom(plan->gate, p_end, st->ignore_case);
   bool undivided = plan->barless || (pattern < p_end && *pattern == '\\');
   if (undivided && pattern < p_end) {
     const char *atom_end = re_atom_end(pattern, p_end);
@@ -399,7 +476,7 @@ static void re_plan_start(re_start_plan *plan, const char *pattern, const char *
 
 // The first start position at or after `s` worth an attempt, or n + 1.
 static size_t re_next_start(const re_start_plan *plan, qg_byte_scan *scan, const char *text,
-                            size_t s, size_t n, const char *p_end, bool fold) {
+                            size_t s, size_t n) {
   if (plan->byte_count > 0 && plan->byte_count <= 2) {
     s = qg_byte_scan_next(scan, s);
     return s < n ? s : n + 1;
@@ -413,7 +490,7 @@ static size_t re_next_start(const re_start_plan *plan, qg_byte_scan *scan, const
     return n + 1;
   }
   if (plan->gate != nullptr) {
-    while (s < n && !re_atom_match(plan->gate, p_end, (unsigned char)text[s], fold)) ++s;
+    s = re_find_forward(plan->gate_test, text, s, n);
     return s < n ? s : n + 1;
   }
   return s;
@@ -429,6 +506,77 @@ static size_t re_skip_run(const re_start_plan *plan, const char *text, size_t s,
   return (size_t)(k - text) + 1;
 }
 
+// Longest literal the prefilter looks for; a longer one is cut, which only
+// makes the filter let more lines through.
+#define RE_PREFILTER_MAX 64
+
+// Writes to `lit` (NUL-terminated, at most RE_PREFILTER_MAX bytes) a run of
+// bytes that every match of a pattern without any '|' covers in a row: the
+// longest run of single-byte atoms that no '*' or '?' makes optional (a '+'
+// ends a run after its atom). Returns its length, 0 when there is none.
+static size_t re_required_literal(const char *p, const char *p_end, bool ignore_case,
+                                  char lit[RE_PREFILTER_MAX + 1]) {
+  bool in_run = false;
+  size_t best_len = 0, run_len = 0;
+  char run_bytes[RE_PREFILTER_MAX];
+  while (p < p_end && !(p_end - p == 1 && *p == '$')) {
+    const char *atom_end = re_atom_end(p, p_end);
+    const char q = atom_end < p_end ? *atom_end : '\0';
+    const bool quantified = q == '*' || q == '+' || q == '?';
+    unsigned char b;
+    bool fold;
+    const bool single = re_single_byte_atom(p, p_end, ignore_case, &b, &fold);
+    if (single && q != '*' && q != '?') {
+      in_run = true;
+      if (run_len < RE_PREFILTER_MAX) run_bytes[run_len] = (char)b;
+      ++run_len;
+    }
+    if (!single || quantified) {
+      if (run_len > best_len) {
+        best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
+        memcpy(lit, run_bytes, best_len);
+      }
+      in_run = false;
+      run_len = 0;
+    }
+    p = quantified ? atom_end + 1 : atom_end;
+  }
+  if (in_run && run_len > best_len) {
+    best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
+    memcpy(lit, run_bytes, best_len);
+  }
+  lit[best_len] = '\0';
+  return best_len;
+}
+
+// True when the line holds the literal that every match of the alternative
+// [p, p_end) covers, or when the alternative has no such literal (or holds a
+// '|' of its own, which makes its structure too rich to reason about).
+static bool re_alternative_may_match(const char *p, const char *p_end, const char *text,
+                                     bool ignore_case) {
+  if (memchr(p, '|', (size_t)(p_end - p)) != nullptr) return true;
+  char lit[RE_PREFILTER_MAX + 1];
+  if (re_required_literal(p, p_end, ignore_case, lit) == 0) return true;
+  if (!ignore_case) return strstr(text, lit) != nullptr;
+  return fixed_find_first(lit, text, false, false, nullptr, nullptr);
+}
+
+// False when the line certainly holds no match: no top-level alternative of
+// the pattern finds its literal in the line. Looking for the literals first
+// saves the attempts on the many lines of a file that do not match. The
+// alternatives are those of the bar walk, so they split exactly as matching
+// splits them.
+static bool re_line_may_match(const char *p, const char *p_end, const char *text,
+                              re_state *st) {
+  for (;;) {
+    const char *bar = *p == '\\' ? nullptr : re_find_bar(p, p_end, st);
+    const char *alt_end = bar != nullptr ? bar : p_end;
+    if (re_alternative_may_match(p, alt_end, text, st->ignore_case)) return true;
+    if (bar == nullptr) return false;
+    p = bar + 1;
+  }
+}
+
 static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t *out_len) {
   if (out_col != nullptr) *out_col = (int32_t)(start + 1);
   if (out_len != nullptr) *out_len = (int32_t)len;
@@ -440,6 +588,8 @@ bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_
   re_state_init(st, pattern, n, ignore_case);
   const char *p_end = pattern + strlen(pattern);
   size_t len = 0;
+  const char *body = *pattern == '^' ? pattern + 1 : pattern;  // without the anchor
+  if (!re_line_may_match(body, p_end, text, st)) return false;
   if (*pattern == '^') {
     if (!re_match_here(pattern + 1, p_end, text, st, &len)) return false;
     re_write_result(0, len, out_col, out_len);
@@ -452,7 +602,7 @@ bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_
     qg_byte_scan_init2(&scan, text, n, plan.bytes[0], plan.bytes[plan.byte_count - 1]);
   }
   size_t s = 0;
-  while ((s = re_next_start(&plan, &scan, text, s, n, p_end, ignore_case)) <= n) {
+  while ((s = re_next_start(&plan, &scan, text, s, n)) <= n) {
     st->attempt_abandoned = false;
     if (re_match_from(pattern, p_end, text + s, st, &len, plan.barless)) {
       re_write_result(s, len, out_col, out_len);
