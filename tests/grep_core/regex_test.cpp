@@ -246,10 +246,11 @@ TEST(ReMatchHere, MatchesOnlyAtThePositionGivenAndHonoursTheRemainderEnd) {
   re_state st;
   const char *pattern = "ab$|x";
   re_state_init(&st, pattern, 3, false);
+  const char *text = "cab";
   size_t len = 99;
-  EXPECT_FALSE(re_match_here(pattern, pattern + 5, "cab", &st, &len));
+  EXPECT_FALSE(re_match_here(pattern, pattern + 5, text, &st, &len));
   EXPECT_EQ(len, 99u);
-  EXPECT_TRUE(re_match_here(pattern, pattern + 5, "cab" + 1, &st, &len));
+  EXPECT_TRUE(re_match_here(pattern, pattern + 5, text + 1, &st, &len));
   EXPECT_EQ(len, 2u);
   // Bounded before the bar, the '$' is the remainder's last byte: an anchor.
   EXPECT_FALSE(re_match_here(pattern, pattern + 3, "abc", &st, &len));
