@@ -16,13 +16,19 @@ namespace {
 // the seed; a few hold the words the benchmarks look for, most do not.
 const std::vector<std::string> &source_lines() {
   static const std::vector<std::string> lines = [] {
-    const char *fragments[] = {
-        "    if (ctx->state == STATE_READY && count > 0) {", " return err;",
-        "  struct buffer *buf = alloc_buffer(len + 1);", " /* keep the lock held */",
-        "  for (size_t i = 0; i < n; ++i)", " total += values[i] * 3.25;",
-        "  spin_unlock(&dev->lock);", " ret = copy_from_user(dst, src, size);",
-        "  #define MAX_ENTRIES 4096", " pr_debug(\"reset %d\\n\", id);",
-        "  task->flags |= TASK_RUNNING;", " } else {", "  /* Colour of the widget */"};
+    const char *fragments[] = {"    if (ctx->state == STATE_READY && count > 0) {",
+                               " return err;",
+                               "  struct buffer *buf = alloc_buffer(len + 1);",
+                               " /* keep the lock held */",
+                               "  for (size_t i = 0; i < n; ++i)",
+                               " total += values[i] * 3.25;",
+                               "  spin_unlock(&dev->lock);",
+                               " ret = copy_from_user(dst, src, size);",
+                               "  #define MAX_ENTRIES 4096",
+                               " pr_debug(\"reset %d\\n\", id);",
+                               "  task->flags |= TASK_RUNNING;",
+                               " } else {",
+                               "  /* Colour of the widget */"};
     std::mt19937 rng(7);
     std::vector<std::string> out;
     for (int i = 0; i < 1000; ++i) {

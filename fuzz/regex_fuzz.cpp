@@ -69,10 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     re_state one;
     re_state_init(&one, pattern.c_str(), text.size(), !case_sensitive);
     size_t here_len = 0;
-    bool here = re_match_here(body, pattern.c_str() + pattern.size(), text.c_str() + col - 1,
-                              &one, &here_len);
-    check(here && here_len == static_cast<size_t>(len), "re_match_here disagrees", pattern,
-          text);
+    bool here = re_match_here(body, pattern.c_str() + pattern.size(), text.c_str() + col - 1, &one,
+                              &here_len);
+    check(here && here_len == static_cast<size_t>(len), "re_match_here disagrees", pattern, text);
   }
 
   if (pattern.size() <= kReferencePatternMax && text.size() <= kReferenceTextMax) {

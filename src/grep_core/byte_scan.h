@@ -18,7 +18,7 @@ extern "C" {
 typedef struct qg_byte_scan {
   const char *text;
   size_t len;
-  unsigned char a, b;  // the byte and its other case (equal when it has none)
+  unsigned char a, b;     // the byte and its other case (equal when it has none)
   size_t next_a, next_b;  // first positions at or after the last query (len: none)
   bool primed;            // next_a and next_b hold a search result
 } qg_byte_scan;

@@ -48,8 +48,8 @@ static const char *find_folded(const char *pattern, size_t n, const char *text, 
   }
 }
 
-bool fixed_find_first(const char *pattern, const char *text, bool case_sensitive,
-                      bool whole_word, int32_t *out_col, int32_t *out_len) {
+bool fixed_find_first(const char *pattern, const char *text, bool case_sensitive, bool whole_word,
+                      int32_t *out_col, int32_t *out_len) {
   if (pattern == nullptr || text == nullptr || *pattern == '\0' || *text == '\0') return false;
   const size_t n = strlen(pattern);
   const char *hit = case_sensitive ? find_exact(pattern, n, text, whole_word)

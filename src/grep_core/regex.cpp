@@ -3,8 +3,7 @@
 #include <string.h>
 
 #include "grep_core/ascii_class.h"
-#include "grep_core/byte_scan.h"
-#include "grep_core/literal.h"
+#include "grep_core/regex_parts.h"
 
 // ---- Budget bookkeeping ----
 
@@ -63,7 +62,7 @@ static const char *re_class_extent(const char *open, const char *p_end, const ch
 
 // Where the atom at `p` ends inside the remainder [p, p_end): two bytes for an
 // escape, the whole remainder for a lone trailing '\' or an unterminated class.
-static const char *re_atom_end(const char *p, const char *p_end) {
+const char *re_atom_end(const char *p, const char *p_end) {
   if (*p == '\\') return p + 1 < p_end ? p + 2 : p_end;
   if (*p == '[') {
     const char *members, *members_end;
@@ -75,13 +74,20 @@ static const char *re_atom_end(const char *p, const char *p_end) {
 
 static bool re_escape_match(unsigned char x, unsigned char c) {
   switch (x) {
-    case 'd': return qg_is_digit(c);
-    case 'D': return !qg_is_digit(c);
-    case 'w': return qg_is_word(c);
-    case 'W': return !qg_is_word(c);
-    case 's': return qg_is_space(c);
-    case 'S': return !qg_is_space(c);
-    default: return x == c;  // never case-folded
+    case 'd':
+      return qg_is_digit(c);
+    case 'D':
+      return !qg_is_digit(c);
+    case 'w':
+      return qg_is_word(c);
+    case 'W':
+      return !qg_is_word(c);
+    case 's':
+      return qg_is_space(c);
+    case 'S':
+      return !qg_is_space(c);
+    default:
+      return x == c;  // never case-folded
   }
 }
 
@@ -104,40 +110,31 @@ bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ig
 // test one atom against many bytes. They decode the atom once and run a loop
 // specialised to its kind; every answer is re_atom_match's.
 
-typedef enum re_atom_kind {
-  RE_KIND_ANY,
-  RE_KIND_BYTE,
-  RE_KIND_FOLDED_BYTE,
-  RE_KIND_DIGIT,
-  RE_KIND_NOT_DIGIT,
-  RE_KIND_WORD,
-  RE_KIND_NOT_WORD,
-  RE_KIND_SPACE,
-  RE_KIND_NOT_SPACE,
-  RE_KIND_CLASS,
-} re_atom_kind;
-
-typedef struct re_atom_test {
-  re_atom_kind kind;
-  unsigned char byte;  // RE_KIND_BYTE; lowercased for RE_KIND_FOLDED_BYTE
-  const char *atom;    // RE_KIND_CLASS: tested with re_atom_match
-  const char *p_end;
-  bool fold;
-} re_atom_test;
-
-static re_atom_test re_decode_atom(const char *atom, const char *p_end, bool fold) {
+re_atom_test re_decode_atom(const char *atom, const char *p_end, bool fold) {
   re_atom_test a = {RE_KIND_CLASS, 0, atom, p_end, fold};
   const unsigned char x = (unsigned char)atom[0];
   if (x == '.') {
     a.kind = RE_KIND_ANY;
   } else if (x == '\\' && atom + 1 < p_end) {
     switch (atom[1]) {
-      case 'd': a.kind = RE_KIND_DIGIT; break;
-      case 'D': a.kind = RE_KIND_NOT_DIGIT; break;
-      case 'w': a.kind = RE_KIND_WORD; break;
-      case 'W': a.kind = RE_KIND_NOT_WORD; break;
-      case 's': a.kind = RE_KIND_SPACE; break;
-      case 'S': a.kind = RE_KIND_NOT_SPACE; break;
+      case 'd':
+        a.kind = RE_KIND_DIGIT;
+        break;
+      case 'D':
+        a.kind = RE_KIND_NOT_DIGIT;
+        break;
+      case 'w':
+        a.kind = RE_KIND_WORD;
+        break;
+      case 'W':
+        a.kind = RE_KIND_NOT_WORD;
+        break;
+      case 's':
+        a.kind = RE_KIND_SPACE;
+        break;
+      case 'S':
+        a.kind = RE_KIND_NOT_SPACE;
+        break;
       default:
         a.kind = RE_KIND_BYTE;
         a.byte = (unsigned char)atom[1];
@@ -156,17 +153,26 @@ static re_atom_test re_decode_atom(const char *atom, const char *p_end, bool fol
 template <typename Loop>
 static auto re_with_predicate(const re_atom_test &a, Loop loop) {
   switch (a.kind) {
-    case RE_KIND_ANY: return loop([](unsigned char) { return true; });
-    case RE_KIND_BYTE: return loop([b = a.byte](unsigned char c) { return c == b; });
+    case RE_KIND_ANY:
+      return loop([](unsigned char) { return true; });
+    case RE_KIND_BYTE:
+      return loop([b = a.byte](unsigned char c) { return c == b; });
     case RE_KIND_FOLDED_BYTE:
       return loop([b = a.byte](unsigned char c) { return qg_lower(c) == b; });
-    case RE_KIND_DIGIT: return loop([](unsigned char c) { return qg_is_digit(c); });
-    case RE_KIND_NOT_DIGIT: return loop([](unsigned char c) { return !qg_is_digit(c); });
-    case RE_KIND_WORD: return loop([](unsigned char c) { return qg_is_word(c); });
-    case RE_KIND_NOT_WORD: return loop([](unsigned char c) { return !qg_is_word(c); });
-    case RE_KIND_SPACE: return loop([](unsigned char c) { return qg_is_space(c); });
-    case RE_KIND_NOT_SPACE: return loop([](unsigned char c) { return !qg_is_space(c); });
-    case RE_KIND_CLASS: break;
+    case RE_KIND_DIGIT:
+      return loop([](unsigned char c) { return qg_is_digit(c); });
+    case RE_KIND_NOT_DIGIT:
+      return loop([](unsigned char c) { return !qg_is_digit(c); });
+    case RE_KIND_WORD:
+      return loop([](unsigned char c) { return qg_is_word(c); });
+    case RE_KIND_NOT_WORD:
+      return loop([](unsigned char c) { return !qg_is_word(c); });
+    case RE_KIND_SPACE:
+      return loop([](unsigned char c) { return qg_is_space(c); });
+    case RE_KIND_NOT_SPACE:
+      return loop([](unsigned char c) { return !qg_is_space(c); });
+    case RE_KIND_CLASS:
+      break;
   }
   return loop([&a](unsigned char c) { return re_atom_match(a.atom, a.p_end, c, a.fold); });
 }
@@ -181,9 +187,8 @@ static const char *re_run_end(const re_atom_test &a, const char *t) {
   });
 }
 
-// The first position in [s, n) of `text` whose byte the atom matches, or n.
-static size_t re_find_forward(const re_atom_test &a, const char *text, size_t s, size_t n) {
-  return re_with_predicate(a, [=](auto match) {
+size_t re_find_forward(const re_atom_test *a, const char *text, size_t s, size_t n) {
+  return re_with_predicate(*a, [=](auto match) {
     size_t k = s;
     while (k < n && !match((unsigned char)text[k])) ++k;
     return k;
@@ -206,7 +211,7 @@ static const char *re_find_backward(const re_atom_test &a, const char *t, const 
 // The first '|' of [p, p_end) seen at bracket count 0 by the bar walk ('\'
 // skips the next byte, '[' counts up, ']' down), or null. No bar lies past
 // the pattern's last one, so the walk stops there. Spends a step per byte.
-static const char *re_find_bar(const char *p, const char *p_end, re_state *st) {
+const char *re_find_bar(const char *p, const char *p_end, re_state *st) {
   if (st->last_bar == nullptr || st->last_bar < p) return nullptr;
   const char *stop = st->last_bar < p_end ? st->last_bar + 1 : p_end;
   const char *found = nullptr;
@@ -214,13 +219,20 @@ static const char *re_find_bar(const char *p, const char *p_end, re_state *st) {
   long depth = 0;
   for (; q < stop && found == nullptr; ++q) {
     switch (*q) {
-      case '\\': ++q; break;
-      case '[': ++depth; break;
-      case ']': --depth; break;
+      case '\\':
+        ++q;
+        break;
+      case '[':
+        ++depth;
+        break;
+      case ']':
+        --depth;
+        break;
       case '|':
         if (depth == 0) found = q;
         break;
-      default: break;
+      default:
+        break;
     }
   }
   if (!re_spend(st, (uint64_t)(q - p))) return nullptr;
@@ -233,8 +245,7 @@ static const char *re_find_bar(const char *p, const char *p_end, re_state *st) {
 // when a match may begin otherwise (a divided remainder, a first atom that may
 // be skipped, the lone anchor '$', the empty remainder). Writes whether the
 // remainder was walked and holds no bar, so a match of it needs no walk.
-static const char *re_required_first_atom(const char *p, const char *p_end, re_state *st,
-                                          bool *barless) {
+const char *re_required_first_atom(const char *p, const char *p_end, re_state *st, bool *barless) {
   *barless = false;
   if (p == p_end || (p_end - p == 1 && *p == '$')) return nullptr;
   if (*p != '\\') {
@@ -253,8 +264,8 @@ static bool re_is_plain_byte_atom(const char *atom) {
 // Whether the atom `atom` (inside [atom, p_end)) matches exactly one byte
 // value up to ASCII case: a plain byte (folded with the flag) or an escaped
 // byte that names no class (never folded). Writes that byte and the folding.
-static bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore_case,
-                                unsigned char *byte, bool *fold) {
+bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore_case, unsigned char *byte,
+                         bool *fold) {
   if (re_is_plain_byte_atom(atom)) {
     *byte = (unsigned char)*atom;
     *fold = ignore_case;
@@ -262,7 +273,13 @@ static bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore
   }
   if (*atom != '\\' || atom + 1 >= p_end) return false;
   switch (atom[1]) {
-    case 'd': case 'D': case 'w': case 'W': case 's': case 'S': return false;
+    case 'd':
+    case 'D':
+    case 'w':
+    case 'W':
+    case 's':
+    case 'S':
+      return false;
     default:
       *byte = (unsigned char)atom[1];
       *fold = false;
@@ -274,11 +291,7 @@ static bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore
 // as much per sixteen bytes as one atom test does.
 static uint64_t re_scan_cost(size_t bytes) { return bytes / 16 + 1; }
 
-static bool re_match_from(const char *p, const char *p_end, const char *t, re_state *st,
-                          size_t *out_len, bool barless);
-
-bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st,
-                   size_t *out_len) {
+bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len) {
   return re_match_from(p, p_end, t, st, out_len, false);
 }
 
@@ -288,8 +301,8 @@ bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st
 // loop instead of recursing, so nesting grows only with quantifiers and left
 // alternatives, never with the length of a run of plain atoms; and the walk
 // runs again only where a bracket may have changed its count.
-static bool re_match_from(const char *p, const char *p_end, const char *t, re_state *st,
-                          size_t *out_len, bool barless) {
+bool re_match_from(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len,
+                   bool barless) {
   if (!re_enter(st)) return false;
   const bool fold = st->ignore_case;
   size_t consumed = 0;  // text bytes matched by the loop itself
@@ -358,8 +371,7 @@ static bool re_match_from(const char *p, const char *p_end, const char *t, re_st
 }
 
 // The end of the greedy run of `atom` from `t`, with its steps spent.
-static const char *re_greedy_run(const char *atom, const char *p_end, const char *t,
-                                 re_state *st) {
+const char *re_greedy_run(const char *atom, const char *p_end, const char *t, re_state *st) {
   const re_atom_test a = re_decode_atom(atom, p_end, st->ignore_case);
   const char *k = re_run_end(a, t);
   re_spend(st, a.kind == RE_KIND_CLASS ? (uint64_t)(k - t) + 1 : re_scan_cost((size_t)(k - t)));
@@ -404,219 +416,4 @@ bool re_match_star(const char *atom, const char *rest, const char *rest_end, con
   --st->depth;
   if (ok) *out_len = (size_t)(j - t) + tail;
   return ok;
-}
-
-// ---- Search ----
-//
-// The search makes the attempts of the definition, one per start position, in
-// order; it only leaves out attempts that are certain to fail, so the first
-// success is the same.
-
-// Start positions worth an attempt, learnt from the pattern once per line.
-typedef struct re_start_plan {
-  bool barless;           // the whole pattern is one alternative, already walked
-  const char *gate;       // an atom every match begins with, or null
-  re_atom_test gate_test; // that atom, decoded
-  int byte_count;         // > 0: every match begins with one of byte_count bytes:
-  unsigned char bytes[2]; // these, when there are at most two,
-  uint64_t byte_set[4];   // and in any case this bit set
-  const char *run_atom;   // a first atom under '*' or '+' whose run may be skipped
-} re_start_plan;
-
-static void re_plan_add_byte(re_start_plan *plan, unsigned char c) {
-  uint64_t *word = &plan->byte_set[c >> 6];
-  const uint64_t bit = uint64_t{1} << (c & 63);
-  if (*word & bit) return;
-  *word |= bit;
-  if (plan->byte_count < 2) plan->bytes[plan->byte_count] = c;
-  ++plan->byte_count;
-}
-
-// Fills plan->bytes when every alternative at the top level of [p, p_end)
-// must begin with one byte value (up to case, where the atom folds): then a
-// start position holding none of them cannot begin a match. Leaves
-// byte_count 0 otherwise.
-static void re_plan_first_bytes(re_start_plan *plan, const char *p, const char *p_end,
-                                re_state *st) {
-  for (;;) {
-    if (p == p_end || (p_end - p == 1 && *p == '$')) break;  // matches without a byte
-    const char *bar = *p == '\\' ? nullptr : re_find_bar(p, p_end, st);
-    const char *alt_end = bar != nullptr ? bar : p_end;
-    if (alt_end == p || (alt_end - p == 1 && *p == '$')) break;
-    const char *atom_end = re_atom_end(p, alt_end);
-    const char q = atom_end < alt_end ? *atom_end : '\0';
-    unsigned char b;
-    bool fold;
-    if (q == '*' || q == '?' || !re_single_byte_atom(p, alt_end, st->ignore_case, &b, &fold)) {
-      break;
-    }
-    re_plan_add_byte(plan, fold ? qg_lower(b) : b);
-    if (fold && qg_lower(b) != b) re_plan_add_byte(plan, b);
-    if (fold && b >= 'a' && b <= 'z') re_plan_add_byte(plan, (unsigned char)(b - ('a' - 'A')));
-    if (bar == nullptr) return;
-    p = bar + 1;
-  }
-  plan->byte_count = 0;
-  memset(plan->byte_set, 0, sizeof plan->byte_set);
-}
-
-static void re_plan_start(re_start_plan *plan, const char *pattern, const char *p_end,
-                          re_state *st) {
-  memset(plan, 0, sizeof *plan);
-  plan->gate = re_required_first_atom(pattern, p_end, st, &plan->barless);
-  if (plan->gate != nullptr) plan->gate_test = re_decode_atom(plan->gate, p_end, st->ignore_case);
-  bool undivided = plan->barless || (pattern < p_end && *pattern == '\\');
-  if (undivided && pattern < p_end) {
-    const char *atom_end = re_atom_end(pattern, p_end);
-    const char q = atom_end < p_end ? *atom_end : '\0';
-    if (q == '*' || q == '+') plan->run_atom = pattern;
-  }
-  re_plan_first_bytes(plan, pattern, p_end, st);
-}
-
-// The first start position at or after `s` worth an attempt, or n + 1.
-static size_t re_next_start(const re_start_plan *plan, qg_byte_scan *scan, const char *text,
-                            size_t s, size_t n) {
-  if (plan->byte_count > 0 && plan->byte_count <= 2) {
-    s = qg_byte_scan_next(scan, s);
-    return s < n ? s : n + 1;
-  }
-  if (plan->byte_count > 2) {
-    while (s < n) {
-      const unsigned char c = (unsigned char)text[s];
-      if ((plan->byte_set[c >> 6] >> (c & 63)) & 1) return s;
-      ++s;
-    }
-    return n + 1;
-  }
-  if (plan->gate != nullptr) {
-    s = re_find_forward(plan->gate_test, text, s, n);
-    return s < n ? s : n + 1;
-  }
-  return s;
-}
-
-// After a failed attempt at `s` of a pattern A*R or A+R: every attempt that
-// starts inside A's run from s retries R at positions already tried, so the
-// next attempt worth making is one past the run's end. Returns that or s + 1.
-static size_t re_skip_run(const re_start_plan *plan, const char *text, size_t s,
-                          const char *p_end, re_state *st) {
-  if (plan->run_atom == nullptr || st->attempt_abandoned || text[s] == '\0') return s + 1;
-  const char *k = re_greedy_run(plan->run_atom, p_end, text + s, st);
-  return (size_t)(k - text) + 1;
-}
-
-// Longest literal the prefilter looks for; a longer one is cut, which only
-// makes the filter let more lines through.
-#define RE_PREFILTER_MAX 64
-
-// Writes to `lit` (NUL-terminated, at most RE_PREFILTER_MAX bytes) a run of
-// bytes that every match of a pattern without any '|' covers in a row: the
-// longest run of single-byte atoms that no '*' or '?' makes optional (a '+'
-// ends a run after its atom). Returns its length, 0 when there is none.
-static size_t re_required_literal(const char *p, const char *p_end, bool ignore_case,
-                                  char lit[RE_PREFILTER_MAX + 1]) {
-  bool in_run = false;
-  size_t best_len = 0, run_len = 0;
-  char run_bytes[RE_PREFILTER_MAX];
-  while (p < p_end && !(p_end - p == 1 && *p == '$')) {
-    const char *atom_end = re_atom_end(p, p_end);
-    const char q = atom_end < p_end ? *atom_end : '\0';
-    const bool quantified = q == '*' || q == '+' || q == '?';
-    unsigned char b;
-    bool fold;
-    const bool single = re_single_byte_atom(p, p_end, ignore_case, &b, &fold);
-    if (single && q != '*' && q != '?') {
-      in_run = true;
-      if (run_len < RE_PREFILTER_MAX) run_bytes[run_len] = (char)b;
-      ++run_len;
-    }
-    if (!single || quantified) {
-      if (run_len > best_len) {
-        best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
-        memcpy(lit, run_bytes, best_len);
-      }
-      in_run = false;
-      run_len = 0;
-    }
-    p = quantified ? atom_end + 1 : atom_end;
-  }
-  if (in_run && run_len > best_len) {
-    best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
-    memcpy(lit, run_bytes, best_len);
-  }
-  lit[best_len] = '\0';
-  return best_len;
-}
-
-// True when the line holds the literal that every match of the alternative
-// [p, p_end) covers, or when the alternative has no such literal (or holds a
-// '|' of its own, which makes its structure too rich to reason about).
-static bool re_alternative_may_match(const char *p, const char *p_end, const char *text,
-                                     bool ignore_case) {
-  if (memchr(p, '|', (size_t)(p_end - p)) != nullptr) return true;
-  char lit[RE_PREFILTER_MAX + 1];
-  if (re_required_literal(p, p_end, ignore_case, lit) == 0) return true;
-  if (!ignore_case) return strstr(text, lit) != nullptr;
-  return fixed_find_first(lit, text, false, false, nullptr, nullptr);
-}
-
-// False when the line certainly holds no match: no top-level alternative of
-// the pattern finds its literal in the line. Looking for the literals first
-// saves the attempts on the many lines of a file that do not match. The
-// alternatives are those of the bar walk, so they split exactly as matching
-// splits them.
-static bool re_line_may_match(const char *p, const char *p_end, const char *text,
-                              re_state *st) {
-  for (;;) {
-    const char *bar = *p == '\\' ? nullptr : re_find_bar(p, p_end, st);
-    const char *alt_end = bar != nullptr ? bar : p_end;
-    if (re_alternative_may_match(p, alt_end, text, st->ignore_case)) return true;
-    if (bar == nullptr) return false;
-    p = bar + 1;
-  }
-}
-
-static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t *out_len) {
-  if (out_col != nullptr) *out_col = (int32_t)(start + 1);
-  if (out_len != nullptr) *out_len = (int32_t)len;
-}
-
-bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
-                    int32_t *out_col, int32_t *out_len) {
-  const size_t n = strlen(text);
-  re_state_init(st, pattern, n, ignore_case);
-  const char *p_end = pattern + strlen(pattern);
-  size_t len = 0;
-  const char *body = *pattern == '^' ? pattern + 1 : pattern;  // without the anchor
-  if (!re_line_may_match(body, p_end, text, st)) return false;
-  if (*pattern == '^') {
-    if (!re_match_here(pattern + 1, p_end, text, st, &len)) return false;
-    re_write_result(0, len, out_col, out_len);
-    return true;
-  }
-  re_start_plan plan;
-  re_plan_start(&plan, pattern, p_end, st);
-  qg_byte_scan scan = {};
-  if (plan.byte_count > 0 && plan.byte_count <= 2) {
-    qg_byte_scan_init2(&scan, text, n, plan.bytes[0], plan.bytes[plan.byte_count - 1]);
-  }
-  size_t s = 0;
-  while ((s = re_next_start(&plan, &scan, text, s, n)) <= n) {
-    st->attempt_abandoned = false;
-    if (re_match_from(pattern, p_end, text + s, st, &len, plan.barless)) {
-      re_write_result(s, len, out_col, out_len);
-      return true;
-    }
-    if (st->line_exhausted) return false;
-    s = re_skip_run(&plan, text, s, p_end, st);
-  }
-  return false;
-}
-
-bool regex_find_first(const char *pattern, const char *text, bool case_sensitive,
-                      int32_t *out_col, int32_t *out_len) {
-  if (pattern == nullptr || text == nullptr) return false;
-  re_state st;
-  return re_search_line(pattern, text, !case_sensitive, &st, out_col, out_len);
 }

@@ -16,8 +16,8 @@ extern "C" {
 // and its length in bytes to the outputs that are non-null; on false neither
 // is touched. No state, no allocation; any thread. A line whose matching
 // exceeds the budgets below counts as not matching.
-bool regex_find_first(const char *pattern, const char *text, bool case_sensitive,
-                      int32_t *out_col, int32_t *out_len);
+bool regex_find_first(const char *pattern, const char *text, bool case_sensitive, int32_t *out_col,
+                      int32_t *out_len);
 
 // ---- Budgets against hostile patterns ----
 //
@@ -67,14 +67,13 @@ void re_state_init(re_state *st, const char *pattern, size_t text_len, bool igno
 // regex_find_first on a caller-provided state, which it initialises itself
 // and leaves holding what the search spent. Pattern and text must not be null.
 bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
-               int32_t *out_col, int32_t *out_len);
+                    int32_t *out_col, int32_t *out_len);
 
 // True when the pattern remainder [p, p_end) matches at exactly text position
 // `t` (inside a NUL-terminated text); then writes the byte length of the match
 // to `out_len` (not null), else leaves it alone. Fails without further work
 // once the attempt is abandoned or the line exhausted (see `st`).
-bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st,
-                   size_t *out_len);
+bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len);
 
 // Matches the atom at `atom`, repeated greedily zero or more times and giving
 // back one byte at a time, followed by the rest [rest, rest_end), at `t`.

@@ -27,6 +27,7 @@ TEST_P(GlobRows, MatchesWholeName) {
   EXPECT_EQ(qg_test::glob_match_reference(r.glob, r.name), r.match);  // the table binds both
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(StarsAndQuestionMarks, GlobRows, testing::Values(
     Row{"", "", true},
     Row{"", "a", false},
@@ -90,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, GlobRows, testing::Values(
     Row{"a\\b", "a\\b", true},
     Row{"\\*", "\\x", true},
     Row{"\\*", "*", false}));
+// clang-format on
 
 TEST(BasenamePortable, TakesThePartAfterTheLastSeparator) {
   const struct {

@@ -44,6 +44,7 @@ TEST_P(LiteralRows, FindsFirstAcceptableOccurrence) {
 
 constexpr bool CS = true, IC = false, WORD = true, ANY = false;
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Plain, LiteralRows, testing::Values(
     Row{"", "abc", CS, ANY, kNone, 0},
     Row{"", "abc", IC, ANY, kNone, 0},
@@ -88,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(WholeWord, LiteralRows, testing::Values(
     Row{"\xC3\xA9", "caf\xC3\xA9", CS, WORD, kNone, 0},
     Row{"a a", "a a a", CS, WORD, 1, 3},
     Row{"aba", "ababa aba", CS, WORD, 7, 3}));  // overlapping candidates
+// clang-format on
 
 TEST(FixedFindFirst, NullArgumentsGiveFalse) {
   int32_t col = 3;

@@ -48,6 +48,7 @@ TEST_P(RegexRows, FindsFirstMatch) {
 constexpr bool CS = true;
 constexpr bool IC = false;
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(EmptyAndAnchors, RegexRows, testing::Values(
     Row{"", "", CS, 1, 0},
     Row{"", "abc", CS, 1, 0},
@@ -183,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(HighBytes, RegexRows, testing::Values(
     Row{"[a-\xC3]", "\xC3", CS, kNone, 0},  // ASCII up to a high byte: empty
     Row{"\xC3\xA9", "caf\xC3\xA9", IC, 4, 2},
     Row{"\xC3\xA9", "CAF\xC3\x89", IC, kNone, 0}));
+// clang-format on
 
 TEST(RegexFindFirst, NullArgumentsGiveFalse) {
   int32_t col = 5;
@@ -235,10 +237,12 @@ TEST_P(GeneratedInputs, AgreeWithTheDefinition) {
 
 // Metacharacter-rich patterns; literal-rich ones, where the literal prefilter
 // and the first-byte filter decide most lines; class-rich ones.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(RegexFindFirst, GeneratedInputs, testing::Values(
     Alphabets{"ab.*+?|[]^$\\-dw(A", "aAb-[]|\\d1 ", 9, 10},
     Alphabets{"abcAB|\\.+*?$", "abcAB.", 10, 14},
     Alphabets{"ab[]^-\\dws*+|", "aAb-]^\\d1_ \x80", 10, 10}));
+// clang-format on
 
 // ---- Inner operations ----
 

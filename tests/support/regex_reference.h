@@ -73,13 +73,20 @@ struct Matcher {
     if (x == '\\' && a + 1 < P.size()) {
       unsigned char e = P[a + 1];
       switch (e) {
-        case 'd': return digit(c);
-        case 'D': return !digit(c);
-        case 'w': return word(c);
-        case 'W': return !word(c);
-        case 's': return space(c);
-        case 'S': return !space(c);
-        default: return e == c;
+        case 'd':
+          return digit(c);
+        case 'D':
+          return !digit(c);
+        case 'w':
+          return word(c);
+        case 'W':
+          return !word(c);
+        case 's':
+          return space(c);
+        case 'S':
+          return !space(c);
+        default:
+          return e == c;
       }
     }
     if (x == '[') return class_match(P, a, c);
