@@ -135,6 +135,15 @@ bool find_first(const char *pattern, const char *line, const grep_opts *opts, in
   return fixed_find_first(pattern, line, opts->case_sensitive, opts->whole_word, col, &length);
 }
 
+// False only when no line of `text` can match: a line that holds a literal
+// match holds the pattern, so a text without it anywhere need not be split.
+// One pass over the text spares a copy of every line of most files of a tree.
+// The whole-word rule and patterns are left to the per-line search.
+bool text_may_match(const char *pattern, const char *text, const grep_opts *opts) {
+  if (opts->regex) return true;
+  return fixed_find_first(pattern, text, opts->case_sensitive, false, nullptr, nullptr);
+}
+
 // True once the search must end: the cap is reached, or the count could not
 // grow any further.
 bool cap_reached(const search_tally *tally, const grep_opts *opts) {
@@ -168,6 +177,10 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
     return;
   }
   ++tally->files_searched;
+  if (!text_may_match(pattern, text, opts)) {
+    free(text);
+    return;
+  }
   line_array lines;
   const bool split = split_into_lines(text, &lines);
   free(text);
