@@ -47,31 +47,6 @@ void re_state_init(re_state *st, const char *pattern, size_t text_len, bool igno
 
 // ---- Atoms ----
 
-// Where the class beginning at `open` (a '[') ends: past its closing ']', or
-// `p_end` when it has none. Writes its member range and negation.
-static const char *re_class_extent(const char *open, const char *p_end, const char **members,
-                                   const char **members_end, bool *negated) {
-  const char *m = open + 1;
-  *negated = m < p_end && *m == '^';
-  if (*negated) ++m;
-  *members = m;
-  const void *close = memchr(m, ']', (size_t)(p_end - m));
-  *members_end = close != nullptr ? static_cast<const char *>(close) : p_end;
-  return close != nullptr ? *members_end + 1 : p_end;
-}
-
-// Where the atom at `p` ends inside the remainder [p, p_end): two bytes for an
-// escape, the whole remainder for a lone trailing '\' or an unterminated class.
-const char *re_atom_end(const char *p, const char *p_end) {
-  if (*p == '\\') return p + 1 < p_end ? p + 2 : p_end;
-  if (*p == '[') {
-    const char *members, *members_end;
-    bool negated;
-    return re_class_extent(p, p_end, &members, &members_end, &negated);
-  }
-  return p + 1;
-}
-
 static bool re_escape_match(unsigned char x, unsigned char c) {
   switch (x) {
     case 'd':
@@ -255,36 +230,6 @@ const char *re_required_first_atom(const char *p, const char *p_end, re_state *s
   const char *atom_end = re_atom_end(p, p_end);
   const char q = atom_end < p_end ? *atom_end : '\0';
   return (q == '*' || q == '?') ? nullptr : p;
-}
-
-static bool re_is_plain_byte_atom(const char *atom) {
-  return *atom != '\\' && *atom != '[' && *atom != '.';
-}
-
-// Whether the atom `atom` (inside [atom, p_end)) matches exactly one byte
-// value up to ASCII case: a plain byte (folded with the flag) or an escaped
-// byte that names no class (never folded). Writes that byte and the folding.
-bool re_single_byte_atom(const char *atom, const char *p_end, bool ignore_case, unsigned char *byte,
-                         bool *fold) {
-  if (re_is_plain_byte_atom(atom)) {
-    *byte = (unsigned char)*atom;
-    *fold = ignore_case;
-    return true;
-  }
-  if (*atom != '\\' || atom + 1 >= p_end) return false;
-  switch (atom[1]) {
-    case 'd':
-    case 'D':
-    case 'w':
-    case 'W':
-    case 's':
-    case 'S':
-      return false;
-    default:
-      *byte = (unsigned char)atom[1];
-      *fold = false;
-      return true;
-  }
 }
 
 // Steps charged for scanning `bytes` bytes in a tight loop, which costs about
