@@ -73,6 +73,38 @@ bool split_into_lines(const char *text, line_array *a) {
   }
 }
 
+bool split_into_line_views(char *text, line_array *a) {
+  if (!la_init(a)) return false;
+  if (text == nullptr) return true;
+  char *const stop = text + strlen(text);
+  char *p = text;
+  while (p < stop) {
+    // The line ends at its first CR or LF: find the LF, then any CR before it.
+    char *lf = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(stop - p)));
+    char *end = lf != nullptr ? lf : stop;
+    char *cr = static_cast<char *>(memchr(p, '\r', static_cast<size_t>(end - p)));
+    char *next;
+    if (cr != nullptr) {
+      next = cr + (cr + 1 == lf ? 2 : 1);
+      end = cr;
+    } else {
+      next = lf != nullptr ? lf + 1 : stop;
+    }
+    if (a->count == a->capacity && !la_grow(a)) return false;
+    *end = '\0';
+    a->items[a->count++] = p;
+    p = next;
+  }
+  return true;
+}
+
+void la_free_views(line_array *a) {
+  free(a->items);
+  a->items = nullptr;
+  a->count = 0;
+  a->capacity = 0;
+}
+
 char *join_lines(line_array *a, int line_ending) {
   const bool crlf = line_ending == 1;
   const size_t term_len = crlf ? 2 : 1;

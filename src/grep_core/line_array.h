@@ -47,6 +47,18 @@ bool la_append(line_array *a, const char *text);
 // On false the lines split so far stay in `a`; release it with la_free.
 bool split_into_lines(const char *text, line_array *a);
 
+// The lines of `text` exactly as split_into_lines finds them, cut in place:
+// each line ending is overwritten with NUL and the slots point into `text`,
+// so no line is copied. The array does NOT own its lines: `text` must outlive
+// it, and it is released with la_free_views, never la_free. Meant for readers
+// that only look at the lines (the search scan). On false (no memory for the
+// slot block) the array holds what was cut so far; release it all the same.
+bool split_into_line_views(char *text, line_array *a);
+
+// Releases the slot block of an array made by split_into_line_views, leaving
+// the lines (in the caller's text) alone; then as la_free.
+void la_free_views(line_array *a);
+
 // A new heap text of every line followed by the ending (LE_CRLF, 1, gives
 // "\r\n"; any other value "\n"), the last line included; "" for no lines. Null
 // on allocation failure. The array is left unchanged.

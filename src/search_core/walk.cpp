@@ -181,10 +181,10 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
     free(text);
     return;
   }
+  // The lines are cut out of the text in place: the scan only reads them, and
+  // a copy of every line would cost more than the matching itself.
   line_array lines;
-  const bool split = split_into_lines(text, &lines);
-  free(text);
-  if (split) {
+  if (split_into_line_views(text, &lines)) {
     for (int32_t i = 0; i < lines.count && !tally->stop; ++i) {
       int32_t col;
       if (!find_first(pattern, lines.items[i], opts, &col)) continue;
@@ -195,7 +195,8 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
       if (cap_reached(tally, opts)) tally->stop = true;
     }
   }
-  la_free(&lines);
+  la_free_views(&lines);
+  free(text);
 }
 
 void search_root(const char *root_path, const char *pattern, const grep_opts *opts,

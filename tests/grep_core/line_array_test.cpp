@@ -59,6 +59,49 @@ TEST(SplitIntoLines, TableOfEndings) {
   }
 }
 
+// Cutting in place finds exactly the lines that copying finds.
+std::vector<std::string> split_views(const std::string &text) {
+  std::string writable = text;
+  line_array a;
+  EXPECT_TRUE(split_into_line_views(writable.data(), &a));
+  std::vector<std::string> out = lines_of(a);
+  for (int32_t i = 0; i < a.count; ++i) {
+    EXPECT_GE(a.items[i], writable.data()) << "line " << i << " points into the text";
+    EXPECT_LE(a.items[i], writable.data() + writable.size());
+  }
+  la_free_views(&a);
+  return out;
+}
+
+TEST(SplitIntoLineViews, AgreesWithSplitIntoLines) {
+  std::vector<std::string> texts = {"",          "a",        "a\n",     "a\n\n",   "\n",
+                                    "\r\n",      "\r",       "\n\n",     "\r\r\n",   "\n\r",
+                                    "a\r\r",     "a\r\nb\rc\nd", "x\r\n\r\ny", "\r\r\r",
+                                    std::string("a\0b\nc", 5)};
+  // Every text of up to six bytes over the alphabet {a, CR, LF}.
+  const char alphabet[] = {'a', '\r', '\n'};
+  for (int len = 1; len <= 6; ++len) {
+    int combos = 1;
+    for (int i = 0; i < len; ++i) combos *= 3;
+    for (int k = 0; k < combos; ++k) {
+      std::string t;
+      for (int i = 0, v = k; i < len; ++i, v /= 3) t += alphabet[v % 3];
+      texts.push_back(t);
+    }
+  }
+  for (const std::string &t : texts) {
+    EXPECT_EQ(split_views(t), split(t)) << testing::PrintToString(t);
+  }
+}
+
+TEST(SplitIntoLineViews, GrowsTheBlockForManyLines) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "l" + std::to_string(i) + "\n";
+  std::vector<std::string> lines = split_views(text);
+  ASSERT_EQ(lines.size(), 1000u);
+  EXPECT_EQ(lines[999], "l999");
+}
+
 TEST(SplitIntoLines, NullTextGivesNoLinesAndAFreshBlock) {
   line_array a;
   ASSERT_TRUE(split_into_lines(nullptr, &a));
