@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -144,6 +145,42 @@ bool text_may_match(const char *pattern, const char *text, const grep_opts *opts
   return fixed_find_first(pattern, text, opts->case_sensitive, false, nullptr, nullptr);
 }
 
+// Where the per-line search begins its next attempt. An exact literal is
+// looked for in the whole text at once: the lines are cut apart by NULs and
+// the pattern holds none, so a hit lies inside one line, and the lines before
+// it cannot match. Other searches try every line.
+struct line_cursor {
+  const line_array *lines;
+  const char *pattern;
+  size_t pattern_len;
+  const char *text_end;  // the end of the last line
+  bool jump;             // whether lines without a hit are skipped
+};
+
+line_cursor make_line_cursor(const line_array *lines, const char *pattern, const grep_opts *opts) {
+  line_cursor c{lines, pattern, strlen(pattern), nullptr, false};
+  if (lines->count > 0) {
+    const char *last = lines->items[lines->count - 1];
+    c.text_end = last + strlen(last);
+    c.jump = !opts->regex && opts->case_sensitive && c.pattern_len > 0;
+  }
+  return c;
+}
+
+// The index of the first line at or after `from` that may hold a match, or
+// the number of lines when none can.
+int32_t next_candidate_line(const line_cursor &c, int32_t from) {
+  if (!c.jump || from >= c.lines->count) return from;
+  const char *start = c.lines->items[from];
+  const void *hit = memmem(start, static_cast<size_t>(c.text_end - start), c.pattern, c.pattern_len);
+  if (hit == nullptr) return c.lines->count;
+  char *const *first = c.lines->items + from;
+  char *const *last = c.lines->items + c.lines->count;
+  char *const *after = std::upper_bound(first, last, static_cast<const char *>(hit),
+                                        [](const char *p, const char *line) { return p < line; });
+  return static_cast<int32_t>(after - c.lines->items) - 1;
+}
+
 // True once the search must end: the cap is reached, or the count could not
 // grow any further.
 bool cap_reached(const search_tally *tally, const grep_opts *opts) {
@@ -185,7 +222,9 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   // a copy of every line would cost more than the matching itself.
   line_array lines;
   if (split_into_line_views(text, &lines)) {
-    for (int32_t i = 0; i < lines.count && !tally->stop; ++i) {
+    const line_cursor cursor = make_line_cursor(&lines, pattern, opts);
+    for (int32_t i = next_candidate_line(cursor, 0); i < lines.count && !tally->stop;
+         i = next_candidate_line(cursor, i + 1)) {
       int32_t col;
       if (!find_first(pattern, lines.items[i], opts, &col)) continue;
       ++tally->total_matches;

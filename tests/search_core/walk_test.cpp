@@ -3,6 +3,7 @@
 #include "search_core/walk.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/literal.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -390,6 +391,59 @@ TEST(SearchDirectory, EmptyDirectoryGivesNothing) {
   Result r = search(t.at("empty"), "");
   EXPECT_EQ(r.tally.files_searched, 0);
   EXPECT_TRUE(r.rec.hits.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The scan reports, line by line, what the literal finder reports for each
+// line on its own, whatever shortcuts it takes through the whole text: line
+// endings of every kind, whole-word rejections before a later match, patterns
+// that hold a line break, hits at the very start and end.
+TEST(SearchFileContent, LiteralScanAgreesWithTheFinderOnEveryLine) {
+  const std::string texts[] = {
+      "ab\r\nxab\r\nab",
+      "foo\nfoobar foo\nbar\n",
+      "a\r\nb\na\rb\r\r\nab",
+      "needle\r\n\r\nneedle\r\n",
+      "x\n\nneedleneedle\nneedle",
+      "abab ab\nab_ab\n-ab-\n",
+  };
+  const char *patterns[] = {"ab", "foo", "a\nb", "\r\n", "needle", "b\r", "a", "ab-"};
+  const char *option_sets[] = {"{}", R"({"whole_word":true})", R"({"ignore_case":true})"};
+  qg_test::TempDir t;
+  int file = 0;
+  for (const std::string &text : texts) {
+    std::string path = t.write("f" + std::to_string(file++) + ".txt", text);
+    line_array lines;
+    ASSERT_TRUE(split_into_lines(text.c_str(), &lines));
+    for (const char *pattern : patterns) {
+      for (const char *options : option_sets) {
+        grep_opts opts;
+        ASSERT_TRUE(grep_opts_parse_json(&opts, options));
+        std::vector<Hit> expected;
+        for (int32_t i = 0; i < lines.count; ++i) {
+          int32_t col = 0, len = 0;
+          if (fixed_find_first(pattern, lines.items[i], opts.case_sensitive, opts.whole_word,
+                               &col, &len)) {
+            expected.push_back({path, i + 1, col, lines.items[i]});
+          }
+        }
+        grep_opts_free(&opts);
+        Result r = search(path, pattern, options);
+        ASSERT_EQ(r.rec.hits.size(), expected.size()) << testing::PrintToString(text) << " / "
+                                                      << testing::PrintToString(pattern) << " "
+                                                      << options;
+        for (size_t k = 0; k < expected.size(); ++k) {
+          EXPECT_EQ(r.rec.hits[k].line_no, expected[k].line_no);
+          EXPECT_EQ(r.rec.hits[k].col, expected[k].col);
+          EXPECT_EQ(r.rec.hits[k].text, expected[k].text);
+        }
+      }
+    }
+    la_free(&lines);
+  }
 }
 
 }  // namespace
