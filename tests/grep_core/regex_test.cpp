@@ -120,7 +120,9 @@ INSTANTIATE_TEST_SUITE_P(Alternation, RegexRows, testing::Values(
     Row{"][a|b]", "b]", CS, 1, 2},
     Row{"a\\|b", "a|b", CS, 1, 3},
     Row{"a\\|b", "b", CS, kNone, 0},
-    Row{"ab|cd|ef", "xxef", CS, 3, 2}));
+    Row{"ab|cd|ef", "xxef", CS, 3, 2},
+    Row{"ab|cd|ef", "xxEF", IC, 3, 2},  // six possible first bytes: the bit-set filter
+    Row{"|ab", "zab", IC, 1, 0}));      // an empty first alternative: no first-byte filter
 
 INSTANTIATE_TEST_SUITE_P(Literals, RegexRows, testing::Values(
     Row{"(a)", "(a)", CS, 1, 3},
