@@ -2,7 +2,7 @@
 # Times the document search over a synthetic source tree, side by side with
 # GNU grep on the same tree in the same run.
 #
-#   bench/search_tree.sh              # tree under /tmp, build in build-search
+#   bench/search_tree.sh              # tree under /tmp, build in build/
 #   QG_BENCH_DIR=/data QG_BUILD_DIR=/path/to/build bench/search_tree.sh
 #
 # The tree (about 3000 source files, some 200 MB, LF and CRLF files, a few
@@ -11,7 +11,7 @@
 # best wall time counts, so the file cache is warm for every tool.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QG_BUILD_DIR:-$root/build-search}
+build=${QG_BUILD_DIR:-$root/build}
 tree=${QG_BENCH_DIR:-/tmp}/quenmar-grep-bench-tree
 runs=3
 
