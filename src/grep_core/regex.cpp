@@ -43,6 +43,7 @@ void re_state_init(re_state *st, const char *pattern, size_t text_len, bool igno
   st->attempt_abandoned = false;
   st->line_exhausted = false;
   st->last_bar = strrchr(pattern, '|');
+  st->failed_atom = nullptr;
 }
 
 // ---- Atoms ----
@@ -337,10 +338,37 @@ static bool re_give_back_to(const char *gate, const char *p_end, const char *t, 
   return true;
 }
 
+// A star call whose tries would all repeat tries of the last failed one (same
+// atom, rest and nesting; its run ends at the same byte and starts no earlier)
+// fails at once. The rest's result at a position depends only on the rest,
+// the position and the nesting, so this changes no result; it turns a '.*'
+// retried from every occurrence of what precedes it from quadratic into
+// linear work.
+static bool re_star_repeats_failure(const re_state *st, const char *atom, const char *rest,
+                                    const char *rest_end, const char *t, const char *run_end) {
+  return st->failed_atom == atom && st->failed_rest == rest && st->failed_rest_end == rest_end &&
+         st->failed_depth == st->depth && st->failed_run_end == run_end && st->failed_from <= t;
+}
+
+static void re_star_remember_failure(re_state *st, const char *atom, const char *rest,
+                                     const char *rest_end, const char *t, const char *run_end) {
+  st->failed_atom = atom;
+  st->failed_rest = rest;
+  st->failed_rest_end = rest_end;
+  st->failed_from = t;
+  st->failed_run_end = run_end;
+  st->failed_depth = st->depth;
+}
+
 bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
                    re_state *st, size_t *out_len) {
   if (!re_enter(st)) return false;
-  const char *j = re_greedy_run(atom, rest_end, t, st);
+  const char *run_end = re_greedy_run(atom, rest_end, t, st);
+  if (re_star_repeats_failure(st, atom, rest, rest_end, t, run_end)) {
+    --st->depth;
+    return false;
+  }
+  const char *j = run_end;
   bool rest_barless = false;
   const char *gate = re_required_first_atom(rest, rest_end, st, &rest_barless);
   bool ok = false;
@@ -358,6 +386,7 @@ bool re_match_star(const char *atom, const char *rest, const char *rest_end, con
     if (j == t) break;
     --j;
   }
+  if (!ok && !re_stopped(st)) re_star_remember_failure(st, atom, rest, rest_end, t, run_end);
   --st->depth;
   if (ok) *out_len = (size_t)(j - t) + tail;
   return ok;

@@ -58,6 +58,15 @@ typedef struct re_state {
   bool attempt_abandoned;  // the current attempt went deeper than RE_MAX_DEPTH
   bool line_exhausted;     // the line's step budget ran out
   const char *last_bar;    // the pattern's last '|', or null: bar walks stop there
+  // The last re_match_star call that failed without a budget stopping it:
+  // its rest was tried, and failed, at every position from `failed_from` to
+  // `failed_run_end`, at nesting `failed_depth`. Null `failed_atom`: none yet.
+  const char *failed_atom;
+  const char *failed_rest;
+  const char *failed_rest_end;
+  const char *failed_from;
+  const char *failed_run_end;
+  uint32_t failed_depth;
 } re_state;
 
 // Prepares `st` for matching `pattern` (NUL-terminated, not null) against a
