@@ -70,7 +70,9 @@ typedef struct re_state {
 } re_state;
 
 // Prepares `st` for matching `pattern` (NUL-terminated, not null) against a
-// line of `text_len` bytes: full budgets, no nesting. Holds no resources.
+// line of `text_len` bytes: full budgets, no nesting, nothing remembered. A
+// state serves one line: prepare it again before matching another text, as
+// it remembers failures by text position. Holds no resources.
 void re_state_init(re_state *st, const char *pattern, size_t text_len, bool ignore_case);
 
 // regex_find_first on a caller-provided state, which it initialises itself

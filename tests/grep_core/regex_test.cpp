@@ -259,6 +259,7 @@ TEST(ReMatchHere, MatchesOnlyAtThePositionGivenAndHonoursTheRemainderEnd) {
   EXPECT_TRUE(re_match_here(pattern, pattern + 5, text + 1, &st, &len));
   EXPECT_EQ(len, 2u);
   // Bounded before the bar, the '$' is the remainder's last byte: an anchor.
+  re_state_init(&st, pattern, 3, false);
   EXPECT_FALSE(re_match_here(pattern, pattern + 3, "abc", &st, &len));
   EXPECT_EQ(st.depth, 0u);
 }
@@ -270,7 +271,22 @@ TEST(ReMatchStar, GivesBackUntilTheRestMatches) {
   size_t len = 0;
   EXPECT_TRUE(re_match_star(pattern, pattern + 2, pattern + 4, "aaab", &st, &len));
   EXPECT_EQ(len, 4u);
+  re_state_init(&st, pattern, 3, false);
   EXPECT_FALSE(re_match_star(pattern, pattern + 2, pattern + 4, "aaa", &st, &len));
+}
+
+// The failed-star memory answers only for the line it was made on: a later
+// call of the same star inside the same line that starts earlier is tried.
+TEST(ReMatchStar, RetriesAStarThatStartsBeforeTheRememberedFailure) {
+  const char *pattern = "a*.*a";
+  const char *text = "aa";
+  re_state st;
+  re_state_init(&st, pattern, 2, false);
+  size_t len = 0;
+  // '.*a' fails from the end of the line, then must still succeed from 1.
+  EXPECT_FALSE(re_match_star(pattern + 2, pattern + 4, pattern + 5, text + 2, &st, &len));
+  EXPECT_TRUE(re_match_star(pattern + 2, pattern + 4, pattern + 5, text + 1, &st, &len));
+  EXPECT_EQ(len, 1u);
 }
 
 TEST(ReAtomMatch, ReadsEachAtomKind) {
