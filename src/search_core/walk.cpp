@@ -145,24 +145,25 @@ bool text_may_match(const char *pattern, const char *text, const grep_opts *opts
   return fixed_find_first(pattern, text, opts->case_sensitive, false, nullptr, nullptr);
 }
 
-// Where the per-line search begins its next attempt. An exact literal is
-// looked for in the whole text at once: the lines are cut apart by NULs and
-// the pattern holds none, so a hit lies inside one line, and the lines before
-// it cannot match. Other searches try every line.
+// Where the per-line search begins its next attempt. A literal is looked for
+// in the whole text at once: the lines are cut apart by NULs and the pattern
+// holds none, so a hit lies inside one line, and the lines before it cannot
+// match. Patterns try every line.
 struct line_cursor {
   const line_array *lines;
   const char *pattern;
   size_t pattern_len;
   const char *text_end;  // the end of the last line
-  bool jump;             // whether lines without a hit are skipped
+  bool case_sensitive;
+  bool jump;  // whether lines without a hit are skipped
 };
 
 line_cursor make_line_cursor(const line_array *lines, const char *pattern, const grep_opts *opts) {
-  line_cursor c{lines, pattern, strlen(pattern), nullptr, false};
+  line_cursor c{lines, pattern, strlen(pattern), nullptr, opts->case_sensitive, false};
   if (lines->count > 0) {
     const char *last = lines->items[lines->count - 1];
     c.text_end = last + strlen(last);
-    c.jump = !opts->regex && opts->case_sensitive && c.pattern_len > 0;
+    c.jump = !opts->regex && c.pattern_len > 0;
   }
   return c;
 }
@@ -172,12 +173,13 @@ line_cursor make_line_cursor(const line_array *lines, const char *pattern, const
 int32_t next_candidate_line(const line_cursor &c, int32_t from) {
   if (!c.jump || from >= c.lines->count) return from;
   const char *start = c.lines->items[from];
-  const void *hit = memmem(start, static_cast<size_t>(c.text_end - start), c.pattern, c.pattern_len);
+  const char *hit = fixed_find_in_bytes(c.pattern, c.pattern_len, start,
+                                        static_cast<size_t>(c.text_end - start), c.case_sensitive);
   if (hit == nullptr) return c.lines->count;
   char *const *first = c.lines->items + from;
   char *const *last = c.lines->items + c.lines->count;
-  char *const *after = std::upper_bound(first, last, static_cast<const char *>(hit),
-                                        [](const char *p, const char *line) { return p < line; });
+  char *const *after =
+      std::upper_bound(first, last, hit, [](const char *p, const char *line) { return p < line; });
   return static_cast<int32_t>(after - c.lines->items) - 1;
 }
 
