@@ -21,15 +21,15 @@
 #define QUENMAR_GREP_H
 
 #if defined(_WIN32)
-#  if defined(QUENMAR_GREP_BUILDING)
-#    define QUENMAR_GREP_API __declspec(dllexport)
-#  else
-#    define QUENMAR_GREP_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define QUENMAR_GREP_API __attribute__((visibility("default")))
+#if defined(QUENMAR_GREP_BUILDING)
+#define QUENMAR_GREP_API __declspec(dllexport)
 #else
-#  define QUENMAR_GREP_API
+#define QUENMAR_GREP_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define QUENMAR_GREP_API __attribute__((visibility("default")))
+#else
+#define QUENMAR_GREP_API
 #endif
 
 #ifdef __cplusplus
@@ -74,8 +74,7 @@ QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_js
 /* Returns lines start_line..end_line of file_path, each as "N: text\n";
  * start_line below 1 reads the whole file, end_line below 1 reads to the end.
  * Returns "" on failure (see grep_last_error) and when nothing is selected. */
-QUENMAR_GREP_API const char *grep_read_lines(const char *file_path, int start_line,
-                                             int end_line);
+QUENMAR_GREP_API const char *grep_read_lines(const char *file_path, int start_line, int end_line);
 
 #ifdef __cplusplus
 }

@@ -50,11 +50,12 @@ char *fallback_search_document() {
   qm_strbuf sb;
   qm_strbuf_init(&sb);
   const char *message = qm_grep_get_last_error();
-  bool ok = qm_strbuf_append(
-                &sb, "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
-                     "\"error\":\"") &&
-            qg_json_escape_append(&sb, message != nullptr ? message : "Unknown error") &&
-            qm_strbuf_append(&sb, "\"}");
+  bool ok =
+      qm_strbuf_append(&sb,
+                       "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
+                       "\"error\":\"") &&
+      qg_json_escape_append(&sb, message != nullptr ? message : "Unknown error") &&
+      qm_strbuf_append(&sb, "\"}");
   if (!ok) {
     qm_strbuf_free(&sb);
     return nullptr;
@@ -70,8 +71,7 @@ const char *grep_version(void) { return "1.0.0"; }
 
 const char *grep_last_error(void) { return qm_grep_get_last_error(); }
 
-const char *grep_search_json(const char *root_path, const char *pattern,
-                             const char *options_json) {
+const char *grep_search_json(const char *root_path, const char *pattern, const char *options_json) {
   release_slot(s_slots.search);
   s_slots.search = grep_core_search_json(root_path, pattern, options_json);
   if (s_slots.search == nullptr) s_slots.search = fallback_search_document();
@@ -83,8 +83,7 @@ int grep_search_stream(const char *root_path, const char *pattern, const char *o
   return grep_core_search_stream(root_path, pattern, options_json, callback);
 }
 
-int grep_replace_lines(const char *file_path, int start_line, int end_line,
-                       const char *new_text) {
+int grep_replace_lines(const char *file_path, int start_line, int end_line, const char *new_text) {
   return grep_core_replace_lines(file_path, start_line, end_line, new_text);
 }
 

@@ -7,14 +7,22 @@
 // The two-character escape of a control byte, or 0 when it has none.
 static char short_escape(unsigned char c) {
   switch (c) {
-    case '\b': return 'b';
-    case '\t': return 't';
-    case '\n': return 'n';
-    case '\f': return 'f';
-    case '\r': return 'r';
-    case '"': return '"';
-    case '\\': return '\\';
-    default: return 0;
+    case '\b':
+      return 'b';
+    case '\t':
+      return 't';
+    case '\n':
+      return 'n';
+    case '\f':
+      return 'f';
+    case '\r':
+      return 'r';
+    case '"':
+      return '"';
+    case '\\':
+      return '\\';
+    default:
+      return 0;
   }
 }
 

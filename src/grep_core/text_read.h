@@ -24,7 +24,7 @@ typedef int32_t line_ending;
 enum { LE_LF = 0, LE_CRLF = 1 };
 
 #define QG_MAX_FILE_BYTES ((uint64_t)268435456)  // largest file read (256 MiB)
-#define QG_BINARY_WINDOW ((size_t)8192)           // bytes the binary test looks at
+#define QG_BINARY_WINDOW ((size_t)8192)          // bytes the binary test looks at
 
 // Reads the whole file at `path` (UTF-8) and returns it as UTF-8 text,
 // NUL-terminated, without its byte-order mark and with its own line breaks.

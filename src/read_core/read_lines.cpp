@@ -49,8 +49,7 @@ char *grep_core_read_lines(const char *file_path, int start_line, int end_line) 
   free(text);
 
   if (count < start_line) {
-    qm_grep_set_last_error("File has only %d lines, requested start at line %d", count,
-                           start_line);
+    qm_grep_set_last_error("File has only %d lines, requested start at line %d", count, start_line);
     qm_strbuf_free(&out);
     return nullptr;
   }

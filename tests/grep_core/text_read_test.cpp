@@ -1,5 +1,5 @@
-#include "grep_core/last_error.h"
 #include "grep_core/text_read.h"
+#include "grep_core/last_error.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -55,18 +55,31 @@ TEST(ReadFileToUtf8, DecodesEveryEncodingFromExactBytes) {
       {"second mark stays", "\xEF\xBB\xBF\xEF\xBB\xBF", "\xEF\xBB\xBF", ENC_UTF8_BOM, LE_LF},
       {"two bytes EF BB", "\xEF\xBB", "\xEF\xBB", ENC_PLAIN, LE_LF},
       {"utf16le mark only", "\xFF\xFE", "", ENC_UTF16LE, LE_LF},
-      {"utf16le", std::string("\xFF\xFE" "A\0\n\0", 6), "A\n", ENC_UTF16LE, LE_LF},
-      {"utf16le odd byte", std::string("\xFF\xFE" "A\0\n\0Z", 7), "A\n", ENC_UTF16LE, LE_LF},
+      {"utf16le",
+       std::string("\xFF\xFE"
+                   "A\0\n\0",
+                   6),
+       "A\n", ENC_UTF16LE, LE_LF},
+      {"utf16le odd byte",
+       std::string("\xFF\xFE"
+                   "A\0\n\0Z",
+                   7),
+       "A\n", ENC_UTF16LE, LE_LF},
       {"utf16be", std::string("\xFE\xFF\0A", 4), "A", ENC_UTF16BE, LE_LF},
       {"utf16le crlf", std::string("\xFF\xFEx\0\r\0\n\0", 8), "x\r\n", ENC_UTF16LE, LE_CRLF},
       {"utf16 pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80", ENC_UTF16LE,
        LE_LF},
       {"utf16 lone low", std::string("\xFF\xFE\x00\xDC", 4), "\xED\xB0\x80", ENC_UTF16LE, LE_LF},
-      {"utf16 high then A", std::string("\xFE\xFF\xD8\x00\x00\x41", 6), "\xED\xA0\x80" "A",
+      {"utf16 high then A", std::string("\xFE\xFF\xD8\x00\x00\x41", 6),
+       "\xED\xA0\x80"
+       "A",
        ENC_UTF16BE, LE_LF},
       {"utf16 high last", std::string("\xFE\xFF\xD8\x00", 4), "\xED\xA0\x80", ENC_UTF16BE, LE_LF},
-      {"utf16 U+0000", std::string("\xFF\xFE" "a\0\0\0b\0", 8), std::string("a\0b", 3),
-       ENC_UTF16LE, LE_LF},
+      {"utf16 U+0000",
+       std::string("\xFF\xFE"
+                   "a\0\0\0b\0",
+                   8),
+       std::string("a\0b", 3), ENC_UTF16LE, LE_LF},
       {"utf16 two-byte form", std::string("\xFF\xFE\xE9\x00", 4), "\xC3\xA9", ENC_UTF16LE, LE_LF},
       {"utf32le mark reads as utf16le", std::string("\xFF\xFE\0\0", 4), std::string("\0", 1),
        ENC_UTF16LE, LE_LF},
@@ -164,12 +177,10 @@ TEST(DetectLineEnding, CrlfOnlyWhenStrictlyInTheMajority) {
     line_ending le;
   };
   const Case cases[] = {
-      {"", LE_LF},
-      {"a\r\nb\r\nc\n", LE_CRLF},
+      {"", LE_LF},          {"a\r\nb\r\nc\n", LE_CRLF},
       {"a\r\nb\n", LE_LF},  // a tie
       {"a\rb\r", LE_LF},    // CRs without LF count for nothing
-      {"a\r\r\n", LE_CRLF},
-      {std::string("a\n\0b\r\nc\r\n", 9), LE_LF},  // stops at the first NUL
+      {"a\r\r\n", LE_CRLF}, {std::string("a\n\0b\r\nc\r\n", 9), LE_LF},  // stops at the first NUL
   };
   for (const Case &c : cases) EXPECT_EQ(detect_line_ending(c.text.c_str()), c.le) << c.text;
   EXPECT_EQ(detect_line_ending(nullptr), LE_LF);

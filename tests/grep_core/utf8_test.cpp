@@ -1,5 +1,5 @@
-#include "grep_core/json_escape.h"
 #include "grep_core/utf8.h"
+#include "grep_core/json_escape.h"
 
 #include <gtest/gtest.h>
 

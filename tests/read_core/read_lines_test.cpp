@@ -1,5 +1,5 @@
-#include "grep_core/last_error.h"
 #include "read_core/read_lines.h"
+#include "grep_core/last_error.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ TEST(ReadLines, LineCountCorners) {
       {"", 1, 1, "<null: File has only 0 lines, requested start at line 1>"},
       {"one\n", 2, 0, "<null: File has only 1 lines, requested start at line 2>"},
       {"\n", 0, 0, "1: \n"},
-      {"a\rb\n", 0, 0, "1: a\rb\n"},  // a CR inside a line stays
+      {"a\rb\n", 0, 0, "1: a\rb\n"},                           // a CR inside a line stays
       {std::string("x\ny\0z\nw\n", 8), 0, 0, "1: x\n2: y\n"},  // the text ends at NUL
       {"\xEF\xBB\xBFhi\r\n", 1, 1, "1: hi\n"},
       {std::string("\xFF\xFEh\0i\0\r\0\n\0j\0", 12), 0, 0, "1: hi\n2: j\n"},

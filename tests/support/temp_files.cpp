@@ -32,18 +32,21 @@ void make_parents(const std::string &path) {
 
 TempDir::TempDir() {
   const char *base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                        "/quenmar-grep-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/quenmar-grep-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
   path_ = pattern;
 }
 
 TempDir::~TempDir() {
   // Make every folder writable again so that the removal cannot be refused.
-  nftw(path_.c_str(), [](const char *p, const struct stat *st, int type, struct FTW *) {
-    if (type == FTW_D) chmod(p, st->st_mode | S_IRWXU);
-    return 0;
-  }, 64, FTW_PHYS);
+  nftw(
+      path_.c_str(),
+      [](const char *p, const struct stat *st, int type, struct FTW *) {
+        if (type == FTW_D) chmod(p, st->st_mode | S_IRWXU);
+        return 0;
+      },
+      64, FTW_PHYS);
   nftw(path_.c_str(), remove_entry, 64, FTW_DEPTH | FTW_PHYS);
 }
 
