@@ -19,6 +19,18 @@ extern "C" {
 bool regex_find_first(const char *pattern, const char *text, bool case_sensitive, int32_t *out_col,
                       int32_t *out_len);
 
+// Longest required literal that regex_required_literal reports; a longer one
+// is cut, which only lets more lines through its filter.
+#define RE_PREFILTER_MAX 64
+
+// Writes to `lit` (NUL-terminated) a run of bytes that every match of
+// `pattern` covers, so that a line, or a stretch of many lines, without it
+// holds no match: compared exactly, or ignoring ASCII case when
+// `case_sensitive` is false. Returns its length; 0 (and an empty `lit`) when
+// the pattern has none, or holds a '|' anywhere. Pure; any thread.
+size_t regex_required_literal(const char *pattern, bool case_sensitive,
+                              char lit[RE_PREFILTER_MAX + 1]);
+
 // ---- Budgets against hostile patterns ----
 //
 // Deepest nesting of re_match_here / re_match_star calls one attempt (one

@@ -104,10 +104,6 @@ static size_t re_skip_run(const re_start_plan *plan, const char *text, size_t s,
   return (size_t)(k - text) + 1;
 }
 
-// Longest literal the prefilter looks for; a longer one is cut, which only
-// makes the filter let more lines through.
-#define RE_PREFILTER_MAX 64
-
 // Writes to `lit` (NUL-terminated, at most RE_PREFILTER_MAX bytes) a run of
 // bytes that every match of a pattern without any '|' covers in a row: the
 // longest run of single-byte atoms that no '*' or '?' makes optional (a '+'
@@ -172,6 +168,14 @@ static bool re_line_may_match(const char *p, const char *p_end, const char *text
     if (bar == nullptr) return false;
     p = bar + 1;
   }
+}
+
+size_t regex_required_literal(const char *pattern, bool case_sensitive,
+                              char lit[RE_PREFILTER_MAX + 1]) {
+  lit[0] = '\0';
+  if (pattern == nullptr || strchr(pattern, '|') != nullptr) return 0;
+  const char *body = *pattern == '^' ? pattern + 1 : pattern;
+  return re_required_literal(body, pattern + strlen(pattern), !case_sensitive, lit);
 }
 
 static void re_write_result(size_t start, size_t len, int32_t *out_col, int32_t *out_len) {

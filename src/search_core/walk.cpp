@@ -136,34 +136,50 @@ bool find_first(const char *pattern, const char *line, const grep_opts *opts, in
   return fixed_find_first(pattern, line, opts->case_sensitive, opts->whole_word, col, &length);
 }
 
-// False only when no line of `text` can match: a line that holds a literal
-// match holds the pattern, so a text without it anywhere need not be split.
-// One pass over the text spares a copy of every line of most files of a tree.
-// The whole-word rule and patterns are left to the per-line search.
-bool text_may_match(const char *pattern, const char *text, const grep_opts *opts) {
-  if (opts->regex) return true;
-  return fixed_find_first(pattern, text, opts->case_sensitive, false, nullptr, nullptr);
-}
-
-// Where the per-line search begins its next attempt. A literal is looked for
-// in the whole text at once: the lines are cut apart by NULs and the pattern
-// holds none, so a hit lies inside one line, and the lines before it cannot
-// match. Patterns try every line.
-struct line_cursor {
-  const line_array *lines;
-  const char *pattern;
-  size_t pattern_len;
-  const char *text_end;  // the end of the last line
+// Bytes that every matching line holds: the pattern itself for a literal
+// search (whole-word rule aside), or a run that every match of a pattern
+// covers. Empty when a pattern has none: then no line is ruled out.
+struct needle {
+  const char *bytes;
+  size_t len;
   bool case_sensitive;
-  bool jump;  // whether lines without a hit are skipped
+  char storage[RE_PREFILTER_MAX + 1];
 };
 
-line_cursor make_line_cursor(const line_array *lines, const char *pattern, const grep_opts *opts) {
-  line_cursor c{lines, pattern, strlen(pattern), nullptr, opts->case_sensitive, false};
+void make_needle(needle *n, const char *pattern, const grep_opts *opts) {
+  n->case_sensitive = opts->case_sensitive;
+  if (opts->regex) {
+    n->len = regex_required_literal(pattern, opts->case_sensitive, n->storage);
+    n->bytes = n->storage;
+  } else {
+    n->bytes = pattern;
+    n->len = strlen(pattern);
+  }
+}
+
+// False only when no line of `text` can match: a text without the needle
+// anywhere need not be split. One pass over the text spares the split of
+// most files of a tree.
+bool text_may_match(const needle &n, const char *text, size_t text_len) {
+  if (n.len == 0) return true;
+  return fixed_find_in_bytes(n.bytes, n.len, text, strnlen(text, text_len), n.case_sensitive);
+}
+
+// Where the per-line search begins its next attempt. The needle is looked for
+// in the whole text at once: the lines are cut apart by NULs and the needle
+// holds none, so a hit lies inside one line, and the lines before it cannot
+// match. Without a needle every line is tried.
+struct line_cursor {
+  const line_array *lines;
+  const needle *n;
+  const char *text_end;  // the end of the last line
+};
+
+line_cursor make_line_cursor(const line_array *lines, const needle *n) {
+  line_cursor c{lines, n, nullptr};
   if (lines->count > 0) {
     const char *last = lines->items[lines->count - 1];
     c.text_end = last + strlen(last);
-    c.jump = !opts->regex && c.pattern_len > 0;
   }
   return c;
 }
@@ -171,10 +187,10 @@ line_cursor make_line_cursor(const line_array *lines, const char *pattern, const
 // The index of the first line at or after `from` that may hold a match, or
 // the number of lines when none can.
 int32_t next_candidate_line(const line_cursor &c, int32_t from) {
-  if (!c.jump || from >= c.lines->count) return from;
+  if (c.n->len == 0 || from >= c.lines->count) return from;
   const char *start = c.lines->items[from];
-  const char *hit = fixed_find_in_bytes(c.pattern, c.pattern_len, start,
-                                        static_cast<size_t>(c.text_end - start), c.case_sensitive);
+  const char *hit = fixed_find_in_bytes(
+      c.n->bytes, c.n->len, start, static_cast<size_t>(c.text_end - start), c.n->case_sensitive);
   if (hit == nullptr) return c.lines->count;
   char *const *first = c.lines->items + from;
   char *const *last = c.lines->items + c.lines->count;
@@ -216,7 +232,9 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
     return;
   }
   ++tally->files_searched;
-  if (!text_may_match(pattern, text, opts)) {
+  needle n;
+  make_needle(&n, pattern, opts);
+  if (!text_may_match(n, text, len)) {
     free(text);
     return;
   }
@@ -224,7 +242,7 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   // a copy of every line would cost more than the matching itself.
   line_array lines;
   if (split_into_line_views(text, &lines)) {
-    const line_cursor cursor = make_line_cursor(&lines, pattern, opts);
+    const line_cursor cursor = make_line_cursor(&lines, &n);
     for (int32_t i = next_candidate_line(cursor, 0); i < lines.count && !tally->stop;
          i = next_candidate_line(cursor, i + 1)) {
       int32_t col;

@@ -4,6 +4,7 @@
 
 #include "grep_core/last_error.h"
 #include "grep_core/literal.h"
+#include "grep_core/regex.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -397,21 +398,19 @@ TEST(SearchDirectory, EmptyDirectoryGivesNothing) {
 
 namespace {
 
-// The scan reports, line by line, what the literal finder reports for each
-// line on its own, whatever shortcuts it takes through the whole text: line
-// endings of every kind, whole-word rejections before a later match, patterns
-// that hold a line break, hits at the very start and end.
-TEST(SearchFileContent, LiteralScanAgreesWithTheFinderOnEveryLine) {
+// The scan reports, line by line, what the finders report for each line on
+// its own, whatever shortcuts it takes through the whole text: line endings of
+// every kind, whole-word rejections before a later match, patterns that hold
+// a line break, required runs of a pattern, hits at the very start and end.
+TEST(SearchFileContent, ScanAgreesWithTheFindersOnEveryLine) {
   const std::string texts[] = {
-      "ab\r\nxab\r\nab",
-      "foo\nfoobar foo\nbar\n",
-      "a\r\nb\na\rb\r\r\nab",
-      "needle\r\n\r\nneedle\r\n",
-      "x\n\nneedleneedle\nneedle",
-      "abab ab\nab_ab\n-ab-\n",
+      "ab\r\nxab\r\nab",          "foo\nfoobar foo\nbar\n",    "a\r\nb\na\rb\r\r\nab",
+      "needle\r\n\r\nneedle\r\n", "x\n\nneedleneedle\nneedle", "abab ab\nab_ab\n-ab-\nAB\n",
   };
-  const char *patterns[] = {"ab", "foo", "a\nb", "\r\n", "needle", "b\r", "a", "ab-"};
-  const char *option_sets[] = {"{}", R"({"whole_word":true})", R"({"ignore_case":true})"};
+  const char *patterns[] = {"ab",  "foo", "a\nb", "\r\n",   "needle", "b\r", "a",   "ab-",  "a.b",
+                            "^ab", "ab$", "fo+",  "\\w+ab", "x|ab",   "",    "e+d", "[ab]b"};
+  const char *option_sets[] = {"{}", R"({"whole_word":true})", R"({"ignore_case":true})",
+                               R"({"regex":true})", R"({"regex":true,"ignore_case":true})"};
   qg_test::TempDir t;
   int file = 0;
   for (const std::string &text : texts) {
@@ -425,16 +424,17 @@ TEST(SearchFileContent, LiteralScanAgreesWithTheFinderOnEveryLine) {
         std::vector<Hit> expected;
         for (int32_t i = 0; i < lines.count; ++i) {
           int32_t col = 0, len = 0;
-          if (fixed_find_first(pattern, lines.items[i], opts.case_sensitive, opts.whole_word,
-                               &col, &len)) {
-            expected.push_back({path, i + 1, col, lines.items[i]});
-          }
+          bool found = opts.regex ? regex_find_first(pattern, lines.items[i], opts.case_sensitive,
+                                                     &col, &len)
+                                  : fixed_find_first(pattern, lines.items[i], opts.case_sensitive,
+                                                     opts.whole_word, &col, &len);
+          if (found) expected.push_back({path, i + 1, col, lines.items[i]});
         }
         grep_opts_free(&opts);
         Result r = search(path, pattern, options);
-        ASSERT_EQ(r.rec.hits.size(), expected.size()) << testing::PrintToString(text) << " / "
-                                                      << testing::PrintToString(pattern) << " "
-                                                      << options;
+        ASSERT_EQ(r.rec.hits.size(), expected.size())
+            << testing::PrintToString(text) << " / " << testing::PrintToString(pattern) << " "
+            << options;
         for (size_t k = 0; k < expected.size(); ++k) {
           EXPECT_EQ(r.rec.hits[k].line_no, expected[k].line_no);
           EXPECT_EQ(r.rec.hits[k].col, expected[k].col);
