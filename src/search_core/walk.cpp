@@ -157,40 +157,32 @@ void make_needle(needle *n, const char *pattern, const grep_opts *opts) {
   }
 }
 
-// False only when no line of `text` can match: a text without the needle
-// anywhere need not be split. One pass over the text spares the split of
-// most files of a tree.
-bool text_may_match(const needle &n, const char *text, size_t text_len) {
-  if (n.len == 0) return true;
-  return fixed_find_in_bytes(n.bytes, n.len, text, strnlen(text, text_len), n.case_sensitive);
+// The first hit of the needle in [from, end), which may span many lines; null
+// when there is none.
+const char *find_needle(const needle &n, const char *from, const char *end) {
+  return fixed_find_in_bytes(n.bytes, n.len, from, static_cast<size_t>(end - from),
+                             n.case_sensitive);
 }
 
 // Where the per-line search begins its next attempt. The needle is looked for
 // in the whole text at once: the lines are cut apart by NULs and the needle
 // holds none, so a hit lies inside one line, and the lines before it cannot
-// match. Without a needle every line is tried.
+// match. Without a needle every line is tried. `first_hit` is the needle's
+// first hit in the whole text, found before the split (which moves no byte),
+// so the first jump costs no second search.
 struct line_cursor {
   const line_array *lines;
   const needle *n;
-  const char *text_end;  // the end of the last line
+  const char *text_end;   // where the text (and its last line) ends
+  const char *first_hit;  // null without a needle
 };
-
-line_cursor make_line_cursor(const line_array *lines, const needle *n) {
-  line_cursor c{lines, n, nullptr};
-  if (lines->count > 0) {
-    const char *last = lines->items[lines->count - 1];
-    c.text_end = last + strlen(last);
-  }
-  return c;
-}
 
 // The index of the first line at or after `from` that may hold a match, or
 // the number of lines when none can.
 int32_t next_candidate_line(const line_cursor &c, int32_t from) {
   if (c.n->len == 0 || from >= c.lines->count) return from;
   const char *start = c.lines->items[from];
-  const char *hit = fixed_find_in_bytes(
-      c.n->bytes, c.n->len, start, static_cast<size_t>(c.text_end - start), c.n->case_sensitive);
+  const char *hit = c.first_hit >= start ? c.first_hit : find_needle(*c.n, start, c.text_end);
   if (hit == nullptr) return c.lines->count;
   char *const *first = c.lines->items + from;
   char *const *last = c.lines->items + c.lines->count;
@@ -234,7 +226,12 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   ++tally->files_searched;
   needle n;
   make_needle(&n, pattern, opts);
-  if (!text_may_match(n, text, len)) {
+  // The lines end at the text's first NUL; so does the needle's search. A text
+  // without the needle anywhere need not be split at all, which spares most
+  // files of a tree.
+  const char *text_end = text + strnlen(text, len);
+  const char *first_hit = n.len > 0 ? find_needle(n, text, text_end) : nullptr;
+  if (n.len > 0 && first_hit == nullptr) {
     free(text);
     return;
   }
@@ -242,7 +239,7 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   // a copy of every line would cost more than the matching itself.
   line_array lines;
   if (split_into_line_views(text, &lines)) {
-    const line_cursor cursor = make_line_cursor(&lines, &n);
+    const line_cursor cursor{&lines, &n, text_end, first_hit};
     for (int32_t i = next_candidate_line(cursor, 0); i < lines.count && !tally->stop;
          i = next_candidate_line(cursor, i + 1)) {
       int32_t col;
