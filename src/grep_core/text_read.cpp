@@ -3,7 +3,6 @@
 #include "grep_core/last_error.h"
 #include "platform/platform.h"
 
-#include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,7 +45,7 @@ char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_
                              size_t *out_len) {
   size_t units = nbytes / 2;
   if (units > (SIZE_MAX - 1) / 4) return nullptr;
-  auto *out = static_cast<unsigned char *>(malloc(units * 4 + 1));
+  auto *out = static_cast<unsigned char *>(plat_alloc_large(units * 4 + 1));
   if (out == nullptr) return nullptr;
   auto unit_at = [&](size_t i) -> unsigned {
     unsigned a = data[2 * i], b = data[2 * i + 1];
@@ -84,14 +83,26 @@ bool is_binary_buffer(const char *data, size_t len) {
   return window > 0 && memchr(data, '\0', window) != nullptr;
 }
 
-// Reads up to `size` bytes into a fresh block of size + 1; a short read keeps
-// what arrived. Null when the block cannot be had.
-static char *read_all(FILE *f, uint64_t size, size_t *out_n) {
-  auto *block = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
-  if (block == nullptr) return nullptr;
+// Reads up to `size` bytes of `file` into a fresh block of size + 1, NUL after
+// what arrived. A file that ends early (it shrank since its size was taken)
+// gives what it holds; a read that fails gives no text at all, so a caller
+// never mistakes the part before an input/output error for the whole file.
+// Null with the last-error text set on failure.
+static char *read_all(const char *path, plat_file file, uint64_t size, size_t *out_n) {
+  auto *block = static_cast<char *>(plat_alloc_large(static_cast<size_t>(size) + 1));
+  if (block == nullptr) {
+    qm_grep_set_last_error("Out of memory reading file '%s'", path);
+    return nullptr;
+  }
   size_t n = 0;
   while (n < size) {
-    size_t got = fread(block + n, 1, static_cast<size_t>(size) - n, f);
+    size_t got = 0;
+    int error = plat_read(file, block + n, static_cast<size_t>(size) - n, &got);
+    if (error != 0) {
+      free(block);
+      qm_grep_set_last_error("Cannot read file '%s': %s", path, plat_error_text(error));
+      return nullptr;
+    }
     if (got == 0) break;
     n += got;
   }
@@ -102,24 +113,22 @@ static char *read_all(FILE *f, uint64_t size, size_t *out_n) {
 
 char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
                         line_ending *out_line_ending) {
-  FILE *f = plat_fopen_utf8(path, "rb");
-  if (f == nullptr) {
-    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", strerror(errno));
+  plat_file file;
+  uint64_t size = 0;
+  int error = plat_open_read(path, &file, &size);
+  if (error != 0) {
+    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", plat_error_text(error));
     return nullptr;
   }
-  uint64_t size = 0;
-  if (!plat_file_size(f, &size) || size > QG_MAX_FILE_BYTES) {
-    fclose(f);
+  if (size > QG_MAX_FILE_BYTES) {
+    plat_close(file);
     qm_grep_set_last_error("File '%s' exceeds maximum size limit (256MB)", path);
     return nullptr;
   }
   size_t n = 0;
-  char *raw = read_all(f, size, &n);
-  fclose(f);
-  if (raw == nullptr) {
-    qm_grep_set_last_error("Out of memory reading file '%s'", path);
-    return nullptr;
-  }
+  char *raw = read_all(path, file, size, &n);
+  plat_close(file);
+  if (raw == nullptr) return nullptr;
 
   size_t bom_len = 0;
   text_encoding enc = detect_encoding(reinterpret_cast<unsigned char *>(raw), n, &bom_len);

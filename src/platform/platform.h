@@ -13,7 +13,6 @@
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -21,16 +20,45 @@ extern "C" {
 
 // ---- Files ----
 
-// Opens the file at `path` with the stdio `mode` ("rb", "wb", ...), always in
-// binary form. Returns null with errno set on failure; a path that the
-// platform cannot represent whole (too long, say) fails with ENAMETOOLONG and
-// opens nothing, so no file is ever opened under a cut name.
-// A directory opened for reading fails with EISDIR.
-FILE *plat_fopen_utf8(const char *path, const char *mode);
+// An open file, read with plat_read and closed with plat_close. One thread
+// uses a handle at a time.
+typedef struct plat_file {
+  intptr_t handle;
+} plat_file;
 
-// The size in bytes of the open file `f`, found by seeking to its end and back
-// to its start. False with errno set when it cannot be determined (a pipe).
-bool plat_file_size(FILE *f, uint64_t *out_size);
+// The error code of a path that names something other than a regular file or
+// a directory (a named pipe, a socket, a device). Outside the errno range;
+// plat_error_text gives its text.
+#define PLAT_ENOTREG 0x51470001
+
+// The text of an error code of this layer: strerror() of an errno value, and
+// "Not a regular file" for PLAT_ENOTREG. Static text; any thread.
+const char *plat_error_text(int error);
+
+// Opens the regular file at `path` for reading, in binary form, and writes its
+// size in bytes. Returns 0, or an error code with nothing left open: EISDIR
+// for a directory, PLAT_ENOTREG for anything else that is not a regular file
+// (never opened in a way that could block, as a named pipe would),
+// ENAMETOOLONG for a path that the platform cannot represent whole, so no file
+// is ever opened under a cut name.
+int plat_open_read(const char *path, plat_file *out, uint64_t *out_size);
+
+// Reads up to `n` bytes into `buf` at the file's position, riding out
+// interruptions; `*got` is 0 only at the end of the file. Returns 0, or the
+// error code of a failed read (an input/output error, say), which is never
+// taken for the end of the file.
+int plat_read(plat_file file, void *buf, size_t n, size_t *got);
+
+// Closes a file opened by plat_open_read.
+void plat_close(plat_file file);
+
+// ---- Memory ----
+
+// A block of `n` bytes that is about to be filled whole (a file's text, say),
+// released with free() like any other block. Where the platform backs large
+// blocks with huge pages when asked, it asks, since touching a large block
+// page by page can cost more than filling it. Null when out of memory.
+void *plat_alloc_large(size_t n);
 
 // ---- Directories ----
 

@@ -1,41 +1,44 @@
 #include "platform/platform.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Names are bytes on POSIX, so a UTF-8 path is used as it is. The longest path
 // accepted matches the 4096-unit limit other platforms have, so that a path
 // behaves the same everywhere.
 static constexpr size_t kMaxPathBytes = 4096;
 
-FILE *plat_fopen_utf8(const char *path, const char *mode) {
-  if (path == nullptr || mode == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  if (strnlen(path, kMaxPathBytes) >= kMaxPathBytes) {
-    errno = ENAMETOOLONG;
-    return nullptr;
-  }
-  FILE *f = fopen(path, mode);
-  if (f == nullptr) return nullptr;
-  // POSIX lets a directory be opened for reading; other platforms refuse it,
-  // and no caller can do anything useful with one.
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    fclose(f);
-    errno = EISDIR;
-    return nullptr;
-  }
-  return f;
+const char *plat_error_text(int error) {
+  if (error == PLAT_ENOTREG) return "Not a regular file";
+  return strerror(error);
 }
 
-bool plat_file_size(FILE *f, uint64_t *out_size) {
-  if (fseeko(f, 0, SEEK_END) != 0) return false;
-  off_t end = ftello(f);
-  if (end < 0) return false;
-  if (fseeko(f, 0, SEEK_SET) != 0) return false;
-  *out_size = static_cast<uint64_t>(end);
-  return true;
+int plat_open_read(const char *path, plat_file *out, uint64_t *out_size) {
+  if (path == nullptr) return EINVAL;
+  if (strnlen(path, kMaxPathBytes) >= kMaxPathBytes) return ENAMETOOLONG;
+  // O_NONBLOCK keeps the open itself from waiting for a writer on a named
+  // pipe; such a file is refused below before anything is read from it.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = PLAT_ENOTREG;
+  }
+  if (error != 0) {
+    close(fd);
+    return error;
+  }
+  out->handle = fd;
+  *out_size = static_cast<uint64_t>(st.st_size);
+  return 0;
 }
+
+void plat_close(plat_file file) { close(static_cast<int>(file.handle)); }

@@ -1,0 +1,92 @@
+// Input/output errors while a file is read. No real file fails on demand, so
+// this program links its own plat_read in place of the platform's (which sits
+// in a file of its own for that purpose): it reads for real, and fails with
+// EIO, or ends the file early, once a set number of bytes has been delivered.
+#include "edit_core/edit.h"
+#include "grep_core/last_error.h"
+#include "grep_core/text_read.h"
+#include "platform/platform.h"
+#include "support/temp_files.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+enum class fault { none, eio, early_end };
+fault g_fault = fault::none;
+size_t g_bytes_before_fault = 0;  // bytes delivered before the fault, per file
+size_t g_delivered = 0;
+
+struct fault_scope {
+  fault_scope(fault f, size_t after) {
+    g_fault = f;
+    g_bytes_before_fault = after;
+    g_delivered = 0;
+  }
+  ~fault_scope() { g_fault = fault::none; }
+};
+
+}  // namespace
+
+extern "C" int plat_read(plat_file file, void *buf, size_t n, size_t *got) {
+  *got = 0;
+  if (g_fault != fault::none && g_delivered >= g_bytes_before_fault) {
+    return g_fault == fault::eio ? EIO : 0;
+  }
+  if (g_fault != fault::none && n > g_bytes_before_fault - g_delivered) {
+    n = g_bytes_before_fault - g_delivered;
+  }
+  ssize_t r = read(static_cast<int>(file.handle), buf, n);
+  if (r < 0) return errno;
+  *got = static_cast<size_t>(r);
+  g_delivered += *got;
+  return 0;
+}
+
+namespace {
+
+using qg_test::read_bytes;
+using qg_test::TempDir;
+
+const std::string kText = "line 1\nline 2\nline 3\nline 4\n";
+
+TEST(ReadFault, AnInputOutputErrorFailsTheRead) {
+  TempDir dir;
+  std::string path = dir.write("f.txt", kText);
+  fault_scope scope(fault::eio, 10);
+  EXPECT_EQ(read_file_to_utf8(path.c_str(), nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(std::string(qm_grep_get_last_error()),
+            "Cannot read file '" + path + "': Input/output error");
+}
+
+// The edit that would have written back the first ten bytes writes nothing.
+TEST(ReadFault, AnEditNeverWritesBackAPartialText) {
+  TempDir dir;
+  std::string path = dir.write("f.txt", kText);
+  {
+    fault_scope scope(fault::eio, 10);
+    line_edit edit = {1, 1, "first"};
+    EXPECT_FALSE(apply_file_edits(path.c_str(), &edit, 1));
+  }
+  EXPECT_EQ(read_bytes(path), kText);
+}
+
+// A file that ends before its size said (it shrank meanwhile) is read as it is.
+TEST(ReadFault, AFileThatEndsEarlyIsReadAsItIs) {
+  TempDir dir;
+  std::string path = dir.write("f.txt", kText);
+  fault_scope scope(fault::early_end, 10);
+  size_t len = 0;
+  char *text = read_file_to_utf8(path.c_str(), &len, nullptr, nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::string(text, len), kText.substr(0, 10));
+  free(text);
+}
+
+}  // namespace
