@@ -4,20 +4,27 @@
 #include "grep_core/strbuf.h"
 #include "grep_core/text_read.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-// Appends line `number`, whose text runs from `line` to `end` (exclusive),
-// without its trailing CRs. The line is cut out in place for formatting and
-// the byte at `end` is put back afterwards. A line that cannot be appended for
-// lack of memory is left out; the walk goes on.
-static void append_numbered(qm_strbuf *out, int number, char *line, char *end) {
-  char *cut = end;
-  while (cut > line && cut[-1] == '\r') --cut;
-  char saved = *cut;
-  *cut = '\0';
-  qm_strbuf_printf(out, "%d: %s\n", number, line);
-  *cut = saved;
+// Appends "N: " + the `len` bytes at `line` + LF. A line that cannot be
+// appended for lack of memory is left out whole; the walk goes on.
+static void append_numbered(qm_strbuf *out, int number, const char *line, size_t len) {
+  char prefix[16];
+  const int n = snprintf(prefix, sizeof prefix, "%d: ", number);
+  if (!qm_strbuf_ensure(out, static_cast<size_t>(n) + len + 1)) return;
+  qm_strbuf_append_len(out, prefix, static_cast<size_t>(n));  // room is there: cannot fail
+  qm_strbuf_append_len(out, line, len);
+  qm_strbuf_append_c(out, '\n');
+}
+
+// Where the line that starts at `p` ends: its first CR or LF, or `end`.
+static const char *line_end(const char *p, const char *end) {
+  const auto *lf = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+  const char *stop = lf != nullptr ? lf : end;
+  const auto *cr = static_cast<const char *>(memchr(p, '\r', static_cast<size_t>(stop - p)));
+  return cr != nullptr ? cr : stop;
 }
 
 char *grep_core_read_lines(const char *file_path, int start_line, int end_line) {
@@ -33,18 +40,22 @@ char *grep_core_read_lines(const char *file_path, int start_line, int end_line) 
   char *text = read_file_to_utf8(file_path, nullptr, nullptr, nullptr);
   if (text == nullptr) return nullptr;
 
+  // Lines are numbered exactly as the search and the edits number them: CR LF,
+  // a lone CR and a lone LF each end a line, and an ending at the very end of
+  // the text opens no empty last line. The lines are read in place.
   qm_strbuf out;
   qm_strbuf_init(&out);
-  char *const text_end = text + strlen(text);
-  char *line = text;
+  const char *const text_end = text + strlen(text);
+  const char *line = text;
   int count = 0;
   while (line < text_end) {
-    char *lf = static_cast<char *>(memchr(line, '\n', static_cast<size_t>(text_end - line)));
-    char *end = lf != nullptr ? lf : text_end;
+    const char *end = line_end(line, text_end);
     ++count;
-    if (count >= start_line) append_numbered(&out, count, line, end);
+    if (count >= start_line) append_numbered(&out, count, line, static_cast<size_t>(end - line));
     if (bounded && count == end_line) break;
-    line = end + (lf != nullptr ? 1 : 0);
+    line = end;
+    if (line < text_end)
+      line += (line[0] == '\r' && line + 1 < text_end && line[1] == '\n') ? 2 : 1;
   }
   free(text);
 

@@ -7,10 +7,12 @@ extern "C" {
 #endif
 
 // Returns the selected lines of the file at `file_path`, each formatted as
-// "%d: %s\n" with its trailing CRs dropped; "" when nothing is selected. The
-// range is bounded when both numbers are at least 1 (lines start..end), and
-// open otherwise (lines from max(start, 1) to the end). The text ends at its
-// first NUL. The caller frees the result. On failure returns null and sets the
+// "%d: %s\n"; "" when nothing is selected. Lines are numbered as the search
+// reports them and the edits count them: CR LF, a lone CR and a lone LF each
+// end a line, an ending at the very end opens no empty line, and the text ends
+// at its first NUL. The range is bounded when both numbers are at least 1
+// (lines start..end), and open otherwise (lines from max(start, 1) to the
+// end). The caller frees the result. On failure returns null and sets the
 // calling thread's last-error text.
 char *grep_core_read_lines(const char *file_path, int start_line, int end_line);
 

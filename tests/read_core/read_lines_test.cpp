@@ -21,13 +21,14 @@ std::string read_lines(const std::string &path, int start, int end) {
   return out;
 }
 
-// Five lines: a CR LF, b LF, empty LF, c CR CR LF, d without a break.
-const char kFiveLines[] = "a\r\nb\n\nc\r\r\nd";
+// Every kind of ending: a CR LF, b LF, empty LF, c CR (a lone CR ends a
+// line), empty CR LF, d without a break. Six lines, as search and edits count.
+const char kEndingMix[] = "a\r\nb\n\nc\r\r\nd";
 
 TEST(ReadLines, SelectionTable) {
   TempDir dir;
-  std::string path = dir.write("five.txt", kFiveLines);
-  const std::string all = "1: a\n2: b\n3: \n4: c\n5: d\n";
+  std::string path = dir.write("mix.txt", kEndingMix);
+  const std::string all = "1: a\n2: b\n3: \n4: c\n5: \n6: d\n";
   struct Case {
     int start, end;
     std::string expected;
@@ -36,16 +37,17 @@ TEST(ReadLines, SelectionTable) {
       {1, 2, "1: a\n2: b\n"},
       {2, 3, "2: b\n3: \n"},
       {1, 1, "1: a\n"},
-      {5, 9, "5: d\n"},
-      {3, 0, "3: \n4: c\n5: d\n"},
-      {3, -1, "3: \n4: c\n5: d\n"},
+      {6, 9, "6: d\n"},
+      {4, 5, "4: c\n5: \n"},
+      {3, 0, "3: \n4: c\n5: \n6: d\n"},
+      {3, -1, "3: \n4: c\n5: \n6: d\n"},
       {0, 0, all},
       {0, 2, all},
       {-5, -1, all},
       {INT32_MIN, INT32_MAX, all},
-      {6, 9, "<null: File has only 5 lines, requested start at line 6>"},
+      {7, 9, "<null: File has only 6 lines, requested start at line 7>"},
       {4, 2, "<null: start_line (4) must be <= end_line (2)>"},
-      {INT32_MAX, INT32_MAX, "<null: File has only 5 lines, requested start at line 2147483647>"},
+      {INT32_MAX, INT32_MAX, "<null: File has only 6 lines, requested start at line 2147483647>"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(read_lines(path, c.start, c.end), c.expected) << c.start << ".." << c.end;
@@ -64,7 +66,9 @@ TEST(ReadLines, LineCountCorners) {
       {"", 1, 1, "<null: File has only 0 lines, requested start at line 1>"},
       {"one\n", 2, 0, "<null: File has only 1 lines, requested start at line 2>"},
       {"\n", 0, 0, "1: \n"},
-      {"a\rb\n", 0, 0, "1: a\rb\n"},                           // a CR inside a line stays
+      {"a\rb\n", 0, 0, "1: a\n2: b\n"},  // a lone CR ends a line
+      {"x\ry\r", 0, 0, "1: x\n2: y\n"},  // CR-only endings
+      {"\r\r", 2, 2, "2: \n"},
       {std::string("x\ny\0z\nw\n", 8), 0, 0, "1: x\n2: y\n"},  // the text ends at NUL
       {"\xEF\xBB\xBFhi\r\n", 1, 1, "1: hi\n"},
       {std::string("\xFF\xFEh\0i\0\r\0\n\0j\0", 12), 0, 0, "1: hi\n2: j\n"},

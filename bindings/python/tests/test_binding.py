@@ -60,11 +60,11 @@ class ReadLines(TempTree):
     def test_selection(self):
         path = self.write("five.txt", b"a\r\nb\n\nc\r\r\nd")
         rows = [
-            ((), "1: a\n2: b\n3: \n4: c\n5: d\n"),
+            ((), "1: a\n2: b\n3: \n4: c\n5: \n6: d\n"),
             ((2, 3), "2: b\n3: \n"),
-            ((3, 0), "3: \n4: c\n5: d\n"),
-            ((0, 2), "1: a\n2: b\n3: \n4: c\n5: d\n"),
-            ((5, 9), "5: d\n"),
+            ((3, 0), "3: \n4: c\n5: \n6: d\n"),
+            ((0, 2), "1: a\n2: b\n3: \n4: c\n5: \n6: d\n"),
+            ((6, 9), "6: d\n"),
         ]
         for args, expected in rows:
             with self.subTest(args=args):
