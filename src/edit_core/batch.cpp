@@ -1,6 +1,7 @@
 #include "edit_core/batch.h"
 
 #include "edit_core/edit.h"
+#include "grep_core/json_alloc.h"
 #include "grep_core/json_escape.h"
 #include "grep_core/last_error.h"
 #include "grep_core/strbuf.h"
@@ -25,12 +26,18 @@ constexpr const char kMissingEditsResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Missing edits "
     "array\"]}";
 
-// The edits of one path. Owns `path`, `edits` and each edit's `new_text`.
+// The edits of one path. Owns `edits`; `path` and each edit's `new_text`
+// point into the parsed document, which outlives the groups, so no text is
+// copied. A JSON string may hold U+0000, which no C text can carry: such a path, or
+// such a text among the group's edits, fails the group untouched instead of
+// being cut at the NUL (which would edit another file, or write less).
 struct edit_group {
-  char *path;
+  const char *path;
+  size_t path_len;  // bytes of `path`, NULs included
   line_edit *edits;
   int32_t count;
   int32_t capacity;
+  bool text_has_nul;
 };
 
 // Every group of a call, in the order their paths first appear.
@@ -43,16 +50,12 @@ struct group_list {
   group_list(const group_list &) = delete;
   group_list &operator=(const group_list &) = delete;
   ~group_list() {
-    for (int32_t g = 0; g < count; ++g) {
-      release_edits(&groups[g]);
-      free(groups[g].path);
-    }
+    for (int32_t g = 0; g < count; ++g) release_edits(&groups[g]);
     free(groups);
   }
 
-  // Releases the edits of `group` and their texts; its path stays.
+  // Releases the edits of `group`; its path stays.
   static void release_edits(edit_group *group) {
-    for (int32_t k = 0; k < group->count; ++k) free(const_cast<char *>(group->edits[k].new_text));
     free(group->edits);
     group->edits = nullptr;
     group->count = 0;
@@ -86,42 +89,46 @@ int32_t line_number(yyjson_val *member, int32_t missing) {
   return static_cast<int32_t>(static_cast<uint32_t>(yyjson_get_uint(member)));
 }
 
-// The path of an edit object, or null when the object is to be skipped. The
-// "file" member decides alone when present; "file_path" stands in otherwise.
-const char *edit_path(yyjson_val *obj) {
+// The path member of an edit object, or null when the object is to be
+// skipped. The "file" member decides alone when present; "file_path" stands
+// in otherwise.
+yyjson_val *edit_path(yyjson_val *obj) {
   yyjson_val *file = yyjson_obj_get(obj, "file");
   if (file == nullptr) file = yyjson_obj_get(obj, "file_path");
-  return yyjson_is_str(file) ? yyjson_get_str(file) : nullptr;
+  return yyjson_is_str(file) ? file : nullptr;
 }
 
-// The group for `path`, made at the end of the list when there is none yet.
-// Null when out of memory.
-edit_group *group_for(group_list *list, const char *path) {
+// The group for the `len` bytes of `path`, made at the end of the list when
+// there is none yet. Paths are equal when all their bytes are. Null when out
+// of memory.
+edit_group *group_for(group_list *list, const char *path, size_t len) {
   for (int32_t g = 0; g < list->count; ++g) {
-    if (strcmp(list->groups[g].path, path) == 0) return &list->groups[g];
+    const edit_group &group = list->groups[g];
+    if (group.path_len == len && memcmp(group.path, path, len) == 0) return &list->groups[g];
   }
   if (list->count == list->capacity &&
       !grow_array(reinterpret_cast<void **>(&list->groups), &list->capacity, kFirstGroupCapacity,
                   sizeof(edit_group))) {
     return nullptr;
   }
-  char *copy = strdup(path);
-  if (copy == nullptr) return nullptr;
   edit_group *group = &list->groups[list->count++];
-  *group = {copy, nullptr, 0, 0};
+  *group = {path, len, nullptr, 0, 0, false};
   return group;
 }
 
-// Appends one edit with a copy of `new_text` (null stays null) to `group`.
-bool add_edit(edit_group *group, int32_t start_line, int32_t end_line, const char *new_text) {
+// Appends one edit of the string `text` (null: no text) to `group`.
+bool add_edit(edit_group *group, int32_t start_line, int32_t end_line, yyjson_val *text) {
   if (group->count == group->capacity &&
       !grow_array(reinterpret_cast<void **>(&group->edits), &group->capacity, kFirstEditCapacity,
                   sizeof(line_edit))) {
     return false;
   }
-  char *copy = nullptr;
-  if (new_text != nullptr && (copy = strdup(new_text)) == nullptr) return false;
-  group->edits[group->count++] = {start_line, end_line, copy};
+  const char *str = nullptr;
+  if (text != nullptr) {
+    str = yyjson_get_str(text);
+    if (strlen(str) != yyjson_get_len(text)) group->text_has_nul = true;
+  }
+  group->edits[group->count++] = {start_line, end_line, str};
   return true;
 }
 
@@ -134,14 +141,14 @@ bool group_edits(yyjson_val *array, group_list *list) {
   yyjson_val *obj = nullptr;
   yyjson_arr_foreach(array, idx, max, obj) {
     if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) continue;
-    const char *path = edit_path(obj);
+    yyjson_val *path = edit_path(obj);
     if (path == nullptr) continue;
     const int32_t start_line = line_number(yyjson_obj_get(obj, "start_line"), 1);
     const int32_t end_line = line_number(yyjson_obj_get(obj, "end_line"), start_line);
     yyjson_val *text = yyjson_obj_get(obj, "new_text");
-    edit_group *group = group_for(list, path);
-    if (group == nullptr || !add_edit(group, start_line, end_line,
-                                      yyjson_is_str(text) ? yyjson_get_str(text) : nullptr)) {
+    edit_group *group = group_for(list, yyjson_get_str(path), yyjson_get_len(path));
+    if (group == nullptr ||
+        !add_edit(group, start_line, end_line, yyjson_is_str(text) ? text : nullptr)) {
       return false;
     }
   }
@@ -158,6 +165,20 @@ yyjson_val *find_edits_array(yyjson_doc *doc) {
   return yyjson_is_arr(edits) ? edits : nullptr;
 }
 
+// False, with the reason in the last-error text, when a path or text of the
+// group holds a NUL character, so that nothing of the group may be applied.
+bool group_is_sound(const edit_group &group) {
+  if (strlen(group.path) != group.path_len) {
+    qm_grep_set_last_error("Path holds a NUL character");
+    return false;
+  }
+  if (group.text_has_nul) {
+    qm_grep_set_last_error("Text for '%s' holds a NUL character", group.path);
+    return false;
+  }
+  return true;
+}
+
 // Applies every group in order, counting into the report's figures and
 // appending an error string for each failed group. False when the error list
 // cannot grow; every group is applied all the same.
@@ -167,7 +188,7 @@ bool apply_groups(group_list *list, qm_strbuf *errors, int64_t *failed, int64_t 
   for (int32_t g = 0; g < list->count; ++g) {
     edit_group &group = list->groups[g];
     *total += group.count;
-    bool applied = apply_file_edits(group.path, group.edits, group.count);
+    bool applied = group_is_sound(group) && apply_file_edits(group.path, group.edits, group.count);
     group_list::release_edits(&group);
     if (applied) {
       ++*modified;
@@ -175,15 +196,18 @@ bool apply_groups(group_list *list, qm_strbuf *errors, int64_t *failed, int64_t 
     }
     if (*failed > 0) errors_ok = errors_ok && qm_strbuf_append_c(errors, ',');
     ++*failed;
-    errors_ok = errors_ok && batch_append_group_error(errors, group.path, qm_grep_get_last_error());
+    errors_ok = errors_ok && batch_append_group_error(errors, group.path, group.path_len,
+                                                      qm_grep_get_last_error());
   }
   return errors_ok;
 }
 
 }  // namespace
 
-bool batch_append_group_error(qm_strbuf *errors, const char *path, const char *message) {
-  return qm_strbuf_append_c(errors, '"') && qg_json_escape_append(errors, path) &&
+bool batch_append_group_error(qm_strbuf *errors, const char *path, size_t path_len,
+                              const char *message) {
+  return qm_strbuf_append_c(errors, '"') &&
+         (path == nullptr || qg_json_escape_append_len(errors, path, path_len)) &&
          qm_strbuf_append(errors, ": ") && qg_json_escape_append(errors, message) &&
          qm_strbuf_append_c(errors, '"');
 }
@@ -195,7 +219,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
   }
   yyjson_read_err err;
   yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(instructions_json),
-                                     strlen(instructions_json), 0, nullptr, &err);
+                                     strlen(instructions_json), 0, qg_json_large_alc(), &err);
   if (doc == nullptr) {
     if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) {
       qm_grep_set_last_error("Out of memory reading batch instructions");
@@ -205,21 +229,21 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     return strdup(kInvalidJsonResult);
   }
 
+  // The groups borrow their paths and texts from the document, which lives
+  // until every group has been applied.
+  doc_guard doc_owner{doc};
   group_list list;
-  {
-    doc_guard doc_owner{doc};
-    yyjson_val *array = find_edits_array(doc);
-    if (array == nullptr) {
-      qm_grep_set_last_error("Expected 'edits' array in JSON");
-      return strdup(kMissingEditsResult);
-    }
-    // Going on with a group, edit or text missing would apply a batch the
-    // caller never asked for: out of memory here fails the whole call before
-    // any file is touched.
-    if (!group_edits(array, &list)) {
-      qm_grep_set_last_error("Out of memory grouping batch edits");
-      return nullptr;
-    }
+  yyjson_val *array = find_edits_array(doc);
+  if (array == nullptr) {
+    qm_grep_set_last_error("Expected 'edits' array in JSON");
+    return strdup(kMissingEditsResult);
+  }
+  // Going on with a group or edit missing would apply a batch the caller
+  // never asked for: out of memory here fails the whole call before any file
+  // is touched.
+  if (!group_edits(array, &list)) {
+    qm_grep_set_last_error("Out of memory grouping batch edits");
+    return nullptr;
   }
 
   qm_strbuf errors;

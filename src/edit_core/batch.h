@@ -11,6 +11,7 @@
 #include "grep_core/strbuf.h"
 
 #include <stdbool.h>
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,11 +24,13 @@ extern "C" {
 // report itself.
 char *grep_core_batch_replace_json(const char *instructions_json);
 
-// Appends to `errors` one report error string: `path`, ": " and `message` as
-// a quoted JSON string, each byte that is not valid UTF-8 written as \ufffd so
-// the report always parses. Null texts count as empty. False when memory runs
-// out (the builder then holds a cut string).
-bool batch_append_group_error(qm_strbuf *errors, const char *path, const char *message);
+// Appends to `errors` one report error string: the `path_len` bytes of `path`
+// (NULs included), ": " and `message` as a quoted JSON string, each byte that
+// is not valid UTF-8 written as \ufffd so the report always parses. Null
+// texts count as empty. False when memory runs out (the builder then holds a
+// cut string).
+bool batch_append_group_error(qm_strbuf *errors, const char *path, size_t path_len,
+                              const char *message);
 
 #ifdef __cplusplus
 }

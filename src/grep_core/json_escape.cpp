@@ -36,9 +36,11 @@ static bool append_escaped_byte(qm_strbuf *sb, unsigned char c) {
 }
 
 bool qg_json_escape_append(qm_strbuf *sb, const char *s) {
-  if (s == nullptr) return true;
+  return s == nullptr || qg_json_escape_append_len(sb, s, strlen(s));
+}
+
+bool qg_json_escape_append_len(qm_strbuf *sb, const char *s, size_t len) {
   auto *p = reinterpret_cast<const unsigned char *>(s);
-  size_t len = strlen(s);
   size_t i = 0;
   while (i < len) {
     // Copy the longest run that needs no escaping in one append.

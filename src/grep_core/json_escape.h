@@ -5,6 +5,8 @@
 
 #include "grep_core/strbuf.h"
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -15,6 +17,10 @@ extern "C" {
 // the result is always valid JSON. Valid UTF-8 is otherwise copied unchanged.
 // Returns 0 when memory runs out (what was appended so far stays).
 bool qg_json_escape_append(qm_strbuf *sb, const char *s);
+
+// The same for the `len` bytes at `s`, NUL bytes included (each written as
+// \u0000).
+bool qg_json_escape_append_len(qm_strbuf *sb, const char *s, size_t len);
 
 #ifdef __cplusplus
 }

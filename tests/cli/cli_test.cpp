@@ -187,7 +187,7 @@ TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
 
 TEST(CliRead, SelectsLinesLikeTheLibrary) {
   qg_test::TempDir dir;
-  std::string file = dir.write("five.txt", "a\r\nb\n\nc\r\r\nd");
+  std::string file = dir.write("endings.txt", "a\r\nb\n\nc\r\r\nd");
   struct row {
     std::vector<std::string> range;
     int status;
@@ -195,13 +195,13 @@ TEST(CliRead, SelectsLinesLikeTheLibrary) {
     std::string err;
   };
   const std::vector<row> rows = {
-      {{}, 0, "1: a\n2: b\n3: \n4: c\n5: d\n", ""},
-      {{"2"}, 0, "2: b\n3: \n4: c\n5: d\n", ""},
+      {{}, 0, "1: a\n2: b\n3: \n4: c\n5: \n6: d\n", ""},
+      {{"2"}, 0, "2: b\n3: \n4: c\n5: \n6: d\n", ""},
       {{"2", "3"}, 0, "2: b\n3: \n", ""},
-      {{"-1"}, 0, "1: a\n2: b\n3: \n4: c\n5: d\n", ""},
-      {{"3", "-1"}, 0, "3: \n4: c\n5: d\n", ""},
-      {{"5", "9"}, 0, "5: d\n", ""},
-      {{"6", "9"}, 2, "", "quenmar-grep: File has only 5 lines, requested start at line 6\n"},
+      {{"-1"}, 0, "1: a\n2: b\n3: \n4: c\n5: \n6: d\n", ""},
+      {{"3", "-1"}, 0, "3: \n4: c\n5: \n6: d\n", ""},
+      {{"6", "9"}, 0, "6: d\n", ""},
+      {{"7", "9"}, 2, "", "quenmar-grep: File has only 6 lines, requested start at line 7\n"},
       {{"4", "2"}, 2, "", "quenmar-grep: start_line (4) must be <= end_line (2)\n"},
   };
   for (const row &r : rows) {
@@ -430,6 +430,19 @@ TEST(CliReplace, FailureLeavesTheMessageAndExitsWithTwo) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("quenmar-grep: ", 0), 0u);
   EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+}
+
+// Input with a NUL byte is refused, not cut at it, and the file stays.
+TEST(CliReplace, InputHoldingNulIsRefused) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("f.txt", "a\nb\n");
+  run_result r = run_cli({"replace", file, "1", "1", "-"}, std::string("keep\0lost\n", 10));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: TEXT holds a NUL byte\n");
+  r = run_cli({"batch", "-"}, "[{\"file\":\"" + file + "\"}]" + std::string("\0junk", 5));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: '-' holds a NUL byte, which no JSON text holds\n");
+  EXPECT_EQ(qg_test::read_bytes(file), "a\nb\n");
 }
 
 // ---- batch ----

@@ -135,7 +135,6 @@ TEST_F(BatchTest, EditObjectRules) {
        "L1\nX\nL3\nL4\nL5\n"},
       {R"([{"file_path":"a.txt","file_path":7,"new_text":"X","new_text":"Y"}])",
        "X\nL2\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt\u0000ignored","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
       {R"([{"fil\u0065":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
       {R"([{"file":"a.txt","new_text":5}])", "L2\nL3\nL4\nL5\n"},
       {R"({"edits":[{"file":"a.txt","start_line":1,"end_line":0,"new_text":"top"}],"edits":5})",
@@ -193,6 +192,28 @@ TEST_F(BatchTest, OneFailingGroupAmongSeveralFiles) {
   EXPECT_EQ(read_bytes("b.txt"), kFiveLines);
   EXPECT_EQ(read_bytes("c.txt"), "L1\nL2\nL3\nL4\nC\n");
   EXPECT_STREQ(qm_grep_get_last_error(), "Overlapping edit ranges in 'b.txt': lines 2-3 and 3-4");
+}
+
+// A path or new text holding U+0000 is never cut at it: the group fails
+// untouched with the reason, the path's NUL kept in the error string, and the
+// other files go on. A path with a NUL is its own group.
+TEST_F(BatchTest, NulCharactersFailTheirGroupWhole) {
+  dir().write("target.txt", kFiveLines);
+  dir().write("keep.txt", kFiveLines);
+  dir().write("ok.txt", kFiveLines);
+  std::string report = run_batch(R"([
+    {"file":"target.txt\u0000.bak","start_line":1,"new_text":"X"},
+    {"file":"keep.txt","start_line":1,"new_text":"fine"},
+    {"file":"keep.txt","start_line":3,"new_text":"keep\u0000this part is lost\n"},
+    {"file":"ok.txt","start_line":2,"new_text":"Y"}
+  ])");
+  EXPECT_EQ(report,
+            "{\"success\":false,\"files_modified\":1,\"total_edits\":4,\"errors\":["
+            "\"target.txt\\u0000.bak: Path holds a NUL character\","
+            "\"keep.txt: Text for 'keep.txt' holds a NUL character\"]}");
+  EXPECT_EQ(read_bytes("target.txt"), kFiveLines);
+  EXPECT_EQ(read_bytes("keep.txt"), kFiveLines);
+  EXPECT_EQ(read_bytes("ok.txt"), "L1\nY\nL3\nL4\nL5\n");
 }
 
 // Groups follow the order in which paths first appear, whatever lies between
@@ -257,20 +278,21 @@ TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
        "cut\xEF\xBF\xBD: m\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"\xC3\xA9\"q\".txt", "tab\there", R"("é\"q\".txt: tab\there")", "\xC3\xA9\"q\".txt: tab\there"},
       {"\x01", "", R"("\u0001: ")", "\x01: "},
+      {std::string("a\0b", 3), "m", R"("a\u0000b: m")", std::string("a\0b: m", 6)},
   };
   // clang-format on
   for (const Case &c : cases) {
     qm_strbuf sb;
     qm_strbuf_init(&sb);
-    ASSERT_TRUE(batch_append_group_error(&sb, c.path.c_str(), c.message.c_str()));
+    ASSERT_TRUE(batch_append_group_error(&sb, c.path.data(), c.path.size(), c.message.c_str()));
     std::string raw(sb.buf, sb.len);
     qm_strbuf_free(&sb);
     EXPECT_EQ(raw, c.raw);
     std::string doc = "[" + raw + "]";
     yyjson_doc *parsed = yyjson_read(doc.c_str(), doc.size(), 0);
     ASSERT_NE(parsed, nullptr) << raw;
-    EXPECT_EQ(std::string(yyjson_get_str(yyjson_arr_get_first(yyjson_doc_get_root(parsed)))),
-              c.decoded);
+    yyjson_val *first = yyjson_arr_get_first(yyjson_doc_get_root(parsed));
+    EXPECT_EQ(std::string(yyjson_get_str(first), yyjson_get_len(first)), c.decoded);
     yyjson_doc_free(parsed);
   }
 }

@@ -177,6 +177,8 @@ int run_replace(const std::string &file, int start, int end, const std::string &
     std::string error;
     if (!read_input("-", text, error)) return fail_with(error);
   }
+  // The library takes a C text; one cut at a NUL would write less than given.
+  if (text.find('\0') != std::string::npos) return fail_with("TEXT holds a NUL byte");
   if (grep_replace_lines(file.c_str(), start, end, text.c_str()) != 0) return fail();
   return kExitMatch;
 }
@@ -186,6 +188,9 @@ int run_batch(const std::string &input) {
   std::string instructions;
   std::string error;
   if (!read_input(input, instructions, error)) return fail_with(error);
+  if (instructions.find('\0') != std::string::npos) {
+    return fail_with("'" + input + "' holds a NUL byte, which no JSON text holds");
+  }
   const char *text = grep_batch_replace_json(instructions.c_str());
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
