@@ -46,6 +46,28 @@ bool qg_utf8_valid(const char *s, size_t len) {
   return true;
 }
 
+// True when the bytes at `p` (at least three available) are the three-byte form
+// of a UTF-16 surrogate.
+static bool is_surrogate_form(const unsigned char *p, size_t avail) {
+  return avail >= 3 && p[0] == 0xED && p[1] >= 0xA0 && p[1] <= 0xBF && (p[2] & 0xC0) == 0x80;
+}
+
+bool qg_utf8_valid_for_utf16(const char *s, size_t len) {
+  auto *p = reinterpret_cast<const unsigned char *>(s);
+  size_t i = 0;
+  while (i < len) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t n = qg_utf8_sequence_length(p + i, len - i);
+    if (n == 0 && is_surrogate_form(p + i, len - i)) n = 3;
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
 char *qg_utf8_replace_invalid(const char *s, size_t len) {
   // Each invalid byte grows to three, so three times the input always fits.
   if (len > (SIZE_MAX - 1) / 3) return nullptr;
