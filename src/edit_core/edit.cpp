@@ -1,9 +1,10 @@
 #include "edit_core/edit.h"
 
+#include "edit_core/line_spans.h"
 #include "grep_core/last_error.h"
-#include "grep_core/line_array.h"
 #include "grep_core/text_read.h"
 #include "grep_core/text_write.h"
+#include "grep_core/utf8.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -12,12 +13,6 @@
 namespace {
 
 bool is_replacement(const line_edit &e) { return e.start_line <= e.end_line; }
-
-// Releases a line array when it goes out of scope.
-struct line_array_guard {
-  line_array *array;
-  ~line_array_guard() { la_free(array); }
-};
 
 // True when two neighbours of the sorted order overlap: `upper` (sorted first,
 // starting at or above `lower`) is a replacement that `lower` reaches into.
@@ -40,68 +35,101 @@ bool check_no_overlap(const char *path, const line_edit *edits, int count) {
   return true;
 }
 
-// Applies one edit to `lines`: the lines before the edit's position, then the
-// lines of its text, then the lines after the range it removes. Out-of-range
-// numbers are clamped. Moves slot pointers only; the new lines' own copies are
-// handed over rather than copied again. On false (out of memory) `lines` is
-// unchanged.
-bool apply_one_edit(line_array *lines, const line_edit &edit) {
-  line_array added = {nullptr, 0, 0};
-  line_array_guard added_guard{&added};
-  bool has_text = edit.new_text != nullptr && edit.new_text[0] != '\0';
-  if (!(has_text ? split_into_lines(edit.new_text, &added) : la_init(&added))) return false;
-
-  const int64_t n = lines->count;
-  const int64_t m = added.count;
-  const int64_t start = edit.start_line;
-  const int64_t p = start < 1 ? 0 : (start > n + 1 ? n : start - 1);
-  int64_t d = 0;
-  if (is_replacement(edit)) {
-    const int64_t s = start < 1 ? 1 : start;
-    const int64_t e = edit.end_line > n ? n : edit.end_line;
-    if (s <= e) d = e - s + 1;  // then s - 1 == p
+// Refuses new texts that a UTF-16 file cannot hold unchanged: bytes that are
+// not UTF-8 would be converted to units nobody wrote, and could swallow the
+// line breaks after them. Nothing is guessed; the message names the file.
+bool new_texts_fit_utf16(const char *path, const line_edit *edits, int count) {
+  for (int k = 0; k < count; ++k) {
+    const char *text = edits[k].new_text;
+    if (text != nullptr && !qg_utf8_valid_for_utf16(text, strlen(text))) {
+      qm_grep_set_last_error(
+          "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", path);
+      return false;
+    }
   }
-  if (d == 0 && m == 0) return true;
-
-  // Room first, so that a failure leaves the array whole.
-  const int64_t new_count = n - d + m;
-  if (new_count > INT32_MAX) return false;
-  while (lines->capacity <= new_count) {
-    if (!la_grow(lines)) return false;
-  }
-  for (int64_t i = p; i < p + d; ++i) {
-    free(lines->items[i]);
-    lines->items[i] = nullptr;
-  }
-  memmove(lines->items + p + m, lines->items + p + d,
-          static_cast<size_t>(n - p - d) * sizeof(char *));
-  memcpy(lines->items + p, added.items, static_cast<size_t>(m) * sizeof(char *));
-  lines->count = static_cast<int32_t>(new_count);
-  added.count = 0;  // the copies now belong to `lines`
   return true;
 }
 
-// Reads `path` into `lines` with its encoding and line ending. False with the
-// message set when it cannot be read, holds a NUL byte, or cannot be split.
-bool read_file_lines(const char *path, line_array *lines, text_encoding *encoding,
-                     line_ending *ending) {
+// Releases the file's text and its line spans when they go out of scope.
+struct file_lines {
+  char *text = nullptr;
   size_t len = 0;
-  char *text = read_file_to_utf8(path, &len, encoding, ending);
-  if (text == nullptr) return false;
+  line_spans lines = {nullptr, 0, 0};
+
+  file_lines() = default;
+  file_lines(const file_lines &) = delete;
+  file_lines &operator=(const file_lines &) = delete;
+  ~file_lines() { release(); }
+  void release() {
+    spans_free(&lines);
+    free(text);
+    text = nullptr;
+  }
+};
+
+// Reads `path` into `file` (its text, cut into spans in place) with its
+// encoding and dominant line ending, with room for the lines of every edit's
+// text. False with the message set when it cannot be read, holds a NUL byte,
+// or cannot be split.
+bool read_file_lines(const char *path, const line_edit *edits, int count, file_lines *file,
+                     text_encoding *encoding, line_ending *ending) {
+  size_t len = 0;
+  file->text = read_file_to_utf8(path, &len, encoding, nullptr);
+  if (file->text == nullptr) return false;
+  file->len = len;
   // The lines of a text end at its first NUL: writing them back would drop
   // everything after it.
-  if (strlen(text) != len) {
-    free(text);
+  if (strlen(file->text) != len) {
     qm_grep_set_last_error("File '%s' contains NUL bytes and cannot be edited by line", path);
     return false;
   }
-  bool split = split_into_lines(text, lines);
-  free(text);
-  if (!split) {
+  // One block for every line there will be, so the array never grows.
+  size_t bound = spans_line_bound(file->text, len);
+  for (int k = 0; k < count; ++k) {
+    const char *text = edits[k].new_text;
+    if (text != nullptr) bound += spans_line_bound(text, strlen(text));
+  }
+  ending_counts counts = {0, 0};
+  if (!spans_reserve(&file->lines, bound) || !spans_split(file->text, len, &file->lines, &counts)) {
     qm_grep_set_last_error("Failed to split lines in '%s'", path);
     return false;
   }
+  // The reader's majority rule, counted while cutting instead of in a pass of
+  // its own: the same LF and CR LF bytes decide.
+  *ending = counts.crlf > counts.lf ? LE_CRLF : LE_LF;
   return true;
+}
+
+// Writes the edited lines of `file` to `path`. In a UTF-8 file whose lines
+// mostly stand in its text followed by the chosen ending, the runs of such
+// lines are written where they stand; otherwise (other endings, lone CRs,
+// UTF-16) the lines are joined into a new text first.
+bool write_file_lines(const char *path, file_lines &file, text_encoding encoding,
+                      line_ending ending) {
+  const bool utf16 = encoding == ENC_UTF16LE || encoding == ENC_UTF16BE;
+  if (!utf16) {
+    // A piece costs 16 bytes of memory and a few of a system call's work; a
+    // join costs a copy of the whole text.
+    const size_t pieces = spans_pieces(&file.lines, ending, nullptr);
+    if (pieces * sizeof(plat_bytes) <= file.len / 2) {
+      auto *list = static_cast<plat_bytes *>(malloc((pieces + 1) * sizeof(plat_bytes)));
+      if (list != nullptr) {
+        spans_pieces(&file.lines, ending, list + 1);
+        const bool written = write_file_pieces(path, list, pieces + 1, encoding);
+        free(list);
+        return written;
+      }
+    }
+  }
+  char *joined = spans_join(&file.lines, ending, nullptr);
+  if (joined == nullptr) {
+    qm_grep_set_last_error("Out of memory joining lines for '%s'", path);
+    return false;
+  }
+  file.release();  // only the joined text is needed from here on
+  const bool written = write_file_from_utf8(path, joined, encoding);
+  free(joined);
+  return written;
 }
 
 }  // namespace
@@ -117,32 +145,21 @@ int cmp_edits_desc(const void *a, const void *b) {
 bool apply_file_edits(const char *path, line_edit *edits, int count) {
   if (path == nullptr || edits == nullptr || count < 1) return false;
 
-  line_array lines = {nullptr, 0, 0};
-  line_array_guard lines_guard{&lines};
   text_encoding encoding = ENC_PLAIN;
   line_ending ending = LE_LF;
-  if (!read_file_lines(path, &lines, &encoding, &ending)) return false;
-
-  // From the highest start line down, each edit changes only lines at or after
-  // its own position, so the numbers of the edits still to come stay valid.
+  file_lines file;
+  if (!read_file_lines(path, edits, count, &file, &encoding, &ending)) return false;
   qsort(edits, static_cast<size_t>(count), sizeof *edits, cmp_edits_desc);
   if (!check_no_overlap(path, edits, count)) return false;
-  for (int k = 0; k < count; ++k) {
-    if (!apply_one_edit(&lines, edits[k])) {
-      qm_grep_set_last_error("Failed applying edit to '%s'", path);
-      return false;
-    }
-  }
-
-  char *joined = join_lines(&lines, ending);
-  if (joined == nullptr) {
-    qm_grep_set_last_error("Out of memory joining lines for '%s'", path);
+  if ((encoding == ENC_UTF16LE || encoding == ENC_UTF16BE) &&
+      !new_texts_fit_utf16(path, edits, count)) {
     return false;
   }
-  la_free(&lines);  // the text alone is needed from here on
-  bool written = write_file_from_utf8(path, joined, encoding);
-  free(joined);
-  return written;
+  if (!apply_sorted_edits(&file.lines, edits, count)) {
+    qm_grep_set_last_error("Failed applying edit to '%s'", path);
+    return false;
+  }
+  return write_file_lines(path, file, encoding, ending);
 }
 
 int grep_core_replace_lines(const char *file_path, int start_line, int end_line,

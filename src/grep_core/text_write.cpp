@@ -68,7 +68,7 @@ unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, boo
                                       size_t *out_len) {
   if (len > (SIZE_MAX - 4) / 4) return nullptr;
   // Two output bytes per input byte at most; the block is sized beyond that.
-  auto *out = static_cast<unsigned char *>(malloc(len * 4 + 4));
+  auto *out = static_cast<unsigned char *>(plat_alloc_large(len * 4 + 4));
   if (out == nullptr) return nullptr;
   size_t o = 0;
   size_t i = 0;
@@ -91,11 +91,34 @@ unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, boo
   return out;
 }
 
-bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding) {
-  static constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
-  static constexpr unsigned char kUtf16LeMark[] = {0xFF, 0xFE};
-  static constexpr unsigned char kUtf16BeMark[] = {0xFE, 0xFF};
+namespace {
 
+constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr unsigned char kUtf16LeMark[] = {0xFF, 0xFE};
+constexpr unsigned char kUtf16BeMark[] = {0xFE, 0xFF};
+
+}  // namespace
+
+bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding) {
+  if (encoding == ENC_UTF16LE || encoding == ENC_UTF16BE) {
+    qm_grep_set_last_error("Cannot write pieces of UTF-16 text to '%s'", path ? path : "");
+    return false;
+  }
+  if (count == 0) {  // no spare slot for the mark
+    qm_grep_set_last_error("Nothing to write to '%s'", path ? path : "");
+    return false;
+  }
+  pieces[0] =
+      encoding == ENC_UTF8_BOM ? plat_bytes{kUtf8Mark, sizeof kUtf8Mark} : plat_bytes{nullptr, 0};
+  plat_replace_result r = plat_replace_file_contents(path, pieces, count);
+  if (r.step != PLAT_REPLACE_DONE) {
+    report_write_failure(path != nullptr ? path : "", r);
+    return false;
+  }
+  return true;
+}
+
+bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding) {
   const size_t n = text != nullptr ? strlen(text) : 0;
   plat_bytes pieces[2] = {{nullptr, 0}, {text, n}};
   unsigned char *utf16 = nullptr;

@@ -8,6 +8,7 @@
 #define QG_TEXT_WRITE_H
 
 #include "grep_core/text_read.h"
+#include "platform/platform.h"
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -25,6 +26,15 @@ extern "C" {
 // false the last-error text names `path` in single quotes and ends with ": "
 // and the system's reason.
 bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding);
+
+// write_file_from_utf8 for a text given as the pieces 1..count-1 of `pieces`,
+// written one after another where they stand, without being joined first.
+// Piece 0 is the caller's spare slot: it is overwritten with the encoding's
+// mark (or nothing). For the encodings that take the text's bytes as they are
+// (ENC_PLAIN, ENC_UTF8_BOM, and unknown codes, which mean plain); a UTF-16
+// encoding, which needs a conversion, fails. False with the message set on
+// failure.
+bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding);
 
 // Converts `len` bytes of UTF-8 into a new block of UTF-16 units in the given
 // byte order, without a terminator, and writes its size in bytes to `out_len`

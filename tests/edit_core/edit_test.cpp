@@ -173,6 +173,35 @@ TEST(ApplyFileEdits, RefusesFileWithNulBytes) {
   }
 }
 
+// A UTF-16 file takes only text it can hold unchanged: bytes that are not
+// UTF-8 are refused (the E9 here would swallow the LF and 'n' after it) and
+// the file stays byte for byte. The three-byte form of an unpaired surrogate,
+// which reading such a file gives, goes back as that surrogate. A UTF-8 file
+// takes any bytes.
+TEST(ApplyFileEdits, Utf16FileRefusesTextThatIsNotUtf8) {
+  TempDir dir;
+  const std::string utf16(
+      std::string("\xFF\xFE"
+                  "a\0\n\0b\0\n\0",
+                  10));
+  bool ok = true;
+  EXPECT_EQ(edit_file(dir, utf16, {{1, 1, "caf\xE9\nnext\nthird"}}, &ok), utf16);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(std::string(qm_grep_get_last_error()),
+            "Text for '" + dir.at("f.txt") +
+                "' is not valid UTF-8 and cannot be written to a UTF-16 file");
+
+  EXPECT_EQ(edit_file(dir, utf16,
+                      {{1, 1,
+                        "\xED\xA0\x80"
+                        "\xC3\xA9"}},
+                      &ok),
+            std::string("\xFF\xFE\x00\xD8\xE9\0\n\0b\0\n\0", 12));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(edit_file(dir, "a\nb\n", {{1, 1, "caf\xE9"}}, &ok), "caf\xE9\nb\n");
+  EXPECT_TRUE(ok);
+}
+
 TEST(ApplyFileEdits, MissingFileFailsWithTheReadersMessage) {
   TempDir dir;
   std::string path = dir.at("missing.txt");
