@@ -77,14 +77,31 @@ BENCHMARK_CAPTURE(BM_Literal, ignore_case_common_first_byte, "ERR", false, false
 BENCHMARK_CAPTURE(BM_Literal, whole_word, "lock", true, true);
 BENCHMARK_CAPTURE(BM_Literal, whole_word_ignore_case, "LOCK", false, true);
 
+// A compiled pattern and its scratch, as a search holds them for all its lines.
+struct compiled {
+  re_program *program;
+  re_scratch *scratch;
+  compiled(const char *pattern, bool case_sensitive)
+      : program(re_compile(pattern, case_sensitive)), scratch(re_scratch_new(program)) {}
+  ~compiled() {
+    re_scratch_free(scratch);
+    re_program_free(program);
+  }
+  bool find(const std::string &line, int32_t *col, int32_t *len) const {
+    return re_find(program, scratch, line.data(), line.size(), col, len) == RE_MATCH;
+  }
+};
+
+// Per-line cost as the search pays it: the pattern compiled once.
 void BM_Regex(benchmark::State &state, const char *pattern, bool case_sensitive) {
   const auto &lines = source_lines();
+  const compiled re(pattern, case_sensitive);
   int hits = 0;
   for (auto _ : state) {
     hits = 0;
     for (const auto &l : lines) {
       int32_t col = 0, len = 0;
-      hits += regex_find_first(pattern, l.c_str(), case_sensitive, &col, &len);
+      hits += re.find(l, &col, &len);
       benchmark::DoNotOptimize(col);
     }
   }
@@ -96,6 +113,10 @@ BENCHMARK_CAPTURE(BM_Regex, colou_r_ignore_case, "colou?r", false);
 BENCHMARK_CAPTURE(BM_Regex, decimal, "\\d+\\.\\d+", true);
 BENCHMARK_CAPTURE(BM_Regex, alternatives, "spin_lock|mutex_lock|rwlock", true);
 BENCHMARK_CAPTURE(BM_Regex, anchored, "^\\s*#define", true);
+// Kernel-tree patterns of the search benchmarks.
+BENCHMARK_CAPTURE(BM_Regex, kernel_suspend, "\\w+_SUSPEND", true);
+BENCHMARK_CAPTURE(BM_Regex, kernel_lock, "spin_(un)?lock", true);
+BENCHMARK_CAPTURE(BM_Regex, kernel_hex, "0x[0-9a-f]+", true);
 
 // One long line (a generated or minified file). word_suspend and dot_star_absent
 // are settled by the literal prefilter; dot_star's literal runs all occur, so
@@ -105,8 +126,10 @@ void BM_RegexLongLine(benchmark::State &state, const char *pattern) {
   while (line.size() < static_cast<size_t>(state.range(0))) {
     line += "foo_bar(baz, 10.25) + qux_SUSPENDED; ";
   }
+  const compiled re(pattern, true);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(regex_find_first(pattern, line.c_str(), true, nullptr, nullptr));
+    int32_t col = 0, len = 0;
+    benchmark::DoNotOptimize(re.find(line, &col, &len));
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(line.size()));
 }
@@ -114,16 +137,91 @@ BENCHMARK_CAPTURE(BM_RegexLongLine, word_suspend, "\\w+_SUSPEND;x")->Arg(300 << 
 BENCHMARK_CAPTURE(BM_RegexLongLine, dot_star_absent, "foo.*never")->Arg(300 << 10);
 BENCHMARK_CAPTURE(BM_RegexLongLine, dot_star, "foo.*\\(q")->Arg(32 << 10)->Arg(300 << 10);
 
-// The backtracking blow-up ends at the line's step budget (the 'c' after the
-// run lets the line past the literal prefilter).
-void BM_RegexBlowUp(benchmark::State &state) {
-  std::string line = std::string(static_cast<size_t>(state.range(0)), 'a') + "xc";
+// Hostile patterns, each matched exactly: the time is linear in the line
+// (a*...a*c finds its 'c' at column 10002; the definition's result).
+void BM_RegexHostile(benchmark::State &state, const std::string &pattern, const std::string &line) {
+  const compiled re(pattern.c_str(), true);
+  bool found = false;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        regex_find_first("a*a*a*a*a*a*a*a*a*a*c", line.c_str(), true, nullptr, nullptr));
+    int32_t col = 0, len = 0;
+    found = re.find(line, &col, &len);
+    benchmark::DoNotOptimize(col);
+  }
+  state.counters["found"] = found;
+  state.counters["instructions"] = static_cast<double>(re_program_size(re.program));
+}
+
+std::string repeated(const std::string &piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+BENCHMARK_CAPTURE(BM_RegexHostile, nine_stars_digit, repeated("a*", 9) + "\\d",
+                  std::string(40, 'a'))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RegexHostile, nine_stars_digit_1mb, repeated("a*", 9) + "\\d",
+                  std::string(1 << 20, 'a'))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexHostile, ten_stars_c, repeated("a*", 10) + "c",
+                  std::string(10000, 'a') + "xc")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexHostile, brackets_200k, std::string(200000, '['), "int x = f(y);")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexHostile, starred_classes_50k, repeated("[ab]*", 50000), "abba c")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexHostile, optionals_then_required,
+                  repeated("a?", 1000) + std::string(1000, 'a'), std::string(1000, 'a'))
+    ->Unit(benchmark::kMillisecond);
+
+// Compiling, which a search does once: the hostile patterns above.
+void BM_RegexCompile(benchmark::State &state, const std::string &pattern) {
+  for (auto _ : state) {
+    re_program *program = re_compile(pattern.c_str(), true);
+    benchmark::DoNotOptimize(program);
+    re_program_free(program);
   }
 }
-BENCHMARK(BM_RegexBlowUp)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexCompile, brackets_200k, std::string(200000, '['))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RegexCompile, starred_classes_50k, repeated("[ab]*", 50000))
+    ->Unit(benchmark::kMillisecond);
+
+// A generated pattern of 10,000 atoms (words, classes, escapes, quantifiers
+// and bars) over 1 MB of source-like lines: the whole file's matching time.
+void BM_RegexLongPatternOverFile(benchmark::State &state) {
+  std::mt19937 rng(5);
+  const char *atoms[] = {"a", "e", "_", "\\w", "\\d", "[a-z]", "[^ ]", ".", "x", "(", ";"};
+  const char *quantifiers[] = {"", "", "", "*", "+", "?"};
+  std::string pattern;
+  for (int i = 0; i < 10000; ++i) {
+    pattern += atoms[rng() % (sizeof atoms / sizeof *atoms)];
+    pattern += quantifiers[rng() % (sizeof quantifiers / sizeof *quantifiers)];
+    if (rng() % 50 == 0) pattern += "|";
+  }
+  const auto &lines = source_lines();
+  std::vector<std::string> file;
+  size_t bytes = 0;
+  while (bytes < (1u << 20)) {
+    for (const auto &l : lines) {
+      file.push_back(l);
+      bytes += l.size() + 1;
+    }
+  }
+  const compiled re(pattern.c_str(), true);
+  int hits = 0;
+  for (auto _ : state) {
+    hits = 0;
+    for (const auto &l : file) {
+      int32_t col = 0, len = 0;
+      hits += re.find(l, &col, &len);
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+  state.counters["hits"] = hits;
+  state.counters["instructions"] = static_cast<double>(re_program_size(re.program));
+}
+BENCHMARK(BM_RegexLongPatternOverFile)->Unit(benchmark::kMillisecond);
 
 void BM_Glob(benchmark::State &state, const char *glob) {
   const char *names[] = {"main.c",     "util.h",       "README.md",  "CMakeLists.txt",

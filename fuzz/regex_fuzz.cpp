@@ -1,8 +1,9 @@
 // Pattern matcher fuzz target. Input: one flags byte (bit 0: case-sensitive),
 // then the pattern, a NUL, and the line (each ends at its first NUL).
 // Properties: no crash; a reported match lies within the line and is what
-// re_match_here finds at that column; the budgets hold; and on inputs small
-// enough for it, the result is that of a direct transcription of the dialect.
+// re_match_here finds at that column; the depth-first and breadth-first
+// searches agree; and on inputs small enough for it, the result is that of a
+// direct transcription of the dialect's definition.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,14 +13,13 @@
 
 #include "../tests/support/regex_reference.h"
 #include "grep_core/regex.h"
+#include "grep_core/regex_program.h"
 
 namespace {
 
 // Largest inputs compared with the exponential reference transcription.
-constexpr size_t kReferencePatternMax = 10;
-constexpr size_t kReferenceTextMax = 12;
-// Steps below which a search is cheap enough to repeat through the public entry.
-constexpr uint64_t kRepeatStepsMax = 1000000;
+constexpr size_t kReferencePatternMax = 12;
+constexpr size_t kReferenceTextMax = 16;
 
 void fail(const char *what, const std::string &pattern, const std::string &text) {
   fprintf(stderr, "regex_fuzz: %s\n  pattern: \"%s\"\n  text: \"%s\"\n", what, pattern.c_str(),
@@ -42,9 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text = split == std::string::npos ? std::string() : rest.substr(split + 1);
   text = text.substr(0, text.find('\0'));
 
-  re_state st;
+  re_program *program = re_compile(pattern.c_str(), case_sensitive);
+  check(program != nullptr, "compile failed", pattern, text);
+  check(re_program_size(program) <= 4 * pattern.size() + 8, "program larger than its bound",
+        pattern, text);
+  re_scratch *scratch = re_scratch_new(program);
+  check(scratch != nullptr, "scratch failed", pattern, text);
+
   int32_t col = -1, len = -1;
-  bool found = re_search_line(pattern.c_str(), text.c_str(), !case_sensitive, &st, &col, &len);
+  const bool found = re_find(program, scratch, text.data(), text.size(), &col, &len) == RE_MATCH;
   if (found) {
     check(col >= 1 && len >= 0, "column or length out of range", pattern, text);
     check(static_cast<size_t>(col - 1) + static_cast<size_t>(len) <= text.size(),
@@ -52,28 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } else {
     check(col == -1 && len == -1, "outputs written on false", pattern, text);
   }
-  check(st.depth == 0, "nesting not unwound", pattern, text);
-  check(st.depth_peak <= RE_MAX_DEPTH, "depth budget exceeded", pattern, text);
-  const uint64_t budget =
-      RE_STEP_BUDGET_BASE + uint64_t{RE_STEP_BUDGET_PER_BYTE} * (text.size() + 1);
-  check(st.steps_left <= budget, "step budget overrun", pattern, text);
-  check(!found || !st.line_exhausted, "match reported from an exhausted line", pattern, text);
 
-  // The public entry gives the same answer (repeated only where the first
-  // search was cheap, so that budget-bound inputs do not halve the speed).
-  if (budget - st.steps_left < kRepeatStepsMax) {
-    int32_t col2 = -1, len2 = -1;
-    bool found2 = regex_find_first(pattern.c_str(), text.c_str(), case_sensitive, &col2, &len2);
-    check(found2 == found && col2 == col && len2 == len, "search is not deterministic", pattern,
-          text);
-  }
+  int32_t col2 = -1, len2 = -1;
+  const bool found2 =
+      re_find_breadth_first(program, scratch, text.data(), text.size(), &col2, &len2) == RE_MATCH;
+  check(found2 == found && col2 == col && len2 == len, "breadth-first search disagrees", pattern,
+        text);
+  re_scratch_free(scratch);
+  re_program_free(program);
 
   if (found) {
     // The reported attempt, repeated on its own, gives the same length.
     const char *body = pattern.c_str();
     if (body[0] == '^') ++body;
-    re_state one;
-    re_state_init(&one, pattern.c_str(), text.size(), !case_sensitive);
+    re_state one{!case_sensitive};
     size_t here_len = 0;
     bool here = re_match_here(body, pattern.c_str() + pattern.size(), text.c_str() + col - 1, &one,
                               &here_len);

@@ -41,6 +41,11 @@ extern "C" {
  * grep_search_stream, before that call returns, in match order. */
 typedef void (*grep_match_callback)(const char *match_json);
 
+/* Receives one streamed match object, as grep_match_callback does, with the
+ * host's user_data. Returning non-zero stops the search at once: no further
+ * line is matched and no further file is read. */
+typedef int (*grep_match_callback_ctx)(const char *match_json, void *user_data);
+
 /* The library's version, "1.0.0". Static text. */
 QUENMAR_GREP_API const char *grep_version(void);
 
@@ -60,6 +65,15 @@ QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char 
  * the search could not start. */
 QUENMAR_GREP_API int grep_search_stream(const char *root_path, const char *pattern,
                                         const char *options_json, grep_match_callback callback);
+
+/* Runs the search of grep_search_stream (same match objects, same order, same
+ * failures and -1), calling callback(match_json, user_data) per match; a
+ * non-zero return stops the search, and the result then counts the matches up
+ * to and including the stopping one. A NULL callback only counts. Beyond the
+ * core functions above: hosts that need a search they can stop use this one. */
+QUENMAR_GREP_API int grep_search_stream_ctx(const char *root_path, const char *pattern,
+                                            const char *options_json,
+                                            grep_match_callback_ctx callback, void *user_data);
 
 /* Replaces lines start_line..end_line (1-based, inclusive) of file_path with
  * the lines of new_text; start_line > end_line inserts before start_line.

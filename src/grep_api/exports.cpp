@@ -1,4 +1,4 @@
-// The seven exported functions: thin frames around the drivers, plus the
+// The exported functions: thin frames around the drivers, plus the
 // per-thread slots that own the texts they return.
 #include "quenmar_grep.h"
 
@@ -81,6 +81,11 @@ const char *grep_search_json(const char *root_path, const char *pattern, const c
 int grep_search_stream(const char *root_path, const char *pattern, const char *options_json,
                        grep_match_callback callback) {
   return grep_core_search_stream(root_path, pattern, options_json, callback);
+}
+
+int grep_search_stream_ctx(const char *root_path, const char *pattern, const char *options_json,
+                           grep_match_callback_ctx callback, void *user_data) {
+  return grep_core_search_stream_ctx(root_path, pattern, options_json, callback, user_data);
 }
 
 int grep_replace_lines(const char *file_path, int start_line, int end_line, const char *new_text) {

@@ -30,6 +30,9 @@ typedef struct grep_opts {
   int32_t exclude_count;
   char *exclude_dirs[GREP_OPTS_MAX_GLOBS];
   int32_t exclude_dir_count;
+  // Beyond the fields above, keys that a host opts into; each default keeps
+  // the behaviour without the key.
+  int32_t timeout_ms;  // "timeout_ms": stop after this long; 0 or less: no limit
 } grep_opts;
 
 // Sets the defaults: everything zero or empty, case_sensitive true. Releases

@@ -1,5 +1,25 @@
-// The pattern matcher: a small backtracking interpreter of the library's own
-// regular-expression dialect, working on bytes.
+// The pattern matcher: the library's own regular-expression dialect, on bytes.
+//
+// A pattern is compiled once into a program (re_compile) that every line of a
+// search is matched with. The dialect has no back-references and quantifiers
+// apply to single-byte atoms only, so each pattern describes a regular
+// language, and the order in which the dialect's definition tries
+// alternatives, greedy runs and give-backs is a priority order over the
+// paths of an automaton. The program is that automaton; matching follows the
+// paths in that order and remembers which (instruction, position) pairs have
+// failed, so its result (found, column, length) is the definition's for every
+// pattern and line, with no budget or depth limit.
+//
+// Worst case, for a program of S instructions and a line of n bytes:
+// O(S * (n + 1)) time. Memory: O(S), plus the memoising search's record of
+// the pairs it explored, a bitmap of S * (n + 1) bits while that is at most
+// RE_MEMO_MAX_BITS, else a hash set of at most RE_MEMO_MAX_PAIRS pairs; a
+// line that would need more is searched breadth first, in O(S) memory and the
+// same time bound. S is at most four per pattern byte plus a few (three per
+// reachable pattern state, each state a position and the end of the
+// alternative it belongs to). Compiling costs O(m) for a pattern of m bytes
+// plus 256 steps per class member. Nothing recurses with the pattern or the
+// text.
 #ifndef QG_REGEX_H
 #define QG_REGEX_H
 
@@ -11,13 +31,62 @@
 extern "C" {
 #endif
 
-// True when `pattern` matches somewhere in `text` (both NUL-terminated; null
-// gives false). On success writes the 1-based byte column of the first match
-// and its length in bytes to the outputs that are non-null; on false neither
-// is touched. No state, no allocation; any thread. A line whose matching
-// exceeds the budgets below counts as not matching.
-bool regex_find_first(const char *pattern, const char *text, bool case_sensitive, int32_t *out_col,
-                      int32_t *out_len);
+// ---- Compiled patterns ----
+
+// An immutable compiled pattern; any number of threads may match with one at
+// once, each with its own scratch.
+typedef struct re_program re_program;
+
+// Per-thread working memory for matching with one program.
+typedef struct re_scratch re_scratch;
+
+// Compiles `pattern` (NUL-terminated; every byte string is a valid pattern)
+// for case-sensitive or ASCII-case-folded matching. Null only when out of
+// memory. Released with re_program_free.
+re_program *re_compile(const char *pattern, bool case_sensitive);
+
+// Compiles the pattern remainder [p, p_end) as the definition matches a
+// remainder: anchored at the position it is tried at, without the meaning of a
+// leading '^'. Null only when out of memory.
+re_program *re_compile_remainder(const char *p, const char *p_end, bool case_sensitive);
+
+void re_program_free(re_program *program);
+
+// Number of instructions, for tests and benchmarks.
+size_t re_program_size(const re_program *program);
+
+// Working memory for `program`; null when out of memory. Released with
+// re_scratch_free. One thread uses a scratch at a time.
+re_scratch *re_scratch_new(const re_program *program);
+void re_scratch_free(re_scratch *scratch);
+
+// Asked every RE_STOP_CHECK_STEPS steps of a match; a true answer abandons it.
+// Lets a search with a time limit stop inside one long line.
+typedef bool (*re_stop_check)(void *ctx);
+#define RE_STOP_CHECK_STEPS 65536u
+void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx);
+
+// Largest bitmap (instructions × positions) the memoising search uses, and
+// most pairs it records in a hash set past that.
+#define RE_MEMO_MAX_BITS ((size_t)1 << 23)
+#define RE_MEMO_MAX_PAIRS ((size_t)1 << 20)
+
+// Results of re_find.
+typedef enum re_result { RE_NO_MATCH = 0, RE_MATCH = 1, RE_STOPPED = -1 } re_result;
+
+// Finds the definition's first match of `program` in the `len` bytes at `text`
+// (one line: no NUL, CR or LF needed or looked for beyond `len`). Writes the
+// 1-based column and the length to the non-null outputs on RE_MATCH only.
+// RE_STOPPED when the scratch's stop check said so.
+re_result re_find(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                  int32_t *out_col, int32_t *out_len);
+
+// Matches the program at exactly text position 0 (a remainder's match),
+// writing the length on RE_MATCH.
+re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                      size_t *out_len);
+
+// ---- Whole-text prefilter ----
 
 // Longest required literal that regex_required_literal reports; a longer one
 // is cut, which only lets more lines through its filter.
@@ -31,71 +100,24 @@ bool regex_find_first(const char *pattern, const char *text, bool case_sensitive
 size_t regex_required_literal(const char *pattern, bool case_sensitive,
                               char lit[RE_PREFILTER_MAX + 1]);
 
-// ---- Budgets against hostile patterns ----
-//
-// Deepest nesting of re_match_here / re_match_star calls one attempt (one
-// start position) may reach. Nesting grows by one or two per quantified atom
-// and by one per left alternative on the current path, never with the text (a
-// run of plain atoms is matched in a loop): a realistic pattern stays below a
-// hundred.
-// 1000 levels take less than 256 KiB of stack even in an address-sanitizer
-// build (measured), well inside the smallest thread stack a host is likely to
-// use (1 MiB). An attempt that would go deeper is abandoned: it counts as not
-// matching, and the search goes on at the next start position.
-#define RE_MAX_DEPTH 1000u
+// ---- The dialect's named operations ----
 
-// Steps one line may spend. A step is about one atom test's worth of work
-// (a few nanoseconds): one pass of the matching loop, one byte tested by a
-// greedy run or passed by a give-back, one pattern byte visited by a bar
-// walk, or sixteen bytes of a plain byte scan. The budget is
-// RE_STEP_BUDGET_BASE + RE_STEP_BUDGET_PER_BYTE * (text length + 1).
-// Realistic patterns spend a few dozen steps per start position (a greedy run
-// over a word and its give-back), far below 2048, and most lines are settled
-// by a literal prefilter without any; the base covers one pass over a pattern
-// of a million bytes. A backtracking blow-up such as a*a*a*a*a*a*a*a*a*a*c on
-// 10,000 'a' is cut off after 3e7 steps, about 0.2 s. A line that exhausts its
-// budget counts as not matching.
-#define RE_STEP_BUDGET_BASE 10000000u
-#define RE_STEP_BUDGET_PER_BYTE 2048u
+// True when `pattern` matches somewhere in `text` (both NUL-terminated; null
+// gives false). On success writes the 1-based byte column of the first match
+// and its length in bytes to the outputs that are non-null; on false neither
+// is touched. Compiles the pattern for this one line; a search compiles once
+// and calls re_find. False as well when memory for the program runs out.
+bool regex_find_first(const char *pattern, const char *text, bool case_sensitive, int32_t *out_col,
+                      int32_t *out_len);
 
-// ---- The interpreter's inner operations ----
-
-// The budget record of one line. re_search_line sets it up; tests and fuzzers
-// read it afterwards to see what a search spent. Lives on the caller's stack.
+// The matching flags of the remainder operations below.
 typedef struct re_state {
   bool ignore_case;
-  uint32_t depth;          // current nesting of re_match_here / re_match_star
-  uint32_t depth_peak;     // deepest nesting reached
-  uint64_t steps_left;     // what remains of the line's step budget
-  bool attempt_abandoned;  // the current attempt went deeper than RE_MAX_DEPTH
-  bool line_exhausted;     // the line's step budget ran out
-  const char *last_bar;    // the pattern's last '|', or null: bar walks stop there
-  // The last re_match_star call that failed without a budget stopping it:
-  // its rest was tried, and failed, at every position from `failed_from` to
-  // `failed_run_end`, at nesting `failed_depth`. Null `failed_atom`: none yet.
-  const char *failed_atom;
-  const char *failed_rest;
-  const char *failed_rest_end;
-  const char *failed_from;
-  const char *failed_run_end;
-  uint32_t failed_depth;
 } re_state;
 
-// Prepares `st` for matching `pattern` (NUL-terminated, not null) against a
-// line of `text_len` bytes: full budgets, no nesting, nothing remembered. A
-// state serves one line: prepare it again before matching another text, as
-// it remembers failures by text position. Holds no resources.
-void re_state_init(re_state *st, const char *pattern, size_t text_len, bool ignore_case);
-
-// regex_find_first on a caller-provided state, which it initialises itself
-// and leaves holding what the search spent. Pattern and text must not be null.
-bool re_search_line(const char *pattern, const char *text, bool ignore_case, re_state *st,
-                    int32_t *out_col, int32_t *out_len);
-
 // True when the pattern remainder [p, p_end) matches at exactly text position
-// `t` (inside a NUL-terminated text); then writes the byte length of the match
-// to `out_len` (not null), else leaves it alone. Fails without further work
-// once the attempt is abandoned or the line exhausted (see `st`).
+// `t` (inside a NUL-terminated text, which ends the match's reach); then
+// writes the byte length of the match to `out_len` (not null).
 bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len);
 
 // Matches the atom at `atom`, repeated greedily zero or more times and giving

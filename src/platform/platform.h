@@ -70,11 +70,16 @@ typedef struct plat_file_id {
 } plat_file_id;
 
 // One directory entry. `name` is UTF-8 and valid until the next call of
-// plat_dir_next or plat_dir_close on the same listing. `is_dir` follows
-// symbolic links: a link to a directory counts as a directory.
+// plat_dir_next or plat_dir_close on the same listing. `is_dir` and
+// `is_regular` follow symbolic links (a link to a directory counts as a
+// directory); an entry that is neither (a named pipe, a socket, a device, a
+// dangling link) has both false. `is_link` tells that the entry itself is a
+// link (a symbolic link, or a reparse point where the platform has them).
 typedef struct plat_dir_entry {
   const char *name;
   bool is_dir;
+  bool is_regular;
+  bool is_link;
 } plat_dir_entry;
 
 typedef struct plat_dir plat_dir;
@@ -96,6 +101,16 @@ void plat_dir_close(plat_dir *dir);
 // True when `path` names a directory (following links); false for anything
 // else, a path that does not exist included.
 bool plat_is_directory(const char *path);
+
+// What a path names, following links.
+typedef enum plat_path_kind {
+  PLAT_PATH_MISSING = 0,  // nothing, or nothing that can be looked at
+  PLAT_PATH_DIRECTORY,
+  PLAT_PATH_FILE,   // a regular file
+  PLAT_PATH_OTHER,  // a named pipe, a socket, a device
+} plat_path_kind;
+
+plat_path_kind plat_path_kind_of(const char *path);
 
 // ---- Clock ----
 

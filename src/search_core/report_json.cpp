@@ -6,6 +6,10 @@
 #include "search_core/match_object.h"
 #include "search_core/walk.h"
 
+void report_time_limit(int32_t timeout_ms) {
+  qm_grep_set_last_error("Search stopped at the time limit of %d ms", timeout_ms);
+}
+
 void full_json_match_handler(void *ctx, const char *path, int32_t line_no, int32_t col,
                              const char *text, const line_array *lines, int32_t line_index,
                              int32_t context_lines) {
@@ -37,14 +41,16 @@ static yyjson_mut_doc *new_search_document(yyjson_mut_val **out_matches) {
   return doc;
 }
 
-// Adds the totals after "matches" and writes the document compactly. Null
+// Adds the totals after "matches" (and "timed_out" after them when the
+// search stopped at its time limit) and writes the document compactly. Null
 // when memory runs out.
 static char *finish_search_document(yyjson_mut_doc *doc, const search_tally *tally,
-                                    int64_t duration_ms) {
+                                    int64_t duration_ms, bool timed_out) {
   yyjson_mut_val *root = yyjson_mut_doc_get_root(doc);
   if (!yyjson_mut_obj_add_int(doc, root, "total_matches", tally->total_matches) ||
       !yyjson_mut_obj_add_int(doc, root, "files_searched", tally->files_searched) ||
-      !yyjson_mut_obj_add_int(doc, root, "duration_ms", duration_ms)) {
+      !yyjson_mut_obj_add_int(doc, root, "duration_ms", duration_ms) ||
+      (timed_out && !yyjson_mut_obj_add_true(doc, root, "timed_out"))) {
     return nullptr;
   }
   return yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
@@ -62,13 +68,20 @@ char *grep_core_search_json(const char *root_path, const char *pattern, const ch
   json_match_ctx ctx{};
   ctx.doc = new_search_document(&ctx.matches);
   char *text = nullptr;
-  if (ctx.doc != nullptr) {
-    search_root(root_path, pattern, &opts, &tally, full_json_match_handler, &ctx);
+  searcher *s = nullptr;
+  if (ctx.doc != nullptr &&
+      (s = searcher_new(pattern, &opts, &tally, full_json_match_handler, &ctx)) != nullptr) {
+    searcher_run(s, root_path);
     const int64_t end_ms = search_clock_ms();
-    if (!ctx.failed) text = finish_search_document(ctx.doc, &tally, end_ms - start_ms);
-    yyjson_mut_doc_free(ctx.doc);
+    const bool timed_out = searcher_timed_out(s);
+    if (timed_out) report_time_limit(opts.timeout_ms);
+    if (!ctx.failed) text = finish_search_document(ctx.doc, &tally, end_ms - start_ms, timed_out);
+    if (text == nullptr) qm_grep_set_last_error("Out of memory building the search document");
+  } else if (ctx.doc == nullptr) {
+    qm_grep_set_last_error("Out of memory building the search document");
   }
+  searcher_free(s);
+  yyjson_mut_doc_free(ctx.doc);
   grep_opts_free(&opts);
-  if (text == nullptr) qm_grep_set_last_error("Out of memory building the search document");
   return text;
 }

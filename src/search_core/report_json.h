@@ -15,10 +15,16 @@ extern "C" {
 // Searches `root_path` for `pattern` with the options document `options_json`
 // (may be null) and returns the compact search document
 // {"matches":[...],"total_matches":N,"files_searched":N,"duration_ms":N},
-// which the caller frees. Null when `root_path` or `pattern` is null, the
-// options are not valid JSON, or memory runs out, each with the last-error
-// text set. Any thread; searches on several threads share only the clock.
+// which the caller frees; a search stopped by the options' "timeout_ms" adds
+// "timed_out":true after "duration_ms" and leaves "Search stopped at the time
+// limit of N ms" in the last-error text. Null when `root_path` or `pattern`
+// is null, the options are not valid JSON, or memory runs out, each with the
+// last-error text set. Any thread; searches on several threads share only the
+// clock.
 char *grep_core_search_json(const char *root_path, const char *pattern, const char *options_json);
+
+// Sets the last-error text of a search stopped by its options' time limit.
+void report_time_limit(int32_t timeout_ms);
 
 // Handler context of the document search.
 typedef struct json_match_ctx {

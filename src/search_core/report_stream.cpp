@@ -3,6 +3,7 @@
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/match_object.h"
+#include "search_core/report_json.h"
 #include "search_core/walk.h"
 
 #include <stdlib.h>
@@ -29,16 +30,21 @@ static char *write_match_object(const char *path, int32_t line_no, int32_t col, 
 void stream_match_handler(void *ctx, const char *path, int32_t line_no, int32_t col,
                           const char *text, const line_array *lines, int32_t line_index,
                           int32_t context_lines) {
-  grep_match_callback callback = static_cast<stream_match_ctx *>(ctx)->callback;
-  if (callback == nullptr) return;
+  auto *c = static_cast<stream_match_ctx *>(ctx);
+  if (c->callback == nullptr && c->callback_ctx == nullptr) return;
   char *json = write_match_object(path, line_no, col, text, lines, line_index, context_lines);
   if (json == nullptr) return;
-  callback(json);
+  if (c->callback != nullptr) {
+    c->callback(json);
+  } else if (c->callback_ctx(json, c->user_data) != 0 && c->tally != nullptr) {
+    c->tally->stop = true;
+  }
   free(json);
 }
 
-int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
-                            grep_match_callback callback) {
+// The streaming search with the handler context `ctx` (its tally is set here).
+static int run_stream(const char *root_path, const char *pattern, const char *options_json,
+                      stream_match_ctx ctx) {
   if (root_path == nullptr || pattern == nullptr) {
     qm_grep_set_last_error("root_path and pattern are required");
     return -1;
@@ -46,8 +52,28 @@ int grep_core_search_stream(const char *root_path, const char *pattern, const ch
   grep_opts opts;
   if (!grep_opts_parse_json(&opts, options_json)) return -1;
   search_tally tally{};
-  stream_match_ctx ctx{callback};
-  search_root(root_path, pattern, &opts, &tally, stream_match_handler, &ctx);
+  ctx.tally = &tally;
+  searcher *s = searcher_new(pattern, &opts, &tally, stream_match_handler, &ctx);
+  if (s == nullptr) {
+    grep_opts_free(&opts);
+    return -1;
+  }
+  searcher_run(s, root_path);
+  if (searcher_timed_out(s)) report_time_limit(opts.timeout_ms);
+  searcher_free(s);
   grep_opts_free(&opts);
   return tally.total_matches;
+}
+
+int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
+                            grep_match_callback callback) {
+  return run_stream(root_path, pattern, options_json,
+                    stream_match_ctx{callback, nullptr, nullptr, nullptr});
+}
+
+int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
+                                const char *options_json, grep_match_callback_ctx callback,
+                                void *user_data) {
+  return run_stream(root_path, pattern, options_json,
+                    stream_match_ctx{nullptr, callback, user_data, nullptr});
 }

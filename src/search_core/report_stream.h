@@ -21,9 +21,21 @@ extern "C" {
 int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
                             grep_match_callback callback);
 
-// Handler context of the streaming search.
+// Runs the same search, calling `callback(match_json, user_data)` per match;
+// a non-zero return stops the search at once (no further line matched, no
+// further file read), and the result counts the matches up to and including
+// that one. Otherwise as grep_core_search_stream.
+int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
+                                const char *options_json, grep_match_callback_ctx callback,
+                                void *user_data);
+
+// Handler context of the streaming search. At most one of the callbacks is
+// set; with neither, matches are only counted.
 typedef struct stream_match_ctx {
-  grep_match_callback callback;  // may be null: matches are then only counted
+  grep_match_callback callback;
+  grep_match_callback_ctx callback_ctx;  // with user_data; non-zero stops
+  void *user_data;
+  struct search_tally *tally;  // whose stop flag a non-zero return sets
 } stream_match_ctx;
 
 // The match handler of the streaming search: builds the match object in a

@@ -1,15 +1,18 @@
 #include "search_core/walk.h"
 
 #include "grep_core/glob.h"
+#include "grep_core/last_error.h"
 #include "grep_core/literal.h"
 #include "grep_core/regex.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
+#include "search_core/clock.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
+#include <new>
 #include <string_view>
 
 namespace {
@@ -20,25 +23,114 @@ constexpr std::string_view kSkippedDirNames[] = {
     "node_modules", "bin", "obj", "target", "dist", "build", "__pycache__",
 };
 
-// One directory on the way from the start of the walk down to the current one.
-struct ancestor {
-  plat_file_id id;
-  const ancestor *parent;
+// Bytes of text searched for the needle between two looks at the clock, so
+// that a time limit holds inside a huge file too.
+constexpr size_t kNeedleWindow = size_t{4} << 20;
+
+// The identities of the directories listed so far in one search: an
+// open-addressing set that only grows.
+struct dir_set {
+  plat_file_id *slots = nullptr;
+  bool *used = nullptr;
+  size_t capacity = 0;
+  size_t count = 0;
+
+  dir_set() = default;
+  dir_set(const dir_set &) = delete;
+  dir_set &operator=(const dir_set &) = delete;
+  ~dir_set() {
+    free(slots);
+    free(used);
+  }
+
+  static size_t hash(plat_file_id id) {
+    uint64_t h = id.index * 0x9E3779B97F4A7C15ull ^ (id.volume + 0x632BE59BD9B4E019ull);
+    h ^= h >> 29;
+    return static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull);
+  }
+
+  // Adds `id`; false when it was there already, or when it cannot be recorded
+  // for lack of memory (a directory that cannot be recorded is not walked, so
+  // that no directory is ever walked twice).
+  bool insert(plat_file_id id) {
+    if ((count + 1) * 2 > capacity && !grow()) return false;
+    size_t i = hash(id) & (capacity - 1);
+    for (; used[i]; i = (i + 1) & (capacity - 1)) {
+      if (slots[i].volume == id.volume && slots[i].index == id.index) return false;
+    }
+    used[i] = true;
+    slots[i] = id;
+    ++count;
+    return true;
+  }
+
+  bool grow() {
+    const size_t grown = capacity == 0 ? 64 : capacity * 2;
+    auto *new_slots = static_cast<plat_file_id *>(malloc(grown * sizeof(plat_file_id)));
+    auto *new_used = static_cast<bool *>(calloc(grown, sizeof(bool)));
+    if (new_slots == nullptr || new_used == nullptr) {
+      free(new_slots);
+      free(new_used);
+      return false;
+    }
+    for (size_t i = 0; i < capacity; ++i) {
+      if (!used[i]) continue;
+      size_t j = hash(slots[i]) & (grown - 1);
+      while (new_used[j]) j = (j + 1) & (grown - 1);
+      new_used[j] = true;
+      new_slots[j] = slots[i];
+    }
+    free(slots);
+    free(used);
+    slots = new_slots;
+    used = new_used;
+    capacity = grown;
+    return true;
+  }
 };
 
-// What every level of one walk shares. `path` is one block of
-// SEARCH_MAX_PATH_BYTES holding the current directory's path, extended by a
-// child's name while that child is visited and cut back afterwards, so a walk
-// holds one path buffer whatever its depth.
-struct walk_state {
+// Bytes that every matching line holds: the pattern itself for a literal
+// search (whole-word rule aside), or a run that every match of a pattern
+// covers. Empty when a pattern has none: then no line is ruled out.
+struct needle {
+  const char *bytes = nullptr;
+  size_t len = 0;
+  bool case_sensitive = true;
+  char storage[RE_PREFILTER_MAX + 1] = {};
+};
+
+}  // namespace
+
+struct searcher {
   const char *pattern;
   const grep_opts *opts;
   search_tally *tally;
   match_handler handler;
   void *ctx;
-  char *path;
-  size_t len;
+  re_program *program;  // regex searches only
+  re_scratch *scratch;
+  needle find;
+  int64_t deadline_ms;  // 0: no time limit
+  bool timed_out;
+  dir_set listed;
+  char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
+  size_t path_len;
 };
+
+namespace {
+
+// True once the search must end: a handler set the stop flag, or the time
+// limit has passed (which sets it).
+bool should_stop(searcher *s) {
+  if (s->tally->stop) return true;
+  if (s->deadline_ms != 0 && search_clock_ms() >= s->deadline_ms) {
+    s->timed_out = true;
+    s->tally->stop = true;
+  }
+  return s->tally->stop;
+}
+
+bool stop_check(void *ctx) { return should_stop(static_cast<searcher *>(ctx)); }
 
 bool is_dot_or_dotdot(const char *name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -76,92 +168,72 @@ bool file_is_scanned(const char *name, const grep_opts *opts) {
   return !any_glob_matches(opts->exclude_globs, opts->exclude_count, name);
 }
 
-bool is_on_way_down(const ancestor *a, plat_file_id id) {
-  for (; a != nullptr; a = a->parent) {
-    if (a->id.volume == id.volume && a->id.index == id.index) return true;
-  }
-  return false;
-}
-
-// Extends the state's path by "/name". False, with the path unchanged, when
-// the result would not fit: such a child is passed over rather than cut.
-bool push_child(walk_state *w, const char *name) {
-  size_t n = strlen(name);
-  if (w->len + 1 + n >= SEARCH_MAX_PATH_BYTES) return false;
-  w->path[w->len] = '/';
-  memcpy(w->path + w->len + 1, name, n + 1);
-  w->len += 1 + n;
+// Extends the searcher's path by "/name". False, with the path unchanged,
+// when the result would not fit: such a child is passed over rather than cut.
+bool push_child(searcher *s, const char *name) {
+  const size_t n = strlen(name);
+  if (s->path_len + 1 + n >= SEARCH_MAX_PATH_BYTES) return false;
+  s->path[s->path_len] = '/';
+  memcpy(s->path + s->path_len + 1, name, n + 1);
+  s->path_len += 1 + n;
   return true;
 }
 
-void pop_child(walk_state *w, size_t dir_len) {
-  w->len = dir_len;
-  w->path[dir_len] = '\0';
+void pop_child(searcher *s, size_t dir_len) {
+  s->path_len = dir_len;
+  s->path[dir_len] = '\0';
 }
 
-// Lists the directory at w->path (level `depth`) and visits its entries. A
-// directory that is its own ancestor, reached through a link, is not listed
-// again: link loops would otherwise multiply the walk at every level.
-void walk_level(walk_state *w, int depth, const ancestor *parent) {
-  if (depth > SEARCH_MAX_DEPTH || w->tally->stop) return;
-  plat_dir *dir = plat_dir_open(w->path);
+void scan_file(searcher *s, const char *path);
+
+// Lists the directory at s->path (level `depth`) and visits its entries. A
+// directory already listed in this search, whichever way it was reached, is
+// not listed again: links would otherwise multiply the walk.
+void walk_level(searcher *s, int depth) {
+  if (depth > SEARCH_MAX_DEPTH || should_stop(s)) return;
+  plat_dir *dir = plat_dir_open(s->path);
   if (dir == nullptr) return;
-  const ancestor self{plat_dir_id(dir), parent};
-  if (is_on_way_down(parent, self.id)) {
+  if (!s->listed.insert(plat_dir_id(dir))) {
     plat_dir_close(dir);
     return;
   }
-  const size_t dir_len = w->len;
+  const size_t dir_len = s->path_len;
   plat_dir_entry entry;
-  while (!w->tally->stop && plat_dir_next(dir, &entry)) {
+  while (!should_stop(s) && plat_dir_next(dir, &entry)) {
     if (is_dot_or_dotdot(entry.name)) continue;
-    const bool visit =
-        entry.is_dir ? dir_is_walked(entry.name, w->opts) : file_is_scanned(entry.name, w->opts);
-    if (!visit || !push_child(w, entry.name)) continue;
+    // Only directories and regular files are visited: a named pipe, a socket
+    // or a device is never opened, since reading one may block or act.
+    bool visit = false;
     if (entry.is_dir) {
-      walk_level(w, depth + 1, &self);
-    } else {
-      search_file_content(w->path, w->pattern, w->opts, w->tally, w->handler, w->ctx);
+      visit = dir_is_walked(entry.name, s->opts);
+    } else if (entry.is_regular) {
+      visit = file_is_scanned(entry.name, s->opts);
     }
-    pop_child(w, dir_len);
+    if (!visit || !push_child(s, entry.name)) continue;
+    if (entry.is_dir) {
+      walk_level(s, depth + 1);
+    } else {
+      scan_file(s, s->path);
+    }
+    pop_child(s, dir_len);
   }
   plat_dir_close(dir);
 }
 
-// The first match in `line`, column and length zeroed beforehand.
-bool find_first(const char *pattern, const char *line, const grep_opts *opts, int32_t *col) {
-  *col = 0;
-  int32_t length = 0;
-  if (opts->regex) return regex_find_first(pattern, line, opts->case_sensitive, col, &length);
-  return fixed_find_first(pattern, line, opts->case_sensitive, opts->whole_word, col, &length);
-}
-
-// Bytes that every matching line holds: the pattern itself for a literal
-// search (whole-word rule aside), or a run that every match of a pattern
-// covers. Empty when a pattern has none: then no line is ruled out.
-struct needle {
-  const char *bytes;
-  size_t len;
-  bool case_sensitive;
-  char storage[RE_PREFILTER_MAX + 1];
-};
-
-void make_needle(needle *n, const char *pattern, const grep_opts *opts) {
-  n->case_sensitive = opts->case_sensitive;
-  if (opts->regex) {
-    n->len = regex_required_literal(pattern, opts->case_sensitive, n->storage);
-    n->bytes = n->storage;
-  } else {
-    n->bytes = pattern;
-    n->len = strlen(pattern);
-  }
-}
-
 // The first hit of the needle in [from, end), which may span many lines; null
-// when there is none.
-const char *find_needle(const needle &n, const char *from, const char *end) {
-  return fixed_find_in_bytes(n.bytes, n.len, from, static_cast<size_t>(end - from),
-                             n.case_sensitive);
+// when there is none or the search must stop. Searched a window at a time,
+// with a look at the clock between windows.
+const char *find_needle(searcher *s, const char *from, const char *end) {
+  const needle &n = s->find;
+  while (from < end) {
+    const size_t left = static_cast<size_t>(end - from);
+    const size_t window = left <= kNeedleWindow + n.len ? left : kNeedleWindow + n.len - 1;
+    const char *hit = fixed_find_in_bytes(n.bytes, n.len, from, window, n.case_sensitive);
+    if (hit != nullptr || window == left) return hit;
+    from += window - (n.len - 1);
+    if (should_stop(s)) return nullptr;
+  }
+  return nullptr;
 }
 
 // Where the per-line search begins its next attempt. The needle is looked for
@@ -172,17 +244,16 @@ const char *find_needle(const needle &n, const char *from, const char *end) {
 // so the first jump costs no second search.
 struct line_cursor {
   const line_array *lines;
-  const needle *n;
   const char *text_end;   // where the text (and its last line) ends
   const char *first_hit;  // null without a needle
 };
 
 // The index of the first line at or after `from` that may hold a match, or
 // the number of lines when none can.
-int32_t next_candidate_line(const line_cursor &c, int32_t from) {
-  if (c.n->len == 0 || from >= c.lines->count) return from;
+int32_t next_candidate_line(searcher *s, const line_cursor &c, int32_t from) {
+  if (s->find.len == 0 || from >= c.lines->count) return from;
   const char *start = c.lines->items[from];
-  const char *hit = c.first_hit >= start ? c.first_hit : find_needle(*c.n, start, c.text_end);
+  const char *hit = c.first_hit >= start ? c.first_hit : find_needle(s, start, c.text_end);
   if (hit == nullptr) return c.lines->count;
   char *const *first = c.lines->items + from;
   char *const *last = c.lines->items + c.lines->count;
@@ -191,31 +262,28 @@ int32_t next_candidate_line(const line_cursor &c, int32_t from) {
   return static_cast<int32_t>(after - c.lines->items) - 1;
 }
 
-// True once the search must end: the cap is reached, or the count could not
-// grow any further.
+// The first match in `line`, its column written to `col`: 1 found, 0 none,
+// -1 the search must stop.
+int find_first(searcher *s, const char *line, int32_t *col) {
+  *col = 0;
+  int32_t length = 0;
+  const grep_opts *o = s->opts;
+  if (!o->regex) {
+    return fixed_find_first(s->pattern, line, o->case_sensitive, o->whole_word, col, &length);
+  }
+  const re_result r = re_find(s->program, s->scratch, line, strlen(line), col, &length);
+  return r == RE_STOPPED ? -1 : (r == RE_MATCH ? 1 : 0);
+}
+
+// True once the search must end because of its cap, or because the count
+// could not grow any further.
 bool cap_reached(const search_tally *tally, const grep_opts *opts) {
   if (tally->total_matches == INT32_MAX) return true;
   return opts->max_results > 0 && tally->total_matches >= opts->max_results;
 }
 
-}  // namespace
-
-void search_directory_win(const char *dir_path, const char *pattern, const grep_opts *opts,
-                          search_tally *tally, match_handler handler, void *ctx, int depth) {
-  if (dir_path == nullptr || depth > SEARCH_MAX_DEPTH || tally->stop) return;
-  const size_t len = strlen(dir_path);
-  if (len >= SEARCH_MAX_PATH_BYTES) return;
-  auto *path = static_cast<char *>(malloc(SEARCH_MAX_PATH_BYTES));
-  if (path == nullptr) return;
-  memcpy(path, dir_path, len + 1);
-  walk_state w{pattern, opts, tally, handler, ctx, path, len};
-  walk_level(&w, depth, nullptr);
-  free(path);
-}
-
-void search_file_content(const char *path, const char *pattern, const grep_opts *opts,
-                         search_tally *tally, match_handler handler, void *ctx) {
-  if (tally->stop) return;
+void scan_file(searcher *s, const char *path) {
+  if (should_stop(s)) return;
   size_t len = 0;
   char *text = read_file_to_utf8(path, &len, nullptr, nullptr);
   if (text == nullptr) return;
@@ -223,15 +291,13 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
     free(text);
     return;
   }
-  ++tally->files_searched;
-  needle n;
-  make_needle(&n, pattern, opts);
+  ++s->tally->files_searched;
   // The lines end at the text's first NUL; so does the needle's search. A text
   // without the needle anywhere need not be split at all, which spares most
   // files of a tree.
   const char *text_end = text + strnlen(text, len);
-  const char *first_hit = n.len > 0 ? find_needle(n, text, text_end) : nullptr;
-  if (n.len > 0 && first_hit == nullptr) {
+  const char *first_hit = s->find.len > 0 ? find_needle(s, text, text_end) : nullptr;
+  if (s->find.len > 0 && first_hit == nullptr) {
     free(text);
     return;
   }
@@ -239,27 +305,116 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   // a copy of every line would cost more than the matching itself.
   line_array lines;
   if (split_into_line_views(text, &lines)) {
-    const line_cursor cursor{&lines, &n, text_end, first_hit};
-    for (int32_t i = next_candidate_line(cursor, 0); i < lines.count && !tally->stop;
-         i = next_candidate_line(cursor, i + 1)) {
+    const line_cursor cursor{&lines, text_end, first_hit};
+    for (int32_t i = next_candidate_line(s, cursor, 0); i < lines.count && !should_stop(s);
+         i = next_candidate_line(s, cursor, i + 1)) {
       int32_t col;
-      if (!find_first(pattern, lines.items[i], opts, &col)) continue;
-      ++tally->total_matches;
-      if (handler != nullptr) {
-        handler(ctx, path, i + 1, col, lines.items[i], &lines, i, opts->context_lines);
+      const int found = find_first(s, lines.items[i], &col);
+      if (found < 0) break;
+      if (found == 0) continue;
+      ++s->tally->total_matches;
+      if (s->handler != nullptr) {
+        s->handler(s->ctx, path, i + 1, col, lines.items[i], &lines, i, s->opts->context_lines);
       }
-      if (cap_reached(tally, opts)) tally->stop = true;
+      if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
     }
   }
   la_free_views(&lines);
   free(text);
 }
 
+// Copies `path` into the searcher's path buffer; false when it does not fit.
+bool set_path(searcher *s, const char *path) {
+  const size_t n = strlen(path);
+  if (n >= SEARCH_MAX_PATH_BYTES) return false;
+  memcpy(s->path, path, n + 1);
+  s->path_len = n;
+  return true;
+}
+
+}  // namespace
+
+searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
+                       match_handler handler, void *ctx) {
+  void *block = malloc(sizeof(searcher));
+  if (block == nullptr) {
+    qm_grep_set_last_error("Out of memory starting the search");
+    return nullptr;
+  }
+  auto *s = new (block) searcher{};
+  s->pattern = pattern;
+  s->opts = opts;
+  s->tally = tally;
+  s->handler = handler;
+  s->ctx = ctx;
+  s->find.case_sensitive = opts->case_sensitive;
+  if (opts->regex) {
+    s->program = re_compile(pattern, opts->case_sensitive);
+    s->scratch = s->program != nullptr ? re_scratch_new(s->program) : nullptr;
+    if (s->scratch == nullptr) {
+      searcher_free(s);
+      qm_grep_set_last_error("Out of memory compiling the pattern");
+      return nullptr;
+    }
+    re_scratch_set_stop(s->scratch, stop_check, s);
+    s->find.len = regex_required_literal(pattern, opts->case_sensitive, s->find.storage);
+    s->find.bytes = s->find.storage;
+  } else {
+    s->find.bytes = pattern;
+    s->find.len = strlen(pattern);
+  }
+  if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
+  return s;
+}
+
+void searcher_free(searcher *s) {
+  if (s == nullptr) return;
+  re_scratch_free(s->scratch);
+  re_program_free(s->program);
+  s->~searcher();
+  free(s);
+}
+
+bool searcher_timed_out(const searcher *s) { return s->timed_out; }
+
+void searcher_run(searcher *s, const char *root_path) {
+  switch (plat_path_kind_of(root_path)) {
+    case PLAT_PATH_DIRECTORY:
+      if (set_path(s, root_path)) walk_level(s, 0);
+      return;
+    case PLAT_PATH_OTHER:
+      // Reading a named pipe could wait for ever; a device may act on a read.
+      qm_grep_set_last_error("Cannot open file '%s': %s", root_path, plat_error_text(PLAT_ENOTREG));
+      return;
+    case PLAT_PATH_FILE:
+    case PLAT_PATH_MISSING:
+      scan_file(s, root_path);
+      return;
+  }
+}
+
+void search_directory_win(const char *dir_path, const char *pattern, const grep_opts *opts,
+                          search_tally *tally, match_handler handler, void *ctx, int depth) {
+  if (dir_path == nullptr || depth > SEARCH_MAX_DEPTH || tally->stop) return;
+  searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
+  if (s == nullptr) return;
+  if (set_path(s, dir_path)) walk_level(s, depth);
+  searcher_free(s);
+}
+
+void search_file_content(const char *path, const char *pattern, const grep_opts *opts,
+                         search_tally *tally, match_handler handler, void *ctx) {
+  if (tally->stop) return;
+  searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
+  if (s == nullptr) return;
+  scan_file(s, path);
+  searcher_free(s);
+}
+
 void search_root(const char *root_path, const char *pattern, const grep_opts *opts,
                  search_tally *tally, match_handler handler, void *ctx) {
-  if (plat_is_directory(root_path)) {
-    search_directory_win(root_path, pattern, opts, tally, handler, ctx, 0);
-  } else {
-    search_file_content(root_path, pattern, opts, tally, handler, ctx);
-  }
+  searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
+  if (s == nullptr) return;
+  searcher_run(s, root_path);
+  searcher_free(s);
 }

@@ -6,6 +6,11 @@
 // reports the first match of each line to a match handler. Neither formats
 // output: the handler is the only seam to the reports. Everything runs on the
 // calling thread; two searches on different threads share nothing.
+//
+// A search that must always return: each directory (by its identity, not its
+// path) is listed at most once per search, only regular files are opened, a
+// pattern is compiled once and matched in time linear in the line, and the
+// search stops at once when a handler or a time limit asks it to.
 #ifndef QG_WALK_H
 #define QG_WALK_H
 
@@ -31,36 +36,57 @@ extern "C" {
 typedef struct search_tally {
   int32_t total_matches;   // handler calls made so far
   int32_t files_searched;  // files read and scanned (not skipped, unreadable or binary)
-  bool stop;               // set once max_results is reached; nothing is read after
+  bool stop;               // set once the search must end: nothing is read after
 } search_tally;
 
 // Receives one match. `path` and `text` are NUL-terminated; `text` is
 // lines->items[line_index] and line_index is line_no - 1. `context_lines` is
 // the options' value, unchanged. Everything is valid only during the call:
 // the handler copies what it keeps. When it runs, tally->total_matches already
-// counts this match.
+// counts this match. A handler stops the search by setting the tally's stop
+// flag: no further line is matched and no further file is read.
 typedef void (*match_handler)(void *ctx, const char *path, int32_t line_no, int32_t col,
                               const char *text, const line_array *lines, int32_t line_index,
                               int32_t context_lines);
 
+typedef struct searcher searcher;
+
+// Sets up one search of `pattern` with `opts` (both read, never changed, and
+// kept by the caller until searcher_free): compiles a pattern once, and takes
+// the time limit of opts->timeout_ms from now. Null when out of memory, with
+// the last-error text set. Matches go to `handler` with `ctx`; counts to
+// `tally`.
+searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
+                       match_handler handler, void *ctx);
+
+void searcher_free(searcher *s);
+
+// Walks `root_path` from level 0 when it is a directory, and scans it as one
+// file otherwise (a path that does not exist included; one that names a
+// named pipe, a socket or a device is refused without being opened, with
+// "Cannot open file '%s': Not a regular file").
+void searcher_run(searcher *s, const char *root_path);
+
+// True once the search stopped at its time limit.
+bool searcher_timed_out(const searcher *s);
+
 // Walks `dir_path` (UTF-8, used unchanged; children are "dir_path/name") at
 // level `depth`, and below it, scanning each file that the skip rules and
 // globs let through. A directory that cannot be listed is passed over
-// silently, and so is a directory already on the way from `dir_path` down to
-// the current one (a link loop). Returns at once when `depth` is beyond
-// SEARCH_MAX_DEPTH or the tally's stop flag is set.
+// silently, and so is one already listed in this call (reached again through
+// a link). Returns at once when `depth` is beyond SEARCH_MAX_DEPTH or the
+// tally's stop flag is set. Compiles the pattern for this call.
 void search_directory_win(const char *dir_path, const char *pattern, const grep_opts *opts,
                           search_tally *tally, match_handler handler, void *ctx, int depth);
 
 // Scans one file: reads it, passes over it if binary, counts it, then reports
 // the first match of each line until the end or the stop flag. A file that
 // cannot be read is passed over; the reader's message stays in the last-error
-// text.
+// text. Compiles the pattern for this call.
 void search_file_content(const char *path, const char *pattern, const grep_opts *opts,
                          search_tally *tally, match_handler handler, void *ctx);
 
-// Walks `root_path` from level 0 when it is a directory, and scans it as one
-// file otherwise (a path that does not exist included).
+// searcher_run on a searcher of its own.
 void search_root(const char *root_path, const char *pattern, const grep_opts *opts,
                  search_tally *tally, match_handler handler, void *ctx);
 

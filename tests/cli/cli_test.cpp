@@ -183,6 +183,19 @@ TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
   EXPECT_EQ(r.out, "{\"include_globs\":[\"*.c\"]}\n");
 }
 
+// A search stopped by --timeout prints what it found, says why on standard
+// error and exits with 2, whatever form its output takes.
+TEST(CliSearchTimeout, StopsWithAnError) {
+  qg_test::TempDir dir;
+  dir.write("long.txt", std::string(40000, 'a') + "b\n");
+  const std::string pattern = std::string(20000, 'a') + "b";
+  for (const char *form : {"--json", "--stream", "--color=never"}) {
+    run_result r = run_cli({"search", dir.path(), pattern, "-e", "--timeout", "30", form});
+    EXPECT_EQ(r.status, 2) << form;
+    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
+  }
+}
+
 // ---- read ----
 
 TEST(CliRead, SelectsLinesLikeTheLibrary) {

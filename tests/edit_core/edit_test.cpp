@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -209,6 +210,16 @@ TEST(ApplyFileEdits, MissingFileFailsWithTheReadersMessage) {
   EXPECT_FALSE(apply_file_edits(path.c_str(), &edit, 1));
   EXPECT_EQ(std::string(qm_grep_get_last_error()),
             "Cannot open file '" + path + "': No such file or directory");
+}
+
+TEST(ApplyFileEdits, NamedPipeIsRefusedWithoutBlocking) {
+  TempDir dir;
+  const std::string pipe = dir.at("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  line_edit edit = {1, 1, "X"};
+  EXPECT_FALSE(apply_file_edits(pipe.c_str(), &edit, 1));
+  EXPECT_EQ(std::string(qm_grep_get_last_error()),
+            "Cannot open file '" + pipe + "': Not a regular file");
 }
 
 TEST(ApplyFileEdits, NothingToDoFailsSilently) {

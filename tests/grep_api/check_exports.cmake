@@ -1,4 +1,5 @@
-# Fails unless LIBRARY defines exactly the seven public functions.
+# Fails unless LIBRARY defines exactly the functions that HEADER declares with
+# QUENMAR_GREP_API, and nothing else.
 execute_process(COMMAND nm -D --defined-only --format=posix ${LIBRARY}
   OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -16,8 +17,18 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 list(SORT found)
-set(expected grep_batch_replace_json grep_last_error grep_read_lines grep_replace_lines
-    grep_search_json grep_search_stream grep_version)
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "\nQUENMAR_GREP_API [^(;#]*[ *]([A-Za-z_0-9]+)\\(" declarations "${header}")
+set(expected)
+foreach(declaration IN LISTS declarations)
+  string(REGEX REPLACE ".*[ *]([A-Za-z_0-9]+)\\($" "\\1" name "${declaration}")
+  list(APPEND expected ${name})
+endforeach()
+list(SORT expected)
+list(LENGTH expected count)
+if(count LESS 8)
+  message(FATAL_ERROR "found only ${count} exports in ${HEADER}: ${expected}")
+endif()
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  found:    ${found}")
 endif()

@@ -249,9 +249,8 @@ INSTANTIATE_TEST_SUITE_P(RegexFindFirst, GeneratedInputs, testing::Values(
 // ---- Inner operations ----
 
 TEST(ReMatchHere, MatchesOnlyAtThePositionGivenAndHonoursTheRemainderEnd) {
-  re_state st;
+  re_state st{false};
   const char *pattern = "ab$|x";
-  re_state_init(&st, pattern, 3, false);
   const char *text = "cab";
   size_t len = 99;
   EXPECT_FALSE(re_match_here(pattern, pattern + 5, text, &st, &len));
@@ -259,33 +258,23 @@ TEST(ReMatchHere, MatchesOnlyAtThePositionGivenAndHonoursTheRemainderEnd) {
   EXPECT_TRUE(re_match_here(pattern, pattern + 5, text + 1, &st, &len));
   EXPECT_EQ(len, 2u);
   // Bounded before the bar, the '$' is the remainder's last byte: an anchor.
-  re_state_init(&st, pattern, 3, false);
   EXPECT_FALSE(re_match_here(pattern, pattern + 3, "abc", &st, &len));
-  EXPECT_EQ(st.depth, 0u);
+  // A leading '^' means itself in a remainder.
+  EXPECT_TRUE(re_match_here("^a", "^a" + 2, "^a", &st, &len));
+  EXPECT_EQ(len, 2u);
 }
 
 TEST(ReMatchStar, GivesBackUntilTheRestMatches) {
-  re_state st;
+  re_state st{false};
   const char *pattern = "a*ab";
-  re_state_init(&st, pattern, 4, false);
   size_t len = 0;
   EXPECT_TRUE(re_match_star(pattern, pattern + 2, pattern + 4, "aaab", &st, &len));
   EXPECT_EQ(len, 4u);
-  re_state_init(&st, pattern, 3, false);
   EXPECT_FALSE(re_match_star(pattern, pattern + 2, pattern + 4, "aaa", &st, &len));
-}
-
-// The failed-star memory answers only for the line it was made on: a later
-// call of the same star inside the same line that starts earlier is tried.
-TEST(ReMatchStar, RetriesAStarThatStartsBeforeTheRememberedFailure) {
-  const char *pattern = "a*.*a";
-  const char *text = "aa";
-  re_state st;
-  re_state_init(&st, pattern, 2, false);
-  size_t len = 0;
-  // '.*a' fails from the end of the line, then must still succeed from 1.
-  EXPECT_FALSE(re_match_star(pattern + 2, pattern + 4, pattern + 5, text + 2, &st, &len));
-  EXPECT_TRUE(re_match_star(pattern + 2, pattern + 4, pattern + 5, text + 1, &st, &len));
+  // '.*a' from the end of "aa" fails; from its middle it matches one byte.
+  const char *dots = "a*.*a";
+  EXPECT_FALSE(re_match_star(dots + 2, dots + 4, dots + 5, "aa" + 2, &st, &len));
+  EXPECT_TRUE(re_match_star(dots + 2, dots + 4, dots + 5, "aa" + 1, &st, &len));
   EXPECT_EQ(len, 1u);
 }
 
@@ -302,144 +291,96 @@ TEST(ReAtomMatch, ReadsEachAtomKind) {
   EXPECT_TRUE(re_atom_match(".", nullptr, 0xFF, false));
 }
 
-// ---- Budgets ----
+// ---- Hostile patterns: the definition's result, without recursion ----
 
-struct BudgetCase {
+struct HostileCase {
+  std::string name;
   std::string pattern;
   std::string text;
-  bool found = false;
-  re_state st{};
+  bool found;
+  int col, len;
 };
 
-void *run_budget_case(void *arg) {
-  auto *c = static_cast<BudgetCase *>(arg);
-  c->found = re_search_line(c->pattern.c_str(), c->text.c_str(), false, &c->st, nullptr, nullptr);
-  return nullptr;
+void PrintTo(const HostileCase &c, std::ostream *os) { *os << c.name; }
+
+std::string repeat(const std::string &piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
 }
 
-// Runs the search on a thread with a 1 MiB stack, as a host thread might have.
-BudgetCase search_on_small_stack(std::string pattern, std::string text) {
-  BudgetCase c;
-  c.pattern = std::move(pattern);
-  c.text = std::move(text);
+class Hostile : public testing::TestWithParam<HostileCase> {};
+
+// On a thread of 256 KiB of stack: neither compiling nor matching recurses
+// with the pattern or the line.
+TEST_P(Hostile, GivesTheDefinitionsResultOnASmallStack) {
+  struct run {
+    const HostileCase *c;
+    bool found = false;
+    int32_t col = 0, len = 0;
+  } r{&GetParam()};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 1u << 20);
+  pthread_attr_setstacksize(&attr, 256 << 10);
   pthread_t thread;
-  EXPECT_EQ(pthread_create(&thread, &attr, run_budget_case, &c), 0);
+  auto body = [](void *arg) -> void * {
+    auto *x = static_cast<run *>(arg);
+    x->found = regex_find_first(x->c->pattern.c_str(), x->c->text.c_str(), true, &x->col, &x->len);
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &r), 0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
-  return c;
-}
-
-std::string repeat(const std::string &unit, size_t times) {
-  std::string s;
-  s.reserve(unit.size() * times);
-  for (size_t i = 0; i < times; ++i) s += unit;
-  return s;
-}
-
-TEST(RegexBudget, LongRunOfPlainAtomsMatchesWithoutNesting) {
-  std::string pattern = repeat("a", 200000);
-  BudgetCase c = search_on_small_stack(pattern, "x" + pattern + "y");
-  EXPECT_TRUE(c.found);
-  EXPECT_LE(c.st.depth_peak, 2u);
-}
-
-struct DeepRow {
-  const char *unit;  // repeated 200,000 times
-  bool found;        // against 1,000 'a'
-};
-
-void PrintTo(const DeepRow &r, std::ostream *os) { *os << "200000 x " << r.unit; }
-
-class DeepPatterns : public testing::TestWithParam<DeepRow> {};
-
-// 200,000 quantified atoms nest far past the depth budget: the search must
-// return on a 1 MiB stack. Attempts that would go too deep are abandoned; an
-// attempt that stays inside the budget (near the end of the line, where few
-// bytes remain to be taken) may still match.
-TEST_P(DeepPatterns, ReturnOnASmallStack) {
-  const DeepRow &r = GetParam();
-  BudgetCase c = search_on_small_stack(repeat(r.unit, 200000), repeat("a", 1000));
-  EXPECT_EQ(c.found, r.found);
-  EXPECT_EQ(c.st.depth_peak, RE_MAX_DEPTH);
-  EXPECT_EQ(c.st.depth, 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(RegexBudget, DeepPatterns,
-                         testing::Values(DeepRow{"a?", true}, DeepRow{"a*", false},
-                                         DeepRow{"[a]?", true}, DeepRow{"\\w*", false},
-                                         DeepRow{"a?b?", true}));
-
-TEST(RegexBudget, ManyAlternativesMatchTheFirstThatFits) {
-  BudgetCase c = search_on_small_stack(repeat("b|", 200000) + "a", "xa");
-  EXPECT_TRUE(c.found);
-  EXPECT_FALSE(c.st.line_exhausted);
-}
-
-TEST(RegexBudget, ManyRequiredQuantifiedAtomsFailOnAShortLine) {
-  BudgetCase c = search_on_small_stack(repeat("a+", 200000), repeat("a", 1000));
-  EXPECT_FALSE(c.found);
-  EXPECT_EQ(c.st.depth, 0u);
-}
-
-TEST(RegexBudget, AlternativesWithinTheDepthBudgetStillMatch) {
-  // 50 quantified atoms nest about 50 levels: far inside the budget.
-  BudgetCase c = search_on_small_stack(repeat("a?", 50) + "b", repeat("a", 50) + "b");
-  EXPECT_TRUE(c.found);
-  EXPECT_LT(c.st.depth_peak, RE_MAX_DEPTH);
-}
-
-TEST(RegexBudget, BacktrackingBlowUpEndsAsNoMatch) {
-  // Without a 'c' in the line the search ends before any attempt...
-  std::string text = repeat("a", 10000);
-  re_state st;
-  EXPECT_FALSE(re_search_line("a*a*a*a*a*a*a*a*a*a*c", text.c_str(), false, &st, nullptr, nullptr));
-  // ...with one after the run, every attempt backtracks until the budget ends.
-  text += "xc";
-  EXPECT_FALSE(re_search_line("a*a*a*a*a*a*a*a*a*a*c", text.c_str(), false, &st, nullptr, nullptr));
-  EXPECT_TRUE(st.line_exhausted);
-  EXPECT_EQ(st.steps_left, 0u);
-}
-
-uint64_t steps_spent(const re_state &st, size_t text_len) {
-  uint64_t budget = RE_STEP_BUDGET_BASE + uint64_t{RE_STEP_BUDGET_PER_BYTE} * (text_len + 1);
-  return budget - st.steps_left;
-}
-
-// Lines of source-like text with short words, numbers and calls, where each
-// pattern finds nothing or only at the very end: the worst realistic case.
-std::string source_like_line(size_t repeats) {
-  return repeat("foo_bar(baz, 10.25) + qux_SUSPENDED; ", repeats) + "color X_SUSPEND";
-}
-
-TEST(RegexBudget, RealisticPatternsOnALongLineStayFarInsideTheBudget) {
-  const std::string line = source_like_line(8000);  // 300 KiB
-  for (const char *pattern : {"\\w+_SUSPEND\\s*;", "colou?r X", "\\d+\\.\\d+z", "[A-Z]+_[A-Z]+ED;$",
-                              "[a-z]+\\(\\w+, \\d"}) {
-    for (bool ignore_case : {false, true}) {
-      re_state st;
-      re_search_line(pattern, line.c_str(), ignore_case, &st, nullptr, nullptr);
-      EXPECT_FALSE(st.line_exhausted) << pattern;
-      EXPECT_LT(steps_spent(st, line.size()), RE_STEP_BUDGET_BASE / 2) << pattern;
-    }
+  EXPECT_EQ(r.found, GetParam().found);
+  if (r.found) {
+    EXPECT_EQ(r.col, GetParam().col);
+    EXPECT_EQ(r.len, GetParam().len);
   }
 }
 
-// A '.*' between two words runs to the end of the line at every occurrence of
-// the first word; the give-back after the first failure is not repeated by the
-// later runs that end at the same byte, so the line costs linear work.
-TEST(RegexBudget, DotStarBetweenWordsStaysInsideTheBudget) {
-  const std::string line = source_like_line(8000);  // 300 KiB, 8000 of each word
-  // Each pattern's literal runs occur in the line, so only matching can reject it.
-  for (const char *pattern : {"foo.*\\(q", "\\(b.*\\)\\d", "qux.*SUSPENDED; [n]ever"}) {
-    re_state st;
-    EXPECT_FALSE(re_search_line(pattern, line.c_str(), true, &st, nullptr, nullptr));
-    EXPECT_FALSE(st.line_exhausted) << pattern;
-    uint64_t budget = RE_STEP_BUDGET_BASE + uint64_t{RE_STEP_BUDGET_PER_BYTE} * (line.size() + 1);
-    EXPECT_LT(steps_spent(st, line.size()), budget / 4) << pattern;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(RegexEngine, Hostile, testing::Values(
+    HostileCase{"NineStarsThenADigit", repeat("a*", 9) + "\\d", std::string(40, 'a'), false, 0, 0},
+    HostileCase{"TenStarsThenC", repeat("a*", 10) + "c", std::string(10000, 'a') + "xc", true, 10002, 1},
+    HostileCase{"TwoHundredThousandBrackets", std::string(200000, '['), "no bracket here", false, 0, 0},
+    HostileCase{"FiftyThousandStarredClasses", repeat("[ab]*", 50000), "abba c", true, 1, 4},
+    HostileCase{"OptionalsThenRequired", repeat("a?", 1000) + std::string(1000, 'a'), std::string(1000, 'a'), true, 1, 1000},
+    HostileCase{"DeepAlternation", repeat("x|", 20000) + "b", repeat("a", 100) + "b", true, 101, 1},
+    HostileCase{"LongPlainRun", std::string(100000, 'a') + "b", std::string(100000, 'a') + "b", true, 1, 100001}),
+    [](const testing::TestParamInfo<HostileCase> &info) { return info.param.name; });
+// clang-format on
+
+// Programs stay within a few instructions per pattern byte, brackets and
+// bars mixed in any way: the bound behind the engine's linear time.
+TEST(RegexEngine, ProgramSizeStaysLinearInThePattern) {
+  std::mt19937 rng(99);
+  const char bytes[] = "[]|\\a*?^$";
+  for (int round = 0; round < 2000; ++round) {
+    std::string pattern(1 + rng() % 400, ' ');
+    for (char &c : pattern) c = bytes[rng() % (sizeof bytes - 1)];
+    re_program *program = re_compile(pattern.c_str(), true);
+    ASSERT_NE(program, nullptr);
+    EXPECT_LE(re_program_size(program), 4 * pattern.size() + 8) << pattern;
+    re_program_free(program);
   }
+}
+
+// A stop check that answers true abandons a match inside one long line.
+TEST(RegexEngine, StopCheckAbandonsALongMatch) {
+  re_program *program = re_compile(".*\\d", true);  // no literal to rule the line out
+  ASSERT_NE(program, nullptr);
+  re_scratch *scratch = re_scratch_new(program);
+  ASSERT_NE(scratch, nullptr);
+  int asked = 0;
+  re_scratch_set_stop(
+      scratch, [](void *ctx) { return ++*static_cast<int *>(ctx) >= 2; }, &asked);
+  const std::string line(4 << 20, 'a');
+  int32_t col = 0, len = 0;
+  EXPECT_EQ(re_find(program, scratch, line.c_str(), line.size(), &col, &len), RE_STOPPED);
+  EXPECT_EQ(asked, 2);
+  re_scratch_free(scratch);
+  re_program_free(program);
 }
 
 }  // namespace

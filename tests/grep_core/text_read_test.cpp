@@ -130,6 +130,17 @@ TEST(ReadFileToUtf8, PathTooLongForThePlatformOpensNothing) {
   EXPECT_EQ(plat_open_read(path.c_str(), &file, &size), ENAMETOOLONG);
 }
 
+// A named pipe is refused at once: opening one for reading would wait for a
+// writer, and reading it for ever.
+TEST(ReadFileToUtf8, NamedPipeIsRefusedWithoutBlocking) {
+  TempDir dir;
+  const std::string pipe = dir.at("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  EXPECT_EQ(read_file_to_utf8(pipe.c_str(), nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(std::string(qm_grep_get_last_error()),
+            "Cannot open file '" + pipe + "': Not a regular file");
+}
+
 // A sparse file costs no disk: exactly 256 MiB is read, one byte more is not.
 TEST(ReadFileToUtf8, SizeLimitIs256MiBInclusive) {
   TempDir dir;

@@ -5,7 +5,15 @@
 #include <stdio.h>
 #include <string.h>
 
+/* Stops the search at its first match. */
+static int first_only(const char *match_json, void *user_data) {
+  (void)match_json;
+  ++*(int *)user_data;
+  return 1;
+}
+
 int main(int argc, char **argv) {
+  int calls = 0;
   const char *text;
   if (argc < 2) return 2;
   if (strcmp(grep_version(), "1.0.0") != 0) {
@@ -18,5 +26,11 @@ int main(int argc, char **argv) {
     return 1;
   }
   fputs(text, stdout);
+  /* The stoppable stream: every line matches the empty pattern, one is seen. */
+  if (grep_search_stream_ctx(argv[1], "", "{\"regex\":true}", first_only, &calls) != 1 ||
+      calls != 1) {
+    fprintf(stderr, "host: the stream did not stop at its first match\n");
+    return 1;
+  }
   return 0;
 }

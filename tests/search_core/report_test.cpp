@@ -265,6 +265,54 @@ TEST(SearchStream, RefusalsCallNothing) {
   EXPECT_EQ(count, 0);
 }
 
+// The stoppable stream: the host's context reaches every call, a non-zero
+// return ends the search at once, and the result counts the stopping match.
+TEST(SearchStreamCtx, NonZeroReturnStopsAtOnce) {
+  qg_test::TempDir t;
+  for (int i = 0; i < 10; ++i) t.write("f" + std::to_string(i) + ".txt", "needle\nneedle\n");
+  struct host {
+    std::vector<std::string> texts;
+    size_t stop_after;
+  } h{{}, 3};
+  auto callback = [](const char *match_json, void *user_data) {
+    auto *me = static_cast<host *>(user_data);
+    me->texts.emplace_back(match_json);
+    return me->texts.size() == me->stop_after ? 1 : 0;
+  };
+  EXPECT_EQ(grep_search_stream_ctx(t.path().c_str(), "needle", nullptr, callback, &h), 3);
+  EXPECT_EQ(h.texts.size(), 3u);
+  // Never stopped, it delivers what grep_search_stream delivers; null only counts.
+  h = {{}, 0};
+  int count = 0;
+  EXPECT_EQ(grep_search_stream_ctx(t.path().c_str(), "needle", nullptr, callback, &h), 20);
+  EXPECT_EQ(h.texts, search_stream(t.path(), "needle", nullptr, &count));
+  EXPECT_EQ(grep_search_stream_ctx(t.path().c_str(), "needle", nullptr, nullptr, nullptr), 20);
+  EXPECT_EQ(grep_search_stream_ctx(t.path().c_str(), "needle", "{bad", callback, &h), -1);
+}
+
+// A time limit stops even a search stuck in one long line (a pattern of
+// 20,000 atoms against 40,000 bytes is searched breadth first, for seconds):
+// the document says so after its timing, the last error names the limit, and
+// the stream stops the same way.
+TEST(SearchTimeLimit, StopsInsideALongLineAndSaysSo) {
+  qg_test::TempDir t;
+  const std::string pattern = std::string(20000, 'a') + "b";
+  t.write("long.txt", std::string(40000, 'a') + "b\n");
+  const std::string doc =
+      search_json(t.path(), pattern.c_str(), R"({"regex":true,"timeout_ms":30})");
+  EXPECT_TRUE(std::regex_search(doc, std::regex("\"duration_ms\":[0-9]+,\"timed_out\":true\\}$")))
+      << doc;
+  EXPECT_STREQ(qm_grep_get_last_error(), "Search stopped at the time limit of 30 ms");
+  qm_grep_set_last_error("earlier");
+  int count = -1;
+  search_stream(t.path(), pattern.c_str(), R"({"regex":true,"timeout_ms":30})", &count);
+  EXPECT_EQ(count, 0);
+  EXPECT_STREQ(qm_grep_get_last_error(), "Search stopped at the time limit of 30 ms");
+  // Without the key (or with 0) nothing is added to the document.
+  EXPECT_EQ(search_json(t.path(), "zzz", R"({"timeout_ms":0})").find("timed_out"),
+            std::string::npos);
+}
+
 // Several threads search the same tree at the same moment (their first clock
 // reading included) and each gets the whole, same result.
 TEST(SearchReports, SearchesOnSeveralThreadsAtOnce) {

@@ -112,8 +112,17 @@ void on_match_stream(const char *match_json) {
   std::fflush(stdout);
 }
 
+// True when the search just made on this thread stopped at its time limit:
+// the library leaves that message last, after any message of a file it
+// passed over, and this process makes no other search.
+bool stopped_at_time_limit() {
+  return std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0;
+}
+
+// The exit status of a search that found `count` matches: a search that did
+// not run to its end is an error, as grep has it, after what it found.
 int status_for_count(int count) {
-  if (count < 0) return fail();
+  if (count < 0 || stopped_at_time_limit()) return fail();
   return count > 0 ? kExitMatch : kExitNoMatch;
 }
 
@@ -126,6 +135,7 @@ int run_search_json(const search_request &req, const char *options) {
   yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
   if (root == nullptr) return fail();
   if (const char *error = yyjson_get_str(yyjson_obj_get(root, "error"))) return fail_with(error);
+  if (yyjson_get_bool(yyjson_obj_get(root, "timed_out"))) return fail();
   return yyjson_get_sint(yyjson_obj_get(root, "total_matches")) > 0 ? kExitMatch : kExitNoMatch;
 }
 
@@ -230,6 +240,9 @@ void add_search_command(CLI::App &app, search_request &req, CLI::App *&cmd) {
                       "Do not enter directories whose name matches GLOB (repeatable)")
           ->type_name("GLOB")
           ->allow_extra_args(false),
+      cmd->add_option("--timeout", req.flags.timeout_ms,
+                      "Stop the search after MS milliseconds, keeping what it found")
+          ->type_name("MS"),
   };
   CLI::Option *options =
       cmd->add_option("--options", req.options_json, "Pass the options document JSON as it is");

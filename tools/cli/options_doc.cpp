@@ -66,6 +66,9 @@ std::string build_options_json(const search_flags &flags) {
   if (flags.context_lines) {
     ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "context_lines", *flags.context_lines);
   }
+  if (flags.timeout_ms) {
+    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "timeout_ms", *flags.timeout_ms);
+  }
   ok = ok && add_glob_array(doc.get(), root, "include_globs", flags.include_globs) &&
        add_glob_array(doc.get(), root, "exclude_globs", flags.exclude_globs) &&
        add_glob_array(doc.get(), root, "exclude_dirs", flags.exclude_dirs);

@@ -19,6 +19,7 @@ struct search_flags {
   std::vector<std::string> include_globs;
   std::vector<std::string> exclude_globs;
   std::vector<std::string> exclude_dirs;
+  std::optional<int> timeout_ms;
 };
 
 // What the human output needs to know about a search: whether the pattern was

@@ -97,7 +97,7 @@ def _glob_list(globs):
 
 _KEYWORD_DEFAULTS = {
     "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
-    "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [],
+    "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
 }
 _GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
 
@@ -124,22 +124,28 @@ def _options_json(options, keywords):
         "exclude_globs": _glob_list(keywords["exclude"]),
         "exclude_dirs": _glob_list(keywords["exclude_dirs"]),
     }
+    timeout_ms = _int32(keywords["timeout_ms"], "timeout_ms")
+    if timeout_ms > 0:
+        document["timeout_ms"] = timeout_ms
     return json.dumps(document).encode("ascii")
 
 
 def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, max_results=0,
-           context_lines=0, include=(), exclude=(), exclude_dirs=(), options=None):
+           context_lines=0, include=(), exclude=(), exclude_dirs=(), timeout_ms=0, options=None):
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
     ``duration_ms``. Raises QuenmarGrepError when the search fails.
 
     ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
-    single string is one glob). ``options``, instead of the keyword options,
-    is an options document passed as it is (a dict, or a JSON text)."""
+    single string is one glob). ``timeout_ms`` above 0 stops the search after
+    that many milliseconds; the document then holds what was found and
+    ``"timed_out": True``. ``options``, instead of the keyword options, is an
+    options document passed as it is (a dict, or a JSON text)."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
-        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs))
+        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
+        timeout_ms=timeout_ms))
     raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
     document = json.loads(_decode(raw))
     if "error" in document:
@@ -149,35 +155,41 @@ def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, m
 
 def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, whole_word=False,
                   max_results=0, context_lines=0, include=(), exclude=(), exclude_dirs=(),
-                  options=None):
+                  timeout_ms=0, options=None):
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
 
-    The library cannot stop a search early: when ``callback`` raises, no
-    further match is passed to it, the search runs to its end, and the
-    exception is raised from here. Raises QuenmarGrepError when the search
-    cannot start. The options are those of :func:`search`."""
+    When ``callback`` raises, the search stops at once (no further line is
+    matched, no further file read) and the exception is raised from here.
+    Raises QuenmarGrepError when the search cannot start. The options are
+    those of :func:`search`."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
-        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs))
+        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
+        timeout_ms=timeout_ms))
     failure = []
 
-    def deliver(raw):
-        if failure:
-            return
+    def deliver(raw, _user_data):
         try:
             callback(json.loads(_decode(raw)))
+            return 0
         except BaseException as error:  # re-raised below, once the search returns
             failure.append(error)
+            return 1
 
-    count = _lib().grep_search_stream(_path_arg(root), _text_arg(pattern, "pattern"),
-                                      document_text, _native.MATCH_CALLBACK(deliver))
+    count = _lib().grep_search_stream_ctx(_path_arg(root), _text_arg(pattern, "pattern"),
+                                          document_text, _native.MATCH_CALLBACK_CTX(deliver),
+                                          None)
     if failure:
         raise failure[0]
     if count < 0:
         raise _error()
     return count
+
+
+class _Closed(Exception):
+    """Raised inside the worker's callback to stop a search nobody reads."""
 
 
 _DONE = object()
@@ -190,26 +202,32 @@ def iter_search(root, pattern, *, queue_size=256, **options):
     The search runs on a worker thread that hands each match through a queue
     of at most ``queue_size`` entries; when the queue is full the search waits
     for the consumer. Closing the generator early (``break``, ``close()``)
-    lets the search finish on its worker thread without keeping any further
-    match. Raises QuenmarGrepError when the search cannot start. The keyword
-    options are those of :func:`search`."""
+    stops the search within milliseconds: the worker's next hand-over fails,
+    and the library reads no further file. Raises QuenmarGrepError when the
+    search cannot start. The keyword options are those of :func:`search`."""
     channel = queue.Queue(maxsize=max(1, int(queue_size)))
     closed = threading.Event()
 
     def put(item):
         while not closed.is_set():
             try:
-                channel.put(item, timeout=0.05)
+                channel.put(item, timeout=0.01)
                 return
             except queue.Full:
                 pass
+        raise _Closed()
 
     def worker():
         try:
             count = search_stream(root, pattern, put, **options)
             put((_DONE, count, None))
+        except _Closed:
+            pass
         except BaseException as error:  # handed to the consumer's thread
-            put((_DONE, None, error))
+            try:
+                put((_DONE, None, error))
+            except _Closed:
+                pass
 
     thread = threading.Thread(target=worker, name="quenmar-grep-search", daemon=True)
     thread.start()

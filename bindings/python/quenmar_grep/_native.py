@@ -33,6 +33,10 @@ else:
 #: function runs, so it stays valid after the callback returns).
 MATCH_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p)
 
+#: The stoppable stream's callback: the match object and the host's pointer;
+#: a non-zero return stops the search.
+MATCH_CALLBACK_CTX = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_void_p)
+
 _lock = threading.Lock()
 _library = None
 
@@ -65,6 +69,8 @@ def _declare(lib):
         "grep_last_error": ([], c_char_p),
         "grep_search_json": ([c_char_p, c_char_p, c_char_p], c_char_p),
         "grep_search_stream": ([c_char_p, c_char_p, c_char_p, MATCH_CALLBACK], c_int),
+        "grep_search_stream_ctx": ([c_char_p, c_char_p, c_char_p, MATCH_CALLBACK_CTX,
+                                    ctypes.c_void_p], c_int),
         "grep_replace_lines": ([c_char_p, c_int, c_int, c_char_p], c_int),
         "grep_batch_replace_json": ([c_char_p], c_char_p),
         "grep_read_lines": ([c_char_p, c_int, c_int], c_char_p),

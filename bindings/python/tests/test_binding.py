@@ -259,7 +259,29 @@ class Search(TempTree):
                          sorted(qg.search(many, "hit")["matches"],
                                 key=lambda m: (m["file"], m["line"])))
 
-    def test_iterator_closed_early_lets_the_search_finish(self):
+    def test_raising_callback_stops_the_search_at_once(self):
+        for i in range(20):
+            self.write("stop/f%02d.txt" % i, "hit\n" * 10)
+        seen = []
+
+        def callback(match):
+            seen.append(match)
+            if len(seen) == 3:
+                raise KeyError("enough")
+
+        with self.assertRaises(KeyError):
+            qg.search_stream(os.path.join(self.dir, "stop"), "hit", callback)
+        self.assertEqual(len(seen), 3)
+
+    def test_timeout_returns_what_was_found(self):
+        self.write("slow/long.txt", "a" * 40000 + "b\n")
+        document = qg.search(os.path.join(self.dir, "slow"), "a" * 20000 + "b", regex=True,
+                             timeout_ms=30)
+        self.assertTrue(document["timed_out"])
+        self.assertEqual(document["total_matches"], 0)
+        self.assertNotIn("timed_out", qg.search(os.path.join(self.dir, "slow"), "zzz"))
+
+    def test_iterator_closed_early_stops_the_search(self):
         for i in range(20):
             self.write("many/f%02d.txt" % i, "hit\n" * 10)
         iterator = qg.iter_search(os.path.join(self.dir, "many"), "hit", queue_size=1)

@@ -32,12 +32,22 @@ plat_dir *plat_dir_open(const char *path) {
 
 // d_type is a hint: links and file systems that do not fill it in are asked
 // with a stat that follows the link, as a directory junction would be followed.
-static bool entry_is_dir(DIR *handle, const struct dirent *ent) {
-  if (ent->d_type == DT_DIR) return true;
-  if (ent->d_type != DT_LNK && ent->d_type != DT_UNKNOWN) return false;
-  struct stat st;
-  if (fstatat(dirfd(handle), ent->d_name, &st, 0) != 0) return false;
-  return S_ISDIR(st.st_mode);
+static void classify_entry(DIR *handle, const struct dirent *ent, plat_dir_entry *out) {
+  out->is_link = ent->d_type == DT_LNK;
+  unsigned char type = ent->d_type;
+  if (type == DT_LNK || type == DT_UNKNOWN) {
+    struct stat st;
+    type = DT_UNKNOWN;
+    if (fstatat(dirfd(handle), ent->d_name, &st, 0) == 0) {
+      type = S_ISDIR(st.st_mode) ? DT_DIR : (S_ISREG(st.st_mode) ? DT_REG : DT_FIFO);
+    }
+    if (ent->d_type == DT_UNKNOWN &&
+        fstatat(dirfd(handle), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      out->is_link = S_ISLNK(st.st_mode);
+    }
+  }
+  out->is_dir = type == DT_DIR;
+  out->is_regular = type == DT_REG;
 }
 
 bool plat_dir_next(plat_dir *dir, plat_dir_entry *out) {
@@ -45,7 +55,7 @@ bool plat_dir_next(plat_dir *dir, plat_dir_entry *out) {
   const struct dirent *ent = readdir(dir->handle);
   if (ent == nullptr) return false;
   out->name = ent->d_name;
-  out->is_dir = entry_is_dir(dir->handle, ent);
+  classify_entry(dir->handle, ent, out);
   return true;
 }
 
@@ -55,6 +65,13 @@ void plat_dir_close(plat_dir *dir) {
   if (dir == nullptr) return;
   closedir(dir->handle);
   free(dir);
+}
+
+plat_path_kind plat_path_kind_of(const char *path) {
+  struct stat st;
+  if (path == nullptr || stat(path, &st) != 0) return PLAT_PATH_MISSING;
+  if (S_ISDIR(st.st_mode)) return PLAT_PATH_DIRECTORY;
+  return S_ISREG(st.st_mode) ? PLAT_PATH_FILE : PLAT_PATH_OTHER;
 }
 
 bool plat_is_directory(const char *path) {

@@ -22,7 +22,13 @@ int plat_open_read(const char *path, plat_file *out, uint64_t *out_size) {
   // O_NONBLOCK keeps the open itself from waiting for a writer on a named
   // pipe; such a file is refused below before anything is read from it.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    const int error = errno;
+    // A socket cannot be opened at all; say what it is rather than why.
+    struct stat st;
+    if (error == ENXIO && stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return PLAT_ENOTREG;
+    return error;
+  }
   struct stat st;
   int error = 0;
   if (fstat(fd, &st) != 0) {

@@ -1,0 +1,600 @@
+// Compiling a pattern of the dialect into a program (regex_program.h).
+//
+// The definition matches a pattern remainder: a stretch [p, e) of the pattern
+// that runs to the pattern's end or to the bar that ended a left alternative.
+// So a state of the automaton is a pair (p, e). What the definition does with
+// a remainder depends only on that pair: an escape at p is an atom; otherwise
+// the bar walk from p finds the first bar at bracket count 0, and when it lies
+// before e the remainder divides into (p, bar) and (bar + 1, e); otherwise the
+// atom at p, read within e, and its quantifier lead to (next, e). Each
+// reachable pair becomes instructions once, through a work list, so nothing
+// recurses with the pattern.
+#include "grep_core/ascii_class.h"
+#include "grep_core/regex_parts.h"
+#include "grep_core/regex_program.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint32_t kMatchInst = 0;  // every program begins with its MATCH
+
+// A growable array of plain records on malloc; push fails (false) when out
+// of memory and leaves the array as it was.
+template <typename T>
+struct grow_array {
+  T *items = nullptr;
+  uint32_t count = 0;
+  uint32_t capacity = 0;
+
+  grow_array() = default;
+  grow_array(const grow_array &) = delete;
+  grow_array &operator=(const grow_array &) = delete;
+  ~grow_array() { free(items); }
+
+  bool push(const T &item) {
+    if (count == capacity) {
+      if (capacity > (UINT32_MAX - 1) / 2) return false;
+      const uint32_t grown = capacity == 0 ? 64 : capacity * 2;
+      auto *block = static_cast<T *>(realloc(items, sizeof(T) * grown));
+      if (block == nullptr) return false;
+      items = block;
+      capacity = grown;
+    }
+    items[count++] = item;
+    return true;
+  }
+
+  // Hands the block over; the array is empty afterwards.
+  T *release() {
+    T *block = items;
+    items = nullptr;
+    count = capacity = 0;
+    return block;
+  }
+};
+
+// An open-addressing map from 64-bit keys to 32-bit values, with a small hash.
+struct key_map {
+  uint64_t *keys = nullptr;
+  uint32_t *values = nullptr;
+  size_t capacity = 0;  // a power of two, or 0
+  size_t count = 0;
+
+  key_map() = default;
+  key_map(const key_map &) = delete;
+  key_map &operator=(const key_map &) = delete;
+  ~key_map() {
+    free(keys);
+    free(values);
+  }
+
+  static size_t hash(uint64_t key) {
+    key ^= key >> 33;
+    key *= 0xFF51AFD7ED558CCDull;
+    key ^= key >> 33;
+    return static_cast<size_t>(key);
+  }
+
+  // The value of `key`, or kNone.
+  uint32_t find(uint64_t key) const {
+    if (capacity == 0) return kNone;
+    for (size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
+      if (values[i] == kNone) return kNone;
+      if (keys[i] == key) return values[i];
+    }
+  }
+
+  bool insert(uint64_t key, uint32_t value) {
+    if ((count + 1) * 2 > capacity && !grow()) return false;
+    size_t i = hash(key) & (capacity - 1);
+    while (values[i] != kNone) i = (i + 1) & (capacity - 1);
+    keys[i] = key;
+    values[i] = value;
+    ++count;
+    return true;
+  }
+
+  bool grow() {
+    const size_t grown = capacity == 0 ? 256 : capacity * 2;
+    auto *new_keys = static_cast<uint64_t *>(malloc(grown * sizeof(uint64_t)));
+    auto *new_values = static_cast<uint32_t *>(malloc(grown * sizeof(uint32_t)));
+    if (new_keys == nullptr || new_values == nullptr) {
+      free(new_keys);
+      free(new_values);
+      return false;
+    }
+    memset(new_values, 0xFF, grown * sizeof(uint32_t));
+    for (size_t i = 0; i < capacity; ++i) {
+      if (values[i] == kNone) continue;
+      size_t j = hash(keys[i]) & (grown - 1);
+      while (new_values[j] != kNone) j = (j + 1) & (grown - 1);
+      new_keys[j] = keys[i];
+      new_values[j] = values[i];
+    }
+    free(keys);
+    free(values);
+    keys = new_keys;
+    values = new_values;
+    capacity = grown;
+    return true;
+  }
+};
+
+// ---- What the bar walk finds ----
+//
+// The walk from p visits p, then the position after it (two bytes on past a
+// '\', which skips the byte it escapes), and so on: every walk follows the
+// same successor links, so the walks form a tree rooted at the pattern's end.
+// With phi(q) the sum of +1 per '[' and -1 per ']' over the nodes from q to
+// the root, the bracket count a walk from p holds on reaching q is
+// phi(p) - phi(q). So the walk from p stops at the nearest bar q on its way
+// to the root with phi(q) == phi(p). One depth-first pass over the tree, with
+// a stack of bars per value of phi, finds that bar for every p in O(m).
+
+// First depth-0 bar of the walk from each position over the whole pattern,
+// or m when there is none. A walk over [p, e) finds bar[p] when it lies
+// before e, and nothing otherwise: cutting the walk at e changes nothing
+// before e. Null when out of memory.
+uint32_t *first_bars(const char *P, uint32_t m) {
+  const size_t n = size_t{m} + 1;
+  auto *succ = static_cast<uint32_t *>(malloc(n * sizeof(uint32_t)));
+  auto *phi = static_cast<int32_t *>(malloc(n * sizeof(int32_t)));
+  auto *bar = static_cast<uint32_t *>(malloc(n * sizeof(uint32_t)));
+  auto *below = static_cast<uint32_t *>(malloc(n * sizeof(uint32_t)));  // next bar down the stack
+  auto *top = static_cast<uint32_t *>(malloc((2 * n + 1) * sizeof(uint32_t)));  // per phi value
+  auto *todo = static_cast<uint32_t *>(malloc(2 * n * sizeof(uint32_t)));
+  bool ok = succ && phi && bar && below && top && todo;
+  if (ok) {
+    phi[m] = 0;
+    for (uint32_t q = m; q-- > 0;) {
+      succ[q] = (P[q] == '\\' && q + 1 < m) ? q + 2 : q + 1;
+      const int32_t delta = P[q] == '[' ? 1 : (P[q] == ']' ? -1 : 0);
+      phi[q] = delta + phi[succ[q] > m ? m : succ[q]];
+    }
+    for (size_t v = 0; v < 2 * n + 1; ++v) top[v] = kNone;
+    // Depth-first from the root m: a node is entered (its answer read, its
+    // bar pushed), then its children (q - 1 and q - 2 when they lead to q),
+    // then it is left (its bar popped). `todo` holds nodes, a left marker
+    // being the node's value with the top bit set.
+    size_t sp = 0;
+    todo[sp++] = m;
+    bar[m] = m;
+    while (sp > 0) {
+      const uint32_t item = todo[--sp];
+      if (item & 0x80000000u) {
+        const uint32_t q = item & 0x7FFFFFFFu;
+        top[static_cast<size_t>(phi[q] + static_cast<int32_t>(n))] = below[q];
+        continue;
+      }
+      const uint32_t q = item;
+      if (q < m) {
+        const size_t v = static_cast<size_t>(phi[q] + static_cast<int32_t>(n));
+        if (P[q] == '|') {
+          bar[q] = q;
+          below[q] = top[v];
+          top[v] = q;
+          todo[sp++] = q | 0x80000000u;
+        } else {
+          bar[q] = top[v] == kNone ? m : top[v];
+        }
+      }
+      if (q >= 1 && succ[q - 1] == q) todo[sp++] = q - 1;
+      if (q >= 2 && succ[q - 2] == q && P[q - 2] == '\\') todo[sp++] = q - 2;
+    }
+  }
+  free(succ);
+  free(phi);
+  free(below);
+  free(top);
+  free(todo);
+  if (!ok) {
+    free(bar);
+    return nullptr;
+  }
+  return bar;
+}
+
+// ---- Byte sets of atoms ----
+
+void set_add(re_byteset *s, unsigned char c) { s->bits[c >> 6] |= uint64_t{1} << (c & 63); }
+
+// Adds `c`, and with `fold` every byte that lowercases as it does.
+void set_add_folded(re_byteset *s, unsigned char c, bool fold) {
+  set_add(s, c);
+  if (!fold) return;
+  const unsigned char lower = qg_lower(c);
+  set_add(s, lower);
+  if (lower >= 'a' && lower <= 'z') set_add(s, static_cast<unsigned char>(lower - ('a' - 'A')));
+}
+
+void set_fill(re_byteset *s, bool (*member)(unsigned char), bool invert) {
+  for (unsigned c = 0; c < 256; ++c) {
+    if (member(static_cast<unsigned char>(c)) != invert) set_add(s, static_cast<unsigned char>(c));
+  }
+}
+
+// The bytes a class with members [m, m_end) matches; each byte is tested by
+// the members' own rule (ranges signed, folding both ends and the byte).
+re_byteset class_set(const char *m, const char *m_end, bool negated, bool fold) {
+  re_byteset s = {};
+  for (unsigned c = 0; c < 256; ++c) {
+    if (qg_class_members_match(m, m_end, static_cast<unsigned char>(c), fold) != negated) {
+      set_add(&s, static_cast<unsigned char>(c));
+    }
+  }
+  return s;
+}
+
+// The set of the atom that begins at `p` and ends at `atom_end`, inside a
+// remainder ending at `e`.
+re_byteset atom_set(const char *p, const char *atom_end, const char *e, bool fold) {
+  re_byteset s = {};
+  const unsigned char x = static_cast<unsigned char>(*p);
+  if (x == '.') {
+    memset(s.bits, 0xFF, sizeof s.bits);
+  } else if (x == '\\' && atom_end - p == 2) {
+    switch (p[1]) {
+      case 'd':
+        set_fill(&s, qg_is_digit, false);
+        break;
+      case 'D':
+        set_fill(&s, qg_is_digit, true);
+        break;
+      case 'w':
+        set_fill(&s, qg_is_word, false);
+        break;
+      case 'W':
+        set_fill(&s, qg_is_word, true);
+        break;
+      case 's':
+        set_fill(&s, qg_is_space, false);
+        break;
+      case 'S':
+        set_fill(&s, qg_is_space, true);
+        break;
+      default:
+        set_add(&s, static_cast<unsigned char>(p[1]));
+        break;  // never folded
+    }
+  } else if (x == '[') {
+    const char *members, *members_end;
+    bool negated;
+    re_class_extent(p, e, &members, &members_end, &negated);
+    s = class_set(members, members_end, negated, fold);
+  } else {
+    set_add_folded(&s, x, fold);  // a plain byte, or a lone trailing '\'
+  }
+  return s;
+}
+
+// ---- The compiler ----
+
+struct pending {
+  uint32_t p, e, inst;
+};
+
+struct compiler {
+  const char *P;
+  uint32_t m;
+  bool fold;
+  uint32_t *bar = nullptr;
+  grow_array<re_inst> insts;
+  grow_array<re_byteset> sets;
+  grow_array<pending> work;
+  key_map states;   // (p << 32 | e) -> first instruction
+  key_map set_ids;  // hash of a set -> a set id with that hash (checked)
+
+  ~compiler() { free(bar); }
+
+  bool add(re_op op, uint32_t next, uint32_t arg, uint32_t *id) {
+    *id = insts.count;
+    return insts.push(re_inst{static_cast<uint32_t>(op), next, arg});
+  }
+
+  // The id of `s` among the program's sets, added when new.
+  bool set_id(const re_byteset &s, uint32_t *id) {
+    uint64_t h = 1469598103934665603ull;
+    for (uint64_t w : s.bits) h = (h ^ w) * 1099511628211ull;
+    const uint32_t found = set_ids.find(h);
+    if (found != kNone && memcmp(&sets.items[found], &s, sizeof s) == 0) {
+      *id = found;
+      return true;
+    }
+    *id = sets.count;
+    return sets.push(s) && (found != kNone || set_ids.insert(h, *id));
+  }
+
+  // The first instruction of state (p, e), made as a placeholder and queued
+  // when new. The empty remainder is the shared MATCH.
+  bool state(uint32_t p, uint32_t e, uint32_t *id) {
+    if (p == e) {
+      *id = kMatchInst;
+      return true;
+    }
+    const uint64_t key = (uint64_t{p} << 32) | e;
+    const uint32_t known = states.find(key);
+    if (known != kNone) {
+      *id = known;
+      return true;
+    }
+    return add(RE_OP_MATCH, 0, 0, id) && states.insert(key, *id) && work.push(pending{p, e, *id});
+  }
+
+  // Writes the instructions of state (p, e), whose first one is `at`.
+  bool fill(uint32_t p, uint32_t e, uint32_t at) {
+    const char *P0 = P;
+    // A remainder of exactly "$" is the end anchor.
+    if (e - p == 1 && P[p] == '$') {
+      insts.items[at] = {RE_OP_END, kMatchInst, 0};
+      return true;
+    }
+    uint32_t atom_end;
+    bool rest_empty = false;  // the atom is the whole remainder: no quantifier
+    if (P[p] == '\\') {
+      // An escape is an atom at once; no bar walk at this level.
+      if (p + 1 < e) {
+        atom_end = p + 2;
+      } else {
+        atom_end = e;
+        rest_empty = true;
+      }
+    } else if (bar[p] < e) {
+      uint32_t left, right;
+      if (!state(p, bar[p], &left) || !state(bar[p] + 1, e, &right)) return false;
+      insts.items[at] = {RE_OP_SPLIT, left, right};
+      return true;
+    } else if (P[p] == '[') {
+      const char *members, *members_end;
+      bool negated;
+      const char *end = re_class_extent(P0 + p, P0 + e, &members, &members_end, &negated);
+      atom_end = static_cast<uint32_t>(end - P0);
+      rest_empty = members_end == P0 + e;  // unterminated: the class is the rest
+    } else {
+      atom_end = p + 1;
+    }
+    uint32_t set;
+    if (!set_id(atom_set(P0 + p, P0 + atom_end, P0 + e, fold), &set)) return false;
+    const char q = (!rest_empty && atom_end < e) ? P[atom_end] : '\0';
+    uint32_t rest;
+    if (q == '*' || q == '+') {
+      if (!state(atom_end + 1, e, &rest)) return false;
+      // loop: SPLIT(consume -> loop, rest); '+' consumes once before it.
+      uint32_t loop, consume;
+      if (q == '*') {
+        loop = at;
+        if (!add(RE_OP_SET, loop, set, &consume)) return false;
+      } else {
+        if (!add(RE_OP_SPLIT, 0, rest, &loop) || !add(RE_OP_SET, loop, set, &consume)) return false;
+        insts.items[at] = {RE_OP_SET, loop, set};
+      }
+      insts.items[loop] = {RE_OP_SPLIT, consume, rest};
+      return true;
+    }
+    if (q == '?') {
+      uint32_t take;
+      if (!state(atom_end + 1, e, &rest) || !add(RE_OP_SET, rest, set, &take)) return false;
+      insts.items[at] = {RE_OP_SPLIT, take, rest};
+      return true;
+    }
+    if (rest_empty) {
+      rest = kMatchInst;
+    } else if (!state(atom_end, e, &rest)) {
+      return false;
+    }
+    insts.items[at] = {RE_OP_SET, rest, set};
+    return true;
+  }
+
+  // Compiles the remainder [p, e); the program starts at the returned id.
+  bool run(uint32_t p, uint32_t e, uint32_t *start) {
+    bar = first_bars(P, m);
+    uint32_t match;
+    if (bar == nullptr || !add(RE_OP_MATCH, 0, 0, &match) || !state(p, e, start)) return false;
+    while (work.count > 0) {
+      const pending next = work.items[--work.count];
+      if (!fill(next.p, next.e, next.inst)) return false;
+    }
+    return true;
+  }
+};
+
+// ---- Where attempts can begin ----
+
+// Follows the paths from `start` that consume nothing and records what they
+// lead to: the sets that can consume the first byte, MATCH, END.
+bool analyse_start(re_program *prog) {
+  auto *seen = static_cast<uint8_t *>(calloc(prog->count, 1));
+  auto *stack = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * (prog->count + 1)));
+  if (seen == nullptr || stack == nullptr) {
+    free(seen);
+    free(stack);
+    return false;
+  }
+  memset(&prog->first, 0, sizeof prog->first);
+  size_t sp = 0;
+  stack[sp++] = prog->start;
+  while (sp > 0) {
+    const uint32_t pc = stack[--sp];
+    if (seen[pc]) continue;
+    seen[pc] = 1;
+    const re_inst &in = prog->insts[pc];
+    switch (in.op) {
+      case RE_OP_MATCH:
+        prog->empty = true;
+        break;
+      case RE_OP_END:
+        prog->at_end = true;
+        break;
+      case RE_OP_SET:
+        for (int w = 0; w < 4; ++w) prog->first.bits[w] |= prog->sets[in.arg].bits[w];
+        break;
+      case RE_OP_SPLIT:
+        stack[sp++] = in.arg;
+        stack[sp++] = in.next;
+        break;
+      default:
+        break;
+    }
+  }
+  free(seen);
+  free(stack);
+  prog->first_count = 0;
+  for (unsigned c = 0; c < 256 && prog->first_count < 3; ++c) {
+    if (!re_set_has(&prog->first, static_cast<unsigned char>(c))) continue;
+    if (prog->first_count < 2) prog->first_bytes[prog->first_count] = static_cast<unsigned char>(c);
+    ++prog->first_count;
+  }
+  return true;
+}
+
+// ---- Literals that a matching line must hold ----
+
+// Writes to `lit` a run of bytes that every match of the remainder [p, p_end)
+// covers in a row, when the remainder holds no '|': the longest run of
+// single-byte atoms that no '*' or '?' makes optional (a '+' ends a run after
+// its atom). Returns its length, 0 when there is none.
+size_t required_literal(const char *p, const char *p_end, bool ignore_case,
+                        char lit[RE_PREFILTER_MAX + 1]) {
+  lit[0] = '\0';
+  if (memchr(p, '|', static_cast<size_t>(p_end - p)) != nullptr) return 0;
+  bool in_run = false;
+  size_t best_len = 0, run_len = 0;
+  char run_bytes[RE_PREFILTER_MAX];
+  auto keep_best = [&] {
+    if (run_len > best_len) {
+      best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
+      memcpy(lit, run_bytes, best_len);
+    }
+  };
+  while (p < p_end && !(p_end - p == 1 && *p == '$')) {
+    const char *atom_end = re_atom_end(p, p_end);
+    const char q = atom_end < p_end ? *atom_end : '\0';
+    const bool quantified = q == '*' || q == '+' || q == '?';
+    unsigned char b;
+    bool fold;
+    const bool single = re_single_byte_atom(p, p_end, ignore_case, &b, &fold);
+    if (single && q != '*' && q != '?') {
+      in_run = true;
+      if (run_len < RE_PREFILTER_MAX) run_bytes[run_len] = static_cast<char>(b);
+      ++run_len;
+    }
+    if (!single || quantified) {
+      keep_best();
+      in_run = false;
+      run_len = 0;
+    }
+    p = quantified ? atom_end + 1 : atom_end;
+  }
+  if (in_run) keep_best();
+  lit[best_len] = '\0';
+  return best_len;
+}
+
+// Fills the program's line prefilter: the literal of every top-level
+// alternative, divided as matching divides them. Left empty (no filter) when
+// an alternative has no literal or there are too many.
+void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t m,
+                      const uint32_t *bar, bool ignore_case) {
+  prog->literal_count = 0;
+  prog->fold = ignore_case;
+  int count = 0;
+  uint32_t p = begin;
+  for (;;) {
+    const uint32_t alt_end = (p < m && P[p] != '\\' && bar[p] < m) ? bar[p] : m;
+    if (count == RE_MAX_PREFILTER_LITERALS) return;
+    const size_t n = required_literal(P + p, P + alt_end, ignore_case, prog->literals[count]);
+    if (n == 0) return;
+    prog->literal_lens[count++] = n;
+    if (alt_end == m) break;
+    p = alt_end + 1;
+  }
+  prog->literal_count = count;
+}
+
+// Compiles the remainder [p, e) of the m bytes at P. With `star_atom`
+// (which lies before p), the program first repeats that atom greedily, as the
+// star of the definition does before its rest.
+re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e, bool case_sensitive,
+                          bool anchored, bool literals, const char *star_atom = nullptr) {
+  auto *prog = static_cast<re_program *>(calloc(1, sizeof(re_program)));
+  if (prog == nullptr) return nullptr;
+  compiler c;
+  c.P = P;
+  c.m = m;
+  c.fold = !case_sensitive;
+  bool ok = c.run(p, e, &prog->start);
+  if (ok && star_atom != nullptr) {
+    const char *atom_end = re_atom_end(star_atom, P + e);
+    uint32_t set, loop, consume;
+    ok = c.set_id(atom_set(star_atom, atom_end, P + e, c.fold), &set) &&
+         c.add(RE_OP_SPLIT, 0, prog->start, &loop) && c.add(RE_OP_SET, loop, set, &consume);
+    if (ok) {
+      c.insts.items[loop].next = consume;
+      prog->start = loop;
+    }
+  }
+  if (!ok) {
+    free(prog);
+    return nullptr;
+  }
+  prog->count = c.insts.count;
+  prog->insts = c.insts.release();
+  prog->set_count = c.sets.count;
+  prog->sets = c.sets.release();
+  prog->anchored = anchored;
+  if (!analyse_start(prog)) {
+    re_program_free(prog);
+    return nullptr;
+  }
+  if (literals && !anchored) analyse_literals(prog, P, p, m, c.bar, !case_sensitive);
+  return prog;
+}
+
+}  // namespace
+
+re_program *re_compile(const char *pattern, bool case_sensitive) {
+  if (pattern == nullptr) return nullptr;
+  const size_t m = strlen(pattern);
+  if (m >= UINT32_MAX / 2) return nullptr;  // beyond what positions can number
+  const bool anchored = pattern[0] == '^';
+  const uint32_t begin = anchored ? 1 : 0;
+  return compile_range(pattern, static_cast<uint32_t>(m), begin, static_cast<uint32_t>(m),
+                       case_sensitive, anchored, true);
+}
+
+re_program *re_compile_remainder(const char *p, const char *p_end, bool case_sensitive) {
+  if (p == nullptr || p_end < p || static_cast<size_t>(p_end - p) >= UINT32_MAX / 2) return nullptr;
+  const uint32_t m = static_cast<uint32_t>(p_end - p);
+  return compile_range(p, m, 0, m, case_sensitive, true, false);
+}
+
+re_program *re_compile_star(const char *atom, const char *rest, const char *rest_end,
+                            bool case_sensitive) {
+  if (atom == nullptr || rest < atom || rest_end < rest ||
+      static_cast<size_t>(rest_end - atom) >= UINT32_MAX / 2) {
+    return nullptr;
+  }
+  const uint32_t m = static_cast<uint32_t>(rest_end - atom);
+  return compile_range(atom, m, static_cast<uint32_t>(rest - atom), m, case_sensitive, true, false,
+                       atom);
+}
+
+void re_program_free(re_program *program) {
+  if (program == nullptr) return;
+  free(program->insts);
+  free(program->sets);
+  free(program);
+}
+
+size_t re_program_size(const re_program *program) { return program->count; }
+
+size_t regex_required_literal(const char *pattern, bool case_sensitive,
+                              char lit[RE_PREFILTER_MAX + 1]) {
+  lit[0] = '\0';
+  if (pattern == nullptr || strchr(pattern, '|') != nullptr) return 0;
+  const char *body = *pattern == '^' ? pattern + 1 : pattern;
+  return required_literal(body, pattern + strlen(pattern), !case_sensitive, lit);
+}

@@ -1,0 +1,428 @@
+// Matching a compiled pattern against one line.
+//
+// Two searches, both exact and both O(S * (n + 1)) for S instructions and n
+// bytes. The usual one follows the paths depth first, in the definition's
+// priority order, and marks every (instruction, position) pair it has
+// explored: the rest of a path from a pair depends only on the pair, so a pair
+// that failed once fails again, whichever start position or path reached it.
+// Its bitmap holds S * (n + 1) bits; where that is too large, a breadth-first
+// search keeps every live thread in priority order instead (first thread to
+// reach MATCH wins over the ones below it), in O(S) memory.
+#include "grep_core/byte_scan.h"
+#include "grep_core/literal.h"
+#include "grep_core/regex_program.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// One pending alternative of the depth-first search.
+struct frame {
+  uint32_t pc;
+  uint32_t pos;
+};
+
+// A list of threads in priority order with constant-time membership: the
+// instructions in `dense[0..count)`, their attempts' start positions in
+// `from`, and `sparse[pc]` pointing back into `dense`.
+struct thread_list {
+  uint32_t *dense;
+  uint32_t *sparse;
+  uint32_t *from;
+  uint32_t count;
+
+  bool has(uint32_t pc) const { return sparse[pc] < count && dense[sparse[pc]] == pc; }
+};
+
+// The (instruction, position) pairs the depth-first search has explored. A
+// bitmap, indexed by instruction * (n + 1) + position, while that index space
+// fits RE_MEMO_MAX_BITS; its words are cleared after a line by a list of the
+// words that were touched, so a line costs what it visits, not the bitmap's
+// size. Past that, a hash set of the pairs visited, up to RE_MEMO_MAX_PAIRS
+// of them (past which the breadth-first search takes over).
+struct memo_set {
+  uint64_t *bits = nullptr;
+  uint32_t *touched = nullptr;  // indices of words that are non-zero
+  size_t words = 0;             // room of `bits` and `touched`
+  size_t touched_count = 0;
+  uint64_t *keys = nullptr;  // the hash set; kEmptyKey marks a free slot
+  size_t key_capacity = 0;   // a power of two
+  size_t key_count = 0;
+  bool dense = true;
+};
+
+}  // namespace
+
+struct re_scratch {
+  uint32_t capacity;  // instructions the thread lists have room for
+  memo_set memo;
+  frame *stack;
+  size_t stack_capacity;
+  thread_list lists[2];
+  uint32_t *closure;  // work stack of the breadth-first closure, S entries
+  re_stop_check stop;
+  void *stop_ctx;
+  uint32_t steps;  // counts down to the next stop check
+  bool stopped;
+};
+
+namespace {
+
+// Spends one step; false once the stop check has said to stop.
+inline bool step(re_scratch *sc) {
+  if (--sc->steps != 0) return true;
+  sc->steps = RE_STOP_CHECK_STEPS;
+  if (sc->stop != nullptr && sc->stop(sc->stop_ctx)) sc->stopped = true;
+  return !sc->stopped;
+}
+
+// ---- Start positions ----
+
+// The first position at or after `s` where an attempt may succeed, or n + 1.
+// Attempts elsewhere begin with a byte no path can consume first.
+struct start_finder {
+  const re_program *prog;
+  const char *text;
+  size_t n;
+  qg_byte_scan scan;
+
+  start_finder(const re_program *p, const char *t, size_t len) : prog(p), text(t), n(len), scan() {
+    if (prog->first_count > 0 && prog->first_count <= 2) {
+      qg_byte_scan_init2(&scan, text, n, prog->first_bytes[0],
+                         prog->first_bytes[prog->first_count - 1]);
+    }
+  }
+
+  size_t next(size_t s) {
+    if (prog->anchored) return s == 0 ? 0 : n + 1;
+    if (prog->empty) return s <= n ? s : n + 1;
+    if (prog->first_count > 0 && prog->first_count <= 2) {
+      s = qg_byte_scan_next(&scan, s);
+    } else if (prog->first_count > 2) {
+      while (s < n && !re_set_has(&prog->first, static_cast<unsigned char>(text[s]))) ++s;
+    } else {
+      s = n;
+    }
+    if (s < n) return s;
+    return prog->at_end ? n : n + 1;
+  }
+};
+
+// ---- Depth first, with memory of failed pairs ----
+
+constexpr uint64_t kEmptyKey = UINT64_MAX;
+
+// Makes the memo empty and ready for an index space of `bits` pairs; false
+// when out of memory.
+bool memo_reset(memo_set *m, size_t bits) {
+  for (size_t i = 0; i < m->touched_count; ++i) m->bits[m->touched[i]] = 0;
+  m->touched_count = 0;
+  if (m->key_count > 0) {
+    for (size_t i = 0; i < m->key_capacity; ++i) m->keys[i] = kEmptyKey;
+    m->key_count = 0;
+  }
+  m->dense = bits <= RE_MEMO_MAX_BITS;
+  if (!m->dense) return true;
+  const size_t words = (bits + 63) / 64;
+  if (words <= m->words) return true;
+  free(m->bits);
+  free(m->touched);
+  m->bits = static_cast<uint64_t *>(calloc(words, sizeof(uint64_t)));
+  m->touched = static_cast<uint32_t *>(malloc(words * sizeof(uint32_t)));
+  if (m->bits == nullptr || m->touched == nullptr) {
+    free(m->bits);
+    free(m->touched);
+    *m = memo_set{};
+    return false;
+  }
+  m->words = words;
+  return true;
+}
+
+bool memo_grow_keys(memo_set *m) {
+  const size_t grown = m->key_capacity == 0 ? 4096 : m->key_capacity * 2;
+  auto *keys = static_cast<uint64_t *>(malloc(grown * sizeof(uint64_t)));
+  if (keys == nullptr) return false;
+  for (size_t i = 0; i < grown; ++i) keys[i] = kEmptyKey;
+  for (size_t i = 0; i < m->key_capacity; ++i) {
+    const uint64_t k = m->keys[i];
+    if (k == kEmptyKey) continue;
+    size_t j = (k * 0x9E3779B97F4A7C15ull >> 20) & (grown - 1);
+    while (keys[j] != kEmptyKey) j = (j + 1) & (grown - 1);
+    keys[j] = k;
+  }
+  free(m->keys);
+  m->keys = keys;
+  m->key_capacity = grown;
+  return true;
+}
+
+enum class visit { fresh, seen, full };
+
+// Marks the pair `index`; whether it was new. `full` when the hash set has
+// reached its bound or cannot grow.
+inline visit memo_visit(memo_set *m, uint64_t index) {
+  if (m->dense) {
+    uint64_t &word = m->bits[index >> 6];
+    const uint64_t bit = uint64_t{1} << (index & 63);
+    if (word & bit) return visit::seen;
+    if (word == 0) m->touched[m->touched_count++] = static_cast<uint32_t>(index >> 6);
+    word |= bit;
+    return visit::fresh;
+  }
+  if ((m->key_count + 1) * 2 > m->key_capacity) {
+    if (m->key_count >= RE_MEMO_MAX_PAIRS || !memo_grow_keys(m)) return visit::full;
+  }
+  size_t j = (index * 0x9E3779B97F4A7C15ull >> 20) & (m->key_capacity - 1);
+  for (; m->keys[j] != kEmptyKey; j = (j + 1) & (m->key_capacity - 1)) {
+    if (m->keys[j] == index) return visit::seen;
+  }
+  m->keys[j] = index;
+  ++m->key_count;
+  return visit::fresh;
+}
+
+bool grow_stack(re_scratch *sc) {
+  const size_t grown = sc->stack_capacity == 0 ? 256 : sc->stack_capacity * 2;
+  auto *block = static_cast<frame *>(realloc(sc->stack, grown * sizeof(frame)));
+  if (block == nullptr) return false;
+  sc->stack = block;
+  sc->stack_capacity = grown;
+  return true;
+}
+
+enum class attempt { failed, matched, stopped, no_memory };
+
+// Follows every path from (pc, s) in priority order until one reaches MATCH
+// (its end written to `end`) or all have failed.
+attempt depth_first(const re_program *prog, re_scratch *sc, const char *text, size_t n, uint32_t pc,
+                    size_t s, size_t *end) {
+  const uint64_t width = n + 1;
+  memo_set *memo = &sc->memo;
+  size_t sp = 0;
+  sc->stack[sp++] = {pc, static_cast<uint32_t>(s)};
+  while (sp > 0) {
+    frame f = sc->stack[--sp];
+    size_t pos = f.pos;
+    pc = f.pc;
+    for (;;) {
+      const visit v = memo_visit(memo, pc * width + pos);
+      if (v == visit::seen) break;
+      if (v == visit::full) return attempt::no_memory;
+      if (!step(sc)) return attempt::stopped;
+      const re_inst in = prog->insts[pc];
+      if (in.op == RE_OP_SET) {
+        if (pos >= n || !re_set_has(&prog->sets[in.arg], static_cast<unsigned char>(text[pos]))) {
+          break;
+        }
+        pc = in.next;
+        ++pos;
+      } else if (in.op == RE_OP_SPLIT) {
+        if (sp == sc->stack_capacity && !grow_stack(sc)) return attempt::no_memory;
+        sc->stack[sp++] = {in.arg, static_cast<uint32_t>(pos)};
+        pc = in.next;
+      } else if (in.op == RE_OP_END) {
+        if (pos != n) break;
+        pc = in.next;
+      } else {
+        *end = pos;
+        return attempt::matched;
+      }
+    }
+  }
+  return attempt::failed;
+}
+
+// The memoising search over every start position; no_memory when its
+// bitmap or stack cannot be had (the caller falls back).
+attempt memo_search(const re_program *prog, re_scratch *sc, const char *text, size_t n,
+                    bool one_start, size_t *out_start, size_t *out_end) {
+  const uint64_t pairs = uint64_t{prog->count} * (n + 1);
+  if (!memo_reset(&sc->memo, pairs > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(pairs))) {
+    return attempt::no_memory;
+  }
+  if (sc->stack_capacity == 0 && !grow_stack(sc)) return attempt::no_memory;
+  start_finder starts(prog, text, n);
+  for (size_t s = one_start ? 0 : starts.next(0); s <= n; s = starts.next(s + 1)) {
+    size_t end = 0;
+    const attempt a = depth_first(prog, sc, text, n, prog->start, s, &end);
+    if (a == attempt::matched) {
+      *out_start = s;
+      *out_end = end;
+    }
+    if (a != attempt::failed || one_start) return a;
+  }
+  return attempt::failed;
+}
+
+// ---- Breadth first, in O(S) memory ----
+
+// Adds the thread (pc, pos) and everything it reaches without consuming to
+// `list`, in priority order, each instruction once; only SET and MATCH
+// threads are kept, since the others have been followed.
+void add_thread(const re_program *prog, re_scratch *sc, thread_list *list, uint32_t pc, size_t pos,
+                size_t n, uint32_t from) {
+  uint32_t *stack = sc->closure;
+  size_t sp = 0;
+  stack[sp++] = pc;
+  while (sp > 0) {
+    pc = stack[--sp];
+    if (list->has(pc)) continue;
+    list->sparse[pc] = list->count;
+    list->dense[list->count] = pc;
+    list->from[list->count] = from;
+    ++list->count;
+    const re_inst &in = prog->insts[pc];
+    if (in.op == RE_OP_SPLIT) {
+      stack[sp++] = in.arg;
+      stack[sp++] = in.next;
+    } else if (in.op == RE_OP_END && pos == n) {
+      stack[sp++] = in.next;
+    }
+  }
+}
+
+attempt breadth_first(const re_program *prog, re_scratch *sc, const char *text, size_t n,
+                      bool one_start, size_t *out_start, size_t *out_end) {
+  thread_list *now = &sc->lists[0];
+  thread_list *later = &sc->lists[1];
+  now->count = later->count = 0;
+  start_finder starts(prog, text, n);
+  size_t next_start = one_start ? 0 : starts.next(0);
+  bool matched = false;
+  for (size_t pos = next_start; pos <= n; ++pos) {
+    if (now->count == 0) {
+      if (matched || next_start > n) break;
+      pos = next_start;  // nothing alive: jump to the next possible start
+    }
+    if (!matched && pos == next_start) {
+      add_thread(prog, sc, now, prog->start, pos, n, static_cast<uint32_t>(pos));
+      next_start = one_start ? n + 1 : starts.next(pos + 1);
+    }
+    later->count = 0;
+    for (uint32_t i = 0; i < now->count; ++i) {
+      if (!step(sc)) return attempt::stopped;
+      const uint32_t pc = now->dense[i];
+      const re_inst &in = prog->insts[pc];
+      if (in.op == RE_OP_MATCH) {
+        // This thread outranks every one after it: they are dropped.
+        matched = true;
+        *out_start = now->from[i];
+        *out_end = pos;
+        break;
+      }
+      if (in.op == RE_OP_SET && pos < n &&
+          re_set_has(&prog->sets[in.arg], static_cast<unsigned char>(text[pos]))) {
+        add_thread(prog, sc, later, in.next, pos + 1, n, now->from[i]);
+      }
+    }
+    thread_list *t = now;
+    now = later;
+    later = t;
+  }
+  return matched ? attempt::matched : attempt::failed;
+}
+
+// The match of `prog`, made for `sc`; a scratch made for a smaller program is
+// never used beyond its room (no_memory).
+attempt search(const re_program *prog, re_scratch *sc, const char *text, size_t n, bool one_start,
+               size_t *start, size_t *end) {
+  if (prog->count > sc->capacity || n >= UINT32_MAX) return attempt::no_memory;
+  sc->stopped = false;
+  const attempt a = memo_search(prog, sc, text, n, one_start, start, end);
+  if (a != attempt::no_memory) return a;
+  return breadth_first(prog, sc, text, n, one_start, start, end);
+}
+
+// True when the line holds one of the program's required literals, or the
+// program has none.
+bool line_may_match(const re_program *prog, const char *text, size_t n) {
+  if (prog->literal_count == 0) return true;
+  for (int i = 0; i < prog->literal_count; ++i) {
+    if (fixed_find_in_bytes(prog->literals[i], prog->literal_lens[i], text, n, !prog->fold) !=
+        nullptr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+re_scratch *re_scratch_new(const re_program *program) {
+  auto *sc = static_cast<re_scratch *>(calloc(1, sizeof(re_scratch)));
+  if (sc == nullptr) return nullptr;
+  sc->capacity = program->count;
+  sc->steps = RE_STOP_CHECK_STEPS;
+  const size_t S = program->count;
+  bool ok =
+      (sc->closure = static_cast<uint32_t *>(malloc(S * 2 * sizeof(uint32_t) + 4))) != nullptr;
+  for (thread_list &l : sc->lists) {
+    l.dense = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t)));
+    l.sparse = static_cast<uint32_t *>(calloc(S, sizeof(uint32_t)));
+    l.from = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t)));
+    l.count = 0;
+    ok = ok && l.dense && l.sparse && l.from;
+  }
+  if (!ok) {
+    re_scratch_free(sc);
+    return nullptr;
+  }
+  return sc;
+}
+
+void re_scratch_free(re_scratch *scratch) {
+  if (scratch == nullptr) return;
+  free(scratch->memo.bits);
+  free(scratch->memo.touched);
+  free(scratch->memo.keys);
+  free(scratch->stack);
+  free(scratch->closure);
+  for (thread_list &l : scratch->lists) {
+    free(l.dense);
+    free(l.sparse);
+    free(l.from);
+  }
+  free(scratch);
+}
+
+void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx) {
+  scratch->stop = check;
+  scratch->stop_ctx = ctx;
+}
+
+re_result re_find(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                  int32_t *out_col, int32_t *out_len) {
+  if (!line_may_match(program, text, len)) return RE_NO_MATCH;
+  size_t start = 0, end = 0;
+  const attempt a = search(program, scratch, text, len, program->anchored, &start, &end);
+  if (a == attempt::stopped) return RE_STOPPED;
+  if (a != attempt::matched) return RE_NO_MATCH;
+  if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
+  if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
+  return RE_MATCH;
+}
+
+re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, const char *text,
+                                size_t len, int32_t *out_col, int32_t *out_len) {
+  if (program->count > scratch->capacity || len >= UINT32_MAX) return RE_NO_MATCH;
+  scratch->stopped = false;
+  size_t start = 0, end = 0;
+  const attempt a = breadth_first(program, scratch, text, len, program->anchored, &start, &end);
+  if (a == attempt::stopped) return RE_STOPPED;
+  if (a != attempt::matched) return RE_NO_MATCH;
+  if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
+  if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
+  return RE_MATCH;
+}
+
+re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                      size_t *out_len) {
+  size_t start = 0, end = 0;
+  const attempt a = search(program, scratch, text, len, true, &start, &end);
+  if (a == attempt::stopped) return RE_STOPPED;
+  if (a != attempt::matched) return RE_NO_MATCH;
+  *out_len = end;
+  return RE_MATCH;
+}

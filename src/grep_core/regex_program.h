@@ -1,0 +1,89 @@
+// The compiled form of a pattern, shared by the compiler (regex_compile.cpp)
+// and the matchers (regex_exec.cpp). Internal to the pattern matcher.
+//
+// A program is a list of instructions; a thread of the automaton is an
+// instruction and a text position. SPLIT continues at `next` first and at
+// `arg` only when everything from `next` has failed: that is the priority
+// order of the dialect's definition. Every cycle of the program passes a SET
+// (each loop consumes a byte), so no path returns to an instruction without
+// moving forward in the text.
+#ifndef QG_REGEX_PROGRAM_H
+#define QG_REGEX_PROGRAM_H
+
+#include "grep_core/regex.h"
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum re_op {
+  RE_OP_MATCH = 0,  // the attempt succeeds here
+  RE_OP_SET = 1,    // consume one byte of set `arg`, then `next`
+  RE_OP_SPLIT = 2,  // `next`, then `arg`
+  RE_OP_END = 3,    // only at the end of the text: then `next`
+} re_op;
+
+typedef struct re_inst {
+  uint32_t op;
+  uint32_t next;
+  uint32_t arg;
+} re_inst;
+
+// 256 bits, one per byte value.
+typedef struct re_byteset {
+  uint64_t bits[4];
+} re_byteset;
+
+static inline bool re_set_has(const re_byteset *s, unsigned char c) {
+  return (s->bits[c >> 6] >> (c & 63)) & 1;
+}
+
+// Most alternatives whose required literals the line prefilter keeps.
+#define RE_MAX_PREFILTER_LITERALS 16
+
+struct re_program {
+  re_inst *insts;
+  uint32_t count;
+  re_byteset *sets;
+  uint32_t set_count;
+  uint32_t start;  // first instruction of an attempt
+  bool anchored;   // the pattern began with '^': one attempt, at position 0
+
+  // Where attempts can begin: a byte of `first` at a position before the end,
+  // or any position at all when `empty` (some path reaches MATCH without
+  // consuming), or the end when `at_end` (some path reaches END first).
+  re_byteset first;
+  bool empty;
+  bool at_end;
+  int first_count;               // bytes in `first`, up to 3 counted
+  unsigned char first_bytes[2];  // those bytes when there are at most two
+
+  // A line can hold a match only when it holds the literal of one of the
+  // `literal_count` top-level alternatives (compared ignoring ASCII case when
+  // `fold`); 0 literals: no such filter.
+  int literal_count;
+  bool fold;
+  char literals[RE_MAX_PREFILTER_LITERALS][RE_PREFILTER_MAX + 1];
+  size_t literal_lens[RE_MAX_PREFILTER_LITERALS];
+};
+
+// re_find with the breadth-first search alone, whatever the line's length:
+// the two searches must agree, which tests and the fuzzer check.
+re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, const char *text,
+                                size_t len, int32_t *out_col, int32_t *out_len);
+
+// The program of re_match_star: the atom at `atom` (read within rest_end)
+// repeated greedily, then the remainder [rest, rest_end), anchored. Null when
+// out of memory.
+re_program *re_compile_star(const char *atom, const char *rest, const char *rest_end,
+                            bool case_sensitive);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_REGEX_PROGRAM_H
