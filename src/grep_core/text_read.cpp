@@ -41,12 +41,10 @@ line_ending detect_line_ending(const char *text) {
 
 const char *le_str(line_ending le) { return le == LE_CRLF ? "\r\n" : "\n"; }
 
-char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_endian,
-                             size_t *out_len) {
-  size_t units = nbytes / 2;
-  if (units > (SIZE_MAX - 1) / 4) return nullptr;
-  auto *out = static_cast<unsigned char *>(plat_alloc_large(units * 4 + 1));
-  if (out == nullptr) return nullptr;
+size_t utf16_to_utf8_into(const unsigned char *data, size_t nbytes, bool big_endian,
+                          char *out_chars) {
+  auto *out = reinterpret_cast<unsigned char *>(out_chars);
+  const size_t units = nbytes / 2;
   auto unit_at = [&](size_t i) -> unsigned {
     unsigned a = data[2 * i], b = data[2 * i + 1];
     return big_endian ? (a << 8 | b) : (b << 8 | a);
@@ -74,8 +72,18 @@ char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_
     }
   }
   out[o] = '\0';
+  return o;
+}
+
+char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_endian,
+                             size_t *out_len) {
+  size_t units = nbytes / 2;
+  if (units > (SIZE_MAX - 1) / 4) return nullptr;
+  auto *out = static_cast<char *>(plat_alloc_large(units * 4 + 1));
+  if (out == nullptr) return nullptr;
+  const size_t o = utf16_to_utf8_into(data, nbytes, big_endian, out);
   if (out_len != nullptr) *out_len = o;
-  return reinterpret_cast<char *>(out);
+  return out;
 }
 
 bool is_binary_buffer(const char *data, size_t len) {
@@ -152,4 +160,92 @@ char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_en
   if (out_len != nullptr) *out_len = len;
   if (out_line_ending != nullptr) *out_line_ending = detect_line_ending(text);
   return text;
+}
+
+void text_buffers_free(text_buffers *b) {
+  free(b->raw);
+  free(b->decoded);
+  *b = text_buffers{};
+}
+
+namespace {
+
+// Bytes read per call between two looks at the stop check.
+constexpr size_t kReadChunk = size_t{16} << 20;
+
+// Makes `*block` hold at least `need` bytes, growing it to a fresh block
+// (nothing in it is kept). False when memory runs out.
+bool ensure_block(char **block, size_t *cap, size_t need) {
+  if (need <= *cap) return true;
+  free(*block);
+  *block = static_cast<char *>(plat_alloc_large(need));
+  *cap = *block != nullptr ? need : 0;
+  return *block != nullptr;
+}
+
+}  // namespace
+
+bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
+                       size_t *out_len, read_should_stop stop, void *stop_ctx, bool *out_stopped) {
+  *out_stopped = false;
+  plat_file file;
+  uint64_t size = 0;
+  int error = plat_open_read(path, &file, &size);
+  if (error != 0) {
+    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", plat_error_text(error));
+    return false;
+  }
+  if (size > QG_MAX_FILE_BYTES) {
+    plat_close(file);
+    qm_grep_set_last_error("File '%s' exceeds maximum size limit (256MB)", path);
+    return false;
+  }
+  // Room for the text, its terminator, and the byte after the terminator
+  // that vector loops may look at.
+  if (!ensure_block(&buffers->raw, &buffers->raw_cap, static_cast<size_t>(size) + 2)) {
+    plat_close(file);
+    qm_grep_set_last_error("Out of memory reading file '%s'", path);
+    return false;
+  }
+  size_t n = 0;
+  while (n < size) {
+    size_t want = static_cast<size_t>(size) - n;
+    if (want > kReadChunk) want = kReadChunk;
+    size_t got = 0;
+    error = plat_read(file, buffers->raw + n, want, &got);
+    if (error != 0) {
+      plat_close(file);
+      qm_grep_set_last_error("Cannot read file '%s': %s", path, plat_error_text(error));
+      return false;
+    }
+    if (got == 0) break;
+    n += got;
+    if (n < size && stop != nullptr && stop(stop_ctx)) {
+      plat_close(file);
+      *out_stopped = true;
+      return false;
+    }
+  }
+  plat_close(file);
+  buffers->raw[n] = '\0';
+  buffers->raw[n + 1] = '\0';
+
+  size_t bom_len = 0;
+  const text_encoding enc =
+      detect_encoding(reinterpret_cast<unsigned char *>(buffers->raw), n, &bom_len);
+  if (enc == ENC_UTF16LE || enc == ENC_UTF16BE) {
+    const size_t units = (n - bom_len) / 2;
+    if (!ensure_block(&buffers->decoded, &buffers->decoded_cap, units * 3 + 2)) {
+      qm_grep_set_last_error("Failed to decode UTF-16 content in '%s'", path);
+      return false;
+    }
+    *out_len = utf16_to_utf8_into(reinterpret_cast<unsigned char *>(buffers->raw) + bom_len,
+                                  n - bom_len, enc == ENC_UTF16BE, buffers->decoded);
+    buffers->decoded[*out_len + 1] = '\0';
+    *out_text = buffers->decoded;
+    return true;
+  }
+  *out_text = buffers->raw + bom_len;
+  *out_len = n - bom_len;
+  return true;
 }

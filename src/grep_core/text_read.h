@@ -55,6 +55,33 @@ char *utf16_to_utf8_portable(const unsigned char *data, size_t nbytes, bool big_
 // True when a NUL byte lies among the first min(len, 8192) bytes.
 bool is_binary_buffer(const char *data, size_t len);
 
+// Decodes `nbytes` of UTF-16 as utf16_to_utf8_portable does, into `out`,
+// which has room for 3 * (nbytes / 2) + 1 bytes; returns the byte count
+// (without the NUL written after it).
+size_t utf16_to_utf8_into(const unsigned char *data, size_t nbytes, bool big_endian, char *out);
+
+// Buffers that a reader reuses from file to file (a search holds one pair):
+// they only grow, to the largest file read. A zeroed record is empty;
+// released with text_buffers_free.
+typedef struct text_buffers {
+  char *raw;
+  size_t raw_cap;
+  char *decoded;
+  size_t decoded_cap;
+} text_buffers;
+
+void text_buffers_free(text_buffers *b);
+
+// Asked between chunks of a large read; true abandons it (no message).
+typedef bool (*read_should_stop)(void *ctx);
+
+// read_file_to_utf8 into `buffers`: on success points *out_text at the text
+// (NUL-terminated, valid until the next read with the same buffers) and
+// writes its length; the same messages on the same failures. Returns false
+// on failure, and when `stop` asked to abandon the read (*out_stopped set).
+bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
+                       size_t *out_len, read_should_stop stop, void *stop_ctx, bool *out_stopped);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,8 +3,11 @@
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/clock.h"
+#include "search_core/match_json.h"
 #include "search_core/match_object.h"
 #include "search_core/walk.h"
+
+#include <string.h>
 
 void report_time_limit(int32_t timeout_ms) {
   qm_grep_set_last_error("Search stopped at the time limit of %d ms", timeout_ms);
@@ -24,37 +27,45 @@ void full_json_match_handler(void *ctx, const char *path, int32_t line_no, int32
   }
 }
 
-// A document whose root object holds an empty "matches" array, its first
-// member. Null when memory runs out.
-static yyjson_mut_doc *new_search_document(yyjson_mut_val **out_matches) {
-  yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-  if (doc == nullptr) return nullptr;
-  yyjson_mut_val *root = yyjson_mut_obj(doc);
-  yyjson_mut_val *matches = yyjson_mut_arr(doc);
-  if (root == nullptr || matches == nullptr ||
-      !yyjson_mut_obj_add_val(doc, root, "matches", matches)) {
-    yyjson_mut_doc_free(doc);
-    return nullptr;
+namespace {
+
+// The document being written: the matches as they come, then the totals.
+struct document_writer {
+  json_out out = {};
+  json_out path = {};      // the current file's path, escaped once
+  int64_t path_file = -1;  // the file whose path `path` holds
+  bool first = true;
+};
+
+bool write_match(void *ctx, int64_t file_no, const char *path, const scan_match *m) {
+  auto *w = static_cast<document_writer *>(ctx);
+  if (file_no != w->path_file) {
+    json_out_string_into(&w->path, path, strlen(path));
+    w->path_file = file_no;
   }
-  yyjson_mut_doc_set_root(doc, root);
-  *out_matches = matches;
-  return doc;
+  if (!w->first) json_out_char(&w->out, ',');
+  w->first = false;
+  match_json_write(&w->out, &w->path, m);
+  // A document that lost a match for lack of memory is not returned; the
+  // search need not go on for it.
+  return !w->out.failed && !w->path.failed;
 }
 
-// Adds the totals after "matches" (and "timed_out" after them when the
-// search stopped at its time limit) and writes the document compactly. Null
-// when memory runs out.
-static char *finish_search_document(yyjson_mut_doc *doc, const search_tally *tally,
-                                    int64_t duration_ms, bool timed_out) {
-  yyjson_mut_val *root = yyjson_mut_doc_get_root(doc);
-  if (!yyjson_mut_obj_add_int(doc, root, "total_matches", tally->total_matches) ||
-      !yyjson_mut_obj_add_int(doc, root, "files_searched", tally->files_searched) ||
-      !yyjson_mut_obj_add_int(doc, root, "duration_ms", duration_ms) ||
-      (timed_out && !yyjson_mut_obj_add_true(doc, root, "timed_out"))) {
-    return nullptr;
-  }
-  return yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+// Adds the totals after the matches (and "timed_out" when the search stopped
+// at its time limit) and closes the document.
+void finish_document(json_out *out, const search_tally *tally, int64_t duration_ms,
+                     bool timed_out) {
+  JSON_OUT_LITERAL(out, "],\"total_matches\":");
+  json_out_int(out, tally->total_matches);
+  JSON_OUT_LITERAL(out, ",\"files_searched\":");
+  json_out_int(out, tally->files_searched);
+  JSON_OUT_LITERAL(out, ",\"duration_ms\":");
+  json_out_int(out, duration_ms);
+  if (timed_out) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
+  json_out_char(out, '}');
 }
+
+}  // namespace
 
 char *grep_core_search_json(const char *root_path, const char *pattern, const char *options_json) {
   if (root_path == nullptr || pattern == nullptr) {
@@ -65,23 +76,26 @@ char *grep_core_search_json(const char *root_path, const char *pattern, const ch
   if (!grep_opts_parse_json(&opts, options_json)) return nullptr;
   const int64_t start_ms = search_clock_ms();
   search_tally tally{};
-  json_match_ctx ctx{};
-  ctx.doc = new_search_document(&ctx.matches);
+  document_writer w;
+  JSON_OUT_LITERAL(&w.out, "{\"matches\":[");
   char *text = nullptr;
-  searcher *s = nullptr;
-  if (ctx.doc != nullptr &&
-      (s = searcher_new(pattern, &opts, &tally, full_json_match_handler, &ctx)) != nullptr) {
+  searcher *s = searcher_new_reporting(pattern, &opts, &tally, write_match, &w);
+  if (s != nullptr) {
     searcher_run(s, root_path);
     const int64_t end_ms = search_clock_ms();
     const bool timed_out = searcher_timed_out(s);
     if (timed_out) report_time_limit(opts.timeout_ms);
-    if (!ctx.failed) text = finish_search_document(ctx.doc, &tally, end_ms - start_ms, timed_out);
-    if (text == nullptr) qm_grep_set_last_error("Out of memory building the search document");
-  } else if (ctx.doc == nullptr) {
-    qm_grep_set_last_error("Out of memory building the search document");
+    finish_document(&w.out, &tally, end_ms - start_ms, timed_out);
+    if (!w.out.failed && !w.path.failed) {
+      text = w.out.data;
+      w.out.data = nullptr;
+    } else {
+      qm_grep_set_last_error("Out of memory building the search document");
+    }
+    searcher_free(s);
   }
-  searcher_free(s);
-  yyjson_mut_doc_free(ctx.doc);
+  json_out_free(&w.out);
+  json_out_free(&w.path);
   grep_opts_free(&opts);
   return text;
 }

@@ -2,11 +2,13 @@
 
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
+#include "search_core/match_json.h"
 #include "search_core/match_object.h"
 #include "search_core/report_json.h"
 #include "search_core/walk.h"
 
 #include <stdlib.h>
+#include <string.h>
 #include <yyjson.h>
 
 // The compact text of one match object, or null when memory runs out. The
@@ -42,9 +44,38 @@ void stream_match_handler(void *ctx, const char *path, int32_t line_no, int32_t 
   free(json);
 }
 
-// The streaming search with the handler context `ctx` (its tally is set here).
-static int run_stream(const char *root_path, const char *pattern, const char *options_json,
-                      stream_match_ctx ctx) {
+namespace {
+
+// Delivers each match as a text of its own, written into one reused buffer.
+struct stream_writer {
+  stream_match_ctx callbacks = {};
+  json_out object = {};
+  json_out path = {};      // the current file's path, escaped once
+  int64_t path_file = -1;  // the file whose path `path` holds
+};
+
+bool deliver_match(void *ctx, int64_t file_no, const char *path, const scan_match *m) {
+  auto *w = static_cast<stream_writer *>(ctx);
+  const stream_match_ctx &c = w->callbacks;
+  if (c.callback == nullptr && c.callback_ctx == nullptr) return true;
+  if (file_no != w->path_file) {
+    json_out_string_into(&w->path, path, strlen(path));
+    w->path_file = file_no;
+  }
+  w->object.len = 0;
+  w->object.failed = w->path.failed;
+  match_json_write(&w->object, &w->path, m);
+  if (w->object.failed) return true;  // not delivered for lack of memory; still counted
+  if (c.callback != nullptr) {
+    c.callback(w->object.data);
+    return true;
+  }
+  return c.callback_ctx(w->object.data, c.user_data) == 0;
+}
+
+// The streaming search with the callbacks of `ctx`.
+int run_stream(const char *root_path, const char *pattern, const char *options_json,
+               stream_match_ctx ctx) {
   if (root_path == nullptr || pattern == nullptr) {
     qm_grep_set_last_error("root_path and pattern are required");
     return -1;
@@ -52,8 +83,9 @@ static int run_stream(const char *root_path, const char *pattern, const char *op
   grep_opts opts;
   if (!grep_opts_parse_json(&opts, options_json)) return -1;
   search_tally tally{};
-  ctx.tally = &tally;
-  searcher *s = searcher_new(pattern, &opts, &tally, stream_match_handler, &ctx);
+  stream_writer w;
+  w.callbacks = ctx;
+  searcher *s = searcher_new_reporting(pattern, &opts, &tally, deliver_match, &w);
   if (s == nullptr) {
     grep_opts_free(&opts);
     return -1;
@@ -61,9 +93,13 @@ static int run_stream(const char *root_path, const char *pattern, const char *op
   searcher_run(s, root_path);
   if (searcher_timed_out(s)) report_time_limit(opts.timeout_ms);
   searcher_free(s);
+  json_out_free(&w.object);
+  json_out_free(&w.path);
   grep_opts_free(&opts);
   return tally.total_matches;
 }
+
+}  // namespace
 
 int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
                             grep_match_callback callback) {

@@ -101,18 +101,33 @@ struct needle {
 
 }  // namespace
 
+// One open directory of the walk: its listing, the length of its path in the
+// searcher's path buffer, and its level below the root.
+struct walk_frame {
+  plat_dir *dir;
+  size_t path_len;
+  int depth;
+};
+
 struct searcher {
   const char *pattern;
   const grep_opts *opts;
   search_tally *tally;
-  match_handler handler;
+  match_handler handler;  // the handler path: files cut into lines
   void *ctx;
-  re_program *program;  // regex searches only
-  re_scratch *scratch;
+  search_match_fn report;  // the reports' path: files scanned whole
+  void *report_ctx;
+  re_program *program;  // regex searches only; shared, read only
+  re_scratch *scratch;  // the handler path's
   needle find;
+  scanner *scan;  // the reports' path
+  text_buffers buffers;
+  int64_t file_no;      // files with matches so far, on the reports' path
   int64_t deadline_ms;  // 0: no time limit
   bool timed_out;
   dir_set listed;
+  walk_frame frames[SEARCH_MAX_DEPTH + 2];  // the directories open on the way down
+  int frame_count;
   char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
   size_t path_len;
 };
@@ -184,22 +199,43 @@ void pop_child(searcher *s, size_t dir_len) {
   s->path[dir_len] = '\0';
 }
 
-void scan_file(searcher *s, const char *path);
-
-// Lists the directory at s->path (level `depth`) and visits its entries. A
-// directory already listed in this search, whichever way it was reached, is
-// not listed again: links would otherwise multiply the walk.
-void walk_level(searcher *s, int depth) {
-  if (depth > SEARCH_MAX_DEPTH || should_stop(s)) return;
+// Opens the listing of the directory at s->path as a new frame at `depth`.
+// Nothing is opened beyond the depth limit, nor a directory listed before in
+// this search, whichever way it was reached: links would otherwise multiply
+// the walk.
+void enter_directory(searcher *s, int depth) {
+  if (depth > SEARCH_MAX_DEPTH) return;
   plat_dir *dir = plat_dir_open(s->path);
   if (dir == nullptr) return;
   if (!s->listed.insert(plat_dir_id(dir))) {
     plat_dir_close(dir);
     return;
   }
-  const size_t dir_len = s->path_len;
-  plat_dir_entry entry;
-  while (!should_stop(s) && plat_dir_next(dir, &entry)) {
+  s->frames[s->frame_count++] = {dir, s->path_len, depth};
+}
+
+void leave_directory(searcher *s) {
+  walk_frame &top = s->frames[--s->frame_count];
+  plat_dir_close(top.dir);
+  pop_child(s, top.path_len);
+}
+
+// Moves the walk on to its next file, in the order the platform lists
+// entries, depth first; s->path then names it. False when the walk is over or
+// the search must stop (every listing is then closed).
+bool next_file(searcher *s) {
+  while (s->frame_count > 0) {
+    if (should_stop(s)) {
+      while (s->frame_count > 0) leave_directory(s);
+      return false;
+    }
+    walk_frame &top = s->frames[s->frame_count - 1];
+    pop_child(s, top.path_len);
+    plat_dir_entry entry;
+    if (!plat_dir_next(top.dir, &entry)) {
+      leave_directory(s);
+      continue;
+    }
     if (is_dot_or_dotdot(entry.name)) continue;
     // Only directories and regular files are visited: a named pipe, a socket
     // or a device is never opened, since reading one may block or act.
@@ -211,13 +247,12 @@ void walk_level(searcher *s, int depth) {
     }
     if (!visit || !push_child(s, entry.name)) continue;
     if (entry.is_dir) {
-      walk_level(s, depth + 1);
-    } else {
-      scan_file(s, s->path);
+      enter_directory(s, top.depth + 1);
+      continue;
     }
-    pop_child(s, dir_len);
+    return true;
   }
-  plat_dir_close(dir);
+  return false;
 }
 
 // The first hit of the needle in [from, end), which may span many lines; null
@@ -282,8 +317,9 @@ bool cap_reached(const search_tally *tally, const grep_opts *opts) {
   return opts->max_results > 0 && tally->total_matches >= opts->max_results;
 }
 
-void scan_file(searcher *s, const char *path) {
-  if (should_stop(s)) return;
+// The handler path: the file is read whole and cut into lines in place, and
+// each candidate line is searched on its own.
+void scan_file_lines(searcher *s, const char *path) {
   size_t len = 0;
   char *text = read_file_to_utf8(path, &len, nullptr, nullptr);
   if (text == nullptr) return;
@@ -323,6 +359,60 @@ void scan_file(searcher *s, const char *path) {
   free(text);
 }
 
+struct report_call {
+  searcher *s;
+  const char *path;
+  bool reported;  // the file had a match already (its number is taken)
+};
+
+// A match of the reports' path: counted, handed on, and the cap applied.
+bool emit_match(void *ctx, const scan_match *m) {
+  auto *call = static_cast<report_call *>(ctx);
+  searcher *s = call->s;
+  if (!call->reported) {
+    call->reported = true;
+    ++s->file_no;
+  }
+  ++s->tally->total_matches;
+  if (!s->report(s->report_ctx, s->file_no - 1, call->path, m)) s->tally->stop = true;
+  if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
+  return !s->tally->stop;
+}
+
+// The reports' path: the file is read into the reused buffers and scanned
+// whole.
+void scan_file_whole(searcher *s, const char *path) {
+  const char *text = nullptr;
+  size_t len = 0;
+  bool stopped = false;
+  if (!read_file_reusing(path, &s->buffers, &text, &len, stop_check, s, &stopped)) return;
+  if (is_binary_buffer(text, len)) return;
+  ++s->tally->files_searched;
+  // The lines end at the text's first NUL.
+  const auto *nul = static_cast<const char *>(memchr(text, '\0', len));
+  if (nul != nullptr) len = static_cast<size_t>(nul - text);
+  report_call call{s, path, false};
+  if (scanner_scan(s->scan, text, len, emit_match, &call) == SCAN_NO_MEMORY) {
+    qm_grep_set_last_error("Out of memory holding the context of a match in '%s'", path);
+  }
+}
+
+void scan_file(searcher *s, const char *path) {
+  if (should_stop(s)) return;
+  if (s->report != nullptr) {
+    scan_file_whole(s, path);
+  } else {
+    scan_file_lines(s, path);
+  }
+}
+
+// Walks the directory at s->path from level `depth`, scanning every file the
+// rules let through.
+void walk_from(searcher *s, int depth) {
+  enter_directory(s, depth);
+  while (next_file(s)) scan_file(s, s->path);
+}
+
 // Copies `path` into the searcher's path buffer; false when it does not fit.
 bool set_path(searcher *s, const char *path) {
   const size_t n = strlen(path);
@@ -334,8 +424,11 @@ bool set_path(searcher *s, const char *path) {
 
 }  // namespace
 
-searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
-                       match_handler handler, void *ctx) {
+namespace {
+
+searcher *make_searcher(const char *pattern, const grep_opts *opts, search_tally *tally,
+                        match_handler handler, void *ctx, search_match_fn report,
+                        void *report_ctx) {
   void *block = malloc(sizeof(searcher));
   if (block == nullptr) {
     qm_grep_set_last_error("Out of memory starting the search");
@@ -347,28 +440,54 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   s->tally = tally;
   s->handler = handler;
   s->ctx = ctx;
+  s->report = report;
+  s->report_ctx = report_ctx;
   s->find.case_sensitive = opts->case_sensitive;
+  bool ok = true;
   if (opts->regex) {
     s->program = re_compile(pattern, opts->case_sensitive);
-    s->scratch = s->program != nullptr ? re_scratch_new(s->program) : nullptr;
-    if (s->scratch == nullptr) {
-      searcher_free(s);
-      qm_grep_set_last_error("Out of memory compiling the pattern");
-      return nullptr;
+    ok = s->program != nullptr;
+    if (ok && report == nullptr) {
+      s->scratch = re_scratch_new(s->program);
+      ok = s->scratch != nullptr;
+      if (ok) re_scratch_set_stop(s->scratch, stop_check, s);
     }
-    re_scratch_set_stop(s->scratch, stop_check, s);
     s->find.len = regex_required_literal(pattern, opts->case_sensitive, s->find.storage);
     s->find.bytes = s->find.storage;
   } else {
     s->find.bytes = pattern;
     s->find.len = strlen(pattern);
   }
+  if (ok && report != nullptr) {
+    s->scan = scanner_new(pattern, opts, s->program, stop_check, s);
+    ok = s->scan != nullptr;
+  }
+  if (!ok) {
+    searcher_free(s);
+    qm_grep_set_last_error("Out of memory compiling the pattern");
+    return nullptr;
+  }
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
   return s;
 }
 
+}  // namespace
+
+searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
+                       match_handler handler, void *ctx) {
+  return make_searcher(pattern, opts, tally, handler, ctx, nullptr, nullptr);
+}
+
+searcher *searcher_new_reporting(const char *pattern, const grep_opts *opts, search_tally *tally,
+                                 search_match_fn report, void *ctx) {
+  return make_searcher(pattern, opts, tally, nullptr, nullptr, report, ctx);
+}
+
 void searcher_free(searcher *s) {
   if (s == nullptr) return;
+  while (s->frame_count > 0) leave_directory(s);
+  scanner_free(s->scan);
+  text_buffers_free(&s->buffers);
   re_scratch_free(s->scratch);
   re_program_free(s->program);
   s->~searcher();
@@ -380,7 +499,7 @@ bool searcher_timed_out(const searcher *s) { return s->timed_out; }
 void searcher_run(searcher *s, const char *root_path) {
   switch (plat_path_kind_of(root_path)) {
     case PLAT_PATH_DIRECTORY:
-      if (set_path(s, root_path)) walk_level(s, 0);
+      if (set_path(s, root_path)) walk_from(s, 0);
       return;
     case PLAT_PATH_OTHER:
       // Reading a named pipe could wait for ever; a device may act on a read.
@@ -398,7 +517,7 @@ void search_directory_win(const char *dir_path, const char *pattern, const grep_
   if (dir_path == nullptr || depth > SEARCH_MAX_DEPTH || tally->stop) return;
   searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
   if (s == nullptr) return;
-  if (set_path(s, dir_path)) walk_level(s, depth);
+  if (set_path(s, dir_path)) walk_from(s, depth);
   searcher_free(s);
 }
 
@@ -407,7 +526,7 @@ void search_file_content(const char *path, const char *pattern, const grep_opts 
   if (tally->stop) return;
   searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
   if (s == nullptr) return;
-  scan_file(s, path);
+  if (!should_stop(s)) scan_file_lines(s, path);
   searcher_free(s);
 }
 

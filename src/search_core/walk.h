@@ -16,6 +16,7 @@
 
 #include "grep_core/line_array.h"
 #include "grep_core/options.h"
+#include "search_core/scan.h"
 
 #include <stdbool.h>
 #include <stdint.h>
@@ -49,15 +50,29 @@ typedef void (*match_handler)(void *ctx, const char *path, int32_t line_no, int3
                               const char *text, const line_array *lines, int32_t line_index,
                               int32_t context_lines);
 
+// Receives one match of the reports' fast path: `file_no` numbers the files
+// that had matches, from 0, so a report can prepare what it writes per file
+// (the path) once; `path` is NUL-terminated. Returns false to stop the
+// search. Everything is valid only during the call. When it runs, the tally
+// already counts this match.
+typedef bool (*search_match_fn)(void *ctx, int64_t file_no, const char *path,
+                                const struct scan_match *m);
+
 typedef struct searcher searcher;
 
 // Sets up one search of `pattern` with `opts` (both read, never changed, and
 // kept by the caller until searcher_free): compiles a pattern once, and takes
 // the time limit of opts->timeout_ms from now. Null when out of memory, with
-// the last-error text set. Matches go to `handler` with `ctx`; counts to
-// `tally`.
+// the last-error text set. Matches go to `handler` with `ctx`, each file cut
+// into lines as the handler's contract has it; counts to `tally`.
 searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
                        match_handler handler, void *ctx);
+
+// The same search for the reports: files are read into buffers reused from
+// file to file and scanned without being cut into lines, and matches go to
+// `report` with `ctx`. The results are those of searcher_new's.
+searcher *searcher_new_reporting(const char *pattern, const grep_opts *opts, search_tally *tally,
+                                 search_match_fn report, void *ctx);
 
 void searcher_free(searcher *s);
 

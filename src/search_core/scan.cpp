@@ -1,0 +1,258 @@
+#include "search_core/scan.h"
+
+#include "grep_core/ascii_class.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Bytes searched, or lines tried, between two looks at the stop check, so
+// that a time limit holds inside a huge file too.
+constexpr size_t kStopWindow = size_t{4} << 20;
+
+}  // namespace
+
+struct scanner {
+  const char *pattern;
+  const grep_opts *opts;
+  const re_program *program;
+  re_scratch *scratch;
+  scan_should_stop stop;
+  void *stop_ctx;
+  bool never;       // no line can match (an empty literal, or a needle holding CR or LF)
+  bool has_needle;  // every match covers the needle
+  qg_finder finder;
+  char literal[RE_PREFILTER_MAX + 1];
+  text_span *window;  // the context window being reported
+  size_t window_capacity;
+};
+
+namespace {
+
+bool holds_line_break(const char *p, size_t n) {
+  return memchr(p, '\n', n) != nullptr || memchr(p, '\r', n) != nullptr;
+}
+
+// The first CR or LF at or after `p`, or `end`.
+const char *line_end_from(const char *p, const char *end) {
+  const auto *lf = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+  const char *stop = lf != nullptr ? lf : end;
+  const auto *cr = static_cast<const char *>(memchr(p, '\r', static_cast<size_t>(stop - p)));
+  return cr != nullptr ? cr : stop;
+}
+
+// Where the line after the one ending at `line_end` begins (past CR LF, CR or
+// LF); `end` when there is none.
+const char *next_line_start(const char *line_end, const char *end) {
+  if (line_end >= end) return end;
+  return line_end + ((line_end[0] == '\r' && line_end + 1 < end && line_end[1] == '\n') ? 2 : 1);
+}
+
+// The start of the line holding `p`, found by looking back no further than
+// `floor` (a known line start).
+const char *line_start_before(const char *p, const char *floor) {
+  while (p > floor && p[-1] != '\n' && p[-1] != '\r') --p;
+  return p;
+}
+
+// The needle's first hit in [from, end), a window at a time with a look at
+// the stop check between windows; null when there is none or the scan must
+// stop (*stopped then set).
+const char *find_needle(scanner *s, const char *from, const char *end, bool *stopped) {
+  const size_t n = s->finder.n;
+  while (from < end) {
+    const size_t left = static_cast<size_t>(end - from);
+    const size_t window = left <= kStopWindow + n ? left : kStopWindow + n - 1;
+    const char *hit = qg_finder_find(&s->finder, from, window);
+    if (hit != nullptr || window == left) return hit;
+    from += window - (n - 1);
+    if (s->stop != nullptr && s->stop(s->stop_ctx)) {
+      *stopped = true;
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+// True when the `n` bytes at `hit` stand as a whole word: the bytes just
+// before and after them (a line break, the text's start or its end counting
+// as non-word) are not word bytes. `hit[n]` is readable.
+bool whole_word_at(const char *text, const char *hit, size_t n) {
+  if (hit > text && qg_is_word(static_cast<unsigned char>(hit[-1]))) return false;
+  return !qg_is_word(static_cast<unsigned char>(hit[n]));
+}
+
+bool push_window(scanner *s, size_t *count, text_span span) {
+  if (*count == s->window_capacity) {
+    const size_t grown = s->window_capacity == 0 ? 16 : s->window_capacity * 2;
+    auto *block = static_cast<text_span *>(realloc(s->window, grown * sizeof(text_span)));
+    if (block == nullptr) return false;
+    s->window = block;
+    s->window_capacity = grown;
+  }
+  s->window[(*count)++] = span;
+  return true;
+}
+
+// Fills the scanner's window with up to `before` lines before the line
+// [start, stop), the line itself, and up to `after` lines after it, in file
+// order. False when memory runs out.
+bool collect_window(scanner *s, const char *text, const char *end, const char *start,
+                    const char *stop, int64_t before, int64_t after, size_t *count) {
+  *count = 0;
+  // Lines before, gathered backwards, then put in order.
+  const char *cur = start;
+  for (int64_t k = 0; k < before && cur > text; ++k) {
+    const char *brk = cur - 1;  // the ending of the line before
+    if (*brk == '\n' && brk > text && brk[-1] == '\r') --brk;
+    const char *prev = line_start_before(brk, text);
+    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return false;
+    cur = prev;
+  }
+  for (size_t i = 0, j = *count; i + 1 < j; ++i, --j) {
+    const text_span t = s->window[i];
+    s->window[i] = s->window[j - 1];
+    s->window[j - 1] = t;
+  }
+  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return false;
+  const char *line_end = stop;
+  for (int64_t k = 0; k < after; ++k) {
+    const char *next = next_line_start(line_end, end);
+    if (next >= end) break;
+    line_end = line_end_from(next, end);
+    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) return false;
+  }
+  return true;
+}
+
+// Emits the match at `col` of line `line_no`, [start, stop), with its window.
+scan_result report(scanner *s, const char *text, const char *end, int64_t line_no, int32_t col,
+                   const char *start, const char *stop, scan_emit emit, void *ctx) {
+  scan_match m = {
+      static_cast<int32_t>(line_no), col, {start, static_cast<size_t>(stop - start)}, nullptr, 0};
+  const int64_t n = s->opts->context_lines;
+  if (n > 0) {
+    size_t count = 0;
+    if (!collect_window(s, text, end, start, stop, n, n, &count)) return SCAN_NO_MEMORY;
+    m.context = s->window;
+    m.context_count = count;
+  }
+  return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
+}
+
+// Literal searches and patterns with a needle: from hit to hit.
+scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  const char *const end = text + len;
+  const bool literal = !s->opts->regex;
+  const bool whole_word = literal && s->opts->whole_word;
+  const size_t n = s->finder.n;
+  const char *pos = text;
+  const char *counted = text;  // line breaks before here are in line_no
+  const char *line_start = text;
+  int64_t line_no = 1;
+  while (pos < end) {
+    bool stopped = false;
+    const char *hit = find_needle(s, pos, end, &stopped);
+    if (stopped) return SCAN_STOPPED;
+    if (hit == nullptr) break;
+    if (whole_word && !whole_word_at(text, hit, n)) {
+      pos = hit + 1;  // overlapping occurrences are considered
+      continue;
+    }
+    const size_t breaks = qg_count_line_breaks(counted, hit);
+    if (breaks > 0) {
+      line_no += static_cast<int64_t>(breaks);
+      line_start = line_start_before(hit, counted);
+    }
+    counted = hit;
+    const char *stop = line_end_from(hit + n, end);
+    int32_t col = static_cast<int32_t>(hit - line_start + 1);
+    bool matched = true;
+    if (!literal) {
+      int32_t length = 0;
+      const re_result r = re_find(s->program, s->scratch, line_start,
+                                  static_cast<size_t>(stop - line_start), &col, &length);
+      if (r == RE_STOPPED) return SCAN_STOPPED;
+      matched = r == RE_MATCH;
+    }
+    if (matched) {
+      const scan_result r = report(s, text, end, line_no, col, line_start, stop, emit, ctx);
+      if (r != SCAN_DONE) return r;
+    }
+    pos = stop;  // the rest of the line needs no look: one match per line
+  }
+  return SCAN_DONE;
+}
+
+// Patterns without a needle: every line is tried.
+scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  const char *const end = text + len;
+  const char *line = text;
+  const char *checked = text;  // where the stop check was last asked
+  int64_t line_no = 1;
+  while (line < end) {
+    const char *stop = line_end_from(line, end);
+    int32_t col = 0, length = 0;
+    const re_result r =
+        re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
+    if (r == RE_STOPPED) return SCAN_STOPPED;
+    if (r == RE_MATCH) {
+      const scan_result rr = report(s, text, end, line_no, col, line, stop, emit, ctx);
+      if (rr != SCAN_DONE) return rr;
+    }
+    line = next_line_start(stop, end);
+    ++line_no;
+    if (static_cast<size_t>(line - checked) >= kStopWindow) {
+      checked = line;
+      if (s->stop != nullptr && s->stop(s->stop_ctx)) return SCAN_STOPPED;
+    }
+  }
+  return SCAN_DONE;
+}
+
+}  // namespace
+
+scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_program *program,
+                     scan_should_stop stop, void *stop_ctx) {
+  auto *s = static_cast<scanner *>(calloc(1, sizeof(scanner)));
+  if (s == nullptr) return nullptr;
+  s->pattern = pattern;
+  s->opts = opts;
+  s->program = program;
+  s->stop = stop;
+  s->stop_ctx = stop_ctx;
+  const char *needle = pattern;
+  size_t n = strlen(pattern);
+  if (opts->regex) {
+    s->scratch = re_scratch_new(program);
+    if (s->scratch == nullptr) {
+      scanner_free(s);
+      return nullptr;
+    }
+    re_scratch_set_stop(s->scratch, stop, stop_ctx);
+    n = regex_required_literal(pattern, opts->case_sensitive, s->literal);
+    needle = s->literal;
+    s->never = n > 0 && holds_line_break(needle, n);
+  } else {
+    // A line holds no CR or LF, so a literal holding one matches none; the
+    // empty literal matches no line either.
+    s->never = n == 0 || holds_line_break(needle, n);
+  }
+  s->has_needle = n > 0;
+  qg_finder_init(&s->finder, needle, n, opts->case_sensitive);
+  return s;
+}
+
+void scanner_free(scanner *s) {
+  if (s == nullptr) return;
+  re_scratch_free(s->scratch);
+  free(s->window);
+  free(s);
+}
+
+scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  if (s->never || len == 0) return SCAN_DONE;
+  if (s->has_needle) return scan_by_needle(s, text, len, emit, ctx);
+  return scan_every_line(s, text, len, emit, ctx);
+}

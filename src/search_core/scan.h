@@ -1,0 +1,71 @@
+// The scan of one file's text, without cutting it into lines: the needle (a
+// literal pattern, or a run every match of a pattern covers) is looked for in
+// the whole text, line breaks are counted only up to each hit, and only the
+// lines that are reported (and their context lines) are located. Whole-word
+// rejections go on from the hit itself. Lines are those of the line
+// splitter: CR LF, a lone CR or a lone LF ends one; the text ends at its
+// first NUL (the caller passes its length up to there).
+//
+// A scanner is made once per search and thread; it owns the buffers it
+// reuses from file to file.
+#ifndef QG_SCAN_H
+#define QG_SCAN_H
+
+#include "grep_core/find_bytes.h"
+#include "grep_core/options.h"
+#include "grep_core/regex.h"
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct text_span {
+  const char *p;
+  size_t n;
+} text_span;
+
+// One reported match. `context` holds the window of the options'
+// context_lines around the matched line (which is in it), or nothing.
+typedef struct scan_match {
+  int32_t line_no;
+  int32_t col;
+  text_span line;
+  const text_span *context;
+  size_t context_count;
+} scan_match;
+
+// Receives the matches of a scan in order; returns false when the search
+// must stop (a cap, a callback, a time limit): the scan then ends at once.
+typedef bool (*scan_emit)(void *ctx, const scan_match *m);
+
+// Asked between stretches of work on a large text; true stops the scan.
+typedef bool (*scan_should_stop)(void *ctx);
+
+typedef struct scanner scanner;
+
+// A scanner for `pattern` under `opts` (both kept by the caller while the
+// scanner lives). `program` (regex searches only) is the compiled pattern,
+// shared, read only; the scanner makes its own scratch for it. Null when out
+// of memory.
+scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_program *program,
+                     scan_should_stop stop, void *stop_ctx);
+void scanner_free(scanner *s);
+
+// Outcomes of scanner_scan.
+typedef enum scan_result { SCAN_DONE = 0, SCAN_STOPPED = 1, SCAN_NO_MEMORY = 2 } scan_result;
+
+// Scans the `len` bytes at `text` (text[len] must be readable and is not part
+// of it) and emits each line's first match. SCAN_STOPPED when `emit` or the
+// stop check ended it; SCAN_NO_MEMORY when a context window could not be
+// held (the matches before it were emitted).
+scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // QG_SCAN_H

@@ -1,0 +1,111 @@
+// The reports' scan (files read into reused buffers and searched whole,
+// match objects written straight as text) against the handler path (files
+// cut into lines, each line searched on its own, match objects built as
+// yyjson values and written by yyjson): on generated trees and options, the
+// documents must be the same bytes, timing aside.
+#include "grep_core/options.h"
+#include "search_core/report_json.h"
+#include "search_core/walk.h"
+#include "support/temp_files.h"
+
+#include <gtest/gtest.h>
+#include <yyjson.h>
+
+#include <stdlib.h>
+
+#include <random>
+#include <regex>
+#include <string>
+
+namespace {
+
+// The document the handler path gives: every match object built by
+// full_json_match_handler, then the totals, written by yyjson.
+std::string handler_document(const std::string &root, const std::string &pattern,
+                             const std::string &options) {
+  grep_opts opts;
+  EXPECT_TRUE(grep_opts_parse_json(&opts, options.c_str()));
+  search_tally tally{};
+  json_match_ctx ctx{};
+  ctx.doc = yyjson_mut_doc_new(nullptr);
+  yyjson_mut_val *doc_root = yyjson_mut_obj(ctx.doc);
+  ctx.matches = yyjson_mut_arr(ctx.doc);
+  yyjson_mut_obj_add_val(ctx.doc, doc_root, "matches", ctx.matches);
+  yyjson_mut_doc_set_root(ctx.doc, doc_root);
+  search_root(root.c_str(), pattern.c_str(), &opts, &tally, full_json_match_handler, &ctx);
+  yyjson_mut_obj_add_int(ctx.doc, doc_root, "total_matches", tally.total_matches);
+  yyjson_mut_obj_add_int(ctx.doc, doc_root, "files_searched", tally.files_searched);
+  yyjson_mut_obj_add_int(ctx.doc, doc_root, "duration_ms", 0);
+  char *text = yyjson_mut_write(ctx.doc, 0, nullptr);
+  std::string out = text != nullptr ? text : "<null>";
+  free(text);
+  yyjson_mut_doc_free(ctx.doc);
+  grep_opts_free(&opts);
+  return out;
+}
+
+std::string report_document(const std::string &root, const std::string &pattern,
+                            const std::string &options) {
+  char *text = grep_core_search_json(root.c_str(), pattern.c_str(), options.c_str());
+  std::string out = text != nullptr ? text : "<null>";
+  free(text);
+  static const std::regex duration("\"duration_ms\":[0-9]+\\}$");
+  return std::regex_replace(out, duration, "\"duration_ms\":0}");
+}
+
+// A line of words, symbols, control bytes and the odd byte that is not UTF-8.
+std::string random_line(std::mt19937 &rng) {
+  static const char *pieces[] = {"foo",   "Foo",  "bar_baz", "x",       " ",    "\t",
+                                 "\"q\"", "\\",   "(1)",     "10.25",   "\x01", "\xC3\xA9",
+                                 "\xE9",  "fooo", "FOO ",    "foo_bar", "a.c",  "[x]",
+                                 "|",     "$",    "\x1b",    "xa",      "a ",   "a"};
+  std::string line;
+  const size_t words = rng() % 8;
+  for (size_t i = 0; i < words; ++i) line += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+  return line;
+}
+
+std::string random_file(std::mt19937 &rng) {
+  static const char *endings[] = {"\n", "\r\n", "\r", "\n", "\n"};
+  std::string text;
+  const size_t lines = rng() % 30;
+  for (size_t i = 0; i < lines; ++i) {
+    text += random_line(rng);
+    if (i + 1 < lines || rng() % 2) text += endings[rng() % 5];
+  }
+  if (rng() % 20 == 0) text.insert(rng() % (text.size() + 1), std::string(1, '\0'));
+  if (rng() % 30 == 0) text = std::string(9000, 'x') + "\n" + text;  // a long first line
+  return text;
+}
+
+TEST(ReportScan, DocumentsEqualTheHandlerPathsOnGeneratedTrees) {
+  std::mt19937 rng(23);
+  const char *literals[] = {"foo",   "FOO", "o",        "x",   "a.c",
+                            "\"q\"", "\\",  "\xC3\xA9", "a a", "o\nb"};
+  const char *patterns[] = {"fo+", "\\w+_baz", "^foo",        "o$", "[x]|bar",
+                            "",    ".",        "\\d+\\.\\d+", "x*", "(1)|\\\\"};
+  int matched = 0;
+  for (int round = 0; round < 600; ++round) {
+    qg_test::TempDir dir;
+    const int files = 1 + static_cast<int>(rng() % 4);
+    for (int f = 0; f < files; ++f) {
+      dir.write("d" + std::to_string(f % 2) + "/f" + std::to_string(f) + ".txt", random_file(rng));
+    }
+    const bool regex = rng() % 2;
+    const std::string pattern = regex ? patterns[rng() % 10] : literals[rng() % 10];
+    // Whole words overlapping their rejected neighbours need many tries.
+    std::string options = "{\"regex\":" + std::string(regex ? "true" : "false");
+    if (rng() % 3 == 0) options += ",\"ignore_case\":true";
+    if (rng() % 3 == 0) options += ",\"whole_word\":true";
+    if (rng() % 3 == 0) options += ",\"context_lines\":" + std::to_string(rng() % 4);
+    if (rng() % 5 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 5);
+    options += "}";
+    const std::string want = handler_document(dir.path(), pattern, options);
+    ASSERT_EQ(report_document(dir.path(), pattern, options), want)
+        << "pattern " << pattern << " options " << options;
+    if (want.find("\"total_matches\":0,") == std::string::npos) ++matched;
+  }
+  EXPECT_GT(matched, 100);  // most rounds find something to compare
+}
+
+}  // namespace
