@@ -4,6 +4,7 @@
 
 #include "grep_core/ascii_class.h"
 #include "grep_core/byte_scan.h"
+#include "grep_core/find_bytes.h"
 
 // True when the `n` bytes at `hit` stand as a whole word: neither the byte
 // before them (if any) nor the byte after them (the NUL at the end counts as
@@ -63,12 +64,7 @@ bool fixed_find_first(const char *pattern, const char *text, bool case_sensitive
 const char *fixed_find_in_bytes(const char *pattern, size_t n, const char *text, size_t len,
                                 bool case_sensitive) {
   if (n == 0 || n > len) return nullptr;
-  if (case_sensitive) return static_cast<const char *>(memmem(text, len, pattern, n));
-  qg_byte_scan scan;
-  qg_byte_scan_init(&scan, text, len, (unsigned char)pattern[0], true);
-  for (size_t s = 0;; ++s) {
-    s = qg_byte_scan_next(&scan, s);
-    if (s + n > len) return nullptr;
-    if (equal_folded(text + s + 1, pattern + 1, n - 1)) return text + s;
-  }
+  qg_finder f;
+  qg_finder_init(&f, pattern, n, case_sensitive);
+  return qg_finder_find(&f, text, len);
 }

@@ -507,7 +507,9 @@ void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t 
     if (count == RE_MAX_PREFILTER_LITERALS) return;
     const size_t n = required_literal(P + p, P + alt_end, ignore_case, prog->literals[count]);
     if (n == 0) return;
-    prog->literal_lens[count++] = n;
+    prog->literal_lens[count] = n;
+    qg_finder_init(&prog->literal_finders[count], prog->literals[count], n, !ignore_case);
+    ++count;
     if (alt_end == m) break;
     p = alt_end + 1;
   }

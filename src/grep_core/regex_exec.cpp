@@ -9,7 +9,6 @@
 // search keeps every live thread in priority order instead (first thread to
 // reach MATCH wins over the ones below it), in O(S) memory.
 #include "grep_core/byte_scan.h"
-#include "grep_core/literal.h"
 #include "grep_core/regex_program.h"
 
 #include <stdlib.h>
@@ -340,10 +339,7 @@ attempt search(const re_program *prog, re_scratch *sc, const char *text, size_t 
 bool line_may_match(const re_program *prog, const char *text, size_t n) {
   if (prog->literal_count == 0) return true;
   for (int i = 0; i < prog->literal_count; ++i) {
-    if (fixed_find_in_bytes(prog->literals[i], prog->literal_lens[i], text, n, !prog->fold) !=
-        nullptr) {
-      return true;
-    }
+    if (qg_finder_find(&prog->literal_finders[i], text, n) != nullptr) return true;
   }
   return false;
 }

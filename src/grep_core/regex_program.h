@@ -10,6 +10,7 @@
 #ifndef QG_REGEX_PROGRAM_H
 #define QG_REGEX_PROGRAM_H
 
+#include "grep_core/find_bytes.h"
 #include "grep_core/regex.h"
 
 #include <stdbool.h>
@@ -69,6 +70,7 @@ struct re_program {
   bool fold;
   char literals[RE_MAX_PREFILTER_LITERALS][RE_PREFILTER_MAX + 1];
   size_t literal_lens[RE_MAX_PREFILTER_LITERALS];
+  qg_finder literal_finders[RE_MAX_PREFILTER_LITERALS];  // prepared once for each
 };
 
 // re_find with the breadth-first search alone, whatever the line's length:
