@@ -102,6 +102,7 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_globs(root, "exclude_globs", opts->exclude_globs, &opts->exclude_count);
     read_globs(root, "exclude_dirs", opts->exclude_dirs, &opts->exclude_dir_count);
     read_int32(root, "timeout_ms", &opts->timeout_ms);
+    read_int32(root, "threads", &opts->threads);
   }
   yyjson_doc_free(doc);
   return true;

@@ -33,6 +33,7 @@ typedef struct grep_opts {
   // Beyond the fields above, keys that a host opts into; each default keeps
   // the behaviour without the key.
   int32_t timeout_ms;  // "timeout_ms": stop after this long; 0 or less: no limit
+  int32_t threads;     // "threads": threads reading and scanning files; 0 or 1: the caller's alone
 } grep_opts;
 
 // Sets the defaults: everything zero or empty, case_sensitive true. Releases

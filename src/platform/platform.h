@@ -112,6 +112,35 @@ typedef enum plat_path_kind {
 
 plat_path_kind plat_path_kind_of(const char *path);
 
+// ---- Threads ----
+//
+// For the opt-in parallel search only: nothing else in the library starts a
+// thread or takes a lock. Every object is made with its _new/_start call and
+// released with its _free/_join call; a failure to make one is reported by
+// null (the caller then does the work on fewer threads).
+
+typedef struct plat_thread plat_thread;
+typedef struct plat_mutex plat_mutex;
+typedef struct plat_cond plat_cond;
+
+// Runs fn(arg) on a new thread; null when no thread can be started.
+plat_thread *plat_thread_start(void (*fn)(void *), void *arg);
+
+// Waits for the thread's function to return, then releases the thread.
+void plat_thread_join(plat_thread *thread);
+
+plat_mutex *plat_mutex_new(void);
+void plat_mutex_free(plat_mutex *mutex);
+void plat_mutex_lock(plat_mutex *mutex);
+void plat_mutex_unlock(plat_mutex *mutex);
+
+plat_cond *plat_cond_new(void);
+void plat_cond_free(plat_cond *cond);
+// Releases `mutex` (held by the caller) while waiting, and holds it again on
+// return; may return without a signal, so callers wait in a loop.
+void plat_cond_wait(plat_cond *cond, plat_mutex *mutex);
+void plat_cond_broadcast(plat_cond *cond);
+
 // ---- Clock ----
 
 // A monotonic counter and its frequency in counts per second (never 0).

@@ -3,7 +3,6 @@
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/clock.h"
-#include "search_core/match_json.h"
 #include "search_core/match_object.h"
 #include "search_core/walk.h"
 
@@ -28,28 +27,6 @@ void full_json_match_handler(void *ctx, const char *path, int32_t line_no, int32
 }
 
 namespace {
-
-// The document being written: the matches as they come, then the totals.
-struct document_writer {
-  json_out out = {};
-  json_out path = {};      // the current file's path, escaped once
-  int64_t path_file = -1;  // the file whose path `path` holds
-  bool first = true;
-};
-
-bool write_match(void *ctx, int64_t file_no, const char *path, const scan_match *m) {
-  auto *w = static_cast<document_writer *>(ctx);
-  if (file_no != w->path_file) {
-    json_out_string_into(&w->path, path, strlen(path));
-    w->path_file = file_no;
-  }
-  if (!w->first) json_out_char(&w->out, ',');
-  w->first = false;
-  match_json_write(&w->out, &w->path, m);
-  // A document that lost a match for lack of memory is not returned; the
-  // search need not go on for it.
-  return !w->out.failed && !w->path.failed;
-}
 
 // Adds the totals after the matches (and "timed_out" when the search stopped
 // at its time limit) and closes the document.
@@ -76,26 +53,26 @@ char *grep_core_search_json(const char *root_path, const char *pattern, const ch
   if (!grep_opts_parse_json(&opts, options_json)) return nullptr;
   const int64_t start_ms = search_clock_ms();
   search_tally tally{};
-  document_writer w;
-  JSON_OUT_LITERAL(&w.out, "{\"matches\":[");
+  json_out out = {};
+  JSON_OUT_LITERAL(&out, "{\"matches\":[");
+  const search_sink sink = {&out, nullptr, nullptr};
   char *text = nullptr;
-  searcher *s = searcher_new_reporting(pattern, &opts, &tally, write_match, &w);
+  searcher *s = searcher_new_reporting(pattern, &opts, &tally, &sink);
   if (s != nullptr) {
     searcher_run(s, root_path);
     const int64_t end_ms = search_clock_ms();
     const bool timed_out = searcher_timed_out(s);
     if (timed_out) report_time_limit(opts.timeout_ms);
-    finish_document(&w.out, &tally, end_ms - start_ms, timed_out);
-    if (!w.out.failed && !w.path.failed) {
-      text = w.out.data;
-      w.out.data = nullptr;
+    finish_document(&out, &tally, end_ms - start_ms, timed_out);
+    if (!out.failed) {
+      text = out.data;
+      out.data = nullptr;
     } else {
       qm_grep_set_last_error("Out of memory building the search document");
     }
     searcher_free(s);
   }
-  json_out_free(&w.out);
-  json_out_free(&w.path);
+  json_out_free(&out);
   grep_opts_free(&opts);
   return text;
 }

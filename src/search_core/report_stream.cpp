@@ -2,7 +2,6 @@
 
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
-#include "search_core/match_json.h"
 #include "search_core/match_object.h"
 #include "search_core/report_json.h"
 #include "search_core/walk.h"
@@ -46,31 +45,14 @@ void stream_match_handler(void *ctx, const char *path, int32_t line_no, int32_t 
 
 namespace {
 
-// Delivers each match as a text of its own, written into one reused buffer.
-struct stream_writer {
-  stream_match_ctx callbacks = {};
-  json_out object = {};
-  json_out path = {};      // the current file's path, escaped once
-  int64_t path_file = -1;  // the file whose path `path` holds
-};
-
-bool deliver_match(void *ctx, int64_t file_no, const char *path, const scan_match *m) {
-  auto *w = static_cast<stream_writer *>(ctx);
-  const stream_match_ctx &c = w->callbacks;
-  if (c.callback == nullptr && c.callback_ctx == nullptr) return true;
-  if (file_no != w->path_file) {
-    json_out_string_into(&w->path, path, strlen(path));
-    w->path_file = file_no;
-  }
-  w->object.len = 0;
-  w->object.failed = w->path.failed;
-  match_json_write(&w->object, &w->path, m);
-  if (w->object.failed) return true;  // not delivered for lack of memory; still counted
-  if (c.callback != nullptr) {
-    c.callback(w->object.data);
+// Hands one match object to the host's callback; false when it asks to stop.
+bool deliver_object(void *ctx, const char *text, size_t) {
+  const auto *c = static_cast<const stream_match_ctx *>(ctx);
+  if (c->callback != nullptr) {
+    c->callback(text);
     return true;
   }
-  return c.callback_ctx(w->object.data, c.user_data) == 0;
+  return c->callback_ctx(text, c->user_data) == 0;
 }
 
 // The streaming search with the callbacks of `ctx`.
@@ -83,9 +65,10 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   grep_opts opts;
   if (!grep_opts_parse_json(&opts, options_json)) return -1;
   search_tally tally{};
-  stream_writer w;
-  w.callbacks = ctx;
-  searcher *s = searcher_new_reporting(pattern, &opts, &tally, deliver_match, &w);
+  // Without a callback the matches are only counted: no object is written.
+  const bool deliver = ctx.callback != nullptr || ctx.callback_ctx != nullptr;
+  const search_sink sink = {nullptr, deliver ? deliver_object : nullptr, &ctx};
+  searcher *s = searcher_new_reporting(pattern, &opts, &tally, &sink);
   if (s == nullptr) {
     grep_opts_free(&opts);
     return -1;
@@ -93,8 +76,6 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   searcher_run(s, root_path);
   if (searcher_timed_out(s)) report_time_limit(opts.timeout_ms);
   searcher_free(s);
-  json_out_free(&w.object);
-  json_out_free(&w.path);
   grep_opts_free(&opts);
   return tally.total_matches;
 }

@@ -1,5 +1,8 @@
 #include "search_core/walk.h"
 
+#include "search_core/match_json.h"
+#include "search_core/searcher.h"
+
 #include "grep_core/glob.h"
 #include "grep_core/last_error.h"
 #include "grep_core/literal.h"
@@ -27,116 +30,11 @@ constexpr std::string_view kSkippedDirNames[] = {
 // that a time limit holds inside a huge file too.
 constexpr size_t kNeedleWindow = size_t{4} << 20;
 
-// The identities of the directories listed so far in one search: an
-// open-addressing set that only grows.
-struct dir_set {
-  plat_file_id *slots = nullptr;
-  bool *used = nullptr;
-  size_t capacity = 0;
-  size_t count = 0;
-
-  dir_set() = default;
-  dir_set(const dir_set &) = delete;
-  dir_set &operator=(const dir_set &) = delete;
-  ~dir_set() {
-    free(slots);
-    free(used);
-  }
-
-  static size_t hash(plat_file_id id) {
-    uint64_t h = id.index * 0x9E3779B97F4A7C15ull ^ (id.volume + 0x632BE59BD9B4E019ull);
-    h ^= h >> 29;
-    return static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull);
-  }
-
-  // Adds `id`; false when it was there already, or when it cannot be recorded
-  // for lack of memory (a directory that cannot be recorded is not walked, so
-  // that no directory is ever walked twice).
-  bool insert(plat_file_id id) {
-    if ((count + 1) * 2 > capacity && !grow()) return false;
-    size_t i = hash(id) & (capacity - 1);
-    for (; used[i]; i = (i + 1) & (capacity - 1)) {
-      if (slots[i].volume == id.volume && slots[i].index == id.index) return false;
-    }
-    used[i] = true;
-    slots[i] = id;
-    ++count;
-    return true;
-  }
-
-  bool grow() {
-    const size_t grown = capacity == 0 ? 64 : capacity * 2;
-    auto *new_slots = static_cast<plat_file_id *>(malloc(grown * sizeof(plat_file_id)));
-    auto *new_used = static_cast<bool *>(calloc(grown, sizeof(bool)));
-    if (new_slots == nullptr || new_used == nullptr) {
-      free(new_slots);
-      free(new_used);
-      return false;
-    }
-    for (size_t i = 0; i < capacity; ++i) {
-      if (!used[i]) continue;
-      size_t j = hash(slots[i]) & (grown - 1);
-      while (new_used[j]) j = (j + 1) & (grown - 1);
-      new_used[j] = true;
-      new_slots[j] = slots[i];
-    }
-    free(slots);
-    free(used);
-    slots = new_slots;
-    used = new_used;
-    capacity = grown;
-    return true;
-  }
-};
-
-// Bytes that every matching line holds: the pattern itself for a literal
-// search (whole-word rule aside), or a run that every match of a pattern
-// covers. Empty when a pattern has none: then no line is ruled out.
-struct needle {
-  const char *bytes = nullptr;
-  size_t len = 0;
-  bool case_sensitive = true;
-  char storage[RE_PREFILTER_MAX + 1] = {};
-};
-
 }  // namespace
 
-// One open directory of the walk: its listing, the length of its path in the
-// searcher's path buffer, and its level below the root.
-struct walk_frame {
-  plat_dir *dir;
-  size_t path_len;
-  int depth;
-};
+namespace {}  // namespace
 
-struct searcher {
-  const char *pattern;
-  const grep_opts *opts;
-  search_tally *tally;
-  match_handler handler;  // the handler path: files cut into lines
-  void *ctx;
-  search_match_fn report;  // the reports' path: files scanned whole
-  void *report_ctx;
-  re_program *program;  // regex searches only; shared, read only
-  re_scratch *scratch;  // the handler path's
-  needle find;
-  scanner *scan;  // the reports' path
-  text_buffers buffers;
-  int64_t file_no;      // files with matches so far, on the reports' path
-  int64_t deadline_ms;  // 0: no time limit
-  bool timed_out;
-  dir_set listed;
-  walk_frame frames[SEARCH_MAX_DEPTH + 2];  // the directories open on the way down
-  int frame_count;
-  char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
-  size_t path_len;
-};
-
-namespace {
-
-// True once the search must end: a handler set the stop flag, or the time
-// limit has passed (which sets it).
-bool should_stop(searcher *s) {
+bool searcher_should_stop(searcher *s) {
   if (s->tally->stop) return true;
   if (s->deadline_ms != 0 && search_clock_ms() >= s->deadline_ms) {
     s->timed_out = true;
@@ -144,6 +42,10 @@ bool should_stop(searcher *s) {
   }
   return s->tally->stop;
 }
+
+namespace {
+
+bool should_stop(searcher *s) { return searcher_should_stop(s); }
 
 bool stop_check(void *ctx) { return should_stop(static_cast<searcher *>(ctx)); }
 
@@ -220,10 +122,11 @@ void leave_directory(searcher *s) {
   pop_child(s, top.path_len);
 }
 
-// Moves the walk on to its next file, in the order the platform lists
-// entries, depth first; s->path then names it. False when the walk is over or
-// the search must stop (every listing is then closed).
-bool next_file(searcher *s) {
+}  // namespace
+
+// In the order the platform lists entries, depth first; every listing is
+// closed once the walk is over or must stop.
+bool searcher_next_file(searcher *s) {
   while (s->frame_count > 0) {
     if (should_stop(s)) {
       while (s->frame_count > 0) leave_directory(s);
@@ -254,6 +157,10 @@ bool next_file(searcher *s) {
   }
   return false;
 }
+
+namespace {
+
+bool next_file(searcher *s) { return searcher_next_file(s); }
 
 // The first hit of the needle in [from, end), which may span many lines; null
 // when there is none or the search must stop. Searched a window at a time,
@@ -310,11 +217,8 @@ int find_first(searcher *s, const char *line, int32_t *col) {
   return r == RE_STOPPED ? -1 : (r == RE_MATCH ? 1 : 0);
 }
 
-// True once the search must end because of its cap, or because the count
-// could not grow any further.
 bool cap_reached(const search_tally *tally, const grep_opts *opts) {
-  if (tally->total_matches == INT32_MAX) return true;
-  return opts->max_results > 0 && tally->total_matches >= opts->max_results;
+  return searcher_cap_reached(tally, opts);
 }
 
 // The handler path: the file is read whole and cut into lines in place, and
@@ -362,19 +266,35 @@ void scan_file_lines(searcher *s, const char *path) {
 struct report_call {
   searcher *s;
   const char *path;
-  bool reported;  // the file had a match already (its number is taken)
+  bool path_written;  // s->tools.path holds this file's path, escaped
 };
 
-// A match of the reports' path: counted, handed on, and the cap applied.
+// A match of the reports' path: counted, written as an object into the sink,
+// and the cap applied.
 bool emit_match(void *ctx, const scan_match *m) {
   auto *call = static_cast<report_call *>(ctx);
   searcher *s = call->s;
-  if (!call->reported) {
-    call->reported = true;
-    ++s->file_no;
+  scan_tools &t = s->tools;
+  if (!call->path_written) {
+    json_out_string_into(&t.path, call->path, strlen(call->path));
+    call->path_written = true;
   }
   ++s->tally->total_matches;
-  if (!s->report(s->report_ctx, s->file_no - 1, call->path, m)) s->tally->stop = true;
+  const search_sink *sink = s->sink;
+  if (sink->document != nullptr) {
+    if (s->objects++ > 0) json_out_char(sink->document, ',');
+    match_json_write(sink->document, &t.path, m);
+    if (sink->document->failed || t.path.failed) s->tally->stop = true;
+  } else if (sink->object != nullptr) {
+    t.object.len = 0;
+    t.object.failed = t.path.failed;
+    match_json_write(&t.object, &t.path, m);
+    // An object that could not be written for lack of memory is not
+    // delivered; it still counts.
+    if (!t.object.failed && !sink->object(sink->ctx, t.object.data, t.object.len)) {
+      s->tally->stop = true;
+    }
+  }
   if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
   return !s->tally->stop;
 }
@@ -385,21 +305,21 @@ void scan_file_whole(searcher *s, const char *path) {
   const char *text = nullptr;
   size_t len = 0;
   bool stopped = false;
-  if (!read_file_reusing(path, &s->buffers, &text, &len, stop_check, s, &stopped)) return;
+  if (!read_file_reusing(path, &s->tools.buffers, &text, &len, stop_check, s, &stopped)) return;
   if (is_binary_buffer(text, len)) return;
   ++s->tally->files_searched;
   // The lines end at the text's first NUL.
   const auto *nul = static_cast<const char *>(memchr(text, '\0', len));
   if (nul != nullptr) len = static_cast<size_t>(nul - text);
   report_call call{s, path, false};
-  if (scanner_scan(s->scan, text, len, emit_match, &call) == SCAN_NO_MEMORY) {
+  if (scanner_scan(s->tools.scan, text, len, emit_match, &call) == SCAN_NO_MEMORY) {
     qm_grep_set_last_error("Out of memory holding the context of a match in '%s'", path);
   }
 }
 
 void scan_file(searcher *s, const char *path) {
   if (should_stop(s)) return;
-  if (s->report != nullptr) {
+  if (s->sink != nullptr) {
     scan_file_whole(s, path);
   } else {
     scan_file_lines(s, path);
@@ -412,6 +332,14 @@ void walk_from(searcher *s, int depth) {
   enter_directory(s, depth);
   while (next_file(s)) scan_file(s, s->path);
 }
+
+}  // namespace
+
+void searcher_enter_directory(searcher *s, int depth) { enter_directory(s, depth); }
+
+void searcher_walk(searcher *s) { walk_from(s, 0); }
+
+namespace {
 
 // Copies `path` into the searcher's path buffer; false when it does not fit.
 bool set_path(searcher *s, const char *path) {
@@ -427,8 +355,7 @@ bool set_path(searcher *s, const char *path) {
 namespace {
 
 searcher *make_searcher(const char *pattern, const grep_opts *opts, search_tally *tally,
-                        match_handler handler, void *ctx, search_match_fn report,
-                        void *report_ctx) {
+                        match_handler handler, void *ctx, const search_sink *sink) {
   void *block = malloc(sizeof(searcher));
   if (block == nullptr) {
     qm_grep_set_last_error("Out of memory starting the search");
@@ -440,14 +367,13 @@ searcher *make_searcher(const char *pattern, const grep_opts *opts, search_tally
   s->tally = tally;
   s->handler = handler;
   s->ctx = ctx;
-  s->report = report;
-  s->report_ctx = report_ctx;
+  s->sink = sink;
   s->find.case_sensitive = opts->case_sensitive;
   bool ok = true;
   if (opts->regex) {
     s->program = re_compile(pattern, opts->case_sensitive);
     ok = s->program != nullptr;
-    if (ok && report == nullptr) {
+    if (ok && sink == nullptr) {
       s->scratch = re_scratch_new(s->program);
       ok = s->scratch != nullptr;
       if (ok) re_scratch_set_stop(s->scratch, stop_check, s);
@@ -458,10 +384,7 @@ searcher *make_searcher(const char *pattern, const grep_opts *opts, search_tally
     s->find.bytes = pattern;
     s->find.len = strlen(pattern);
   }
-  if (ok && report != nullptr) {
-    s->scan = scanner_new(pattern, opts, s->program, stop_check, s);
-    ok = s->scan != nullptr;
-  }
+  if (ok && sink != nullptr) ok = scan_tools_init(&s->tools, s, stop_check, s);
   if (!ok) {
     searcher_free(s);
     qm_grep_set_last_error("Out of memory compiling the pattern");
@@ -475,19 +398,27 @@ searcher *make_searcher(const char *pattern, const grep_opts *opts, search_tally
 
 searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
                        match_handler handler, void *ctx) {
-  return make_searcher(pattern, opts, tally, handler, ctx, nullptr, nullptr);
+  return make_searcher(pattern, opts, tally, handler, ctx, nullptr);
 }
 
 searcher *searcher_new_reporting(const char *pattern, const grep_opts *opts, search_tally *tally,
-                                 search_match_fn report, void *ctx) {
-  return make_searcher(pattern, opts, tally, nullptr, nullptr, report, ctx);
+                                 const search_sink *sink) {
+  return make_searcher(pattern, opts, tally, nullptr, nullptr, sink);
+}
+
+bool searcher_cap_reached(const search_tally *tally, const grep_opts *opts) {
+  if (tally->total_matches == INT32_MAX) return true;
+  return opts->max_results > 0 && tally->total_matches >= opts->max_results;
+}
+
+bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop, void *stop_ctx) {
+  tools->scan = scanner_new(s->pattern, s->opts, s->program, stop, stop_ctx);
+  return tools->scan != nullptr;
 }
 
 void searcher_free(searcher *s) {
   if (s == nullptr) return;
   while (s->frame_count > 0) leave_directory(s);
-  scanner_free(s->scan);
-  text_buffers_free(&s->buffers);
   re_scratch_free(s->scratch);
   re_program_free(s->program);
   s->~searcher();
@@ -499,7 +430,12 @@ bool searcher_timed_out(const searcher *s) { return s->timed_out; }
 void searcher_run(searcher *s, const char *root_path) {
   switch (plat_path_kind_of(root_path)) {
     case PLAT_PATH_DIRECTORY:
-      if (set_path(s, root_path)) walk_from(s, 0);
+      if (!set_path(s, root_path)) return;
+      if (s->sink != nullptr && s->opts->threads >= 2) {
+        searcher_walk_parallel(s, s->opts->threads);
+      } else {
+        walk_from(s, 0);
+      }
       return;
     case PLAT_PATH_OTHER:
       // Reading a named pipe could wait for ever; a device may act on a read.

@@ -16,6 +16,7 @@
 
 #include "grep_core/line_array.h"
 #include "grep_core/options.h"
+#include "search_core/json_out.h"
 #include "search_core/scan.h"
 
 #include <stdbool.h>
@@ -50,13 +51,17 @@ typedef void (*match_handler)(void *ctx, const char *path, int32_t line_no, int3
                               const char *text, const line_array *lines, int32_t line_index,
                               int32_t context_lines);
 
-// Receives one match of the reports' fast path: `file_no` numbers the files
-// that had matches, from 0, so a report can prepare what it writes per file
-// (the path) once; `path` is NUL-terminated. Returns false to stop the
-// search. Everything is valid only during the call. When it runs, the tally
-// already counts this match.
-typedef bool (*search_match_fn)(void *ctx, int64_t file_no, const char *path,
-                                const struct scan_match *m);
+// Where the reports' path puts its match objects (JSON texts, see
+// match_json.h): appended to `document`, separated by commas, when it is set
+// (the search stops if the document runs out of memory); otherwise handed one
+// by one to `object` (NUL-terminated, valid during the call), whose false
+// stops the search; with neither, the matches are only counted. Objects arrive in match order, on
+// the thread that runs the search, and the tally counts each before it arrives.
+typedef struct search_sink {
+  struct json_out *document;
+  bool (*object)(void *ctx, const char *text, size_t len);
+  void *ctx;
+} search_sink;
 
 typedef struct searcher searcher;
 
@@ -69,10 +74,14 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
                        match_handler handler, void *ctx);
 
 // The same search for the reports: files are read into buffers reused from
-// file to file and scanned without being cut into lines, and matches go to
-// `report` with `ctx`. The results are those of searcher_new's.
+// file to file and scanned without being cut into lines, and match objects go
+// to `sink` (kept by the caller). With opts->threads of 2 or more, a walked
+// tree is read and scanned by that many threads (the calling one and helpers
+// started for the call and ended before it returns), while the objects still
+// arrive in the same order, on the calling thread, with the same tally and
+// last-error text as on one thread. The results are those of searcher_new's.
 searcher *searcher_new_reporting(const char *pattern, const grep_opts *opts, search_tally *tally,
-                                 search_match_fn report, void *ctx);
+                                 const search_sink *sink);
 
 void searcher_free(searcher *s);
 

@@ -3,8 +3,10 @@
 // cut into lines, each line searched on its own, match objects built as
 // yyjson values and written by yyjson): on generated trees and options, the
 // documents must be the same bytes, timing aside.
+#include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/report_json.h"
+#include "search_core/report_stream.h"
 #include "search_core/walk.h"
 #include "support/temp_files.h"
 
@@ -12,10 +14,12 @@
 #include <yyjson.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <random>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -106,6 +110,60 @@ TEST(ReportScan, DocumentsEqualTheHandlerPathsOnGeneratedTrees) {
     if (want.find("\"total_matches\":0,") == std::string::npos) ++matched;
   }
   EXPECT_GT(matched, 100);  // most rounds find something to compare
+}
+
+// The parallel search against the search on one thread, on generated trees
+// with binary and unreadable (too large) files: the same document bytes
+// (timing aside), the same last-error text afterwards, the same objects in
+// the same order from a stream that the callback stops.
+TEST(ParallelSearch, GivesWhatOneThreadGives) {
+  std::mt19937 rng(31);
+  for (int round = 0; round < 60; ++round) {
+    qg_test::TempDir dir;
+    const int files = 1 + static_cast<int>(rng() % 40);
+    for (int f = 0; f < files; ++f) {
+      const std::string name = "d" + std::to_string(f % 5) + "/f" + std::to_string(f) + ".txt";
+      const int kind = static_cast<int>(rng() % 12);
+      if (kind == 0) {
+        dir.write(name, std::string("bin\0ary foo\n", 12));
+      } else if (kind == 1) {
+        ASSERT_EQ(truncate(dir.write(name, "").c_str(), 268435457), 0);  // too large: unreadable
+      } else {
+        dir.write(name, random_file(rng));
+      }
+    }
+    const bool regex = rng() % 2;
+    const std::string pattern = regex ? "fo+|a" : "foo";
+    std::string options = "{\"regex\":" + std::string(regex ? "true" : "false");
+    if (rng() % 2) options += ",\"context_lines\":" + std::to_string(rng() % 3);
+    if (rng() % 3 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 20);
+    const std::string threaded = options + ",\"threads\":" + std::to_string(2 + rng() % 3) + "}";
+    options += "}";
+    qm_grep_set_last_error("before");
+    const std::string one = report_document(dir.path(), pattern, options);
+    const std::string one_error = qm_grep_get_last_error();
+    qm_grep_set_last_error("before");
+    ASSERT_EQ(report_document(dir.path(), pattern, threaded), one) << threaded;
+    EXPECT_EQ(qm_grep_get_last_error(), one_error);
+
+    struct host {
+      std::vector<std::string> texts;
+      size_t stop_after;
+    };
+    auto callback = [](const char *text, void *user_data) {
+      auto *h = static_cast<host *>(user_data);
+      h->texts.emplace_back(text);
+      return h->texts.size() == h->stop_after ? 1 : 0;
+    };
+    const size_t stop_after = 1 + rng() % 10;
+    host a{{}, stop_after}, b{{}, stop_after};
+    const int na = grep_core_search_stream_ctx(dir.path().c_str(), pattern.c_str(), options.c_str(),
+                                               callback, &a);
+    const int nb = grep_core_search_stream_ctx(dir.path().c_str(), pattern.c_str(),
+                                               threaded.c_str(), callback, &b);
+    EXPECT_EQ(na, nb);
+    EXPECT_EQ(a.texts, b.texts);
+  }
 }
 
 }  // namespace
