@@ -57,6 +57,10 @@ struct pool {
   size_t claimed = 0;    // jobs taken by a thread (always the lowest unclaimed)
   size_t delivered = 0;  // jobs the calling thread has finished with
   bool walk_done = false;
+  // Threads asleep on each condition: a signal is sent only to a sleeper, so
+  // that a busy search makes no system call for it.
+  int helpers_waiting = 0;
+  bool caller_waiting = false;
   std::atomic<bool> stop{false};
 
   job &at(size_t index) { return slots[index % kWindow]; }
@@ -155,7 +159,7 @@ job *claim(pool *p) {
 void finish(pool *p, job *j) {
   plat_mutex_lock(p->mutex);
   j->state = job_state::done;
-  plat_cond_broadcast(p->done);
+  if (p->caller_waiting) plat_cond_broadcast(p->done);
   plat_mutex_unlock(p->mutex);
 }
 
@@ -171,7 +175,9 @@ void helper_main(void *arg) {
   plat_mutex_lock(p->mutex);
   for (;;) {
     while (!p->stop.load() && p->claimed == p->produced && !p->walk_done) {
+      ++p->helpers_waiting;
       plat_cond_wait(p->work, p->mutex);
+      --p->helpers_waiting;
     }
     if (p->stop.load()) break;
     job *j = claim(p);
@@ -221,37 +227,44 @@ bool deliver(searcher *s, job *j) {
   return !s->tally->stop;
 }
 
-// Queues files from the walk until the window is full or the walk ends.
+// Queues files from the walk until the window is full or the walk ends, and
+// wakes sleeping helpers once for all of them.
 void produce(pool *p) {
   searcher *s = p->s;
-  while (!p->walk_done && p->produced - p->delivered < kWindow) {
-    char *path = nullptr;
-    if (!searcher_next_file(s) || (path = strdup(s->path)) == nullptr) {
-      plat_mutex_lock(p->mutex);
-      p->walk_done = true;
-      plat_cond_broadcast(p->work);
-      plat_mutex_unlock(p->mutex);
-      if (path == nullptr && !s->tally->stop && s->frame_count > 0) {
-        // No memory for the path: end the search rather than skip a file.
-        s->tally->stop = true;
-      }
-      return;
+  char *paths[kWindow];
+  size_t count = 0;
+  bool ended = false;
+  while (p->produced + count - p->delivered < kWindow) {
+    if (!searcher_next_file(s)) {
+      ended = true;
+      break;
     }
-    plat_mutex_lock(p->mutex);
+    if ((paths[count] = strdup(s->path)) == nullptr) {
+      // No memory for the path: end the search rather than skip a file.
+      s->tally->stop = true;
+      ended = true;
+      break;
+    }
+    ++count;
+  }
+  if (count == 0 && !ended) return;
+  plat_mutex_lock(p->mutex);
+  for (size_t i = 0; i < count; ++i) {
     job &j = p->at(p->produced);
-    j.path = path;
+    j.path = paths[i];
     j.state = job_state::queued;
     ++p->produced;
-    plat_cond_broadcast(p->work);
-    plat_mutex_unlock(p->mutex);
   }
+  if (ended) p->walk_done = true;
+  if (p->helpers_waiting > 0) plat_cond_broadcast(p->work);
+  plat_mutex_unlock(p->mutex);
 }
 
 // The calling thread's part: walk, help, and deliver in order.
 void run_calling_thread(pool *p) {
   searcher *s = p->s;
   for (;;) {
-    produce(p);
+    if (!p->walk_done) produce(p);
     plat_mutex_lock(p->mutex);
     if (p->delivered == p->produced) {
       plat_mutex_unlock(p->mutex);
@@ -265,11 +278,20 @@ void run_calling_thread(pool *p) {
     while (next.state != job_state::done) {
       job *mine = claim(p);
       if (mine == nullptr) {
+        p->caller_waiting = true;
         plat_cond_wait(p->done, p->mutex);
+        p->caller_waiting = false;
         continue;
       }
       plat_mutex_unlock(p->mutex);
+      // The job may be a file ahead of the ones delivered, whose messages must
+      // not reach this thread's last-error text until (and unless) it is
+      // delivered: the job keeps them, and the text is put back.
+      char saved[1024];
+      strncpy(saved, qm_grep_get_last_error(), sizeof saved - 1);
+      saved[sizeof saved - 1] = '\0';
       run_job(p, mine, &s->tools);
+      qm_grep_set_last_error("%s", saved);
       plat_mutex_lock(p->mutex);
       mine->state = job_state::done;
     }

@@ -85,12 +85,13 @@ bool file_is_scanned(const char *name, const grep_opts *opts) {
   return !any_glob_matches(opts->exclude_globs, opts->exclude_count, name);
 }
 
-// Extends the searcher's path by "/name". False, with the path unchanged,
-// when the result would not fit: such a child is passed over rather than cut.
+// Extends the searcher's path by the platform's separator and `name`. False,
+// with the path unchanged, when the result would not fit: such a child is
+// passed over rather than cut.
 bool push_child(searcher *s, const char *name) {
   const size_t n = strlen(name);
   if (s->path_len + 1 + n >= SEARCH_MAX_PATH_BYTES) return false;
-  s->path[s->path_len] = '/';
+  s->path[s->path_len] = plat_path_separator();
   memcpy(s->path + s->path_len + 1, name, n + 1);
   s->path_len += 1 + n;
   return true;
