@@ -1,8 +1,8 @@
 // The operating-system services the core needs, behind one C interface.
 //
 // Core modules include only this header; each platform provides it in its own
-// folder (posix/ now, win32/ later) and nothing outside src/platform/ tests for
-// the platform. Paths are NUL-terminated UTF-8 everywhere: a platform that
+// folder (posix/, win32/) and nothing outside src/platform/ tests for the
+// platform. Paths are NUL-terminated UTF-8 everywhere: a platform that
 // names files in another form converts them here. Every operation is safe to
 // call from several threads at once; none keeps state between calls except
 // where a handle says so. Failures set errno to a value whose strerror() text
@@ -61,6 +61,12 @@ void plat_close(plat_file file);
 void *plat_alloc_large(size_t n);
 
 // ---- Directories ----
+
+// The separator the walk writes between a directory's path and an entry's
+// name: '/' on POSIX, a backslash on Windows, where the root D:\src\ gives
+// D:\src\\a.c and the root D:/src gives D:/src\a.c (the directory's path is
+// used as the caller gave it).
+char plat_path_separator(void);
 
 // Identity of a file system object: equal identities are the same directory,
 // whatever path or link reached it.

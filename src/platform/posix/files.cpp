@@ -11,6 +11,8 @@
 // behaves the same everywhere.
 static constexpr size_t kMaxPathBytes = 4096;
 
+char plat_path_separator(void) { return '/'; }
+
 const char *plat_error_text(int error) {
   if (error == PLAT_ENOTREG) return "Not a regular file";
   return strerror(error);
