@@ -17,7 +17,9 @@ install(TARGETS quenmar-grep EXPORT quenmar-grepTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/include/quenmar_grep.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-install(TARGETS quenmar-grep-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+if(TARGET quenmar-grep-cli)
+  install(TARGETS quenmar-grep-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
 
 # ---- CMake package: find_package(quenmar-grep) gives quenmar-grep::quenmar-grep ----
 install(EXPORT quenmar-grepTargets NAMESPACE quenmar-grep::
