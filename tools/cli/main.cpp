@@ -5,6 +5,7 @@
 // text, or this tool's own message, goes to standard error).
 #include <quenmar_grep.h>
 
+#include "console.h"
 #include "human_output.h"
 #include "options_doc.h"
 
@@ -18,14 +19,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-
-#if defined(_WIN32)
-#include <io.h>
-#define qg_isatty(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define qg_isatty(f) isatty(fileno(f))
-#endif
 
 namespace {
 
@@ -52,7 +45,7 @@ doc_ptr parse_json(const char *text) { return doc_ptr(yyjson_read(text, std::str
 // Reads the whole of FILE, or standard input for "-", as bytes.
 bool read_input(const std::string &name, std::string &out, std::string &error) {
   bool from_stdin = name == "-";
-  FILE *in = from_stdin ? stdin : std::fopen(name.c_str(), "rb");
+  FILE *in = from_stdin ? stdin : qg_cli::open_for_reading(name.c_str());
   if (in == nullptr) {
     error = "Cannot open '" + name + "': " + std::strerror(errno);
     return false;
@@ -85,7 +78,7 @@ bool use_colour(const std::string &when) {
   if (when == "never") return false;
   const char *no_colour = std::getenv("NO_COLOR");
   if (no_colour != nullptr && no_colour[0] != '\0') return false;
-  return qg_isatty(stdout);
+  return qg_cli::is_terminal(stdout);
 }
 
 // The library passes over a root that does not exist as an empty search; a
@@ -263,6 +256,8 @@ void add_search_command(CLI::App &app, search_request &req, CLI::App *&cmd) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (!qg_cli::utf8_arguments(argc, argv)) return fail_with("Cannot read the command line");
+  qg_cli::prepare_console();
   CLI::App app{"Search source trees and edit text files by line number.", "quenmar-grep"};
   app.set_version_flag("--version", std::string(grep_version()));
   app.require_subcommand(1);
