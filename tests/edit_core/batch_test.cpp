@@ -6,11 +6,10 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,16 +25,16 @@ const std::string kFiveLines = "L1\nL2\nL3\nL4\nL5\n";
 class BatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    old_cwd_ = std::filesystem::current_path();
+    std::filesystem::current_path(qg_test::from_utf8(dir_.path()));
   }
-  void TearDown() override { EXPECT_EQ(chdir(old_cwd_), 0); }
+  void TearDown() override { std::filesystem::current_path(old_cwd_); }
 
   const TempDir &dir() const { return dir_; }
 
  private:
   TempDir dir_;
-  char old_cwd_[PATH_MAX] = {};
+  std::filesystem::path old_cwd_;
 };
 
 // The batch's report, freed and returned as a string; "<null>" for null.

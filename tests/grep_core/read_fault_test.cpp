@@ -1,18 +1,19 @@
 // Input/output errors while a file is read. No real file fails on demand, so
 // this program links its own plat_read in place of the platform's (which sits
-// in a file of its own for that purpose): it reads for real, and fails with
-// EIO, or ends the file early, once a set number of bytes has been delivered.
+// in a file of its own for that purpose): it reads for real (with the
+// platform's own read), and fails with EIO, or ends the file early, once a
+// set number of bytes has been delivered.
 #include "edit_core/edit.h"
 #include "grep_core/last_error.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
 #include "support/temp_files.h"
+#include "support/test_os.h"
 
 #include <gtest/gtest.h>
 
 #include <errno.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -42,11 +43,9 @@ extern "C" int plat_read(plat_file file, void *buf, size_t n, size_t *got) {
   if (g_fault != fault::none && n > g_bytes_before_fault - g_delivered) {
     n = g_bytes_before_fault - g_delivered;
   }
-  ssize_t r = read(static_cast<int>(file.handle), buf, n);
-  if (r < 0) return errno;
-  *got = static_cast<size_t>(r);
+  const int error = qg_test::os_read(file, buf, n, got);
   g_delivered += *got;
-  return 0;
+  return error;
 }
 
 namespace {

@@ -3,7 +3,6 @@
 #include "grep_core/regex.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <string.h>
 
 #include <random>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "support/regex_reference.h"
+#include "support/test_os.h"
 
 namespace {
 
@@ -320,18 +320,14 @@ TEST_P(Hostile, GivesTheDefinitionsResultOnASmallStack) {
     bool found = false;
     int32_t col = 0, len = 0;
   } r{&GetParam()};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 256 << 10);
-  pthread_t thread;
-  auto body = [](void *arg) -> void * {
-    auto *x = static_cast<run *>(arg);
-    x->found = regex_find_first(x->c->pattern.c_str(), x->c->text.c_str(), true, &x->col, &x->len);
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, body, &r), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
+  qg_test::run_on_stack(
+      256 << 10,
+      [](void *arg) {
+        auto *x = static_cast<run *>(arg);
+        x->found =
+            regex_find_first(x->c->pattern.c_str(), x->c->text.c_str(), true, &x->col, &x->len);
+      },
+      &r);
   EXPECT_EQ(r.found, GetParam().found);
   if (r.found) {
     EXPECT_EQ(r.col, GetParam().col);

@@ -1,90 +1,100 @@
 #include "support/temp_files.h"
 
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
-#include <errno.h>
-#include <ftw.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
 
 namespace qg_test {
 
-namespace {
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
-  return 0;
+fs::path from_utf8(const std::string &path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
 }
 
-void make_parents(const std::string &path) {
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (path[i] != '/') continue;
-    std::string prefix = path.substr(0, i);
-    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-      ADD_FAILURE() << "cannot create " << prefix;
-    }
-  }
+std::string to_utf8(const fs::path &path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
-
-}  // namespace
 
 TempDir::TempDir() {
-  const char *base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/quenmar-grep-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = pattern;
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) ADD_FAILURE() << "no temporary folder: " << ec.message();
+  std::random_device seed;
+  std::mt19937_64 rng(seed() ^ reinterpret_cast<uintptr_t>(this));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = base / ("quenmar-grep-test-" + std::to_string(rng() % 100000000));
+    if (fs::create_directory(candidate, ec) && !ec) {
+      path_ = to_utf8(candidate);
+      return;
+    }
+  }
+  ADD_FAILURE() << "cannot make a temporary folder";
 }
 
 TempDir::~TempDir() {
-  // Make every folder writable again so that the removal cannot be refused.
-  nftw(
-      path_.c_str(),
-      [](const char *p, const struct stat *st, int type, struct FTW *) {
-        if (type == FTW_D) chmod(p, st->st_mode | S_IRWXU);
-        return 0;
-      },
-      64, FTW_PHYS);
-  nftw(path_.c_str(), remove_entry, 64, FTW_DEPTH | FTW_PHYS);
+  std::error_code ec;
+  // Make every entry writable again so that the removal cannot be refused.
+  for (auto it = fs::recursive_directory_iterator(from_utf8(path_), ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink(ec)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+  }
+  fs::remove_all(from_utf8(path_), ec);
 }
 
-std::string TempDir::at(const std::string &relative) const { return path_ + "/" + relative; }
+std::string TempDir::at(const std::string &relative) const {
+  // Joined with the separator the walk writes, so expected paths compare
+  // equal to the walk's on every platform.
+  const char sep = plat_path_separator();
+  std::string joined = path_ + sep;
+  for (char c : relative) joined += c == '/' ? sep : c;
+  return joined;
+}
 
 std::string TempDir::write(const std::string &relative, const std::string &bytes) const {
-  std::string full = at(relative);
-  make_parents(full);
-  FILE *f = fopen(full.c_str(), "wb");
-  if (f == nullptr) {
+  const std::string full = at(relative);
+  std::error_code ec;
+  fs::create_directories(from_utf8(full).parent_path(), ec);
+  std::ofstream out(from_utf8(full), std::ios::binary | std::ios::trunc);
+  if (!out) {
     ADD_FAILURE() << "cannot write " << full;
     return full;
   }
-  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-    ADD_FAILURE() << "short write to " << full;
-  }
-  fclose(f);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ADD_FAILURE() << "short write to " << full;
   return full;
 }
 
 std::string TempDir::mkdir(const std::string &relative) const {
-  std::string full = at(relative);
-  make_parents(full + "/");
+  const std::string full = at(relative);
+  std::error_code ec;
+  fs::create_directories(from_utf8(full), ec);
+  if (ec) ADD_FAILURE() << "cannot create " << full << ": " << ec.message();
   return full;
 }
 
 std::string read_bytes(const std::string &path) {
-  std::string bytes;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  std::ifstream in(from_utf8(path), std::ios::binary);
+  if (!in) {
     ADD_FAILURE() << "cannot read " << path;
-    return bytes;
+    return {};
   }
-  char chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
-  fclose(f);
-  return bytes;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool set_file_size(const std::string &path, uint64_t size) {
+  std::error_code ec;
+  fs::resize_file(from_utf8(path), size, ec);
+  return !ec;
 }
 
 }  // namespace qg_test
