@@ -11,24 +11,10 @@ set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+. "$(dirname "$0")/lib/packages.sh"
 
-PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          libcli11-dev python3)
-
-is_installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
-
-missing=()
-for pkg in "${PACKAGES[@]}"; do
-  is_installed "$pkg" || missing+=("$pkg")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+install_missing setup cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev \
+  libcli11-dev python3
 
 # The first Debian mirror named in the apt sources (one-line or deb822 form).
 debian_mirror() {
