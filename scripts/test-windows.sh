@@ -77,17 +77,22 @@ fi
 cmake --build "$build/project" --parallel
 
 # A Wine prefix of the build's own, and one Wine server for the whole run, so
-# that each test program starts in a fraction of a second.
+# that each test program starts in a fraction of a second. A server left from
+# an earlier run is stopped first: a second one would not start, and the old
+# one would not stay.
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 [ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver64
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
+"$wineserver" -p >/dev/null 2>&1 </dev/null # returns once the server runs in the background
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "== preparing the Wine prefix"
   "$wine64" wineboot --init >/dev/null 2>&1 </dev/null || true
 fi
-"$wineserver" -p >/dev/null 2>&1 </dev/null &
-trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 # The first program of a session starts Wine's background services, which
 # keep its standard output open: started here, they hold /dev/null rather
 # than the pipe of a test whose end CTest would then wait for forever.
