@@ -1,15 +1,11 @@
 // The command-line tool, run as a separate process: exit statuses, the output
 // forms, standard input for replace and batch, and the mapping of flags onto
 // the options document.
+#include "support/run_process.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
 #include <yyjson.h>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,66 +13,22 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
-struct run_result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using qg_test::run_result;
 
 std::string cli_path() {
   const char *dir = std::getenv("QG_TEST_BIN_DIR");
   return std::string(dir != nullptr ? dir : ".") + "/tools/cli/quenmar-grep";
 }
 
-// Runs the tool with `args`, feeding `input` on standard input. Output goes
-// through files, so no pipe can fill up and stall either side.
+// Runs the tool with `args`, feeding `input` on standard input.
 run_result run_cli(const std::vector<std::string> &args, const std::string &input = "",
                    const std::vector<std::string> &extra_env = {}) {
-  qg_test::TempDir io;
-  std::string in_path = io.write("stdin", input);
-  std::string out_path = io.at("stdout");
-  std::string err_path = io.at("stderr");
-  std::string program = cli_path();
-
-  std::vector<char *> argv;
-  argv.push_back(program.data());
-  std::vector<std::string> owned = args;
-  for (std::string &arg : owned) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env_owned;
-  for (char **e = environ; *e != nullptr; ++e) {
-    if (std::string(*e).rfind("NO_COLOR=", 0) != 0) env_owned.emplace_back(*e);
-  }
-  env_owned.insert(env_owned.end(), extra_env.begin(), extra_env.end());
-  std::vector<char *> envp;
-  for (std::string &e : env_owned) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  run_result result;
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot run " << program << " (is QG_TEST_BIN_DIR set?)";
-    return result;
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  result.out = qg_test::read_bytes(out_path);
-  result.err = qg_test::read_bytes(err_path);
+  std::vector<std::string> argv = {cli_path()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  run_result result = qg_test::run_process(argv, input, extra_env);
+  if (result.status < 0) ADD_FAILURE() << "cannot run " << argv[0] << " (is QG_TEST_BIN_DIR set?)";
   return result;
 }
 
