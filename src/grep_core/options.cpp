@@ -9,6 +9,8 @@
 void grep_opts_init(grep_opts *opts) {
   memset(opts, 0, sizeof *opts);
   opts->case_sensitive = true;
+  opts->skip_dirs = true;
+  opts->follow_links = true;
 }
 
 void grep_opts_free(grep_opts *opts) {
@@ -103,6 +105,12 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_globs(root, "exclude_dirs", opts->exclude_dirs, &opts->exclude_dir_count);
     read_int32(root, "timeout_ms", &opts->timeout_ms);
     read_int32(root, "threads", &opts->threads);
+    read_int32(root, "max_per_file", &opts->max_per_file);
+    read_bool(root, "hidden", false, &opts->hidden);
+    read_bool(root, "skip_dirs", false, &opts->skip_dirs);
+    read_bool(root, "follow_links", false, &opts->follow_links);
+    read_bool(root, "gitignore", false, &opts->gitignore);
+    read_bool(root, "match_length", false, &opts->match_length);
   }
   yyjson_doc_free(doc);
   return true;

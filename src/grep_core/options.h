@@ -34,10 +34,16 @@ typedef struct grep_opts {
   // the behaviour without the key.
   int32_t timeout_ms;  // "timeout_ms": stop after this long; 0 or less: no limit
   int32_t threads;     // "threads": threads reading and scanning files; 0 or 1: the caller's alone
+  int32_t max_per_file;  // "max_per_file": matches taken from one file; 0 or less: no cap
+  bool hidden;           // "hidden": entries named .* are walked and scanned like others
+  bool skip_dirs;        // "skip_dirs" (default true): the fixed list of skipped directories holds
+  bool follow_links;     // "follow_links" (default true): links met in the walk are followed
+  bool gitignore;        // "gitignore": .gitignore, .ignore and .git/info/exclude are honoured
+  bool match_length;     // "match_length": match objects carry "length" after "col"
 } grep_opts;
 
-// Sets the defaults: everything zero or empty, case_sensitive true. Releases
-// nothing that `opts` held.
+// Sets the defaults: everything zero or empty, and case_sensitive, skip_dirs
+// and follow_links true. Releases nothing that `opts` held.
 void grep_opts_init(grep_opts *opts);
 
 // Fills `opts` from `options_json` (may be null), starting from the defaults,

@@ -118,6 +118,13 @@ typedef enum plat_path_kind {
 
 plat_path_kind plat_path_kind_of(const char *path);
 
+// The absolute form of `path` with every link resolved and no "." or ".."
+// left, in UTF-8 with the platform's separators (on Windows in the drive or
+// server form, without the long-path prefix): a malloc'd text the caller
+// frees. Null with errno set when the path does not exist or cannot be
+// resolved.
+char *plat_real_path(const char *path);
+
 // ---- Threads ----
 //
 // For the opt-in parallel search only: nothing else in the library starts a

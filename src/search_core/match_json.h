@@ -12,9 +12,11 @@ extern "C" {
 #endif
 
 // Appends {"file":PATH,"line":N,"col":N,"text":"...","context":[...]} to
-// `out`; `escaped_path` holds the path as json_out_string wrote it (once per
-// file). A failure to grow shows in out->failed.
-void match_json_write(json_out *out, const json_out *escaped_path, const scan_match *m);
+// `out`, with "length":N after "col" when `with_length`; `escaped_path` holds
+// the path as json_out_string wrote it (once per file). A failure to grow
+// shows in out->failed.
+void match_json_write(json_out *out, const json_out *escaped_path, const scan_match *m,
+                      bool with_length);
 
 #ifdef __cplusplus
 }

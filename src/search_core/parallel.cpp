@@ -95,7 +95,8 @@ bool keep_end(job *j, size_t end) {
 }
 
 // Writes one match object into the job. A file never gives more objects than
-// the cap, which is all the calling thread could deliver from it.
+// the cap, which is all the calling thread could deliver from it, nor more
+// than the cap per file.
 bool emit_into_job(void *ctx, const scan_match *m) {
   auto *c = static_cast<job_call *>(ctx);
   if (!c->path_written) {
@@ -103,7 +104,7 @@ bool emit_into_job(void *ctx, const scan_match *m) {
     c->path_written = true;
   }
   json_out *out = &c->j->objects;
-  match_json_write(out, &c->tools->path, m);
+  match_json_write(out, &c->tools->path, m, c->s->opts->match_length);
   json_out_char(out, '\0');
   if (out->failed || c->tools->path.failed || !keep_end(c->j, out->len - 1)) {
     // Out of memory: what the job holds cannot be delivered faithfully.
@@ -111,7 +112,9 @@ bool emit_into_job(void *ctx, const scan_match *m) {
     return false;
   }
   const int32_t cap = c->s->opts->max_results;
+  const int32_t file_cap = c->s->opts->max_per_file;
   return !(cap > 0 && c->j->count >= static_cast<size_t>(cap)) &&
+         !(file_cap > 0 && c->j->count >= static_cast<size_t>(file_cap)) &&
          c->j->count < static_cast<size_t>(INT32_MAX);
 }
 

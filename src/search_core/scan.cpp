@@ -126,11 +126,16 @@ bool collect_window(scanner *s, const char *text, const char *end, const char *s
   return true;
 }
 
-// Emits the match at `col` of line `line_no`, [start, stop), with its window.
+// Emits the match at `col` (`length` bytes) of line `line_no`, [start,
+// stop), with its window.
 scan_result report(scanner *s, const char *text, const char *end, int64_t line_no, int32_t col,
-                   const char *start, const char *stop, scan_emit emit, void *ctx) {
-  scan_match m = {
-      static_cast<int32_t>(line_no), col, {start, static_cast<size_t>(stop - start)}, nullptr, 0};
+                   int32_t length, const char *start, const char *stop, scan_emit emit, void *ctx) {
+  scan_match m = {static_cast<int32_t>(line_no),
+                  col,
+                  length,
+                  {start, static_cast<size_t>(stop - start)},
+                  nullptr,
+                  0};
   const int64_t n = s->opts->context_lines;
   if (n > 0) {
     size_t count = 0;
@@ -168,16 +173,16 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     counted = hit;
     const char *stop = line_end_from(hit + n, end);
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
+    int32_t length = static_cast<int32_t>(n);
     bool matched = true;
     if (!literal) {
-      int32_t length = 0;
       const re_result r = re_find(s->program, s->scratch, line_start,
                                   static_cast<size_t>(stop - line_start), &col, &length);
       if (r == RE_STOPPED) return SCAN_STOPPED;
       matched = r == RE_MATCH;
     }
     if (matched) {
-      const scan_result r = report(s, text, end, line_no, col, line_start, stop, emit, ctx);
+      const scan_result r = report(s, text, end, line_no, col, length, line_start, stop, emit, ctx);
       if (r != SCAN_DONE) return r;
     }
     pos = stop;  // the rest of the line needs no look: one match per line
@@ -198,7 +203,7 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit 
         re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
     if (r == RE_STOPPED) return SCAN_STOPPED;
     if (r == RE_MATCH) {
-      const scan_result rr = report(s, text, end, line_no, col, line, stop, emit, ctx);
+      const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
       if (rr != SCAN_DONE) return rr;
     }
     line = next_line_start(stop, end);

@@ -33,6 +33,7 @@ typedef struct text_span {
 typedef struct scan_match {
   int32_t line_no;
   int32_t col;
+  int32_t length;  // bytes the match covers, as the finders report it
   text_span line;
   const text_span *context;
   size_t context_count;

@@ -11,6 +11,7 @@
 #include "grep_core/regex.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
+#include "search_core/ignore_rules.h"
 #include "search_core/json_out.h"
 #include "search_core/scan.h"
 #include "search_core/walk.h"
@@ -112,12 +113,31 @@ struct scan_tools {
 };
 
 // One open directory of the walk: its listing, the length of its path in the
-// searcher's path buffer, and its level below the root.
+// searcher's path buffer, and its level below the root. With "gitignore", the
+// ignore rules it holds (owned by the frame): its .gitignore and .ignore, and
+// where it is a repository's top (it holds .git), that repository's
+// info/exclude; the rules of directories above a repository's top do not
+// reach into it.
 struct walk_frame {
   plat_dir *dir;
   size_t path_len;
   int depth;
+  ignore_rules *rules;
+  ignore_rules *exclude;
+  bool repo_top;
 };
+
+// Ignore rules of a directory above the search's root, up to the top of the
+// repository that holds the root: `prefix` is the root's path relative to
+// that directory, which the walk's relative paths are appended to.
+struct outer_rules {
+  ignore_rules *rules;
+  char *prefix;
+  size_t prefix_len;
+};
+
+// Most directories above the root whose ignore files are read.
+#define SEARCH_MAX_OUTER_RULES 64
 
 struct searcher {
   const char *pattern;
@@ -136,6 +156,9 @@ struct searcher {
   dir_set listed;
   walk_frame frames[SEARCH_MAX_DEPTH + 2];  // the directories open on the way down
   int frame_count;
+  outer_rules outer[SEARCH_MAX_OUTER_RULES];  // deepest first
+  int outer_count;
+  outer_rules outer_exclude;         // that repository's info/exclude
   char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
   size_t path_len;
 };
@@ -157,6 +180,24 @@ bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop
 
 // Opens the listing of the directory at s->path as the walk's next level.
 void searcher_enter_directory(searcher *s, int depth);
+
+// With "gitignore": reads the ignore rules of the directory just entered (the
+// top frame, whose path is in s->path) into that frame; with the rules
+// absent or unreadable the frame holds none.
+void ignore_enter_directory(searcher *s, walk_frame *frame);
+
+// Releases what ignore_enter_directory gave the frame.
+void ignore_leave_directory(walk_frame *frame);
+
+// With "gitignore": reads the ignore rules of the directories above the root
+// at s->path, up to the top of the repository holding it (none when it is in
+// no repository, or is its top).
+void ignore_load_outer(searcher *s);
+void ignore_free_outer(searcher *s);
+
+// True when the ignore rules in force exclude the entry whose path is in
+// s->path (a directory when `is_dir`), the deepest directory's rules first.
+bool ignore_excludes(searcher *s, bool is_dir);
 
 // Walks the tree below s->path (a directory) on the calling thread alone.
 void searcher_walk(searcher *s);

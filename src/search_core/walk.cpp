@@ -32,8 +32,6 @@ constexpr size_t kNeedleWindow = size_t{4} << 20;
 
 }  // namespace
 
-namespace {}  // namespace
-
 bool searcher_should_stop(searcher *s) {
   if (s->tally->stop) return true;
   if (s->deadline_ms != 0 && search_clock_ms() >= s->deadline_ms) {
@@ -68,16 +66,21 @@ bool any_glob_matches(char *const *globs, int32_t count, const char *name) {
   return false;
 }
 
-// Whether a directory met in the walk is entered.
+// Whether a directory met in the walk is entered. Dot directories only with
+// "hidden", and a repository's .git only when the fixed list is off as well.
 bool dir_is_walked(const char *name, const grep_opts *opts) {
-  if (name[0] == '.' || is_skipped_dir_name(name)) return false;
+  if (name[0] == '.') {
+    if (!opts->hidden) return false;
+    if (opts->skip_dirs && std::string_view(name) == ".git") return false;
+  }
+  if (opts->skip_dirs && is_skipped_dir_name(name)) return false;
   return !any_glob_matches(opts->exclude_dirs, opts->exclude_dir_count, name);
 }
 
 // Whether a file met in the walk is scanned. The globs see the entry name,
 // which is the child path's base name wherever names cannot hold a separator.
 bool file_is_scanned(const char *name, const grep_opts *opts) {
-  if (name[0] == '.') return false;
+  if (name[0] == '.' && !opts->hidden) return false;
   if (opts->include_count > 0 &&
       !any_glob_matches(opts->include_globs, opts->include_count, name)) {
     return false;
@@ -114,12 +117,15 @@ void enter_directory(searcher *s, int depth) {
     plat_dir_close(dir);
     return;
   }
-  s->frames[s->frame_count++] = {dir, s->path_len, depth};
+  walk_frame &frame = s->frames[s->frame_count++];
+  frame = {dir, s->path_len, depth, nullptr, nullptr, false};
+  ignore_enter_directory(s, &frame);
 }
 
 void leave_directory(searcher *s) {
   walk_frame &top = s->frames[--s->frame_count];
   plat_dir_close(top.dir);
+  ignore_leave_directory(&top);
   pop_child(s, top.path_len);
 }
 
@@ -144,12 +150,15 @@ bool searcher_next_file(searcher *s) {
     // Only directories and regular files are visited: a named pipe, a socket
     // or a device is never opened, since reading one may block or act.
     bool visit = false;
-    if (entry.is_dir) {
+    if (entry.is_link && !s->opts->follow_links) {
+      visit = false;
+    } else if (entry.is_dir) {
       visit = dir_is_walked(entry.name, s->opts);
     } else if (entry.is_regular) {
       visit = file_is_scanned(entry.name, s->opts);
     }
     if (!visit || !push_child(s, entry.name)) continue;
+    if (s->opts->gitignore && ignore_excludes(s, entry.is_dir)) continue;
     if (entry.is_dir) {
       enter_directory(s, top.depth + 1);
       continue;
@@ -222,6 +231,11 @@ bool cap_reached(const search_tally *tally, const grep_opts *opts) {
   return searcher_cap_reached(tally, opts);
 }
 
+// True once a file has given the options' cap of matches per file.
+bool file_cap_reached(int32_t matches, const grep_opts *opts) {
+  return opts->max_per_file > 0 && matches >= opts->max_per_file;
+}
+
 // The handler path: the file is read whole and cut into lines in place, and
 // each candidate line is searched on its own.
 void scan_file_lines(searcher *s, const char *path) {
@@ -247,6 +261,7 @@ void scan_file_lines(searcher *s, const char *path) {
   line_array lines;
   if (split_into_line_views(text, &lines)) {
     const line_cursor cursor{&lines, text_end, first_hit};
+    int32_t matches = 0;
     for (int32_t i = next_candidate_line(s, cursor, 0); i < lines.count && !should_stop(s);
          i = next_candidate_line(s, cursor, i + 1)) {
       int32_t col;
@@ -258,6 +273,7 @@ void scan_file_lines(searcher *s, const char *path) {
         s->handler(s->ctx, path, i + 1, col, lines.items[i], &lines, i, s->opts->context_lines);
       }
       if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
+      if (file_cap_reached(++matches, s->opts)) break;
     }
   }
   la_free_views(&lines);
@@ -268,6 +284,7 @@ struct report_call {
   searcher *s;
   const char *path;
   bool path_written;  // s->tools.path holds this file's path, escaped
+  int32_t matches;    // taken from this file so far
 };
 
 // A match of the reports' path: counted, written as an object into the sink,
@@ -284,12 +301,12 @@ bool emit_match(void *ctx, const scan_match *m) {
   const search_sink *sink = s->sink;
   if (sink->document != nullptr) {
     if (s->objects++ > 0) json_out_char(sink->document, ',');
-    match_json_write(sink->document, &t.path, m);
+    match_json_write(sink->document, &t.path, m, s->opts->match_length);
     if (sink->document->failed || t.path.failed) s->tally->stop = true;
   } else if (sink->object != nullptr) {
     t.object.len = 0;
     t.object.failed = t.path.failed;
-    match_json_write(&t.object, &t.path, m);
+    match_json_write(&t.object, &t.path, m, s->opts->match_length);
     // An object that could not be written for lack of memory is not
     // delivered; it still counts.
     if (!t.object.failed && !sink->object(sink->ctx, t.object.data, t.object.len)) {
@@ -297,7 +314,8 @@ bool emit_match(void *ctx, const scan_match *m) {
     }
   }
   if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
-  return !s->tally->stop;
+  // The per-file cap ends this file's scan only; the walk goes on.
+  return !s->tally->stop && !file_cap_reached(++call->matches, s->opts);
 }
 
 // The reports' path: the file is read into the reused buffers and scanned
@@ -312,7 +330,7 @@ void scan_file_whole(searcher *s, const char *path) {
   // The lines end at the text's first NUL.
   const auto *nul = static_cast<const char *>(memchr(text, '\0', len));
   if (nul != nullptr) len = static_cast<size_t>(nul - text);
-  report_call call{s, path, false};
+  report_call call{s, path, false, 0};
   if (scanner_scan(s->tools.scan, text, len, emit_match, &call) == SCAN_NO_MEMORY) {
     qm_grep_set_last_error("Out of memory holding the context of a match in '%s'", path);
   }
@@ -420,6 +438,7 @@ bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop
 void searcher_free(searcher *s) {
   if (s == nullptr) return;
   while (s->frame_count > 0) leave_directory(s);
+  ignore_free_outer(s);
   re_scratch_free(s->scratch);
   re_program_free(s->program);
   s->~searcher();
@@ -432,6 +451,7 @@ void searcher_run(searcher *s, const char *root_path) {
   switch (plat_path_kind_of(root_path)) {
     case PLAT_PATH_DIRECTORY:
       if (!set_path(s, root_path)) return;
+      ignore_load_outer(s);
       if (s->sink != nullptr && s->opts->threads >= 2) {
         searcher_walk_parallel(s, s->opts->threads);
       } else {
@@ -454,7 +474,10 @@ void search_directory_win(const char *dir_path, const char *pattern, const grep_
   if (dir_path == nullptr || depth > SEARCH_MAX_DEPTH || tally->stop) return;
   searcher *s = searcher_new(pattern, opts, tally, handler, ctx);
   if (s == nullptr) return;
-  if (set_path(s, dir_path)) walk_from(s, depth);
+  if (set_path(s, dir_path)) {
+    ignore_load_outer(s);
+    walk_from(s, depth);
+  }
   searcher_free(s);
 }
 

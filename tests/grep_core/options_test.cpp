@@ -35,6 +35,12 @@ void expect_defaults(const grep_opts &o) {
   EXPECT_EQ(o.include_count, 0);
   EXPECT_EQ(o.exclude_count, 0);
   EXPECT_EQ(o.exclude_dir_count, 0);
+  EXPECT_EQ(o.max_per_file, 0);
+  EXPECT_FALSE(o.hidden);
+  EXPECT_TRUE(o.skip_dirs);
+  EXPECT_TRUE(o.follow_links);
+  EXPECT_FALSE(o.gitignore);
+  EXPECT_FALSE(o.match_length);
 }
 
 TEST(GrepOpts, NeutralTextsGiveTheDefaultsAndLeaveTheLastError) {
@@ -132,6 +138,37 @@ TEST(GrepOpts, IntegersKeepTheirLow32Bits) {
     grep_opts o = parsed(c.json);
     EXPECT_EQ(o.max_results, c.max_results) << c.json;
     EXPECT_EQ(o.context_lines, c.context_lines) << c.json;
+    grep_opts_free(&o);
+  }
+}
+
+struct WalkCase {
+  const char *json;
+  bool hidden, skip_dirs, follow_links, gitignore, match_length;
+  int32_t max_per_file;
+};
+
+// The walk's keys take a host's values by the rules of the others: only a
+// boolean (or an integer for the cap) counts, and the first member wins.
+TEST(GrepOpts, WalkKeysFollowTheSameRules) {
+  const WalkCase cases[] = {
+      {R"({"hidden":true,"gitignore":true})", true, true, true, true, false, 0},
+      {R"({"skip_dirs":false,"follow_links":false})", false, false, false, false, false, 0},
+      {R"({"match_length":true,"max_per_file":2})", false, true, true, false, true, 2},
+      {R"({"skip_dirs":0,"follow_links":"no","hidden":1})", false, true, true, false, false, 0},
+      {R"({"max_per_file":"3","gitignore":null})", false, true, true, false, false, 0},
+      {R"({"hidden":"x","hidden":true,"skip_dirs":false,"skip_dirs":true})", false, false, true,
+       false, false, 0},
+      {R"({"max_per_file":4294967297})", false, true, true, false, false, 1},
+  };
+  for (const WalkCase &c : cases) {
+    grep_opts o = parsed(c.json);
+    EXPECT_EQ(o.hidden, c.hidden) << c.json;
+    EXPECT_EQ(o.skip_dirs, c.skip_dirs) << c.json;
+    EXPECT_EQ(o.follow_links, c.follow_links) << c.json;
+    EXPECT_EQ(o.gitignore, c.gitignore) << c.json;
+    EXPECT_EQ(o.match_length, c.match_length) << c.json;
+    EXPECT_EQ(o.max_per_file, c.max_per_file) << c.json;
     grep_opts_free(&o);
   }
 }

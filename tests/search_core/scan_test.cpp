@@ -4,7 +4,9 @@
 // yyjson values and written by yyjson): on generated trees and options, the
 // documents must be the same bytes, timing aside.
 #include "grep_core/last_error.h"
+#include "grep_core/literal.h"
 #include "grep_core/options.h"
+#include "grep_core/regex.h"
 #include "search_core/report_json.h"
 #include "search_core/report_stream.h"
 #include "search_core/walk.h"
@@ -102,6 +104,7 @@ TEST(ReportScan, DocumentsEqualTheHandlerPathsOnGeneratedTrees) {
     if (rng() % 3 == 0) options += ",\"whole_word\":true";
     if (rng() % 3 == 0) options += ",\"context_lines\":" + std::to_string(rng() % 4);
     if (rng() % 5 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 5);
+    if (rng() % 4 == 0) options += ",\"max_per_file\":" + std::to_string(1 + rng() % 3);
     options += "}";
     const std::string want = handler_document(dir.path(), pattern, options);
     ASSERT_EQ(report_document(dir.path(), pattern, options), want)
@@ -136,6 +139,8 @@ TEST(ParallelSearch, GivesWhatOneThreadGives) {
     std::string options = "{\"regex\":" + std::string(regex ? "true" : "false");
     if (rng() % 2) options += ",\"context_lines\":" + std::to_string(rng() % 3);
     if (rng() % 3 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 20);
+    if (rng() % 3 == 0) options += ",\"max_per_file\":" + std::to_string(1 + rng() % 4);
+    if (rng() % 2) options += ",\"match_length\":true";
     const std::string threaded = options + ",\"threads\":" + std::to_string(2 + rng() % 3) + "}";
     options += "}";
     qm_grep_set_last_error("before");
@@ -163,6 +168,52 @@ TEST(ParallelSearch, GivesWhatOneThreadGives) {
     EXPECT_EQ(na, nb);
     EXPECT_EQ(a.texts, b.texts);
   }
+}
+
+// "match_length" adds one member and changes nothing else: without its
+// "length" members the document is the one without the key, and each length
+// is the one the finders give for the match's line (checked where the line
+// is valid UTF-8, so that its text comes back unchanged).
+TEST(MatchLength, AddsTheFindersLengthAndNothingElse) {
+  std::mt19937 rng(41);
+  const char *literals[] = {"foo", "FOO", "o", "a.c", "\\", "\xC3\xA9", "a a"};
+  const char *patterns[] = {"fo+", "\\w+_baz", "^foo", "o$", "[x]|bar", "", ".", "x*", "o*b"};
+  static const std::regex length_member(",\"length\":([0-9]+)");
+  int checked = 0;
+  for (int round = 0; round < 300; ++round) {
+    qg_test::TempDir dir;
+    dir.write("f.txt", random_file(rng));
+    const bool regex = rng() % 2;
+    const std::string pattern = regex ? patterns[rng() % 9] : literals[rng() % 7];
+    const bool icase = rng() % 3 == 0, word = rng() % 3 == 0;
+    std::string options = "{\"regex\":" + std::string(regex ? "true" : "false") +
+                          ",\"ignore_case\":" + (icase ? "true" : "false") +
+                          ",\"whole_word\":" + (word ? "true" : "false");
+    if (rng() % 2) options += ",\"threads\":2";
+    const std::string plain = report_document(dir.path(), pattern, options + "}");
+    const std::string with =
+        report_document(dir.path(), pattern, options + ",\"match_length\":true}");
+    ASSERT_EQ(std::regex_replace(with, length_member, ""), plain) << options;
+
+    yyjson_doc *doc = yyjson_read(with.data(), with.size(), 0);
+    ASSERT_NE(doc, nullptr);
+    size_t i, n;
+    yyjson_val *m;
+    yyjson_arr_foreach(yyjson_obj_get(yyjson_doc_get_root(doc), "matches"), i, n, m) {
+      const std::string text = yyjson_get_str(yyjson_obj_get(m, "text"));
+      if (text.find("\xEF\xBF\xBD") != std::string::npos) continue;  // not UTF-8 in the file
+      int32_t col = -1, length = -1;
+      const bool found =
+          regex ? regex_find_first(pattern.c_str(), text.c_str(), !icase, &col, &length)
+                : fixed_find_first(pattern.c_str(), text.c_str(), !icase, word, &col, &length);
+      ASSERT_TRUE(found) << pattern << " in " << text;
+      EXPECT_EQ(yyjson_get_int(yyjson_obj_get(m, "col")), col) << pattern << " in " << text;
+      EXPECT_EQ(yyjson_get_int(yyjson_obj_get(m, "length")), length) << pattern << " in " << text;
+      ++checked;
+    }
+    yyjson_doc_free(doc);
+  }
+  EXPECT_GT(checked, 300);
 }
 
 }  // namespace

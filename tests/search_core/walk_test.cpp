@@ -291,6 +291,56 @@ TEST(SearchDirectory, DirectoryLinksLoopNorRepeat) {
   EXPECT_EQ(found.count(t.at("sub/g.txt")) + found.count(t.at("alias/g.txt")), 1u);
 }
 
+struct WalkKeyCase {
+  const char *options;
+  std::vector<const char *> found;
+};
+
+// "hidden" opens dot entries and "skip_dirs": false the fixed names; .git
+// only with both.
+TEST(SearchDirectory, WalkKeysOpenWhatTheFixedRulesClose) {
+  qg_test::TempDir t;
+  const char *files[] = {"f.txt",   ".env",           ".hid/f",   ".git/f",
+                         "build/f", "node_modules/f", ".vscode/f"};
+  for (const char *f : files) t.write(f, "needle");
+  const WalkKeyCase cases[] = {
+      {"{}", {"f.txt"}},
+      {R"({"hidden":true})", {"f.txt", ".env", ".hid/f", ".vscode/f"}},
+      {R"({"skip_dirs":false})", {"f.txt", "build/f", "node_modules/f"}},
+      {R"({"hidden":true,"skip_dirs":false})",
+       {"f.txt", ".env", ".hid/f", ".git/f", "build/f", "node_modules/f", ".vscode/f"}},
+      {R"({"hidden":true,"skip_dirs":false,"exclude_dirs":".git"})",
+       {"f.txt", ".env", ".hid/f", "build/f", "node_modules/f", ".vscode/f"}},
+  };
+  for (const WalkKeyCase &c : cases) {
+    std::multiset<std::string> expected;
+    for (const char *f : c.found) expected.insert(t.at(f));
+    EXPECT_EQ(search(t.path(), "needle", c.options).paths(), expected) << c.options;
+  }
+}
+
+// With "follow_links": false no link met in the walk is followed, to a file
+// or a directory; a root that is a link still is.
+TEST(SearchDirectory, FollowLinksFalseLeavesLinksInTheTree) {
+  qg_test::TempDir t;
+  t.write("tree/f.txt", "needle");
+  t.write("elsewhere/g.txt", "needle");
+  std::error_code error;
+  std::filesystem::create_symlink(qg_test::from_utf8(t.at("elsewhere/g.txt")),
+                                  qg_test::from_utf8(t.at("tree/file_link")), error);
+  if (error || !qg_test::make_dir_link(t.at("elsewhere"), t.at("tree/dir_link")) ||
+      !qg_test::make_dir_link(t.at("tree"), t.at("root_link"))) {
+    GTEST_SKIP() << "this system makes no links";
+  }
+  const std::multiset<std::string> followed{t.at("tree/f.txt"), t.at("tree/file_link"),
+                                            t.at("tree/dir_link/g.txt")};
+  EXPECT_EQ(search(t.at("tree"), "needle").paths(), followed);
+  EXPECT_EQ(search(t.at("tree"), "needle", R"({"follow_links":false})").paths(),
+            std::multiset<std::string>{t.at("tree/f.txt")});
+  EXPECT_EQ(search(t.at("root_link"), "needle", R"({"follow_links":false})").paths(),
+            std::multiset<std::string>{t.at("root_link/f.txt")});
+}
+
 TEST(SearchDirectory, EmptyDirectoryGivesNothing) {
   qg_test::TempDir t;
   t.mkdir("empty");

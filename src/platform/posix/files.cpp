@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,3 +51,11 @@ int plat_open_read(const char *path, plat_file *out, uint64_t *out_size) {
 }
 
 void plat_close(plat_file file) { close(static_cast<int>(file.handle)); }
+
+char *plat_real_path(const char *path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return realpath(path, nullptr);
+}
