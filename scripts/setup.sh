@@ -14,7 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 . "$(dirname "$0")/lib/packages.sh"
 
 install_missing setup cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev \
-  libcli11-dev python3
+  libcli11-dev python3 git ripgrep
 
 # The first Debian mirror named in the apt sources (one-line or deb822 form).
 debian_mirror() {

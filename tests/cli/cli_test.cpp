@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,11 +79,15 @@ TEST(CliUsage, UsageErrorsExitWithTwo) {
       {"frobnicate"},
       {"read"},
       {"read", "f", "one"},
-      {"search", "."},
-      {"search", ".", "x", "--json", "--stream"},
-      {"search", ".", "x", "--options", "{}", "-i"},
-      {"search", ".", "x", "--color=sometimes"},
-      {"search", ".", "x", "-m", "lots"},
+      {"search"},
+      {"search", "x", ".", "--json", "--stream"},
+      {"search", "x", ".", "-l", "-c"},
+      {"search", "x", ".", "--options", "{}", "-i"},
+      {"search", "x", ".", "--color=sometimes"},
+      {"search", "x", ".", "-m", "lots"},
+      {"search", "x", ".", "-m", "0"},
+      {"search", "x", ".", "-A", "-1"},
+      {"search", "x", ".", "-F", "-E"},
       {"replace", "f", "1", "1"},
       {"batch"},
   };
@@ -98,18 +103,26 @@ TEST(CliUsage, UsageErrorsExitWithTwo) {
 // ---- Options document mapping ----
 
 TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
+  qg_test::TempDir outside_git;  // where ignore files are not read by default
   struct row {
     std::vector<std::string> flags;
     std::string document;
   };
   const std::vector<row> rows = {
       {{}, "{}"},
-      {{"-e"}, R"({"regex":true})"},
-      {{"--regex", "--ignore-case", "--word"},
+      {{"-E"}, R"({"regex":true})"},
+      {{"-F"}, "{}"},
+      {{"--regex", "--ignore-case", "--word-regexp"},
        R"({"regex":true,"ignore_case":true,"whole_word":true})"},
       {{"-i", "-w"}, R"({"ignore_case":true,"whole_word":true})"},
-      {{"-m", "5", "-C", "2"}, R"({"max_results":5,"context_lines":2})"},
-      {{"--max=-1", "--context", "0"}, R"({"max_results":-1,"context_lines":0})"},
+      {{"-m", "5", "-C", "2"}, R"({"max_per_file":5,"context_lines":2})"},
+      {{"--max-total", "7", "--context", "0"}, R"({"max_results":7})"},
+      {{"-A", "1", "-B", "3"}, R"({"context_lines":3})"},
+      {{"-l", "-C", "2"}, R"({"max_per_file":1})"},
+      {{"-c", "-m", "2", "-A", "1"}, R"({"max_per_file":2})"},
+      {{"--hidden", "--no-skip-dirs", "--no-follow", "--gitignore"},
+       R"({"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
+      {{"--color=always", "-j", "2"}, R"({"threads":2,"match_length":true})"},
       {{"--include", "*.c", "--include", "*.h"}, R"({"include_globs":["*.c","*.h"]})"},
       {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir", "out"},
        R"({"include_globs":["*.c"],"exclude_globs":["*.min.js"],"exclude_dirs":["build","out"]})"},
@@ -121,7 +134,7 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
       {{"--options", R"( {"include_globs":"*.c;*.h"} )"}, R"( {"include_globs":"*.c;*.h"} )"},
   };
   for (const row &r : rows) {
-    std::vector<std::string> args = {"search", "--show-options", ".", "pattern"};
+    std::vector<std::string> args = {"search", "--show-options", "pattern", outside_git.path()};
     args.insert(args.end(), r.flags.begin(), r.flags.end());
     run_result result = run_cli(args);
     EXPECT_EQ(result.status, 0) << r.document << "\n" << result.err;
@@ -130,7 +143,7 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
 }
 
 TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
-  run_result r = run_cli({"search", "--show-options", "--include", "*.c", "ROOT", "--", "-x"});
+  run_result r = run_cli({"search", "--show-options", "--include", "*.c", "--", "-x", "ROOT"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "{\"include_globs\":[\"*.c\"]}\n");
 }
@@ -142,7 +155,7 @@ TEST(CliSearchTimeout, StopsWithAnError) {
   dir.write("long.txt", std::string(40000, 'a') + "b\n");
   const std::string pattern = std::string(20000, 'a') + "b";
   for (const char *form : {"--json", "--stream", "--color=never"}) {
-    run_result r = run_cli({"search", dir.path(), pattern, "-e", "--timeout", "30", form});
+    run_result r = run_cli({"search", pattern, dir.path(), "-E", "--timeout", "30", form});
     EXPECT_EQ(r.status, 2) << form;
     EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
   }
@@ -218,7 +231,7 @@ class CliSearch : public ::testing::Test {
 };
 
 TEST_F(CliSearch, HumanFormIsPathLineColumnText) {
-  run_result r = run_cli({"search", tree, "beta"});
+  run_result r = run_cli({"search", "beta", tree});
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> expected = {
       tree + "/a.c:2:5:int beta;",
@@ -230,27 +243,27 @@ TEST_F(CliSearch, HumanFormIsPathLineColumnText) {
 }
 
 TEST_F(CliSearch, NothingMatchedExitsWithOne) {
-  run_result r = run_cli({"search", tree, "gamma"});
+  run_result r = run_cli({"search", "gamma", tree});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "");
 }
 
 TEST_F(CliSearch, MissingRootIsAnError) {
-  run_result r = run_cli({"search", dir.at("absent"), "beta"});
+  run_result r = run_cli({"search", "beta", dir.at("absent")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
 }
 
 TEST_F(CliSearch, InvalidOptionsDocumentIsAnErrorInEveryForm) {
   for (const char *form : {"--json", "--stream", "--color=never"}) {
-    run_result r = run_cli({"search", tree, "beta", form, "--options", R"({"regex":tru)"});
+    run_result r = run_cli({"search", "beta", tree, form, "--options", R"({"regex":tru)"});
     EXPECT_EQ(r.status, 2) << form;
     EXPECT_EQ(r.err, "quenmar-grep: Invalid JSON in options: {\"regex\":tru\n") << form;
   }
 }
 
 TEST_F(CliSearch, IncludeGivenTwiceKeepsBothGlobs) {
-  run_result r = run_cli({"search", tree, "beta", "--include", "*.c", "--include", "*.h"});
+  run_result r = run_cli({"search", "beta", tree, "--include", "*.c", "--include", "*.h"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> expected = {
       tree + "/a.c:2:5:int beta;",
@@ -259,13 +272,13 @@ TEST_F(CliSearch, IncludeGivenTwiceKeepsBothGlobs) {
   };
   EXPECT_EQ(sorted_lines(r.out), expected);
 
-  run_result dirs = run_cli({"search", tree, "beta", "--exclude-dir", "sub", "--exclude", "*.md"});
+  run_result dirs = run_cli({"search", "beta", tree, "--exclude-dir", "sub", "--exclude", "*.md"});
   EXPECT_EQ(sorted_lines(dirs.out), (std::vector<std::string>{tree + "/a.c:2:5:int beta;",
                                                               tree + "/b.h:1:4:// beta here"}));
 }
 
 TEST_F(CliSearch, JsonPrintsTheSearchDocument) {
-  run_result r = run_cli({"search", tree, "beta", "--json"});
+  run_result r = run_cli({"search", "beta", tree, "--json"});
   EXPECT_EQ(r.status, 0) << r.err;
   json_doc doc(r.out);
   ASSERT_NE(doc.doc, nullptr) << r.out;
@@ -274,14 +287,14 @@ TEST_F(CliSearch, JsonPrintsTheSearchDocument) {
   EXPECT_EQ(yyjson_arr_size(doc.get("matches")), 4u);
   EXPECT_TRUE(yyjson_is_int(doc.get("duration_ms")));
 
-  run_result none = run_cli({"search", tree, "gamma", "--json"});
+  run_result none = run_cli({"search", "gamma", tree, "--json"});
   EXPECT_EQ(none.status, 1);
   json_doc empty(none.out);
   EXPECT_EQ(yyjson_get_sint(empty.get("total_matches")), 0);
 }
 
 TEST_F(CliSearch, StreamPrintsOneMatchObjectPerLine) {
-  run_result r = run_cli({"search", tree, "beta", "--stream", "-m", "3"});
+  run_result r = run_cli({"search", "beta", tree, "--stream", "--max-total", "3"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> lines = lines_of(r.out);
   ASSERT_EQ(lines.size(), 3u);
@@ -291,12 +304,12 @@ TEST_F(CliSearch, StreamPrintsOneMatchObjectPerLine) {
     EXPECT_NE(std::string(yyjson_get_str(doc.get("text"))).find("beta"), std::string::npos);
     EXPECT_TRUE(yyjson_is_arr(doc.get("context")));
   }
-  EXPECT_EQ(run_cli({"search", tree, "gamma", "--stream"}).status, 1);
+  EXPECT_EQ(run_cli({"search", "gamma", tree, "--stream"}).status, 1);
 }
 
 TEST_F(CliSearch, StreamAndDocumentAgree) {
-  run_result stream = run_cli({"search", tree, "beta", "--stream", "-C", "1"});
-  run_result json = run_cli({"search", tree, "beta", "--json", "-C", "1"});
+  run_result stream = run_cli({"search", "beta", tree, "--stream", "-C", "1"});
+  run_result json = run_cli({"search", "beta", tree, "--json", "-C", "1"});
   json_doc doc(json.out);
   std::vector<std::string> from_document;
   size_t idx, max;
@@ -312,7 +325,7 @@ TEST_F(CliSearch, StreamAndDocumentAgree) {
 TEST(CliSearchContext, GroupsAreMergedAndSeparated) {
   qg_test::TempDir dir;
   std::string file = dir.write("ten.txt", "1\nhit 2\n3\nhit 4\n5\n6\n7\n8\nhit 9\n10\n");
-  run_result r = run_cli({"search", file, "hit", "-C", "1"});
+  run_result r = run_cli({"search", "hit", file, "-C", "1"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected = file + "-1-1\n" +        //
                          file + ":2:1:hit 2\n" +  //
@@ -329,10 +342,147 @@ TEST(CliSearchContext, GroupsAreMergedAndSeparated) {
 TEST(CliSearchContext, LineSeenAsContextThenMatchedIsPrintedOnceAsAMatch) {
   qg_test::TempDir dir;
   std::string file = dir.write("two.txt", "x\nhit a\nhit b\ny\n");
-  run_result r = run_cli({"search", file, "hit", "-C", "2"});
+  run_result r = run_cli({"search", "hit", file, "-C", "2"});
   std::string expected =
       file + "-1-x\n" + file + ":2:1:hit a\n" + file + ":3:1:hit b\n" + file + "-4-y\n";
   EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(CliSearch, PatternFirstThenPathsInOrder) {
+  const std::string a = dir.write("one/a.txt", "beta\n");
+  const std::string b = dir.write("two/b.txt", "x\nbeta\n");
+  run_result r = run_cli({"search", "beta", dir.at("two"), dir.at("one"), "--color=never"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, b + ":2:1:beta\n" + a + ":1:1:beta\n");
+
+  run_result dashed = run_cli({"search", "-e", "-1", dir.at("one")});
+  EXPECT_EQ(dashed.status, 1) << dashed.err;
+  run_result missing = run_cli({"search", "beta", dir.at("absent"), dir.at("one")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, a + ":1:1:beta\n");
+}
+
+TEST_F(CliSearch, FilesWithMatchesAndCountsPerFile) {
+  dir.write("tree/sub/d.c", "beta\nbeta beta\nbeta\n");
+  run_result list = run_cli({"search", "-l", "beta", tree});
+  EXPECT_EQ(sorted_lines(list.out), (std::vector<std::string>{tree + "/a.c", tree + "/b.h",
+                                                              tree + "/c.md", tree + "/sub/d.c"}));
+  run_result counts = run_cli({"search", "-c", "beta", tree, "--include", "*.c"});
+  EXPECT_EQ(sorted_lines(counts.out),
+            (std::vector<std::string>{tree + "/a.c:1", tree + "/sub/d.c:3"}));
+  run_result capped = run_cli({"search", "-c", "-m", "2", "beta", tree + "/sub/d.c"});
+  EXPECT_EQ(capped.out, tree + "/sub/d.c:2\n");
+  EXPECT_EQ(run_cli({"search", "-l", "gamma", tree}).status, 1);
+}
+
+TEST(CliSearchContext, AfterAndBeforeShowEachSide) {
+  qg_test::TempDir dir;
+  std::string f = dir.write("f.txt", "1\n2\nhit 3\n4\n5\n6\n7\nhit 8\n9\n");
+  EXPECT_EQ(run_cli({"search", "hit", f, "-A", "1"}).out,
+            f + ":3:1:hit 3\n" + f + "-4-4\n--\n" + f + ":8:1:hit 8\n" + f + "-9-9\n");
+  EXPECT_EQ(run_cli({"search", "hit", f, "-B", "2", "-C", "0"}).out,
+            f + "-1-1\n" + f + "-2-2\n" + f + ":3:1:hit 3\n--\n" + f + "-6-6\n" + f + "-7-7\n" + f +
+                ":8:1:hit 8\n");
+}
+
+// Syntax of another dialect is searched as this one reads it, with a hint on
+// standard error that does not change the exit status.
+TEST(CliSearchHints, OtherDialectsSyntaxIsNamed) {
+  qg_test::TempDir dir;
+  std::string f = dir.write("f.txt", "mutex_lock\n");
+  struct row {
+    const char *pattern;
+    const char *hint;
+  };
+  const row rows[] = {{"mutex_(un)?lock", "'(' and ')'"},
+                      {"[0-9]{2,3}", "'{n,m}'"},
+                      {"\\bmutex", "'\\b'"},
+                      {"[[:digit:]]", "'[[:name:]]'"}};
+  for (const row &r : rows) {
+    run_result result = run_cli({"search", "-E", r.pattern, f});
+    EXPECT_EQ(result.status, 1) << r.pattern;
+    EXPECT_NE(result.err.find(std::string("hint: ") + r.hint), std::string::npos) << result.err;
+  }
+  run_result plain = run_cli({"search", "-E", "mutex_(un)?lock", f, "-F"});
+  EXPECT_EQ(plain.status, 2);  // -E and -F together are a usage error
+  run_result literal = run_cli({"search", "(un)", f});
+  EXPECT_EQ(literal.err, "");  // a literal search means what it says
+  EXPECT_EQ(run_cli({"search", "-E", "mutex_\\w+", f}).err, "");
+}
+
+// Ignore files count by default inside a git work tree only, as they do for
+// ripgrep; --gitignore and --no-gitignore decide it anywhere.
+TEST(CliSearchIgnore, DefaultFollowsTheWorkTree) {
+  qg_test::TempDir dir;
+  dir.write(".gitignore", "*.log\n");
+  dir.write("a.log", "beta\n");
+  const std::string kept = dir.write("a.txt", "beta\n");
+  const std::vector<std::string> both = {dir.at("a.log"), kept};
+  EXPECT_EQ(sorted_lines(run_cli({"search", "-l", "beta", dir.path()}).out), both);
+  EXPECT_EQ(run_cli({"search", "-l", "beta", dir.path(), "--gitignore"}).out, kept + "\n");
+  dir.mkdir(".git");
+  EXPECT_EQ(run_cli({"search", "-l", "beta", dir.path()}).out, kept + "\n");
+  EXPECT_EQ(sorted_lines(run_cli({"search", "-l", "beta", dir.path(), "--no-gitignore"}).out),
+            both);
+}
+
+// On generated trees, -l and -c give the file sets and counts of the
+// equivalent ripgrep command: plain, with dot entries and the fixed folder
+// names opened, and with ignore files in a git work tree.
+TEST(CliAgainstRipgrep, FileSetsAndCountsAgree) {
+  if (!qg_test::program_exists("rg")) GTEST_SKIP() << "ripgrep is not installed";
+  qg_test::TempDir home;  // no global ignore file or configuration for either tool
+  const std::vector<std::string> env = {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path(),
+                                        "RIPGREP_CONFIG_PATH=", "GIT_CONFIG_NOSYSTEM=1"};
+  static const char *const dirs[] = {"src", "build", ".hid", "node_modules", "sub", "x y"};
+  static const char *const files[] = {"a.c", "b.log", "keep.log", ".dot", "c.txt", "top.txt"};
+  static const char *const rules[] = {"*.log", "build/", "!keep.log", "/top.txt", "sub/**/c.txt",
+                                      ".hid",  "*.c",    "!src/a.c",  "x y/"};
+  std::mt19937 rng(5);
+  int rounds_with_ignored_files = 0;
+  for (int round = 0; round < 25; ++round) {
+    qg_test::TempDir t;
+    for (int f = 0; f < 30; ++f) {
+      std::string path;
+      for (int depth = static_cast<int>(rng() % 3); depth > 0; --depth)
+        path += std::string(dirs[rng() % 6]) + "/";
+      std::string text;
+      for (int line = static_cast<int>(rng() % 6); line > 0; --line)
+        text += rng() % 2 ? "a needle here\n" : "hay\n";
+      t.write(path + files[rng() % 6], text);
+    }
+    for (int g = 0; g < 3; ++g) {
+      std::string where = g == 0 ? "" : std::string(dirs[rng() % 6]) + "/";
+      std::string text;
+      for (int r = static_cast<int>(1 + rng() % 3); r > 0; --r)
+        text += std::string(rules[rng() % 9]) + "\n";
+      t.write(where + ".gitignore", text);
+    }
+    const std::string root = t.path();
+    auto ours = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), {"search", "needle", root});
+      return sorted_lines(run_cli(args, "", env).out);
+    };
+    auto theirs = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), "rg");
+      args.insert(args.end(), {"needle", root});
+      return sorted_lines(qg_test::run_process(args, "", env).out);
+    };
+    const std::string fixed_names = "!{node_modules,bin,obj,target,dist,build,__pycache__}/";
+    ASSERT_EQ(ours({"-l"}), theirs({"-l", "--no-ignore", "-g", fixed_names})) << round;
+    const std::vector<std::string> unignored = ours({"-c", "--no-skip-dirs"});
+    ASSERT_EQ(unignored, theirs({"-c", "--no-ignore"})) << round;
+    ASSERT_EQ(ours({"-l", "--hidden", "--no-skip-dirs"}), theirs({"-l", "--no-ignore", "--hidden"}))
+        << round;
+    t.mkdir(".git");  // a work tree: both tools now read the ignore files
+    const std::vector<std::string> ignored = ours({"-c", "--no-skip-dirs"});
+    ASSERT_EQ(ignored, theirs({"-c"})) << round;
+    rounds_with_ignored_files += ignored.size() < unignored.size();
+    ASSERT_EQ(ours({"-l", "--gitignore", "--hidden", "--no-skip-dirs"}),
+              theirs({"-l", "--hidden", "-g", "!.git/"}))
+        << round;
+  }
+  EXPECT_GT(rounds_with_ignored_files, 10);
 }
 
 // ---- colour ----
@@ -340,21 +490,19 @@ TEST(CliSearchContext, LineSeenAsContextThenMatchedIsPrintedOnceAsAMatch) {
 TEST(CliColour, AlwaysColoursPathNumbersAndTheLiteralMatch) {
   qg_test::TempDir dir;
   std::string file = dir.write("c.txt", "say Hello there\n");
-  run_result r = run_cli({"search", file, "hello", "-i", "--color=always"});
+  run_result r = run_cli({"search", "hello", file, "-i", "--color=always"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected = "\033[35m" + file + "\033[m\033[36m:\033[m\033[32m1\033[m\033[36m:\033[m" +
                          "\033[32m5\033[m\033[36m:\033[msay \033[01;31mHello\033[m there\n";
   EXPECT_EQ(r.out, expected);
 }
 
-TEST(CliColour, RegexMatchLengthIsUnknownSoOnlyPathAndNumbersAreColoured) {
+TEST(CliColour, RegexMatchesAreColouredWithTheirLength) {
   qg_test::TempDir dir;
   std::string file = dir.write("c.txt", "say Hello there\n");
-  run_result r = run_cli({"search", file, "H[a-z]+", "-e", "--color=always"});
+  run_result r = run_cli({"search", "H[a-z]+", file, "-E", "--color=always"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\033[35m"), std::string::npos);
-  EXPECT_EQ(r.out.find("\033[01;31m"), std::string::npos);
-  EXPECT_NE(r.out.find("say Hello there\n"), std::string::npos);
+  EXPECT_NE(r.out.find("say \033[01;31mHello\033[m there\n"), std::string::npos) << r.out;
 }
 
 TEST(CliColour, AutoAndNeverAndNoColorGiveThePlainForm) {
@@ -362,11 +510,11 @@ TEST(CliColour, AutoAndNeverAndNoColorGiveThePlainForm) {
   std::string file = dir.write("c.txt", "hello\n");
   std::string plain = file + ":1:1:hello\n";
   // Standard output is a file here, so auto means no colour.
-  EXPECT_EQ(run_cli({"search", file, "hello"}).out, plain);
-  EXPECT_EQ(run_cli({"search", file, "hello", "--color=never"}).out, plain);
-  EXPECT_EQ(run_cli({"search", file, "hello", "--color=auto"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_EQ(run_cli({"search", "hello", file}).out, plain);
+  EXPECT_EQ(run_cli({"search", "hello", file, "--color=never"}).out, plain);
+  EXPECT_EQ(run_cli({"search", "hello", file, "--color=auto"}, "", {"NO_COLOR=1"}).out, plain);
   // An explicit request wins over the environment.
-  EXPECT_NE(run_cli({"search", file, "hello", "--color=always"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_NE(run_cli({"search", "hello", file, "--color=always"}, "", {"NO_COLOR=1"}).out, plain);
 }
 
 // ---- replace ----

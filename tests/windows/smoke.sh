@@ -21,21 +21,21 @@ fail() {
 run() { "$wine" "$exe" "$@" 2>&1 | tr -d '\r'; }
 
 root="Z:${work//\//\\}\\src"
-out=$(run search "$root" needle --color=never)
+out=$(run search needle "$root" --color=never)
 echo "$out"
 echo "$out" | grep -qxF "$root\\café.txt:2:1:needle here" || fail "search did not report café.txt:2"
 echo "$out" | grep -qxF "$root\\sub\\b.c:2:1:needle two" || fail "search did not report sub\\b.c:2"
 
 # The root's own form is kept and a backslash joins each entry to it: the
 # root D:\src\ gives D:\src\\a.c, the root D:/src gives D:/src\a.c.
-out=$(run search "$root\\" needle --color=never)
+out=$(run search needle "$root\\" --color=never)
 echo "$out" | grep -qxF "$root\\\\café.txt:2:1:needle here" || fail "root with a trailing backslash gave: $out"
 slashed="Z:$work/src"
-out=$(run search "$slashed" needle --color=never)
+out=$(run search needle "$slashed" --color=never)
 echo "$out" | grep -qxF "$slashed\\sub\\b.c:2:1:needle two" || fail "root with slashes gave: $out"
 
 # Non-ASCII in the root, the pattern and the names, all passed as arguments.
-out=$(run search "$root\\données" 'thé' --color=never)
+out=$(run search 'thé' "$root\\données" --color=never)
 [ "$out" = "$root\\données\\thé.txt:1:4:un thé" ] || fail "non-ASCII search gave: $out"
 
 read_out=$(run read "$root\\café.txt" 2 2)

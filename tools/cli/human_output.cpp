@@ -27,10 +27,18 @@ struct parsed_match {
   std::string file;
   long long line = 0;
   long long col = 0;
+  long long length = -1;
   std::string text;
   long long window_first = 0;       // line number of window[0]
   std::vector<std::string> window;  // the match line alone when no context
 };
+
+// The context lines shown on one side: what was asked, at most what the
+// search delivers.
+int shown(int asked, int delivered) {
+  delivered = std::max(delivered, 0);
+  return asked < 0 ? delivered : std::min(asked, delivered);
+}
 
 void put(human_printer &p, const char *colour, const std::string &text) {
   if (p.colour) std::fputs(colour, p.out);
@@ -50,12 +58,19 @@ bool ascii_fold_equal(const char *a, const char *b, size_t n) {
   return true;
 }
 
-// The byte length of the match at `col` when it can be known exactly: in a
-// literal search, the pattern itself stands there (folded by ASCII case when
-// case is ignored). A regex match's length is not in the result, so 0.
+// The byte length of the match at `col` when it can be known exactly: the
+// match object's "length", or in a literal search the pattern itself, which
+// stands there (folded by ASCII case when case is ignored). Otherwise 0.
 size_t exact_match_length(const human_printer &p, const printed_line &line) {
-  if (p.settings.regex || p.pattern.empty() || line.col < 1) return 0;
+  if (line.col < 1) return 0;
   size_t offset = static_cast<size_t>(line.col - 1);
+  if (line.length >= 0) {
+    const auto length = static_cast<unsigned long long>(line.length);
+    return offset <= line.text.size() && length <= line.text.size() - offset
+               ? static_cast<size_t>(length)
+               : 0;
+  }
+  if (p.settings.regex || p.pattern.empty()) return 0;
   if (offset > line.text.size() || line.text.size() - offset < p.pattern.size()) return 0;
   const char *at = line.text.data() + offset;
   bool same = p.settings.case_sensitive ? std::memcmp(at, p.pattern.data(), p.pattern.size()) == 0
@@ -91,7 +106,8 @@ void print_line(human_printer &p, const std::string &file, const printed_line &l
 
 void flush_group(human_printer &p) {
   if (p.group.empty()) return;
-  if (p.printed_any && p.settings.context_lines > 0) {
+  if (p.printed_any && (shown(p.before, p.settings.context_lines) > 0 ||
+                        shown(p.after, p.settings.context_lines) > 0)) {
     put(p, kSeparatorColour, "--");
     std::fputc('\n', p.out);
   }
@@ -142,8 +158,20 @@ bool parse_match(const char *match_json, int context_lines, parsed_match &m) {
   m.text = text;
   m.line = yyjson_get_sint(line);
   m.col = yyjson_get_sint(col);
+  yyjson_val *length = yyjson_obj_get(root, "length");
+  if (yyjson_is_int(length)) m.length = yyjson_get_sint(length);
   place_window(m, yyjson_obj_get(root, "context"), context_lines);
   return true;
+}
+
+// Keeps the window's lines from `before` above the match to `after` below.
+void trim_window(parsed_match &m, int before, int after) {
+  const long long first = std::max(m.window_first, m.line - before);
+  const long long last =
+      std::min(m.window_first + static_cast<long long>(m.window.size()) - 1, m.line + after);
+  m.window.erase(m.window.begin() + (last - m.window_first + 1), m.window.end());
+  m.window.erase(m.window.begin(), m.window.begin() + (first - m.window_first));
+  m.window_first = first;
 }
 
 // True when the window of `m` touches or overlaps the group held back.
@@ -155,17 +183,22 @@ bool joins_group(const human_printer &p, const parsed_match &m) {
 }  // namespace
 
 void printer_init(human_printer &printer, FILE *out, bool colour, const display_settings &settings,
-                  const std::string &pattern) {
+                  const std::string &pattern, int before, int after) {
   printer = human_printer{};
   printer.out = out;
   printer.colour = colour;
   printer.settings = settings;
   printer.pattern = pattern;
+  printer.before = before;
+  printer.after = after;
 }
 
 void printer_add_match(human_printer &p, const char *match_json) {
   parsed_match m;
   if (!parse_match(match_json, p.settings.context_lines, m)) return;
+  const int before = shown(p.before, p.settings.context_lines);
+  const int after = shown(p.after, p.settings.context_lines);
+  trim_window(m, before, after);
   if (!joins_group(p, m)) {
     flush_group(p);
     p.group_file = m.file;
@@ -178,13 +211,15 @@ void printer_add_match(human_printer &p, const char *match_json) {
         printed_line &held = p.group[static_cast<size_t>(number - p.group.front().number)];
         held.is_match = true;
         held.col = m.col;
+        held.length = m.length;
       }
       continue;
     }
-    p.group.push_back(printed_line{number, m.window[i], is_match, is_match ? m.col : 0});
+    p.group.push_back(printed_line{number, m.window[i], is_match, is_match ? m.col : 0,
+                                   is_match ? m.length : -1});
   }
   // Without context no line can join a later group, so it need not wait.
-  if (p.settings.context_lines <= 0) flush_group(p);
+  if (before <= 0 && after <= 0) flush_group(p);
 }
 
 void printer_finish(human_printer &p) { flush_group(p); }

@@ -18,6 +18,7 @@ struct printed_line {
   std::string text;
   bool is_match = false;
   long long col = 0;
+  long long length = -1;  // bytes of the match when the result gave them
 };
 
 // The printer's state across the matches of one search. Lines of a group are
@@ -27,6 +28,8 @@ struct human_printer {
   FILE *out = nullptr;
   bool colour = false;
   display_settings settings;
+  int before = -1;  // context lines shown above a match; below 0: all delivered
+  int after = -1;   // and below it
   std::string pattern;
   bool printed_any = false;
   std::string group_file;
@@ -34,9 +37,11 @@ struct human_printer {
 };
 
 // Prepares `printer` to write to `out`. `pattern` is the searched pattern,
-// used only to find the exact span to colour in a literal search.
+// used to find the span to colour in a literal search when the match objects
+// carry no "length". Of the context the search delivers, `before` lines above
+// and `after` lines below a match are shown; a negative count shows all.
 void printer_init(human_printer &printer, FILE *out, bool colour, const display_settings &settings,
-                  const std::string &pattern);
+                  const std::string &pattern, int before, int after);
 
 // Takes one match object (the JSON text of a streamed match or an element of
 // the search document). A text that is not a match object is ignored.

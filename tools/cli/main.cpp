@@ -6,8 +6,8 @@
 #include <quenmar_grep.h>
 
 #include "console.h"
-#include "human_output.h"
-#include "options_doc.h"
+#include "messages.h"
+#include "search_command.h"
 
 #include <yyjson.h>
 #include <CLI/CLI.hpp>
@@ -22,25 +22,12 @@
 
 namespace {
 
-constexpr int kExitMatch = 0;
-constexpr int kExitNoMatch = 1;
-constexpr int kExitError = 2;
-
-// Prints "quenmar-grep: <message>" on standard error and gives the error status.
-int fail_with(const std::string &message) {
-  std::fprintf(stderr, "quenmar-grep: %s\n", message.c_str());
-  return kExitError;
-}
-
-// Fails with the calling thread's last-error text.
-int fail() { return fail_with(grep_last_error()); }
-
-struct doc_free {
-  void operator()(yyjson_doc *doc) const { yyjson_doc_free(doc); }
-};
-using doc_ptr = std::unique_ptr<yyjson_doc, doc_free>;
-
-doc_ptr parse_json(const char *text) { return doc_ptr(yyjson_read(text, std::strlen(text), 0)); }
+using qg_cli::doc_ptr;
+using qg_cli::fail;
+using qg_cli::fail_with;
+using qg_cli::kExitError;
+using qg_cli::kExitMatch;
+using qg_cli::parse_json;
 
 // Reads the whole of FILE, or standard input for "-", as bytes.
 bool read_input(const std::string &name, std::string &out, std::string &error) {
@@ -57,107 +44,6 @@ bool read_input(const std::string &name, std::string &out, std::string &error) {
   if (!ok) error = "Cannot read '" + name + "': " + std::strerror(errno);
   if (!from_stdin) std::fclose(in);
   return ok;
-}
-
-// ---- search ----
-
-struct search_request {
-  std::string root;
-  std::string pattern;
-  qg_cli::search_flags flags;
-  std::string options_json;
-  bool options_given = false;
-  bool json = false;
-  bool stream = false;
-  bool show_options = false;
-  std::string colour = "auto";
-};
-
-bool use_colour(const std::string &when) {
-  if (when == "always") return true;
-  if (when == "never") return false;
-  const char *no_colour = std::getenv("NO_COLOR");
-  if (no_colour != nullptr && no_colour[0] != '\0') return false;
-  return qg_cli::is_terminal(stdout);
-}
-
-// The library passes over a root that does not exist as an empty search; a
-// person asking for it has mistyped, so that is an error here.
-bool root_exists(const std::string &root, std::string &error) {
-  std::error_code ec;
-  std::filesystem::path path(std::u8string(root.begin(), root.end()));
-  if (std::filesystem::exists(path, ec)) return true;
-  if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
-  error = "'" + root + "': " + ec.message();
-  return false;
-}
-
-// The callback has no context argument; the printer of the running search
-// lives here while grep_search_stream runs on this thread.
-qg_cli::human_printer *g_printer = nullptr;
-
-void on_match_human(const char *match_json) { qg_cli::printer_add_match(*g_printer, match_json); }
-
-// JSON Lines: one match object per line, flushed so a pipe sees it at once.
-void on_match_stream(const char *match_json) {
-  std::fputs(match_json, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-// True when the search just made on this thread stopped at its time limit:
-// the library leaves that message last, after any message of a file it
-// passed over, and this process makes no other search.
-bool stopped_at_time_limit() {
-  return std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0;
-}
-
-// The exit status of a search that found `count` matches: a search that did
-// not run to its end is an error, as grep has it, after what it found.
-int status_for_count(int count) {
-  if (count < 0 || stopped_at_time_limit()) return fail();
-  return count > 0 ? kExitMatch : kExitNoMatch;
-}
-
-int run_search_json(const search_request &req, const char *options) {
-  const char *text = grep_search_json(req.root.c_str(), req.pattern.c_str(), options);
-  std::fputs(text, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-  doc_ptr doc = parse_json(text);
-  yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-  if (root == nullptr) return fail();
-  if (const char *error = yyjson_get_str(yyjson_obj_get(root, "error"))) return fail_with(error);
-  if (yyjson_get_bool(yyjson_obj_get(root, "timed_out"))) return fail();
-  return yyjson_get_sint(yyjson_obj_get(root, "total_matches")) > 0 ? kExitMatch : kExitNoMatch;
-}
-
-int run_search(const search_request &req) {
-  std::string options =
-      req.options_given ? req.options_json : qg_cli::build_options_json(req.flags);
-  if (!req.options_given && options.empty()) return fail_with("Out of memory");
-  if (req.show_options) {
-    std::printf("%s\n", options.c_str());
-    return kExitMatch;
-  }
-  std::string error;
-  if (!root_exists(req.root, error)) return fail_with(error);
-
-  if (req.json) return run_search_json(req, options.c_str());
-  if (req.stream) {
-    return status_for_count(grep_search_stream(req.root.c_str(), req.pattern.c_str(),
-                                               options.c_str(), on_match_stream));
-  }
-  qg_cli::human_printer printer;
-  qg_cli::printer_init(printer, stdout, use_colour(req.colour),
-                       qg_cli::read_display_settings(options), req.pattern);
-  g_printer = &printer;
-  int count =
-      grep_search_stream(req.root.c_str(), req.pattern.c_str(), options.c_str(), on_match_human);
-  qg_cli::printer_finish(printer);
-  g_printer = nullptr;
-  std::fflush(stdout);
-  return status_for_count(count);
 }
 
 // ---- read, replace, batch ----
@@ -209,50 +95,6 @@ int run_batch(const std::string &input) {
   return kExitError;
 }
 
-void add_search_command(CLI::App &app, search_request &req, CLI::App *&cmd) {
-  cmd = app.add_subcommand("search", "Search ROOT (a file or a directory tree) for PATTERN");
-  cmd->add_option("ROOT", req.root, "File or directory to search")->required();
-  cmd->add_option("PATTERN", req.pattern, "Literal text, or a pattern with -e")->required();
-  std::vector<CLI::Option *> mapped = {
-      cmd->add_flag("-e,--regex", req.flags.regex, "PATTERN is a regular expression"),
-      cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case"),
-      cmd->add_flag("-w,--word", req.flags.whole_word, "A literal match must be a whole word"),
-      cmd->add_option("-m,--max", req.flags.max_results, "Stop after N matches")->type_name("N"),
-      cmd->add_option("-C,--context", req.flags.context_lines,
-                      "Show N lines before and after each match")
-          ->type_name("N"),
-      cmd->add_option("--include", req.flags.include_globs,
-                      "Search only files whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--exclude", req.flags.exclude_globs,
-                      "Skip files whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--exclude-dir", req.flags.exclude_dirs,
-                      "Do not enter directories whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--timeout", req.flags.timeout_ms,
-                      "Stop the search after MS milliseconds, keeping what it found")
-          ->type_name("MS"),
-  };
-  CLI::Option *options =
-      cmd->add_option("--options", req.options_json, "Pass the options document JSON as it is");
-  options->type_name("JSON");
-  for (CLI::Option *opt : mapped) options->excludes(opt);
-
-  CLI::Option *json = cmd->add_flag("--json", req.json, "Print the search document");
-  CLI::Option *stream =
-      cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)");
-  json->excludes(stream);
-  cmd->add_flag("--show-options", req.show_options,
-                "Print the options document this command would pass, and stop");
-  cmd->add_option("--color,--colour", req.colour, "Colour the human output")
-      ->check(CLI::IsMember({"auto", "always", "never"}))
-      ->type_name("WHEN");
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -265,9 +107,8 @@ int main(int argc, char **argv) {
       "Exit status: 0 when something matched or an edit succeeded, 1 when nothing matched, "
       "2 on an error.");
 
-  search_request search_req;
-  CLI::App *search = nullptr;
-  add_search_command(app, search_req, search);
+  qg_cli::search_request search_req;
+  CLI::App *search = qg_cli::add_search_command(app, search_req);
 
   std::string file;
   int start = 0;
@@ -296,9 +137,7 @@ int main(int argc, char **argv) {
     int code = app.exit(e);
     return code == 0 ? 0 : kExitError;
   }
-  search_req.options_given = search->count("--options") > 0;
-
-  if (search->parsed()) return run_search(search_req);
+  if (search->parsed()) return qg_cli::run_search(search_req, *search);
   if (read->parsed()) return run_read(file, start, end);
   if (replace->parsed()) return run_replace(file, start, end, text);
   if (batch->parsed()) return run_batch(batch_input);

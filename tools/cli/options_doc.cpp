@@ -63,11 +63,22 @@ std::string build_options_json(const search_flags &flags) {
   if (flags.max_results) {
     ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "max_results", *flags.max_results);
   }
+  if (flags.max_per_file) {
+    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "max_per_file", *flags.max_per_file);
+  }
   if (flags.context_lines) {
     ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "context_lines", *flags.context_lines);
   }
   if (flags.timeout_ms) {
     ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "timeout_ms", *flags.timeout_ms);
+  }
+  if (flags.threads) ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "threads", *flags.threads);
+  if (flags.hidden) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "hidden", true);
+  if (flags.no_skip_dirs) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "skip_dirs", false);
+  if (flags.no_follow) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "follow_links", false);
+  if (flags.gitignore) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "gitignore", true);
+  if (flags.match_length) {
+    ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "match_length", true);
   }
   ok = ok && add_glob_array(doc.get(), root, "include_globs", flags.include_globs) &&
        add_glob_array(doc.get(), root, "exclude_globs", flags.exclude_globs) &&

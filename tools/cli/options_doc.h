@@ -10,16 +10,25 @@
 namespace qg_cli {
 
 // The search flags of the command line, one member per key of the document.
+// Booleans that the library defaults to true are kept as their negations, so
+// that false means "key absent" for every member.
 struct search_flags {
   bool regex = false;
   bool ignore_case = false;
   bool whole_word = false;
   std::optional<int> max_results;
+  std::optional<int> max_per_file;
   std::optional<int> context_lines;
   std::vector<std::string> include_globs;
   std::vector<std::string> exclude_globs;
   std::vector<std::string> exclude_dirs;
   std::optional<int> timeout_ms;
+  std::optional<int> threads;
+  bool hidden = false;
+  bool no_skip_dirs = false;
+  bool no_follow = false;
+  bool gitignore = false;
+  bool match_length = false;
 };
 
 // What the human output needs to know about a search: whether the pattern was

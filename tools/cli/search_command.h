@@ -1,0 +1,46 @@
+// The `search` command: PATTERN then the PATHs to search (the current folder
+// when none), with the flags grep and ripgrep users know, printed as
+// `path:line:col:text` lines, file names (-l), counts per file (-c), the
+// library's document (--json) or its match objects as JSON Lines (--stream).
+#ifndef QG_CLI_SEARCH_COMMAND_H
+#define QG_CLI_SEARCH_COMMAND_H
+
+#include "options_doc.h"
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qg_cli {
+
+// Everything the command line says about one search command.
+struct search_request {
+  std::string pattern;       // the first positional, unless -e gave the pattern
+  std::string pattern_flag;  // -e PATTERN
+  std::vector<std::string> paths;
+  search_flags flags;
+  bool fixed = false;
+  std::optional<int> context, after, before;
+  std::optional<int> max_per_file;
+  bool files_with_matches = false;
+  bool count = false;
+  bool gitignore = false;
+  bool no_gitignore = false;
+  std::string options_json;
+  bool json = false;
+  bool stream = false;
+  bool show_options = false;
+  std::string colour = "auto";
+};
+
+// Declares the command and its flags on `app`, filling `req` when parsed.
+CLI::App *add_search_command(CLI::App &app, search_request &req);
+
+// Runs the parsed command; the process's exit status.
+int run_search(search_request &req, const CLI::App &cmd);
+
+}  // namespace qg_cli
+
+#endif  // QG_CLI_SEARCH_COMMAND_H
