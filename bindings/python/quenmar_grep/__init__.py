@@ -98,7 +98,13 @@ def _glob_list(globs):
 _KEYWORD_DEFAULTS = {
     "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
     "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
+    "max_per_file": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
+    "gitignore": False, "match_length": False,
 }
+# Keys beyond the core ones: each enters the document only when it differs
+# from its default, so that a search without them sends what it always sent.
+_EXTENSION_INTS = ("max_per_file", "threads")
+_EXTENSION_BOOLS = ("hidden", "skip_dirs", "follow_links", "gitignore", "match_length")
 _GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
 
 
@@ -127,11 +133,20 @@ def _options_json(options, keywords):
     timeout_ms = _int32(keywords["timeout_ms"], "timeout_ms")
     if timeout_ms > 0:
         document["timeout_ms"] = timeout_ms
+    for key in _EXTENSION_INTS:
+        value = _int32(keywords[key], key)
+        if value > 0:
+            document[key] = value
+    for key in _EXTENSION_BOOLS:
+        if bool(keywords[key]) != _KEYWORD_DEFAULTS[key]:
+            document[key] = bool(keywords[key])
     return json.dumps(document).encode("ascii")
 
 
 def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, max_results=0,
-           context_lines=0, include=(), exclude=(), exclude_dirs=(), timeout_ms=0, options=None):
+           context_lines=0, include=(), exclude=(), exclude_dirs=(), timeout_ms=0,
+           max_per_file=0, threads=0, hidden=False, skip_dirs=True, follow_links=True,
+           gitignore=False, match_length=False, options=None):
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
@@ -140,12 +155,21 @@ def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, m
     ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
     single string is one glob). ``timeout_ms`` above 0 stops the search after
     that many milliseconds; the document then holds what was found and
-    ``"timed_out": True``. ``options``, instead of the keyword options, is an
-    options document passed as it is (a dict, or a JSON text)."""
+    ``"timed_out": True``. ``max_per_file`` caps the matches taken from one
+    file, ``threads`` reads and scans files on that many threads (the same
+    results in the same order). ``hidden`` searches entries whose name starts
+    with '.', ``skip_dirs=False`` enters node_modules, build, target and the
+    other fixed names, ``follow_links=False`` leaves links in the tree alone,
+    ``gitignore`` honours .gitignore, .ignore and .git/info/exclude, and
+    ``match_length`` adds each match's byte ``length``. ``options``, instead
+    of the keyword options, is an options document passed as it is (a dict,
+    or a JSON text)."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
-        timeout_ms=timeout_ms))
+        timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
+        skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
+        match_length=match_length))
     raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
     document = json.loads(_decode(raw))
     if "error" in document:
@@ -155,7 +179,8 @@ def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, m
 
 def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, whole_word=False,
                   max_results=0, context_lines=0, include=(), exclude=(), exclude_dirs=(),
-                  timeout_ms=0, options=None):
+                  timeout_ms=0, max_per_file=0, threads=0, hidden=False, skip_dirs=True,
+                  follow_links=True, gitignore=False, match_length=False, options=None):
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
@@ -167,7 +192,9 @@ def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, wh
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
-        timeout_ms=timeout_ms))
+        timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
+        skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
+        match_length=match_length))
     failure = []
 
     def deliver(raw, _user_data):

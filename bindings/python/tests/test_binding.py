@@ -204,6 +204,29 @@ class Search(TempTree):
                 self.assertEqual(document["total_matches"], len(expected))
                 self.assertEqual(document["files_searched"] > 0, True)
 
+    def test_walk_keywords_send_the_documents_keys(self):
+        self.write("tree/.hid/d.c", "beta\n")
+        self.write("tree/build/e.c", "beta\n")
+        self.write("tree/.gitignore", "*.md\n")
+        rows = [
+            (dict(hidden=True), {"hidden": True}),
+            (dict(skip_dirs=False), {"skip_dirs": False}),
+            (dict(gitignore=True), {"gitignore": True}),
+            (dict(max_per_file=1), {"max_per_file": 1}),
+            (dict(match_length=True, threads=2), {"match_length": True, "threads": 2}),
+        ]
+        plain = qg.search(self.root, "beta")
+        for keywords, document in rows:
+            with self.subTest(keywords=keywords):
+                by_keywords = qg.search(self.root, "beta", **keywords)
+                by_document = qg.search(self.root, "beta", options=document)
+                self.assertEqual(by_keywords["matches"], by_document["matches"])
+                self.assertNotEqual(by_keywords["matches"], plain["matches"])
+        self.assertEqual({m["length"] for m in by_keywords["matches"]}, {4})
+        # Defaults send nothing new: the same search as before these keys.
+        self.assertEqual(qg.search(self.root, "beta", skip_dirs=True, follow_links=True)["matches"],
+                         plain["matches"])
+
     def test_max_results_and_context(self):
         document = qg.search(os.path.join(self.root, "a.c"), "int", max_results=1,
                              context_lines=1)
