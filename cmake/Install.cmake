@@ -63,7 +63,7 @@ if(QG_BUILD_TESTS AND QG_SANITIZER STREQUAL "none" AND NOT WIN32)
   add_test(NAME install_tree
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh
             ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/install
-            ${CMAKE_COMMAND} ${CMAKE_C_COMPILER} ${CMAKE_GENERATOR})
+            ${CMAKE_COMMAND} ${CMAKE_C_COMPILER} ${CMAKE_GENERATOR} ${PROJECT_VERSION})
 endif()
 
 # The command-line tests run the built tool, so building them builds it too.

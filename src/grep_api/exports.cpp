@@ -67,7 +67,7 @@ char *fallback_search_document() {
 
 extern "C" {
 
-const char *grep_version(void) { return "1.0.0"; }
+const char *grep_version(void) { return QG_VERSION_TEXT; }
 
 const char *grep_last_error(void) { return qm_grep_get_last_error(); }
 

@@ -1,5 +1,6 @@
-/* A host built against the installed tree only: prints the library's version
- * and the first line of the file named by argument 1, numbered. */
+/* A host built against the installed tree only: checks the library's version
+ * against argument 2 and prints the first line of the file named by argument
+ * 1, numbered. */
 #include <quenmar_grep.h>
 
 #include <stdio.h>
@@ -15,8 +16,8 @@ static int first_only(const char *match_json, void *user_data) {
 int main(int argc, char **argv) {
   int calls = 0;
   const char *text;
-  if (argc < 2) return 2;
-  if (strcmp(grep_version(), "1.0.0") != 0) {
+  if (argc < 3) return 2;
+  if (strcmp(grep_version(), argv[2]) != 0) {
     fprintf(stderr, "host: unexpected version %s\n", grep_version());
     return 1;
   }
