@@ -14,17 +14,86 @@ JSON documents with ``errors="replace"``, the numbered lines of
 written back through :func:`replace_lines` byte for byte.
 """
 
+from __future__ import annotations
+
+import errno
 import json
 import os
 import queue
+import sys
 import threading
+from typing import (Any, Callable, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple,
+                    Union)
+
+if sys.version_info >= (3, 8):
+    from typing import TypedDict
+else:  # pragma: no cover - the package asks for 3.8 or later
+    TypedDict = dict
 
 from . import _native
 
 __all__ = [
     "QuenmarGrepError", "version", "last_error", "search", "search_stream", "iter_search",
-    "read_lines", "replace_lines", "batch_replace",
+    "read_lines", "numbered_lines", "replace_lines", "batch_replace",
+    "Match", "SearchDocument", "Edit", "BatchResult",
 ]
+
+#: A path as the file system takes it: text, bytes or a path-like object.
+PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+#: A text handed to the library: str (encoded as UTF-8) or bytes (as they are).
+TextArg = Union[str, bytes, bytearray]
+#: Name globs: one glob, or a sequence of them.
+Globs = Union[str, bytes, Sequence[Union[str, bytes]]]
+#: An options document passed as it is: a mapping (written as JSON) or a JSON text.
+OptionsArg = Union[Mapping[str, Any], str, bytes, bytearray, None]
+
+
+class _MatchCore(TypedDict):
+    file: str
+    line: int
+    col: int
+    text: str
+    context: List[str]
+
+
+class Match(_MatchCore, total=False):
+    """One match object: the file, the 1-based line and byte column, the
+    line's text and its context window; ``length`` (the match's bytes) when
+    the search asked for ``match_length``."""
+
+    length: int
+
+
+class _SearchCore(TypedDict):
+    matches: List[Match]
+    total_matches: int
+    files_searched: int
+    duration_ms: int
+
+
+class SearchDocument(_SearchCore, total=False):
+    """The search document; ``timed_out`` is present (true) when the search
+    stopped at its time limit."""
+
+    timed_out: bool
+
+
+class Edit(TypedDict, total=False):
+    """One line edit of a batch."""
+
+    file: str
+    start_line: int
+    end_line: int
+    new_text: str
+
+
+class BatchResult(TypedDict):
+    """The batch result document."""
+
+    success: bool
+    files_modified: int
+    total_edits: int
+    errors: List[str]
 
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
@@ -38,40 +107,50 @@ class QuenmarGrepError(Exception):
     """A failed library call; ``str(error)`` is the library's last-error text."""
 
 
-def _lib():
+def _lib() -> Any:
     return _native.library()
 
 
-def _decode(raw, errors="replace"):
+def _decode(raw: Optional[bytes], errors: str = "replace") -> str:
     return raw.decode("utf-8", errors) if raw is not None else ""
 
 
-def version():
+def version() -> str:
     """The library's version text, e.g. ``"1.0.0"``."""
     return _decode(_lib().grep_version())
 
 
-def last_error():
+def last_error() -> str:
     """The calling thread's last-error text ("" before any failure). The
     library never clears it, so it may describe an earlier failure."""
     return _decode(_lib().grep_last_error())
 
 
-def _error():
+def _error() -> QuenmarGrepError:
     return QuenmarGrepError(last_error())
 
 
-def _no_nul(data, what):
+def _no_nul(data: bytes, what: str) -> bytes:
     if b"\0" in data:
         raise ValueError("%s holds a NUL byte, which the library cannot receive" % what)
     return data
 
 
-def _path_arg(path):
+def _path_arg(path: PathArg) -> bytes:
     return _no_nul(os.fsencode(path), "path")
 
 
-def _text_arg(text, what):
+def _existing_root(root: PathArg) -> bytes:
+    """The search root, encoded; FileNotFoundError when nothing is there. The
+    library searches a missing root as an empty tree, where a typo would look
+    like "no matches"."""
+    encoded = _path_arg(root)
+    if not os.path.lexists(encoded):
+        raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), os.fsdecode(encoded))
+    return encoded
+
+
+def _text_arg(text: Any, what: str) -> bytes:
     if isinstance(text, (bytes, bytearray)):
         data = bytes(text)
     else:
@@ -79,14 +158,14 @@ def _text_arg(text, what):
     return _no_nul(data, what)
 
 
-def _int32(value, what):
+def _int32(value: Any, what: str) -> int:
     value = int(value)
     if not _INT32_MIN <= value <= _INT32_MAX:
         raise ValueError("%s must fit a signed 32-bit integer, not %d" % (what, value))
     return value
 
 
-def _glob_list(globs):
+def _glob_list(globs: Globs) -> List[str]:
     if isinstance(globs, (str, bytes)):
         globs = [globs]
     result = []
@@ -108,7 +187,7 @@ _EXTENSION_BOOLS = ("hidden", "skip_dirs", "follow_links", "gitignore", "match_l
 _GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
 
 
-def _options_json(options, keywords):
+def _options_json(options: OptionsArg, keywords: Dict[str, Any]) -> bytes:
     """The options document: ``options`` as it is (a dict is written as JSON,
     a text passed unchanged), or else the one the keyword options describe."""
     if options is not None:
@@ -143,14 +222,17 @@ def _options_json(options, keywords):
     return json.dumps(document).encode("ascii")
 
 
-def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, max_results=0,
-           context_lines=0, include=(), exclude=(), exclude_dirs=(), timeout_ms=0,
-           max_per_file=0, threads=0, hidden=False, skip_dirs=True, follow_links=True,
-           gitignore=False, match_length=False, options=None):
+def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case: bool = False,
+           whole_word: bool = False, max_results: int = 0, context_lines: int = 0,
+           include: Globs = (), exclude: Globs = (), exclude_dirs: Globs = (),
+           timeout_ms: int = 0, max_per_file: int = 0, threads: int = 0, hidden: bool = False,
+           skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
+           match_length: bool = False, options: OptionsArg = None) -> SearchDocument:
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
-    ``duration_ms``. Raises QuenmarGrepError when the search fails.
+    ``duration_ms``. Raises FileNotFoundError when nothing is at ``root``
+    and QuenmarGrepError when the search fails.
 
     ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
     single string is one glob). ``timeout_ms`` above 0 stops the search after
@@ -170,17 +252,21 @@ def search(root, pattern, *, regex=False, ignore_case=False, whole_word=False, m
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
         match_length=match_length))
-    raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
+    raw = _lib().grep_search_json(_existing_root(root), _text_arg(pattern, "pattern"),
+                                  document_text)
     document = json.loads(_decode(raw))
     if "error" in document:
         raise QuenmarGrepError(document["error"])
     return document
 
 
-def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, whole_word=False,
-                  max_results=0, context_lines=0, include=(), exclude=(), exclude_dirs=(),
-                  timeout_ms=0, max_per_file=0, threads=0, hidden=False, skip_dirs=True,
-                  follow_links=True, gitignore=False, match_length=False, options=None):
+def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], Any], *,
+                  regex: bool = False, ignore_case: bool = False, whole_word: bool = False,
+                  max_results: int = 0, context_lines: int = 0, include: Globs = (),
+                  exclude: Globs = (), exclude_dirs: Globs = (), timeout_ms: int = 0,
+                  max_per_file: int = 0, threads: int = 0, hidden: bool = False,
+                  skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
+                  match_length: bool = False, options: OptionsArg = None) -> int:
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
@@ -205,7 +291,7 @@ def search_stream(root, pattern, callback, *, regex=False, ignore_case=False, wh
             failure.append(error)
             return 1
 
-    count = _lib().grep_search_stream_ctx(_path_arg(root), _text_arg(pattern, "pattern"),
+    count = _lib().grep_search_stream_ctx(_existing_root(root), _text_arg(pattern, "pattern"),
                                           document_text, _native.MATCH_CALLBACK_CTX(deliver),
                                           None)
     if failure:
@@ -222,7 +308,8 @@ class _Closed(Exception):
 _DONE = object()
 
 
-def iter_search(root, pattern, *, queue_size=256, **options):
+def iter_search(root: PathArg, pattern: TextArg, *, queue_size: int = 256,
+                **options: Any) -> Iterator[Match]:
     """Yields the matches of the search (dicts, as :func:`search_stream` gives
     them) while it runs, without holding them all.
 
@@ -230,8 +317,15 @@ def iter_search(root, pattern, *, queue_size=256, **options):
     of at most ``queue_size`` entries; when the queue is full the search waits
     for the consumer. Closing the generator early (``break``, ``close()``)
     stops the search within milliseconds: the worker's next hand-over fails,
-    and the library reads no further file. Raises QuenmarGrepError when the
+    and the library reads no further file. Raises FileNotFoundError at once
+    when nothing is at ``root``, and QuenmarGrepError from the loop when the
     search cannot start. The keyword options are those of :func:`search`."""
+    _existing_root(root)  # raised here, not at the first match
+    return _matches_from_worker(root, pattern, queue_size, options)
+
+
+def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
+                         options: Dict[str, Any]) -> Iterator[Match]:
     channel = queue.Queue(maxsize=max(1, int(queue_size)))
     closed = threading.Event()
 
@@ -270,7 +364,7 @@ def iter_search(root, pattern, *, queue_size=256, **options):
         closed.set()
 
 
-def read_lines(path, start=0, end=0):
+def read_lines(path: PathArg, start: int = 0, end: int = 0) -> str:
     """Returns lines ``start``..``end`` of the file, each as ``"N: text\\n"``;
     ``start`` below 1 reads the whole file, ``end`` below 1 reads to its end.
     Raises QuenmarGrepError when the file cannot be read or the range is
@@ -297,7 +391,18 @@ def read_lines(path, start=0, end=0):
     raise _error()
 
 
-def replace_lines(path, start, end, text):
+def numbered_lines(path: PathArg, start: int = 0, end: int = 0) -> List[Tuple[int, str]]:
+    """The lines :func:`read_lines` selects, as ``(number, text)`` pairs, the
+    text without its line break. Raises as :func:`read_lines` does."""
+    pairs = []
+    for row in read_lines(path, start, end).split("\n"):
+        if row:
+            number, _, text = row.partition(": ")
+            pairs.append((int(number), text))
+    return pairs
+
+
+def replace_lines(path: PathArg, start: int, end: int, text: TextArg) -> None:
     """Replaces lines ``start``..``end`` (1-based, inclusive) of the file with
     the lines of ``text``; ``start > end`` inserts before line ``start``, and an
     empty text deletes. The file keeps its encoding and line ending. Raises
@@ -308,7 +413,7 @@ def replace_lines(path, start, end, text):
         raise _error()
 
 
-def batch_replace(edits):
+def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg]) -> BatchResult:
     """Applies many line edits over many files and returns the result document
     as a dict: ``success``, ``files_modified``, ``total_edits`` and ``errors``
     (one ``"path: message"`` per failed file). ``edits`` is a list of dicts

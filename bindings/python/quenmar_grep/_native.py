@@ -56,6 +56,23 @@ def _candidates():
     return found
 
 
+_c_char_p, _c_int = ctypes.c_char_p, ctypes.c_int
+
+#: Every export of the public header with its exact C signature, as
+#: (argument types, result type). A test holds this against the header.
+SIGNATURES = {
+    "grep_version": ([], _c_char_p),
+    "grep_last_error": ([], _c_char_p),
+    "grep_search_json": ([_c_char_p, _c_char_p, _c_char_p], _c_char_p),
+    "grep_search_stream": ([_c_char_p, _c_char_p, _c_char_p, MATCH_CALLBACK], _c_int),
+    "grep_search_stream_ctx": ([_c_char_p, _c_char_p, _c_char_p, MATCH_CALLBACK_CTX,
+                                ctypes.c_void_p], _c_int),
+    "grep_replace_lines": ([_c_char_p, _c_int, _c_int, _c_char_p], _c_int),
+    "grep_batch_replace_json": ([_c_char_p], _c_char_p),
+    "grep_read_lines": ([_c_char_p, _c_int, _c_int], _c_char_p),
+}
+
+
 def _declare(lib):
     """Gives every export its exact C signature.
 
@@ -63,19 +80,7 @@ def _declare(lib):
     object as the call returns, before any other call can release the
     thread's result slot.
     """
-    c_char_p, c_int = ctypes.c_char_p, ctypes.c_int
-    signatures = {
-        "grep_version": ([], c_char_p),
-        "grep_last_error": ([], c_char_p),
-        "grep_search_json": ([c_char_p, c_char_p, c_char_p], c_char_p),
-        "grep_search_stream": ([c_char_p, c_char_p, c_char_p, MATCH_CALLBACK], c_int),
-        "grep_search_stream_ctx": ([c_char_p, c_char_p, c_char_p, MATCH_CALLBACK_CTX,
-                                    ctypes.c_void_p], c_int),
-        "grep_replace_lines": ([c_char_p, c_int, c_int, c_char_p], c_int),
-        "grep_batch_replace_json": ([c_char_p], c_char_p),
-        "grep_read_lines": ([c_char_p, c_int, c_int], c_char_p),
-    }
-    for name, (argtypes, restype) in signatures.items():
+    for name, (argtypes, restype) in SIGNATURES.items():
         function = getattr(lib, name)
         function.argtypes = argtypes
         function.restype = restype

@@ -1,12 +1,17 @@
 """The Python binding against the real library (QUENMAR_GREP_LIBRARY)."""
 
 import os
+import re
 import shutil
 import tempfile
 import threading
 import unittest
 
 import quenmar_grep as qg
+from quenmar_grep import _native
+
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))))
 
 
 class TempTree(unittest.TestCase):
@@ -29,8 +34,23 @@ class TempTree(unittest.TestCase):
 
 
 class VersionAndErrors(unittest.TestCase):
-    def test_version(self):
-        self.assertEqual(qg.version(), "1.0.0")
+    def test_version_is_the_projects(self):
+        with open(os.path.join(SOURCE_ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+            project = re.search(r"project\(quenmar-grep VERSION ([0-9.]+)", f.read()).group(1)
+        self.assertEqual(qg.version(), project)
+
+    def test_declarations_are_the_headers(self):
+        # Every function the public header exports, with as many arguments,
+        # and nothing else: adding an export cannot leave the binding behind.
+        with open(os.path.join(SOURCE_ROOT, "include", "quenmar_grep.h"), encoding="utf-8") as f:
+            header = f.read()
+        exports = {}
+        for name, params in re.findall(r"\nQUENMAR_GREP_API [^(;#]*?\b(\w+)\(([^)]*)\)", header):
+            params = params.strip()
+            exports[name] = 0 if params in ("", "void") else params.count(",") + 1
+        self.assertGreaterEqual(len(exports), 8)
+        declared = {name: len(argtypes) for name, (argtypes, _) in _native.SIGNATURES.items()}
+        self.assertEqual(declared, exports)
 
     def test_error_carries_the_last_error_text(self):
         with self.assertRaises(qg.QuenmarGrepError) as caught:
@@ -203,6 +223,20 @@ class Search(TempTree):
                 self.assertEqual(self.found(document), expected)
                 self.assertEqual(document["total_matches"], len(expected))
                 self.assertEqual(document["files_searched"] > 0, True)
+
+    def test_missing_root_raises_before_searching(self):
+        missing = os.path.join(self.dir, "nosuchdir")
+        for start in (lambda: qg.search(missing, "x"),
+                      lambda: qg.search_stream(missing, "x", print),
+                      lambda: qg.iter_search(missing, "x")):
+            with self.assertRaises(FileNotFoundError):
+                start()
+
+    def test_numbered_lines_are_the_readers_pairs(self):
+        path = self.write("n.txt", b"a\r\nb: c\n\nd")
+        self.assertEqual(qg.numbered_lines(path), [(1, "a"), (2, "b: c"), (3, ""), (4, "d")])
+        self.assertEqual(qg.numbered_lines(path, 2, 3), [(2, "b: c"), (3, "")])
+        self.assertEqual(qg.numbered_lines(self.write("e.txt", b"")), [])
 
     def test_walk_keywords_send_the_documents_keys(self):
         self.write("tree/.hid/d.c", "beta\n")
