@@ -1,0 +1,95 @@
+// Types of the quenmar-grep Node.js binding.
+
+/** One match: the file, the 1-based line and byte column, the line's text and its context window. */
+export interface Match {
+  file: string;
+  line: number;
+  col: number;
+  text: string;
+  context: string[];
+  /** Bytes of the match, when the search asked for `match_length`. */
+  length?: number;
+}
+
+/** The search document. */
+export interface SearchDocument {
+  matches: Match[];
+  total_matches: number;
+  files_searched: number;
+  duration_ms: number;
+  /** True when the search stopped at its time limit. */
+  timed_out?: boolean;
+}
+
+/** The options document: each key as the library reads it. */
+export interface SearchOptions {
+  regex?: boolean;
+  case_sensitive?: boolean;
+  case_insensitive?: boolean;
+  ignore_case?: boolean;
+  whole_word?: boolean;
+  max_results?: number;
+  context_lines?: number;
+  include_globs?: string | string[];
+  exclude_globs?: string | string[];
+  exclude_dirs?: string | string[];
+  threads?: number;
+  timeout_ms?: number;
+  max_per_file?: number;
+  hidden?: boolean;
+  skip_dirs?: boolean;
+  follow_links?: boolean;
+  gitignore?: boolean;
+  match_length?: boolean;
+}
+
+/** One line edit of a batch. */
+export interface Edit {
+  file: string;
+  start_line: number;
+  end_line?: number;
+  new_text?: string;
+}
+
+/** The batch result document. */
+export interface BatchResult {
+  success: boolean;
+  files_modified: number;
+  total_edits: number;
+  errors: string[];
+}
+
+/** The library's version text, e.g. "1.0.0". */
+export function version(): string;
+
+/**
+ * Searches the file or tree at `root`. Rejects with the file system's error
+ * when nothing is there, and with an Error carrying the library's message
+ * when the search fails. `options` may also be a JSON text.
+ */
+export function search(root: string, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
+
+/**
+ * Yields each match while the search runs; leaving the loop early stops the
+ * search. A search stopped by `timeout_ms` throws an Error (with `count`)
+ * after its last match.
+ */
+export function searchStream(root: string, pattern: string, options?: SearchOptions | string): MatchStream;
+
+/** The matches of a streamed search, as they are found. */
+export interface MatchStream extends AsyncIterableIterator<Match> {
+  /** Once the search has ended: the matches it found, up to the one it stopped at. */
+  count: number | undefined;
+}
+
+/** Lines `start`..`end` as "N: text\n" rows; `start` below 1 reads the whole file, `end` below 1 to its end. */
+export function readLines(file: string, start?: number, end?: number): Promise<string>;
+
+/** The same selection as [number, text] pairs. */
+export function numberedLines(file: string, start?: number, end?: number): Promise<Array<[number, string]>>;
+
+/** Replaces lines `start`..`end` with the lines of `text`; `start` > `end` inserts before `start`. */
+export function replaceLines(file: string, start: number, end: number, text: string): Promise<void>;
+
+/** Applies many line edits; files stand or fall one by one (check `success`). */
+export function batchReplace(edits: Edit[] | { edits: Edit[] } | string): Promise<BatchResult>;

@@ -1,0 +1,141 @@
+'use strict';
+// quenmar-grep for Node.js: search source trees and edit text files by line
+// number. Every call runs in the library off the JavaScript thread and
+// settles a Promise; searchStream yields match objects as they are found.
+
+const fs = require('node:fs');
+const path = require('node:path');
+
+// The addon the install step built beside this file; QUENMAR_GREP_NODE_ADDON
+// names another one (the test suite's, in a CMake build tree).
+const native = require(process.env.QUENMAR_GREP_NODE_ADDON ||
+                       path.join(__dirname, 'build', 'quenmar_grep.node'));
+
+// The library searches a missing root as an empty tree, where a typo would
+// look like "no matches": it is an error here, as in the command-line tool.
+async function existingRoot(root) {
+  if (typeof root !== 'string') throw new TypeError('root must be a string');
+  await fs.promises.lstat(root);
+  return root;
+}
+
+function optionsText(options) {
+  if (options === undefined || options === null) return '{}';
+  if (typeof options === 'string') return options;
+  return JSON.stringify(options);
+}
+
+/** The library's version text, e.g. "1.0.0". */
+function version() {
+  return native.version();
+}
+
+/** Searches the file or tree at `root`; resolves to the search document. */
+async function search(root, pattern, options) {
+  const text = await native.searchJson(await existingRoot(root), pattern, optionsText(options));
+  const document = JSON.parse(text);
+  if (typeof document.error === 'string') throw new Error(document.error);
+  return document;
+}
+
+/**
+ * Yields each match object while the search runs. Leaving the loop early
+ * (break, return, throw) stops the search: no further file is read. Matches
+ * not yet read wait in a bounded queue; the search waits when it is full.
+ */
+function searchStream(root, pattern, options) {
+  const buffered = [];
+  let waiter = null;    // {resolve, reject} of a next() waiting for a match
+  let finished = null;  // {error} once the search has ended
+  let handle = null;
+  let started = null;
+  let markEnded;
+  const ended = new Promise((resolve) => { markEnded = resolve; });
+
+  // Takes the first buffered match, telling the addon that one more was read.
+  const take = () => {
+    handle.read(1);
+    return { value: buffered.shift(), done: false };
+  };
+  const end = () => {
+    const error = finished.error;
+    finished.error = null;
+    if (error) throw error;
+    return { value: undefined, done: true };
+  };
+  const wake = () => {
+    if (waiter === null || (buffered.length === 0 && finished === null)) return;
+    const w = waiter;
+    waiter = null;
+    try {
+      w.resolve(buffered.length > 0 ? take() : end());
+    } catch (error) {
+      w.reject(error);
+    }
+  };
+  const start = async () => {
+    handle = native.startStream(await existingRoot(root), pattern, optionsText(options),
+      (text) => { buffered.push(JSON.parse(text)); wake(); },
+      (error, count, timeLimit) => {
+        iterator.count = count;
+        const stopped = timeLimit ? Object.assign(new Error(timeLimit), { count }) : null;
+        finished = { error: error || stopped };
+        markEnded();
+        wake();
+      });
+  };
+
+  const iterator = {
+    /** Once the search has ended: the matches it found, up to the one it stopped at. */
+    count: undefined,
+    [Symbol.asyncIterator]() { return this; },
+    async next() {
+      if (started === null) started = start();
+      await started;
+      if (buffered.length > 0) return take();
+      if (finished !== null) return end();
+      return new Promise((resolve, reject) => { waiter = { resolve, reject }; });
+    },
+    async return() {
+      if (started !== null) {
+        await started.catch(() => {});
+        if (handle !== null) {
+          handle.stop();
+          await ended;
+        }
+      }
+      buffered.length = 0;
+      return { value: undefined, done: true };
+    },
+  };
+  return iterator;
+}
+
+/** Lines start..end of the file as "N: text\n" rows (start < 1: whole file). */
+function readLines(file, start = 0, end = 0) {
+  return native.readLines(file, start, end);
+}
+
+/** The same selection as [number, text] pairs. */
+async function numberedLines(file, start = 0, end = 0) {
+  const text = await readLines(file, start, end);
+  return text.split('\n').filter((row) => row !== '').map((row) => {
+    const at = row.indexOf(': ');
+    return [Number(row.slice(0, at)), row.slice(at + 2)];
+  });
+}
+
+/** Replaces lines start..end with the lines of `text` (start > end inserts). */
+function replaceLines(file, start, end, text) {
+  return native.replaceLines(file, start, end, text);
+}
+
+/** Applies many line edits; resolves to the batch result document. */
+async function batchReplace(edits) {
+  const text = typeof edits === 'string' ? edits : JSON.stringify(edits);
+  return JSON.parse(await native.batchJson(text));
+}
+
+module.exports = {
+  version, search, searchStream, readLines, numberedLines, replaceLines, batchReplace,
+};

@@ -1,0 +1,387 @@
+// The Node.js addon: the library's calls on Node-API, each run off the
+// JavaScript thread (a libuv pool thread) so that the event loop never waits
+// for a file or a search. Results come back as Promises; a streamed search
+// hands each match object to JavaScript through a thread-safe function and
+// waits while too many are unread, so memory stays bounded.
+//
+// The library's last-error text is per thread: every call that may fail reads
+// it on the same pool thread, right after the call, before the work ends.
+#include <quenmar_grep.h>
+
+#include <node_api.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Throws a JavaScript Error for a failed Node-API call and returns null.
+#define NAPI_CHECK(env, call)                                   \
+  do {                                                          \
+    if ((call) != napi_ok) {                                    \
+      napi_throw_error((env), nullptr, "Node-API call failed"); \
+      return nullptr;                                           \
+    }                                                           \
+  } while (0)
+
+// Reads argument `v` as UTF-8 text into `out`; false (with a TypeError
+// thrown) when it is not a string or holds a NUL, which the library's C
+// strings cannot carry.
+bool read_string(napi_env env, napi_value v, const char *what, std::string &out) {
+  size_t len = 0;
+  if (napi_get_value_string_utf8(env, v, nullptr, 0, &len) != napi_ok) {
+    napi_throw_type_error(env, nullptr, (std::string(what) + " must be a string").c_str());
+    return false;
+  }
+  out.resize(len + 1);
+  napi_get_value_string_utf8(env, v, out.data(), len + 1, &len);
+  out.resize(len);
+  if (out.find('\0') != std::string::npos) {
+    napi_throw_type_error(env, nullptr, (std::string(what) + " holds a NUL character").c_str());
+    return false;
+  }
+  return true;
+}
+
+bool read_int32(napi_env env, napi_value v, const char *what, int32_t &out) {
+  if (napi_get_value_int32(env, v, &out) != napi_ok) {
+    napi_throw_type_error(env, nullptr, (std::string(what) + " must be a number").c_str());
+    return false;
+  }
+  return true;
+}
+
+napi_value make_string(napi_env env, const std::string &s) {
+  napi_value v = nullptr;
+  napi_create_string_utf8(env, s.data(), s.size(), &v);
+  return v;
+}
+
+napi_value make_error(napi_env env, const std::string &message) {
+  napi_value error = nullptr;
+  napi_create_error(env, nullptr, make_string(env, message), &error);
+  return error;
+}
+
+// ---- One-shot calls: a Promise settled with a text, or an Error ----
+
+enum class call_kind { search_json, read_lines, replace_lines, batch };
+
+struct call {
+  call_kind kind = call_kind::search_json;
+  std::string a, b, c;  // root/path/instructions, pattern/text, options
+  int32_t start = 0, end = 0;
+  std::string result;
+  bool failed = false;
+  napi_deferred deferred = nullptr;
+  napi_async_work work = nullptr;
+};
+
+call *new_call(call_kind kind) {
+  auto *c = new call;
+  c->kind = kind;
+  return c;
+}
+
+// The text a library call produced, or failed with its message. Runs on the
+// pool thread, so the last-error text read here is this call's.
+void execute_call(napi_env, void *data) {
+  auto *c = static_cast<call *>(data);
+  switch (c->kind) {
+    case call_kind::search_json:
+      c->result = grep_search_json(c->a.c_str(), c->b.c_str(), c->c.c_str());
+      break;
+    case call_kind::batch:
+      c->result = grep_batch_replace_json(c->a.c_str());
+      break;
+    case call_kind::replace_lines:
+      if (grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str()) != 0) {
+        c->failed = true;
+        c->result = grep_last_error();
+      }
+      break;
+    case call_kind::read_lines: {
+      // "" is both a failure and an empty selection. A selection from line 1
+      // on is never empty on success; for a whole-file read, a known message
+      // is planted first, and the read failed exactly when it was replaced.
+      const bool planted = c->start < 1 && !c->a.empty();
+      if (planted) grep_read_lines(nullptr, 0, 0);
+      c->result = grep_read_lines(c->a.c_str(), c->start, c->end);
+      if (c->result.empty() &&
+          !(planted && std::strcmp(grep_last_error(), "Missing file_path") == 0)) {
+        c->failed = true;
+        c->result = grep_last_error();
+      }
+      break;
+    }
+  }
+}
+
+void complete_call(napi_env env, napi_status, void *data) {
+  auto *c = static_cast<call *>(data);
+  if (c->failed) {
+    napi_reject_deferred(env, c->deferred, make_error(env, c->result));
+  } else if (c->kind == call_kind::replace_lines) {
+    napi_value undefined = nullptr;
+    napi_get_undefined(env, &undefined);
+    napi_resolve_deferred(env, c->deferred, undefined);
+  } else {
+    napi_resolve_deferred(env, c->deferred, make_string(env, c->result));
+  }
+  napi_delete_async_work(env, c->work);
+  delete c;
+}
+
+// Queues `c` on the pool and returns its Promise.
+napi_value start_call(napi_env env, call *c) {
+  napi_value promise = nullptr, name = nullptr;
+  if (napi_create_promise(env, &c->deferred, &promise) != napi_ok ||
+      napi_create_string_utf8(env, "quenmar-grep", NAPI_AUTO_LENGTH, &name) != napi_ok ||
+      napi_create_async_work(env, nullptr, name, execute_call, complete_call, c, &c->work) !=
+          napi_ok ||
+      napi_queue_async_work(env, c->work) != napi_ok) {
+    delete c;
+    napi_throw_error(env, nullptr, "Cannot queue the library call");
+    return nullptr;
+  }
+  return promise;
+}
+
+// Reads `count` arguments; false when fewer were given (a TypeError thrown).
+bool get_args(napi_env env, napi_callback_info info, size_t count, napi_value *args) {
+  size_t given = count;
+  if (napi_get_cb_info(env, info, &given, args, nullptr, nullptr) != napi_ok || given < count) {
+    napi_throw_type_error(env, nullptr, "Missing arguments");
+    return false;
+  }
+  return true;
+}
+
+// searchJson(root, pattern, optionsJson) -> Promise<string>
+napi_value search_json(napi_env env, napi_callback_info info) {
+  napi_value args[3];
+  auto *c = new_call(call_kind::search_json);
+  if (!get_args(env, info, 3, args) || !read_string(env, args[0], "root", c->a) ||
+      !read_string(env, args[1], "pattern", c->b) || !read_string(env, args[2], "options", c->c)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// readLines(path, start, end) -> Promise<string>
+napi_value read_lines(napi_env env, napi_callback_info info) {
+  napi_value args[3];
+  auto *c = new_call(call_kind::read_lines);
+  if (!get_args(env, info, 3, args) || !read_string(env, args[0], "path", c->a) ||
+      !read_int32(env, args[1], "start", c->start) || !read_int32(env, args[2], "end", c->end)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// replaceLines(path, start, end, text) -> Promise<undefined>
+napi_value replace_lines(napi_env env, napi_callback_info info) {
+  napi_value args[4];
+  auto *c = new_call(call_kind::replace_lines);
+  if (!get_args(env, info, 4, args) || !read_string(env, args[0], "path", c->a) ||
+      !read_int32(env, args[1], "start", c->start) || !read_int32(env, args[2], "end", c->end) ||
+      !read_string(env, args[3], "text", c->b)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// batchJson(instructionsJson) -> Promise<string>
+napi_value batch_json(napi_env env, napi_callback_info info) {
+  napi_value args[1];
+  auto *c = new_call(call_kind::batch);
+  if (!get_args(env, info, 1, args) || !read_string(env, args[0], "edits", c->a)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// ---- The streamed search ----
+
+// Matches handed to JavaScript and not yet read there; the search waits at
+// this many, so that a slow reader holds memory for no more.
+constexpr int kMaxUnread = 256;
+
+struct stream {
+  std::string root, pattern, options;
+  napi_threadsafe_function on_match = nullptr;
+  napi_ref on_done = nullptr;
+  napi_async_work work = nullptr;
+  std::mutex mutex;
+  std::condition_variable room;
+  int unread = 0;
+  std::atomic<bool> stop{false};
+  int count = 0;
+  std::string error;
+  std::atomic<int> refs{2};  // the work and the JavaScript handle
+};
+
+void release_stream(stream *s) {
+  if (--s->refs == 0) delete s;
+}
+
+// Called on the pool thread for each match: waits for room, then queues the
+// text for the JavaScript thread. A non-zero return stops the search.
+int deliver_match(const char *match_json, void *user_data) {
+  auto *s = static_cast<stream *>(user_data);
+  {
+    std::unique_lock<std::mutex> lock(s->mutex);
+    s->room.wait(lock, [s] { return s->unread < kMaxUnread || s->stop.load(); });
+    if (s->stop.load()) return 1;
+    ++s->unread;
+  }
+  char *copy = strdup(match_json);
+  if (copy == nullptr ||
+      napi_call_threadsafe_function(s->on_match, copy, napi_tsfn_blocking) != napi_ok) {
+    std::free(copy);
+    return 1;
+  }
+  return 0;
+}
+
+void execute_stream(napi_env, void *data) {
+  auto *s = static_cast<stream *>(data);
+  s->count = grep_search_stream_ctx(s->root.c_str(), s->pattern.c_str(), s->options.c_str(),
+                                    deliver_match, s);
+  if (s->count < 0) {
+    s->error = grep_last_error();
+  } else if (std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0) {
+    s->error = grep_last_error();  // kept for the done callback's second argument
+  }
+}
+
+// Runs on the JavaScript thread for each queued match: onMatch(text).
+void call_on_match(napi_env env, napi_value js_callback, void *, void *data) {
+  char *text = static_cast<char *>(data);
+  if (env != nullptr) {
+    napi_value undefined = nullptr, arg = nullptr;
+    napi_get_undefined(env, &undefined);
+    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &arg);
+    napi_call_function(env, undefined, js_callback, 1, &arg, nullptr);
+  }
+  std::free(text);
+}
+
+// onDone(error | null, count, timeLimitMessage | null) once the search ended.
+void complete_stream(napi_env env, napi_status, void *data) {
+  auto *s = static_cast<stream *>(data);
+  napi_value callback = nullptr, undefined = nullptr, args[3];
+  napi_get_reference_value(env, s->on_done, &callback);
+  napi_get_undefined(env, &undefined);
+  napi_get_null(env, &args[0]);
+  napi_get_null(env, &args[2]);
+  if (s->count < 0) {
+    args[0] = make_error(env, s->error);
+  } else if (!s->error.empty()) {
+    args[2] = make_string(env, s->error);
+  }
+  napi_create_int32(env, s->count, &args[1]);
+  napi_release_threadsafe_function(s->on_match, napi_tsfn_release);
+  napi_delete_async_work(env, s->work);
+  napi_delete_reference(env, s->on_done);
+  if (callback != nullptr) napi_call_function(env, undefined, callback, 3, args, nullptr);
+  release_stream(s);
+}
+
+napi_value stream_from_this(napi_env env, napi_callback_info info, stream **out) {
+  napi_value self = nullptr;
+  NAPI_CHECK(env, napi_get_cb_info(env, info, nullptr, nullptr, &self, nullptr));
+  NAPI_CHECK(env, napi_unwrap(env, self, reinterpret_cast<void **>(out)));
+  return self;
+}
+
+// handle.read(n): the JavaScript side has read n more matches.
+napi_value stream_read(napi_env env, napi_callback_info info) {
+  size_t argc = 1;
+  napi_value arg = nullptr, self = nullptr;
+  stream *s = nullptr;
+  int32_t n = 0;
+  NAPI_CHECK(env, napi_get_cb_info(env, info, &argc, &arg, &self, nullptr));
+  NAPI_CHECK(env, napi_unwrap(env, self, reinterpret_cast<void **>(&s)));
+  if (argc < 1 || !read_int32(env, arg, "n", n)) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->unread -= n;
+  }
+  s->room.notify_all();
+  return nullptr;
+}
+
+// handle.stop(): the search stops at its next match or file.
+napi_value stream_stop(napi_env env, napi_callback_info info) {
+  stream *s = nullptr;
+  if (stream_from_this(env, info, &s) == nullptr) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->stop = true;
+  }
+  s->room.notify_all();
+  return nullptr;
+}
+
+void finalize_handle(napi_env, void *data, void *) { release_stream(static_cast<stream *>(data)); }
+
+// startStream(root, pattern, optionsJson, onMatch, onDone) -> handle
+napi_value start_stream(napi_env env, napi_callback_info info) {
+  napi_value args[5];
+  if (!get_args(env, info, 5, args)) return nullptr;
+  auto *s = new stream;
+  if (!read_string(env, args[0], "root", s->root) ||
+      !read_string(env, args[1], "pattern", s->pattern) ||
+      !read_string(env, args[2], "options", s->options)) {
+    delete s;
+    return nullptr;
+  }
+  napi_value name = nullptr, handle = nullptr, read_fn = nullptr, stop_fn = nullptr;
+  napi_create_string_utf8(env, "quenmar-grep stream", NAPI_AUTO_LENGTH, &name);
+  if (napi_create_threadsafe_function(env, args[3], nullptr, name, kMaxUnread, 1, nullptr, nullptr,
+                                      nullptr, call_on_match, &s->on_match) != napi_ok ||
+      napi_create_reference(env, args[4], 1, &s->on_done) != napi_ok ||
+      napi_create_object(env, &handle) != napi_ok ||
+      napi_wrap(env, handle, s, finalize_handle, nullptr, nullptr) != napi_ok) {
+    delete s;
+    napi_throw_error(env, nullptr, "Cannot start the streamed search");
+    return nullptr;
+  }
+  napi_create_function(env, "read", NAPI_AUTO_LENGTH, stream_read, nullptr, &read_fn);
+  napi_create_function(env, "stop", NAPI_AUTO_LENGTH, stream_stop, nullptr, &stop_fn);
+  napi_set_named_property(env, handle, "read", read_fn);
+  napi_set_named_property(env, handle, "stop", stop_fn);
+  NAPI_CHECK(env, napi_create_async_work(env, nullptr, name, execute_stream, complete_stream, s,
+                                         &s->work));
+  NAPI_CHECK(env, napi_queue_async_work(env, s->work));
+  return handle;
+}
+
+napi_value version(napi_env env, napi_callback_info) { return make_string(env, grep_version()); }
+
+napi_value init(napi_env env, napi_value exports) {
+  const napi_property_descriptor functions[] = {
+      {"version", nullptr, version, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"searchJson", nullptr, search_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"startStream", nullptr, start_stream, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"readLines", nullptr, read_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"batchJson", nullptr, batch_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+  };
+  NAPI_CHECK(env,
+             napi_define_properties(env, exports, sizeof functions / sizeof *functions, functions));
+  return exports;
+}
+
+}  // namespace
+
+NAPI_MODULE(quenmar_grep, init)
