@@ -64,6 +64,16 @@ if(QG_BUILD_TESTS AND QG_SANITIZER STREQUAL "none" AND NOT WIN32)
     COMMAND sh ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh
             ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/install
             ${CMAKE_COMMAND} ${CMAKE_C_COMPILER} ${CMAKE_GENERATOR} ${PROJECT_VERSION})
+  # The README's examples, run as written against this build: the tool's
+  # tour, the C host against the build and the installed tree, the Python
+  # package installed by pip, the Node.js package installed by npm.
+  find_program(QG_README_PYTHON3 NAMES python3)
+  if(QG_README_PYTHON3 AND TARGET quenmar-grep-cli)
+    add_test(NAME readme_examples
+      COMMAND ${QG_README_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/readme/readme_test.py
+              ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    set_tests_properties(readme_examples PROPERTIES TIMEOUT 900)
+  endif()
 endif()
 
 # The command-line tests run the built tool, so building them builds it too.

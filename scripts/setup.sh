@@ -14,7 +14,15 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 . "$(dirname "$0")/lib/packages.sh"
 
 install_missing setup cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev \
-  libcli11-dev python3 git ripgrep
+  libcli11-dev python3 python3-venv git ripgrep
+
+# Node.js for the Node binding: Debian's node, npm and Node-API headers, each
+# only where none is there (a Node.js from elsewhere brings its own).
+node_packages=()
+command -v node >/dev/null 2>&1 || node_packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || node_packages+=(npm)
+[ -f /usr/include/node/node_api.h ] || node_packages+=(libnode-dev)
+if [ "${#node_packages[@]}" -gt 0 ]; then install_missing setup "${node_packages[@]}"; fi
 
 # The first Debian mirror named in the apt sources (one-line or deb822 form).
 debian_mirror() {
