@@ -13,7 +13,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 . "$(dirname "$0")/lib/packages.sh"
 
-install_missing setup cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev \
+install_missing setup cmake ninja-build make g++ pkg-config googletest libgtest-dev libgmock-dev \
   libcli11-dev python3 python3-venv git ripgrep
 
 # Node.js for the Node binding: Debian's node, npm and Node-API headers, each

@@ -24,7 +24,8 @@ function run(program, args) {
 }
 
 if (!fs.existsSync(path.join(source, 'CMakeLists.txt'))) {
-  throw new Error(`the addon is built from a clone of quenmar-grep: no CMakeLists.txt at ${source}`);
+  throw new Error(`the addon is built from a clone of quenmar-grep: no CMakeLists.txt at ${source} ` +
+    '(install the folder with npm install --install-links=false, so that npm links it)');
 }
 if (!fs.existsSync(path.join(build, 'CMakeCache.txt'))) {
   run('cmake', ['-S', source, '-B', build, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=Release',
