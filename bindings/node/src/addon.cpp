@@ -226,7 +226,7 @@ struct stream {
   std::atomic<bool> stop{false};
   int count = 0;
   std::string error;
-  std::atomic<int> refs{2};  // the work and the JavaScript handle
+  std::atomic<int> refs{2};  // the end mark's delivery and the JavaScript handle
 };
 
 void release_stream(stream *s) {
@@ -252,32 +252,22 @@ int deliver_match(const char *match_json, void *user_data) {
   return 0;
 }
 
+// Runs the search on the pool thread; at its end, queues the end mark behind
+// the last match, so that JavaScript learns of the end only after every match.
 void execute_stream(napi_env, void *data) {
   auto *s = static_cast<stream *>(data);
   s->count = grep_search_stream_ctx(s->root.c_str(), s->pattern.c_str(), s->options.c_str(),
                                     deliver_match, s);
-  if (s->count < 0) {
+  if (s->count < 0 ||
+      std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0) {
     s->error = grep_last_error();
-  } else if (std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0) {
-    s->error = grep_last_error();  // kept for the done callback's second argument
   }
+  napi_call_threadsafe_function(s->on_match, nullptr, napi_tsfn_blocking);
 }
 
-// Runs on the JavaScript thread for each queued match: onMatch(text).
-void call_on_match(napi_env env, napi_value js_callback, void *, void *data) {
-  char *text = static_cast<char *>(data);
-  if (env != nullptr) {
-    napi_value undefined = nullptr, arg = nullptr;
-    napi_get_undefined(env, &undefined);
-    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &arg);
-    napi_call_function(env, undefined, js_callback, 1, &arg, nullptr);
-  }
-  std::free(text);
-}
-
-// onDone(error | null, count, timeLimitMessage | null) once the search ended.
-void complete_stream(napi_env env, napi_status, void *data) {
-  auto *s = static_cast<stream *>(data);
+// onDone(error | null, count, timeLimitMessage | null), once every match is
+// delivered.
+void call_on_done(napi_env env, stream *s) {
   napi_value callback = nullptr, undefined = nullptr, args[3];
   napi_get_reference_value(env, s->on_done, &callback);
   napi_get_undefined(env, &undefined);
@@ -289,11 +279,39 @@ void complete_stream(napi_env env, napi_status, void *data) {
     args[2] = make_string(env, s->error);
   }
   napi_create_int32(env, s->count, &args[1]);
+  if (callback != nullptr) napi_call_function(env, undefined, callback, 3, args, nullptr);
+}
+
+// Runs on the JavaScript thread for each queued item, in queue order: a match
+// text for onMatch(text), or the end mark (null) for onDone. With no
+// environment (Node is shutting down) only memory is freed.
+void call_on_match(napi_env env, napi_value js_callback, void *context, void *data) {
+  auto *s = static_cast<stream *>(context);
+  char *text = static_cast<char *>(data);
+  if (text == nullptr) {
+    if (env != nullptr) {
+      call_on_done(env, s);
+      napi_delete_reference(env, s->on_done);
+    }
+    release_stream(s);
+    return;
+  }
+  if (env != nullptr) {
+    napi_value undefined = nullptr, arg = nullptr;
+    napi_get_undefined(env, &undefined);
+    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &arg);
+    napi_call_function(env, undefined, js_callback, 1, &arg, nullptr);
+  }
+  std::free(text);
+}
+
+// The search has ended and its end mark is queued: the work and this
+// thread's hold on the thread-safe function go (it lives until its queue is
+// empty).
+void complete_stream(napi_env env, napi_status, void *data) {
+  auto *s = static_cast<stream *>(data);
   napi_release_threadsafe_function(s->on_match, napi_tsfn_release);
   napi_delete_async_work(env, s->work);
-  napi_delete_reference(env, s->on_done);
-  if (callback != nullptr) napi_call_function(env, undefined, callback, 3, args, nullptr);
-  release_stream(s);
 }
 
 napi_value stream_from_this(napi_env env, napi_callback_info info, stream **out) {
@@ -347,8 +365,9 @@ napi_value start_stream(napi_env env, napi_callback_info info) {
   }
   napi_value name = nullptr, handle = nullptr, read_fn = nullptr, stop_fn = nullptr;
   napi_create_string_utf8(env, "quenmar-grep stream", NAPI_AUTO_LENGTH, &name);
-  if (napi_create_threadsafe_function(env, args[3], nullptr, name, kMaxUnread, 1, nullptr, nullptr,
-                                      nullptr, call_on_match, &s->on_match) != napi_ok ||
+  // Room for every unread match and the end mark.
+  if (napi_create_threadsafe_function(env, args[3], nullptr, name, kMaxUnread + 1, 1, nullptr,
+                                      nullptr, s, call_on_match, &s->on_match) != napi_ok ||
       napi_create_reference(env, args[4], 1, &s->on_done) != napi_ok ||
       napi_create_object(env, &handle) != napi_ok ||
       napi_wrap(env, handle, s, finalize_handle, nullptr, nullptr) != napi_ok) {
