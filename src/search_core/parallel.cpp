@@ -112,9 +112,8 @@ bool emit_into_job(void *ctx, const scan_match *m) {
     return false;
   }
   const int32_t cap = c->s->opts->max_results;
-  const int32_t file_cap = c->s->opts->max_per_file;
   return !(cap > 0 && c->j->count >= static_cast<size_t>(cap)) &&
-         !(file_cap > 0 && c->j->count >= static_cast<size_t>(file_cap)) &&
+         !searcher_file_cap_reached(c->j->count, c->s->opts) &&
          c->j->count < static_cast<size_t>(INT32_MAX);
 }
 

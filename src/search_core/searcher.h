@@ -174,6 +174,9 @@ bool searcher_next_file(searcher *s);
 // True once the tally's count reaches the options' cap (or INT32_MAX).
 bool searcher_cap_reached(const search_tally *tally, const grep_opts *opts);
 
+// True once one file has given `matches`, the options' cap per file.
+bool searcher_file_cap_reached(size_t matches, const grep_opts *opts);
+
 // Makes `tools` ready for `s`'s pattern; false when out of memory. The stop
 // check of its scans is `stop` with `stop_ctx`.
 bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop, void *stop_ctx);

@@ -231,11 +231,6 @@ bool cap_reached(const search_tally *tally, const grep_opts *opts) {
   return searcher_cap_reached(tally, opts);
 }
 
-// True once a file has given the options' cap of matches per file.
-bool file_cap_reached(int32_t matches, const grep_opts *opts) {
-  return opts->max_per_file > 0 && matches >= opts->max_per_file;
-}
-
 // The handler path: the file is read whole and cut into lines in place, and
 // each candidate line is searched on its own.
 void scan_file_lines(searcher *s, const char *path) {
@@ -261,7 +256,7 @@ void scan_file_lines(searcher *s, const char *path) {
   line_array lines;
   if (split_into_line_views(text, &lines)) {
     const line_cursor cursor{&lines, text_end, first_hit};
-    int32_t matches = 0;
+    size_t matches = 0;
     for (int32_t i = next_candidate_line(s, cursor, 0); i < lines.count && !should_stop(s);
          i = next_candidate_line(s, cursor, i + 1)) {
       int32_t col;
@@ -273,7 +268,7 @@ void scan_file_lines(searcher *s, const char *path) {
         s->handler(s->ctx, path, i + 1, col, lines.items[i], &lines, i, s->opts->context_lines);
       }
       if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
-      if (file_cap_reached(++matches, s->opts)) break;
+      if (searcher_file_cap_reached(++matches, s->opts)) break;
     }
   }
   la_free_views(&lines);
@@ -284,7 +279,7 @@ struct report_call {
   searcher *s;
   const char *path;
   bool path_written;  // s->tools.path holds this file's path, escaped
-  int32_t matches;    // taken from this file so far
+  size_t matches;     // taken from this file so far
 };
 
 // A match of the reports' path: counted, written as an object into the sink,
@@ -315,7 +310,7 @@ bool emit_match(void *ctx, const scan_match *m) {
   }
   if (cap_reached(s->tally, s->opts)) s->tally->stop = true;
   // The per-file cap ends this file's scan only; the walk goes on.
-  return !s->tally->stop && !file_cap_reached(++call->matches, s->opts);
+  return !s->tally->stop && !searcher_file_cap_reached(++call->matches, s->opts);
 }
 
 // The reports' path: the file is read into the reused buffers and scanned
@@ -428,6 +423,10 @@ searcher *searcher_new_reporting(const char *pattern, const grep_opts *opts, sea
 bool searcher_cap_reached(const search_tally *tally, const grep_opts *opts) {
   if (tally->total_matches == INT32_MAX) return true;
   return opts->max_results > 0 && tally->total_matches >= opts->max_results;
+}
+
+bool searcher_file_cap_reached(size_t matches, const grep_opts *opts) {
+  return opts->max_per_file > 0 && matches >= static_cast<size_t>(opts->max_per_file);
 }
 
 bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop, void *stop_ctx) {

@@ -224,4 +224,11 @@ void printer_add_match(human_printer &p, const char *match_json) {
 
 void printer_finish(human_printer &p) { flush_group(p); }
 
+void print_path(FILE *out, bool colour, const std::string &path) {
+  human_printer p;
+  p.out = out;
+  p.colour = colour;
+  put(p, kPathColour, path);
+}
+
 }  // namespace qg_cli

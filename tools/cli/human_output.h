@@ -47,6 +47,9 @@ void printer_init(human_printer &printer, FILE *out, bool colour, const display_
 // the search document). A text that is not a match object is ignored.
 void printer_add_match(human_printer &printer, const char *match_json);
 
+// Writes `path` to `out`, in the path colour when `colour`.
+void print_path(FILE *out, bool colour, const std::string &path);
+
 // Prints whatever group is still held back.
 void printer_finish(human_printer &printer);
 

@@ -14,9 +14,6 @@ namespace qg_cli {
 
 namespace {
 
-constexpr const char *kPathColour = "\033[35m";
-constexpr const char *kReset = "\033[m";
-
 bool use_colour(const std::string &when) {
   if (when == "always") return true;
   if (when == "never") return false;
@@ -115,9 +112,7 @@ struct file_tally {
 
 void print_tally(file_tally &t) {
   if (t.count == 0) return;
-  if (t.colour) std::fputs(kPathColour, stdout);
-  std::fputs(t.file.c_str(), stdout);
-  if (t.colour) std::fputs(kReset, stdout);
+  print_path(stdout, t.colour, t.file);
   if (t.with_counts) std::printf(":%lld", t.count);
   std::fputc('\n', stdout);
   t.count = 0;
@@ -173,8 +168,12 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
   return true;
 }
 
-void print_hints(const search_request &req, const display_settings &settings) {
-  if (!settings.regex) return;
+// The hints for a regex pattern; whether it is one, the flags or the options
+// document given as it is tell.
+void print_hints(const search_request &req) {
+  const bool regex =
+      req.options_json.empty() ? req.flags.regex : read_display_settings(req.options_json).regex;
+  if (!regex) return;
   for (const std::string &hint : dialect_hints(req.pattern)) {
     std::fprintf(stderr, "quenmar-grep: hint: %s\n", hint.c_str());
   }
@@ -314,7 +313,7 @@ int run_search(search_request &req, const CLI::App &cmd) {
     }
     return kExitMatch;
   }
-  print_hints(req, read_display_settings(options_for(req, req.paths.front(), false)));
+  print_hints(req);
 
   human_printer printer;
   printer_init(printer, stdout, colour, display_settings{}, req.pattern, req.before.value_or(-1),
