@@ -14,6 +14,7 @@
 #include "../tests/support/regex_reference.h"
 #include "grep_core/regex.h"
 #include "grep_core/regex_program.h"
+#include "support/regex_named_ops.h"
 
 namespace {
 

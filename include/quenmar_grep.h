@@ -11,11 +11,15 @@
  * ends). Copy what you want to keep, and never pass a result back into the next
  * call of the same function. These functions never return NULL.
  *
- * Errors: every failing call writes a message into the calling thread's
+ * What happened: after every call, grep_last_status() on the same thread
+ * says how it ended (GREP_OK, a stop or time limit, or the kind of failure).
+ * Every failing call also writes a message into the calling thread's
  * last-error text, read with grep_last_error(). The pointer is never NULL and
  * stays valid for the life of the thread; the text is never freed by the
  * caller and never cleared by the library, so after a successful call it may
- * still hold the message of an earlier failure.
+ * still hold the message of an earlier failure: it describes the most recent
+ * call exactly when grep_last_status() is not GREP_OK. Branch on the status,
+ * never on the text.
  */
 #ifndef QUENMAR_GREP_H
 #define QUENMAR_GREP_H
@@ -32,9 +36,26 @@
 #define QUENMAR_GREP_API
 #endif
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* How the calling thread's most recent call ended (see grep_last_status). */
+typedef enum grep_status {
+  GREP_OK = 0,           /* it did all it was asked */
+  GREP_STOPPED = 1,      /* the host's callback asked the search to stop */
+  GREP_TIMED_OUT = 2,    /* the search reached its time limit; what it found is delivered */
+  GREP_E_ARGUMENT = -1,  /* a required argument null or empty, invalid JSON, a bad option
+                            value, an invalid pattern, a line range the reader refuses */
+  GREP_E_NOT_FOUND = -2, /* the root, file or folder does not exist */
+  GREP_E_IO = -3,        /* not permitted, not a regular file, too large, a read or write
+                            failed, changed since it was read */
+  GREP_E_CONFLICT = -4,  /* an edit's expected text differs, or its old_text is absent or
+                            ambiguous */
+  GREP_E_NO_MEMORY = -5  /* memory ran out */
+} grep_status;
 
 /* Receives one streamed match object (compact JSON). The text is valid only
  * during the call; copy it to keep it. Called on the thread that called
@@ -52,6 +73,14 @@ QUENMAR_GREP_API const char *grep_version(void);
 /* The calling thread's last-error text; "" before any failure. Never NULL. */
 QUENMAR_GREP_API const char *grep_last_error(void);
 
+/* The status (a grep_status value) of the calling thread's most recent call of
+ * any other function of this header; grep_version, grep_last_error and
+ * grep_last_status leave it as it is. GREP_OK before any call. A search that
+ * stopped (GREP_STOPPED) or timed out (GREP_TIMED_OUT) still returns what it
+ * found; a batch is GREP_OK when every file succeeded, else the status of its
+ * first failed file. Beyond the core functions: hosts branch on this. */
+QUENMAR_GREP_API int grep_last_status(void);
+
 /* Searches the file or directory tree at root_path for pattern, configured by
  * the JSON options document options_json (may be NULL). Returns the search
  * document {"matches":[...],"total_matches":N,"files_searched":N,
@@ -59,6 +88,16 @@ QUENMAR_GREP_API const char *grep_last_error(void);
  * member holding the last-error text. */
 QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,
                                               const char *options_json);
+
+/* Searches the `length` bytes at `text` (a host's buffer, say an editor's
+ * unsaved file; its encoding is recognised as a file's is, and binary text is
+ * passed over) as one file called `name`, to which the options' globs apply,
+ * and returns the search document that grep_search_json gives for such a
+ * file. `text` may be NULL when `length` is 0. The result is kept in a slot of
+ * its own on the calling thread, released by the next call of this function
+ * there. Beyond the core functions. */
+QUENMAR_GREP_API const char *grep_search_text(const char *name, const char *text, size_t length,
+                                              const char *pattern, const char *options_json);
 
 /* Runs the same search, handing each match object to callback (may be NULL,
  * then matches are only counted). Returns the number of matches, or -1 when

@@ -2,9 +2,8 @@
 
 #include "edit_core/edit.h"
 #include "grep_core/json_alloc.h"
-#include "grep_core/json_escape.h"
+#include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
-#include "grep_core/strbuf.h"
 
 #include <yyjson.h>
 
@@ -169,22 +168,21 @@ yyjson_val *find_edits_array(yyjson_doc *doc) {
 // group holds a NUL character, so that nothing of the group may be applied.
 bool group_is_sound(const edit_group &group) {
   if (strlen(group.path) != group.path_len) {
-    qm_grep_set_last_error("Path holds a NUL character");
+    qg_fail(GREP_E_ARGUMENT, "Path holds a NUL character");
     return false;
   }
   if (group.text_has_nul) {
-    qm_grep_set_last_error("Text for '%s' holds a NUL character", group.path);
+    qg_fail(GREP_E_ARGUMENT, "Text for '%s' holds a NUL character", group.path);
     return false;
   }
   return true;
 }
 
 // Applies every group in order, counting into the report's figures and
-// appending an error string for each failed group. False when the error list
-// cannot grow; every group is applied all the same.
-bool apply_groups(group_list *list, qm_strbuf *errors, int64_t *failed, int64_t *modified,
+// appending an error string for each failed group. The call's status is that
+// of its first failed group.
+void apply_groups(group_list *list, json_out *errors, int64_t *failed, int64_t *modified,
                   int64_t *total) {
-  bool errors_ok = true;
   for (int32_t g = 0; g < list->count; ++g) {
     edit_group &group = list->groups[g];
     *total += group.count;
@@ -194,39 +192,43 @@ bool apply_groups(group_list *list, qm_strbuf *errors, int64_t *failed, int64_t 
       ++*modified;
       continue;
     }
-    if (*failed > 0) errors_ok = errors_ok && qm_strbuf_append_c(errors, ',');
+    if (*failed == 0) qg_status_from_failure();
+    if (*failed > 0) json_out_char(errors, ',');
     ++*failed;
-    errors_ok = errors_ok && batch_append_group_error(errors, group.path, group.path_len,
-                                                      qm_grep_get_last_error());
+    batch_append_group_error(errors, group.path, group.path_len, qm_grep_get_last_error());
   }
-  return errors_ok;
+}
+
+// A heap copy of a fixed result, with the call failed as `status`.
+char *fixed_result(const char *result, int status, const char *message) {
+  qg_fail_call(status, "%s", message);
+  return strdup(result);
 }
 
 }  // namespace
 
-bool batch_append_group_error(qm_strbuf *errors, const char *path, size_t path_len,
+void batch_append_group_error(json_out *errors, const char *path, size_t path_len,
                               const char *message) {
-  return qm_strbuf_append_c(errors, '"') &&
-         (path == nullptr || qg_json_escape_append_len(errors, path, path_len)) &&
-         qm_strbuf_append(errors, ": ") && qg_json_escape_append(errors, message) &&
-         qm_strbuf_append_c(errors, '"');
+  json_out_char(errors, '"');
+  if (path != nullptr) json_out_string_content(errors, path, path_len);
+  JSON_OUT_LITERAL(errors, ": ");
+  if (message != nullptr) json_out_string_content(errors, message, strlen(message));
+  json_out_char(errors, '"');
 }
 
 char *grep_core_batch_replace_json(const char *instructions_json) {
   if (instructions_json == nullptr || instructions_json[0] == '\0') {
-    qm_grep_set_last_error("Empty batch instructions JSON");
-    return strdup(kEmptyInputResult);
+    return fixed_result(kEmptyInputResult, GREP_E_ARGUMENT, "Empty batch instructions JSON");
   }
   yyjson_read_err err;
   yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(instructions_json),
                                      strlen(instructions_json), 0, qg_json_large_alc(), &err);
   if (doc == nullptr) {
     if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) {
-      qm_grep_set_last_error("Out of memory reading batch instructions");
+      qg_fail_call(GREP_E_NO_MEMORY, "Out of memory reading batch instructions");
       return nullptr;
     }
-    qm_grep_set_last_error("Invalid JSON in batch instructions");
-    return strdup(kInvalidJsonResult);
+    return fixed_result(kInvalidJsonResult, GREP_E_ARGUMENT, "Invalid JSON in batch instructions");
   }
 
   // The groups borrow their paths and texts from the document, which lives
@@ -235,37 +237,43 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
   group_list list;
   yyjson_val *array = find_edits_array(doc);
   if (array == nullptr) {
-    qm_grep_set_last_error("Expected 'edits' array in JSON");
-    return strdup(kMissingEditsResult);
+    return fixed_result(kMissingEditsResult, GREP_E_ARGUMENT, "Expected 'edits' array in JSON");
   }
   // Going on with a group or edit missing would apply a batch the caller
   // never asked for: out of memory here fails the whole call before any file
   // is touched.
   if (!group_edits(array, &list)) {
-    qm_grep_set_last_error("Out of memory grouping batch edits");
+    qg_fail_call(GREP_E_NO_MEMORY, "Out of memory grouping batch edits");
     return nullptr;
   }
 
-  qm_strbuf errors;
-  qm_strbuf_init(&errors);
+  json_out errors = {};
   int64_t failed = 0;
   int64_t modified = 0;
   int64_t total = 0;
-  bool errors_ok = apply_groups(&list, &errors, &failed, &modified, &total);
+  apply_groups(&list, &errors, &failed, &modified, &total);
 
-  qm_strbuf result;
-  qm_strbuf_init(&result);
-  bool result_ok = errors_ok && qm_strbuf_printf(&result,
-                                                 "{\"success\":%s,\"files_modified\":%" PRId64
-                                                 ",\"total_edits\":%" PRId64 ",\"errors\":[%s]}",
-                                                 failed == 0 ? "true" : "false", modified, total,
-                                                 errors.buf != nullptr ? errors.buf : "");
-  qm_strbuf_free(&errors);
-  if (!result_ok) {
+  json_out result = {};
+  JSON_OUT_LITERAL(&result, "{\"success\":");
+  if (failed == 0) {
+    JSON_OUT_LITERAL(&result, "true");
+  } else {
+    JSON_OUT_LITERAL(&result, "false");
+  }
+  JSON_OUT_LITERAL(&result, ",\"files_modified\":");
+  json_out_int(&result, modified);
+  JSON_OUT_LITERAL(&result, ",\"total_edits\":");
+  json_out_int(&result, total);
+  JSON_OUT_LITERAL(&result, ",\"errors\":[");
+  json_out_bytes(&result, errors.data, errors.len);
+  JSON_OUT_LITERAL(&result, "]}");
+  const bool ok = !errors.failed && !result.failed;
+  json_out_free(&errors);
+  if (!ok) {
     // The files are written by now; only the report is lost.
-    qm_grep_set_last_error("Out of memory composing the batch report");
-    qm_strbuf_free(&result);
+    json_out_free(&result);
+    qg_fail_call(GREP_E_NO_MEMORY, "Out of memory composing the batch report");
     return nullptr;
   }
-  return result.buf;
+  return result.data;
 }

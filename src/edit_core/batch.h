@@ -8,7 +8,7 @@
 #ifndef QG_BATCH_H
 #define QG_BATCH_H
 
-#include "grep_core/strbuf.h"
+#include "grep_core/json_out.h"
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -19,17 +19,17 @@ extern "C" {
 
 // Applies the edits of `instructions_json` (null or empty, invalid JSON and a
 // missing edits array each give a fixed failure document and touch no file)
-// and returns the report document, which the caller frees. Null only when
-// memory runs out: while grouping, before any file is touched, or for the
-// report itself.
+// and returns the report document, which the caller frees. Sets the thread's
+// status: GREP_OK when every group succeeded, else that of the first group
+// that failed (or of the fixed failure). Null only when memory runs out:
+// while grouping, before any file is touched, or for the report itself.
 char *grep_core_batch_replace_json(const char *instructions_json);
 
 // Appends to `errors` one report error string: the `path_len` bytes of `path`
 // (NULs included), ": " and `message` as a quoted JSON string, each byte that
-// is not valid UTF-8 written as \ufffd so the report always parses. Null
-// texts count as empty. False when memory runs out (the builder then holds a
-// cut string).
-bool batch_append_group_error(qm_strbuf *errors, const char *path, size_t path_len,
+// is not valid UTF-8 written as U+FFFD so the report always parses. Null
+// texts count as empty. Running out of memory shows in errors->failed.
+void batch_append_group_error(json_out *errors, const char *path, size_t path_len,
                               const char *message);
 
 #ifdef __cplusplus

@@ -27,8 +27,8 @@ bool check_no_overlap(const char *path, const line_edit *edits, int count) {
     const line_edit &a = edits[k];
     const line_edit &b = edits[k + 1];
     if (overlaps(a, b)) {
-      qm_grep_set_last_error("Overlapping edit ranges in '%s': lines %d-%d and %d-%d", path,
-                             b.start_line, b.end_line, a.start_line, a.end_line);
+      qg_fail(GREP_E_ARGUMENT, "Overlapping edit ranges in '%s': lines %d-%d and %d-%d", path,
+              b.start_line, b.end_line, a.start_line, a.end_line);
       return false;
     }
   }
@@ -42,8 +42,8 @@ bool new_texts_fit_utf16(const char *path, const line_edit *edits, int count) {
   for (int k = 0; k < count; ++k) {
     const char *text = edits[k].new_text;
     if (text != nullptr && !qg_utf8_valid_for_utf16(text, strlen(text))) {
-      qm_grep_set_last_error(
-          "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", path);
+      qg_fail(GREP_E_ARGUMENT,
+              "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", path);
       return false;
     }
   }
@@ -80,7 +80,7 @@ bool read_file_lines(const char *path, const line_edit *edits, int count, file_l
   // The lines of a text end at its first NUL: writing them back would drop
   // everything after it.
   if (strlen(file->text) != len) {
-    qm_grep_set_last_error("File '%s' contains NUL bytes and cannot be edited by line", path);
+    qg_fail(GREP_E_IO, "File '%s' contains NUL bytes and cannot be edited by line", path);
     return false;
   }
   // One block for every line there will be, so the array never grows.
@@ -91,12 +91,12 @@ bool read_file_lines(const char *path, const line_edit *edits, int count, file_l
   }
   ending_counts counts = {0, 0};
   if (!spans_reserve(&file->lines, bound) || !spans_split(file->text, len, &file->lines, &counts)) {
-    qm_grep_set_last_error("Failed to split lines in '%s'", path);
+    qg_fail(GREP_E_NO_MEMORY, "Failed to split lines in '%s'", path);
     return false;
   }
   // The reader's majority rule, counted while cutting instead of in a pass of
   // its own: the same LF and CR LF bytes decide.
-  *ending = counts.crlf > counts.lf ? LE_CRLF : LE_LF;
+  *ending = qg_dominant_ending(counts);
   return true;
 }
 
@@ -123,7 +123,7 @@ bool write_file_lines(const char *path, file_lines &file, text_encoding encoding
   }
   char *joined = spans_join(&file.lines, ending, nullptr);
   if (joined == nullptr) {
-    qm_grep_set_last_error("Out of memory joining lines for '%s'", path);
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory joining lines for '%s'", path);
     return false;
   }
   file.release();  // only the joined text is needed from here on
@@ -156,7 +156,7 @@ bool apply_file_edits(const char *path, line_edit *edits, int count) {
     return false;
   }
   if (!apply_sorted_edits(&file.lines, edits, count)) {
-    qm_grep_set_last_error("Failed applying edit to '%s'", path);
+    qg_fail(GREP_E_NO_MEMORY, "Failed applying edit to '%s'", path);
     return false;
   }
   return write_file_lines(path, file, encoding, ending);
@@ -165,9 +165,11 @@ bool apply_file_edits(const char *path, line_edit *edits, int count) {
 int grep_core_replace_lines(const char *file_path, int start_line, int end_line,
                             const char *new_text) {
   if (file_path == nullptr || file_path[0] == '\0') {
-    qm_grep_set_last_error("Missing file_path");
+    qg_fail_call(GREP_E_ARGUMENT, "Missing file_path");
     return -1;
   }
   line_edit edit = {start_line, end_line, new_text != nullptr ? new_text : ""};
-  return apply_file_edits(file_path, &edit, 1) ? 0 : -1;
+  if (apply_file_edits(file_path, &edit, 1)) return 0;
+  qg_status_from_failure();
+  return -1;
 }

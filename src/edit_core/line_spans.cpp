@@ -113,27 +113,21 @@ bool spans_split(const char *text, size_t len, line_spans *lines, ending_counts 
   const char *p = text;
   const char *const end = text + len;
   // Most files hold no CR at all; their lines are found with one search each.
-  const bool has_cr = memchr(text, '\r', len) != nullptr;
+  const bool may_hold_cr = memchr(text, '\r', len) != nullptr;
   bool ok = true;
   while (p < end) {
-    const auto *lf = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-    const char *stop = lf != nullptr ? lf : end;
-    const char *cr = has_cr
-                         ? static_cast<const char *>(memchr(p, '\r', static_cast<size_t>(stop - p)))
-                         : nullptr;
-    const char *line_end = cr != nullptr ? cr : stop;
+    const char *line_end = qg_line_end(p, end, may_hold_cr);
     if (!push_span(lines, p, static_cast<size_t>(line_end - p))) {
       ok = false;
       break;
     }
-    if (cr != nullptr) {
-      const bool pair = cr + 1 == lf;
-      seen.crlf += pair ? 1 : 0;
-      p = cr + (pair ? 2 : 1);
-    } else {
-      seen.lf += lf != nullptr ? 1 : 0;
-      p = stop + (lf != nullptr ? 1 : 0);
+    const char *next = qg_line_next(line_end, end);
+    if (next - line_end == 2) {
+      ++seen.crlf;
+    } else if (line_end < end && *line_end == '\n') {
+      ++seen.lf;
     }
+    p = next;
   }
   if (counts != nullptr) {
     counts->lf += seen.lf;

@@ -12,6 +12,7 @@
 #define QG_LINE_SPANS_H
 
 #include "edit_core/edit.h"
+#include "grep_core/text_lines.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
 
@@ -47,16 +48,9 @@ size_t spans_line_bound(const char *text, size_t len);
 // when out of memory.
 bool spans_reserve(line_spans *lines, size_t total);
 
-// How a text's lines were ended, counted while it was cut.
-typedef struct ending_counts {
-  size_t lf;    // LF bytes not preceded by CR
-  size_t crlf;  // CR LF pairs
-} ending_counts;
-
-// Appends to `lines` the lines of the `len` bytes at `text`, cut exactly as
-// split_into_lines cuts a text: CR LF, a lone CR and a lone LF each end a
-// line, and an ending at the very end opens no empty line. The text must hold
-// no NUL. Adds its endings to `counts` unless null. False when out of memory;
+// Appends to `lines` the lines of the `len` bytes at `text`, cut by the line
+// rule (text_lines.h). The text must hold no NUL. Adds its endings to
+// `counts` unless null. False when out of memory;
 // the lines cut so far stay appended.
 bool spans_split(const char *text, size_t len, line_spans *lines, ending_counts *counts);
 

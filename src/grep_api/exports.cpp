@@ -1,17 +1,18 @@
 // The exported functions: thin frames around the drivers, plus the
-// per-thread slots that own the texts they return.
+// per-thread slots that own the texts they return. Each frame starts the
+// calling thread's status at GREP_OK; the driver sets any other outcome.
 #include "quenmar_grep.h"
 
 #include "edit_core/batch.h"
 #include "edit_core/edit.h"
-#include "grep_core/json_escape.h"
+#include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
-#include "grep_core/strbuf.h"
 #include "read_core/read_lines.h"
 #include "search_core/report_json.h"
 #include "search_core/report_stream.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -19,6 +20,7 @@ namespace {
 // next called on the thread, or when the thread ends.
 struct result_slots {
   char *search = nullptr;
+  char *search_text = nullptr;
   char *batch = nullptr;
   char *read = nullptr;
 
@@ -27,6 +29,7 @@ struct result_slots {
   result_slots &operator=(const result_slots &) = delete;
   ~result_slots() {
     free(search);
+    free(search_text);
     free(batch);
     free(read);
   }
@@ -34,10 +37,12 @@ struct result_slots {
 
 thread_local result_slots s_slots;
 
-// Releases the text held in `slot` and leaves it null.
-void release_slot(char *&slot) {
+// Releases the text held in `slot` and leaves it null; the call about to run
+// starts with status GREP_OK.
+void begin_call(char *&slot) {
   free(slot);
   slot = nullptr;
+  qg_set_status(GREP_OK);
 }
 
 constexpr const char kBatchOutOfMemory[] =
@@ -47,20 +52,26 @@ constexpr const char kBatchOutOfMemory[] =
 // calling thread's last-error text as valid JSON string content. Null when it
 // cannot be allocated.
 char *fallback_search_document() {
-  qm_strbuf sb;
-  qm_strbuf_init(&sb);
+  json_out out = {};
   const char *message = qm_grep_get_last_error();
-  bool ok =
-      qm_strbuf_append(&sb,
-                       "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
-                       "\"error\":\"") &&
-      qg_json_escape_append(&sb, message != nullptr ? message : "Unknown error") &&
-      qm_strbuf_append(&sb, "\"}");
-  if (!ok) {
-    qm_strbuf_free(&sb);
+  if (message == nullptr) message = "Unknown error";
+  JSON_OUT_LITERAL(&out,
+                   "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
+                   "\"error\":");
+  json_out_string(&out, message, strlen(message));
+  json_out_char(&out, '}');
+  if (out.failed) {
+    json_out_free(&out);
     return nullptr;
   }
-  return sb.buf;
+  return out.data;
+}
+
+// The search document in `slot`, or the fallback document when the driver
+// gave none.
+const char *search_result(char *&slot, char *document) {
+  slot = document != nullptr ? document : fallback_search_document();
+  return slot != nullptr ? slot : "";
 }
 
 }  // namespace
@@ -71,35 +82,45 @@ const char *grep_version(void) { return QG_VERSION_TEXT; }
 
 const char *grep_last_error(void) { return qm_grep_get_last_error(); }
 
+int grep_last_status(void) { return qg_get_status(); }
+
 const char *grep_search_json(const char *root_path, const char *pattern, const char *options_json) {
-  release_slot(s_slots.search);
-  s_slots.search = grep_core_search_json(root_path, pattern, options_json);
-  if (s_slots.search == nullptr) s_slots.search = fallback_search_document();
-  return s_slots.search != nullptr ? s_slots.search : "";
+  begin_call(s_slots.search);
+  return search_result(s_slots.search, grep_core_search_json(root_path, pattern, options_json));
+}
+
+const char *grep_search_text(const char *name, const char *text, size_t length, const char *pattern,
+                             const char *options_json) {
+  begin_call(s_slots.search_text);
+  return search_result(s_slots.search_text,
+                       grep_core_search_text(name, text, length, pattern, options_json));
 }
 
 int grep_search_stream(const char *root_path, const char *pattern, const char *options_json,
                        grep_match_callback callback) {
+  qg_set_status(GREP_OK);
   return grep_core_search_stream(root_path, pattern, options_json, callback);
 }
 
 int grep_search_stream_ctx(const char *root_path, const char *pattern, const char *options_json,
                            grep_match_callback_ctx callback, void *user_data) {
+  qg_set_status(GREP_OK);
   return grep_core_search_stream_ctx(root_path, pattern, options_json, callback, user_data);
 }
 
 int grep_replace_lines(const char *file_path, int start_line, int end_line, const char *new_text) {
+  qg_set_status(GREP_OK);
   return grep_core_replace_lines(file_path, start_line, end_line, new_text);
 }
 
 const char *grep_batch_replace_json(const char *instructions_json) {
-  release_slot(s_slots.batch);
+  begin_call(s_slots.batch);
   s_slots.batch = grep_core_batch_replace_json(instructions_json);
   return s_slots.batch != nullptr ? s_slots.batch : kBatchOutOfMemory;
 }
 
 const char *grep_read_lines(const char *file_path, int start_line, int end_line) {
-  release_slot(s_slots.read);
+  begin_call(s_slots.read);
   s_slots.read = grep_core_read_lines(file_path, start_line, end_line);
   return s_slots.read != nullptr ? s_slots.read : "";
 }

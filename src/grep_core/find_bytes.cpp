@@ -3,6 +3,7 @@
 #include "grep_core/ascii_class.h"
 #include "grep_core/byte_scan.h"
 #include "grep_core/simd/simd.h"
+#include "grep_core/text_lines.h"
 
 #include <string.h>
 
@@ -97,9 +98,7 @@ const char *qg_find_portable(const qg_finder *f, const char *text, size_t len, s
 
 size_t qg_count_breaks_portable(const char *begin, const char *end) {
   size_t count = 0;
-  for (const char *p = begin; p < end; ++p) {
-    if (*p == '\n' || (*p == '\r' && p[1] != '\n')) ++count;
-  }
+  for (const char *p = begin; p < end; ++p) count += qg_is_line_break(p) ? 1 : 0;
   return count;
 }
 

@@ -41,9 +41,11 @@ void qg_finder_init(qg_finder *f, const char *needle, size_t n, bool case_sensit
 // may hold NULs), or null; null for an empty needle. Pure; any thread.
 const char *qg_finder_find(const qg_finder *f, const char *text, size_t len);
 
-// The number of line breaks in [begin, end): each LF, and each CR that the
-// byte after it (end[0] included, which must be readable) is not an LF. So
-// CR LF counts once, and a range never splits a pair it counts.
+// The number of line breaks in [begin, end) by the line rule
+// (qg_is_line_break: each LF, and each CR that the byte after it, end[0]
+// included, which must be readable, is not an LF), so CR LF counts once and
+// a range never splits a pair it counts. The vector variants count the same
+// thing sixteen or thirty-two bytes at a time; tests hold them to the rule.
 size_t qg_count_line_breaks(const char *begin, const char *end);
 
 #ifdef __cplusplus

@@ -1,5 +1,5 @@
-// An allocator for yyjson documents that can grow large (batch instructions,
-// search documents): small blocks come from malloc, large ones from
+// An allocator for yyjson documents that can grow large (batch
+// instructions): small blocks come from malloc, large ones from
 // plat_alloc_large, which fills them at a fraction of the cost of ordinary
 // pages where the system offers huge pages. Stateless; any thread.
 #ifndef QG_JSON_ALLOC_H

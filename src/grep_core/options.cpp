@@ -84,10 +84,16 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
   grep_opts_init(opts);
   if (options_json == nullptr || options_json[0] == '\0') return true;
   // Without flags the reader does not write into its input.
+  yyjson_read_err err;
   yyjson_doc *doc =
-      yyjson_read_opts(const_cast<char *>(options_json), strlen(options_json), 0, nullptr, nullptr);
+      yyjson_read_opts(const_cast<char *>(options_json), strlen(options_json), 0, nullptr, &err);
   if (doc == nullptr) {
-    qm_grep_set_last_error("Invalid JSON in options: %s", options_json);
+    // A reader that ran out of memory has not judged the text.
+    if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) {
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory reading the options");
+    } else {
+      qg_fail(GREP_E_ARGUMENT, "Invalid JSON in options: %s", options_json);
+    }
     return false;
   }
   yyjson_val *root = yyjson_doc_get_root(doc);
@@ -111,6 +117,7 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_bool(root, "follow_links", false, &opts->follow_links);
     read_bool(root, "gitignore", false, &opts->gitignore);
     read_bool(root, "match_length", false, &opts->match_length);
+    read_bool(root, "submatches", false, &opts->submatches);
   }
   yyjson_doc_free(doc);
   return true;

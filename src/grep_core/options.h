@@ -40,6 +40,7 @@ typedef struct grep_opts {
   bool follow_links;     // "follow_links" (default true): links met in the walk are followed
   bool gitignore;        // "gitignore": .gitignore, .ignore and .git/info/exclude are honoured
   bool match_length;     // "match_length": match objects carry "length" after "col"
+  bool submatches;       // "submatches": match objects carry every match of their line
 } grep_opts;
 
 // Sets the defaults: everything zero or empty, and case_sensitive, skip_dirs

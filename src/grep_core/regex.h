@@ -40,15 +40,36 @@ typedef struct re_program re_program;
 // Per-thread working memory for matching with one program.
 typedef struct re_scratch re_scratch;
 
-// Compiles `pattern` (NUL-terminated; every byte string is a valid pattern)
-// for case-sensitive or ASCII-case-folded matching. Null only when out of
-// memory. Released with re_program_free.
-re_program *re_compile(const char *pattern, bool case_sensitive);
+// Bounds on what a pattern may cost, so that no pattern can make a search
+// allocate without end: a pattern of more bytes than RE_MAX_PATTERN_BYTES, or
+// whose program would pass RE_MAX_INSTRUCTIONS instructions, is refused. A
+// scratch for the largest program takes about 32 bytes per instruction.
+#define RE_MAX_PATTERN_BYTES ((size_t)1 << 18)
+#define RE_MAX_INSTRUCTIONS ((size_t)1 << 18)
 
-// Compiles the pattern remainder [p, p_end) as the definition matches a
-// remainder: anchored at the position it is tried at, without the meaning of a
-// leading '^'. Null only when out of memory.
-re_program *re_compile_remainder(const char *p, const char *p_end, bool case_sensitive);
+// Asked every RE_STOP_CHECK_STEPS steps of a compilation or a match; a true
+// answer abandons it. Lets a search with a time limit stop inside one long
+// line, or while a huge pattern compiles.
+typedef bool (*re_stop_check)(void *ctx);
+#define RE_STOP_CHECK_STEPS 65536u
+
+// How a pattern is compiled.
+typedef struct re_options {
+  bool case_sensitive;  // false: ASCII letters match either case
+  re_stop_check stop;   // may be null
+  void *stop_ctx;
+} re_options;
+
+// Compiles `pattern` (NUL-terminated; every byte string of the dialect is a
+// valid pattern). Null when it cannot be: too large for the bounds above
+// ("Pattern too large: ...", GREP_E_ARGUMENT) or out of memory
+// (GREP_E_NO_MEMORY), with the message and its kind set; or when the stop
+// check said to stop, with *out_stopped set (may be null) and no message.
+// Released with re_program_free.
+re_program *re_compile_with(const char *pattern, const re_options *options, bool *out_stopped);
+
+// re_compile_with without a stop check.
+re_program *re_compile(const char *pattern, bool case_sensitive);
 
 void re_program_free(re_program *program);
 
@@ -60,10 +81,6 @@ size_t re_program_size(const re_program *program);
 re_scratch *re_scratch_new(const re_program *program);
 void re_scratch_free(re_scratch *scratch);
 
-// Asked every RE_STOP_CHECK_STEPS steps of a match; a true answer abandons it.
-// Lets a search with a time limit stop inside one long line.
-typedef bool (*re_stop_check)(void *ctx);
-#define RE_STOP_CHECK_STEPS 65536u
 void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx);
 
 // Largest bitmap (instructions × positions) the memoising search uses, and
@@ -72,14 +89,23 @@ void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx);
 #define RE_MEMO_MAX_PAIRS ((size_t)1 << 20)
 
 // Results of re_find.
-typedef enum re_result { RE_NO_MATCH = 0, RE_MATCH = 1, RE_STOPPED = -1 } re_result;
+typedef enum re_result {
+  RE_NO_MATCH = 0,
+  RE_MATCH = 1,
+  RE_STOPPED = -1,    // the scratch's stop check said so
+  RE_NO_MEMORY = -2,  // the search's working memory could not be had
+} re_result;
 
 // Finds the definition's first match of `program` in the `len` bytes at `text`
 // (one line: no NUL, CR or LF needed or looked for beyond `len`). Writes the
 // 1-based column and the length to the non-null outputs on RE_MATCH only.
-// RE_STOPPED when the scratch's stop check said so.
 re_result re_find(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                   int32_t *out_col, int32_t *out_len);
+
+// re_find for a match that starts at or after byte `from` of the same line
+// (everything before `from` still counts as the line's start for anchors).
+re_result re_find_from(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                       size_t from, int32_t *out_col, int32_t *out_len);
 
 // Matches the program at exactly text position 0 (a remainder's match),
 // writing the length on RE_MATCH.
@@ -99,37 +125,6 @@ re_result re_match_at(const re_program *program, re_scratch *scratch, const char
 // the pattern has none, or holds a '|' anywhere. Pure; any thread.
 size_t regex_required_literal(const char *pattern, bool case_sensitive,
                               char lit[RE_PREFILTER_MAX + 1]);
-
-// ---- The dialect's named operations ----
-
-// True when `pattern` matches somewhere in `text` (both NUL-terminated; null
-// gives false). On success writes the 1-based byte column of the first match
-// and its length in bytes to the outputs that are non-null; on false neither
-// is touched. Compiles the pattern for this one line; a search compiles once
-// and calls re_find. False as well when memory for the program runs out.
-bool regex_find_first(const char *pattern, const char *text, bool case_sensitive, int32_t *out_col,
-                      int32_t *out_len);
-
-// The matching flags of the remainder operations below.
-typedef struct re_state {
-  bool ignore_case;
-} re_state;
-
-// True when the pattern remainder [p, p_end) matches at exactly text position
-// `t` (inside a NUL-terminated text, which ends the match's reach); then
-// writes the byte length of the match to `out_len` (not null).
-bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len);
-
-// Matches the atom at `atom`, repeated greedily zero or more times and giving
-// back one byte at a time, followed by the rest [rest, rest_end), at `t`.
-// Same result convention as re_match_here.
-bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
-                   re_state *st, size_t *out_len);
-
-// True when the atom beginning at `atom` matches the text byte `c` (never the
-// terminating NUL). `p_end` ends the pattern remainder holding the atom: an
-// unterminated class runs up to it. Pure; any thread.
-bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ignore_case);
 
 #ifdef __cplusplus
 }

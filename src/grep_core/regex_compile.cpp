@@ -10,6 +10,7 @@
 // reachable pair becomes instructions once, through a work list, so nothing
 // recurses with the pattern.
 #include "grep_core/ascii_class.h"
+#include "grep_core/last_error.h"
 #include "grep_core/regex_parts.h"
 #include "grep_core/regex_program.h"
 
@@ -276,10 +277,16 @@ struct pending {
   uint32_t p, e, inst;
 };
 
+// Why a compilation ended without a program.
+enum class compile_end { done, no_memory, too_large, stopped };
+
 struct compiler {
   const char *P;
   uint32_t m;
   bool fold;
+  re_stop_check stop = nullptr;
+  void *stop_ctx = nullptr;
+  compile_end end = compile_end::no_memory;  // what a false result means
   uint32_t *bar = nullptr;
   grow_array<re_inst> insts;
   grow_array<re_byteset> sets;
@@ -290,6 +297,10 @@ struct compiler {
   ~compiler() { free(bar); }
 
   bool add(re_op op, uint32_t next, uint32_t arg, uint32_t *id) {
+    if (insts.count >= RE_MAX_INSTRUCTIONS) {
+      end = compile_end::too_large;
+      return false;
+    }
     *id = insts.count;
     return insts.push(re_inst{static_cast<uint32_t>(op), next, arg});
   }
@@ -393,10 +404,15 @@ struct compiler {
     bar = first_bars(P, m);
     uint32_t match;
     if (bar == nullptr || !add(RE_OP_MATCH, 0, 0, &match) || !state(p, e, start)) return false;
-    while (work.count > 0) {
+    for (uint32_t filled = 0; work.count > 0; ++filled) {
+      if (stop != nullptr && filled % 4096 == 4095 && stop(stop_ctx)) {
+        end = compile_end::stopped;
+        return false;
+      }
       const pending next = work.items[--work.count];
       if (!fill(next.p, next.e, next.inst)) return false;
     }
+    end = compile_end::done;
     return true;
   }
 };
@@ -519,15 +535,21 @@ void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t 
 // Compiles the remainder [p, e) of the m bytes at P. With `star_atom`
 // (which lies before p), the program first repeats that atom greedily, as the
 // star of the definition does before its rest.
-re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e, bool case_sensitive,
-                          bool anchored, bool literals, const char *star_atom = nullptr) {
+re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e,
+                          const re_options &options, bool anchored, bool literals,
+                          const char *star_atom, compile_end *why) {
+  *why = compile_end::no_memory;
   auto *prog = static_cast<re_program *>(calloc(1, sizeof(re_program)));
   if (prog == nullptr) return nullptr;
+  const bool case_sensitive = options.case_sensitive;
   compiler c;
   c.P = P;
   c.m = m;
   c.fold = !case_sensitive;
+  c.stop = options.stop;
+  c.stop_ctx = options.stop_ctx;
   bool ok = c.run(p, e, &prog->start);
+  *why = c.end;
   if (ok && star_atom != nullptr) {
     const char *atom_end = re_atom_end(star_atom, P + e);
     uint32_t set, loop, consume;
@@ -539,6 +561,7 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e, boo
     }
   }
   if (!ok) {
+    if (c.end == compile_end::done) *why = compile_end::no_memory;
     free(prog);
     return nullptr;
   }
@@ -548,6 +571,7 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e, boo
   prog->sets = c.sets.release();
   prog->anchored = anchored;
   if (!analyse_start(prog)) {
+    *why = compile_end::no_memory;
     re_program_free(prog);
     return nullptr;
   }
@@ -555,33 +579,62 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e, boo
   return prog;
 }
 
+// Says why a compilation gave no program: the message and its kind, or
+// nothing when it was stopped.
+void report_compile_end(compile_end why, size_t m, bool *out_stopped) {
+  if (out_stopped != nullptr) *out_stopped = why == compile_end::stopped;
+  switch (why) {
+    case compile_end::too_large:
+      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %zu instructions",
+              static_cast<size_t>(RE_MAX_INSTRUCTIONS));
+      return;
+    case compile_end::no_memory:
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%zu bytes)", m);
+      return;
+    case compile_end::stopped:
+    case compile_end::done:
+      return;
+  }
+}
+
 }  // namespace
 
-re_program *re_compile(const char *pattern, bool case_sensitive) {
+re_program *re_compile_with(const char *pattern, const re_options *options, bool *out_stopped) {
+  if (out_stopped != nullptr) *out_stopped = false;
   if (pattern == nullptr) return nullptr;
   const size_t m = strlen(pattern);
-  if (m >= UINT32_MAX / 2) return nullptr;  // beyond what positions can number
-  const bool anchored = pattern[0] == '^';
-  const uint32_t begin = anchored ? 1 : 0;
-  return compile_range(pattern, static_cast<uint32_t>(m), begin, static_cast<uint32_t>(m),
-                       case_sensitive, anchored, true);
-}
-
-re_program *re_compile_remainder(const char *p, const char *p_end, bool case_sensitive) {
-  if (p == nullptr || p_end < p || static_cast<size_t>(p_end - p) >= UINT32_MAX / 2) return nullptr;
-  const uint32_t m = static_cast<uint32_t>(p_end - p);
-  return compile_range(p, m, 0, m, case_sensitive, true, false);
-}
-
-re_program *re_compile_star(const char *atom, const char *rest, const char *rest_end,
-                            bool case_sensitive) {
-  if (atom == nullptr || rest < atom || rest_end < rest ||
-      static_cast<size_t>(rest_end - atom) >= UINT32_MAX / 2) {
+  if (m > RE_MAX_PATTERN_BYTES) {
+    qg_fail(GREP_E_ARGUMENT, "Pattern too large: %zu bytes (at most %zu)", m,
+            static_cast<size_t>(RE_MAX_PATTERN_BYTES));
     return nullptr;
   }
-  const uint32_t m = static_cast<uint32_t>(rest_end - atom);
-  return compile_range(atom, m, static_cast<uint32_t>(rest - atom), m, case_sensitive, true, false,
-                       atom);
+  const bool anchored = pattern[0] == '^';
+  const uint32_t begin = anchored ? 1 : 0;
+  compile_end why;
+  re_program *prog =
+      compile_range(pattern, static_cast<uint32_t>(m), begin, static_cast<uint32_t>(m), *options,
+                    anchored, true, nullptr, &why);
+  if (prog == nullptr) report_compile_end(why, m, out_stopped);
+  return prog;
+}
+
+re_program *re_compile(const char *pattern, bool case_sensitive) {
+  const re_options options = {case_sensitive, nullptr, nullptr};
+  return re_compile_with(pattern, &options, nullptr);
+}
+
+re_program *re_compile_part(const char *atom, const char *rest, const char *rest_end,
+                            bool case_sensitive, bool repeat_atom) {
+  const char *begin = repeat_atom ? atom : rest;
+  if (atom == nullptr || rest < begin || rest_end < rest ||
+      static_cast<size_t>(rest_end - begin) > RE_MAX_PATTERN_BYTES) {
+    return nullptr;
+  }
+  const uint32_t m = static_cast<uint32_t>(rest_end - begin);
+  const re_options options = {case_sensitive, nullptr, nullptr};
+  compile_end why;
+  return compile_range(begin, m, static_cast<uint32_t>(rest - begin), m, options, true, false,
+                       repeat_atom ? atom : nullptr, &why);
 }
 
 void re_program_free(re_program *program) {

@@ -235,7 +235,7 @@ attempt depth_first(const re_program *prog, re_scratch *sc, const char *text, si
 
 // The memoising search over every start position; no_memory when its
 // bitmap or stack cannot be had (the caller falls back).
-attempt memo_search(const re_program *prog, re_scratch *sc, const char *text, size_t n,
+attempt memo_search(const re_program *prog, re_scratch *sc, const char *text, size_t n, size_t from,
                     bool one_start, size_t *out_start, size_t *out_end) {
   const uint64_t pairs = uint64_t{prog->count} * (n + 1);
   if (!memo_reset(&sc->memo, pairs > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(pairs))) {
@@ -243,7 +243,7 @@ attempt memo_search(const re_program *prog, re_scratch *sc, const char *text, si
   }
   if (sc->stack_capacity == 0 && !grow_stack(sc)) return attempt::no_memory;
   start_finder starts(prog, text, n);
-  for (size_t s = one_start ? 0 : starts.next(0); s <= n; s = starts.next(s + 1)) {
+  for (size_t s = one_start ? from : starts.next(from); s <= n; s = starts.next(s + 1)) {
     size_t end = 0;
     const attempt a = depth_first(prog, sc, text, n, prog->start, s, &end);
     if (a == attempt::matched) {
@@ -282,13 +282,38 @@ void add_thread(const re_program *prog, re_scratch *sc, thread_list *list, uint3
   }
 }
 
+// Makes the thread lists of the breadth-first search, on its first use by
+// this scratch: most searches never need them. False when out of memory.
+bool ensure_thread_lists(re_scratch *sc) {
+  if (sc->closure != nullptr) return true;
+  const size_t S = sc->capacity;
+  bool ok = true;
+  for (thread_list &l : sc->lists) {
+    l.dense = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t) + 4));
+    l.sparse = static_cast<uint32_t *>(calloc(S + 1, sizeof(uint32_t)));
+    l.from = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t) + 4));
+    l.count = 0;
+    ok = ok && l.dense && l.sparse && l.from;
+  }
+  sc->closure = ok ? static_cast<uint32_t *>(malloc(S * 2 * sizeof(uint32_t) + 4)) : nullptr;
+  if (sc->closure != nullptr) return true;
+  for (thread_list &l : sc->lists) {
+    free(l.dense);
+    free(l.sparse);
+    free(l.from);
+    l = thread_list{};
+  }
+  return false;
+}
+
 attempt breadth_first(const re_program *prog, re_scratch *sc, const char *text, size_t n,
-                      bool one_start, size_t *out_start, size_t *out_end) {
+                      size_t from, bool one_start, size_t *out_start, size_t *out_end) {
+  if (!ensure_thread_lists(sc)) return attempt::no_memory;
   thread_list *now = &sc->lists[0];
   thread_list *later = &sc->lists[1];
   now->count = later->count = 0;
   start_finder starts(prog, text, n);
-  size_t next_start = one_start ? 0 : starts.next(0);
+  size_t next_start = one_start ? from : starts.next(from);
   bool matched = false;
   for (size_t pos = next_start; pos <= n; ++pos) {
     if (now->count == 0) {
@@ -325,13 +350,13 @@ attempt breadth_first(const re_program *prog, re_scratch *sc, const char *text, 
 
 // The match of `prog`, made for `sc`; a scratch made for a smaller program is
 // never used beyond its room (no_memory).
-attempt search(const re_program *prog, re_scratch *sc, const char *text, size_t n, bool one_start,
-               size_t *start, size_t *end) {
+attempt search(const re_program *prog, re_scratch *sc, const char *text, size_t n, size_t from,
+               bool one_start, size_t *start, size_t *end) {
   if (prog->count > sc->capacity || n >= UINT32_MAX) return attempt::no_memory;
   sc->stopped = false;
-  const attempt a = memo_search(prog, sc, text, n, one_start, start, end);
+  const attempt a = memo_search(prog, sc, text, n, from, one_start, start, end);
   if (a != attempt::no_memory) return a;
-  return breadth_first(prog, sc, text, n, one_start, start, end);
+  return breadth_first(prog, sc, text, n, from, one_start, start, end);
 }
 
 // True when the line holds one of the program's required literals, or the
@@ -351,20 +376,6 @@ re_scratch *re_scratch_new(const re_program *program) {
   if (sc == nullptr) return nullptr;
   sc->capacity = program->count;
   sc->steps = RE_STOP_CHECK_STEPS;
-  const size_t S = program->count;
-  bool ok =
-      (sc->closure = static_cast<uint32_t *>(malloc(S * 2 * sizeof(uint32_t) + 4))) != nullptr;
-  for (thread_list &l : sc->lists) {
-    l.dense = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t)));
-    l.sparse = static_cast<uint32_t *>(calloc(S, sizeof(uint32_t)));
-    l.from = static_cast<uint32_t *>(malloc(S * sizeof(uint32_t)));
-    l.count = 0;
-    ok = ok && l.dense && l.sparse && l.from;
-  }
-  if (!ok) {
-    re_scratch_free(sc);
-    return nullptr;
-  }
   return sc;
 }
 
@@ -390,10 +401,18 @@ void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx) {
 
 re_result re_find(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                   int32_t *out_col, int32_t *out_len) {
-  if (!line_may_match(program, text, len)) return RE_NO_MATCH;
+  return re_find_from(program, scratch, text, len, 0, out_col, out_len);
+}
+
+re_result re_find_from(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                       size_t from, int32_t *out_col, int32_t *out_len) {
+  if (from > len || (program->anchored && from > 0)) return RE_NO_MATCH;
+  // A match that starts at or after `from` holds one of the literals there.
+  if (!line_may_match(program, text + from, len - from)) return RE_NO_MATCH;
   size_t start = 0, end = 0;
-  const attempt a = search(program, scratch, text, len, program->anchored, &start, &end);
+  const attempt a = search(program, scratch, text, len, from, program->anchored, &start, &end);
   if (a == attempt::stopped) return RE_STOPPED;
+  if (a == attempt::no_memory) return RE_NO_MEMORY;
   if (a != attempt::matched) return RE_NO_MATCH;
   if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
   if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
@@ -405,8 +424,9 @@ re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, 
   if (program->count > scratch->capacity || len >= UINT32_MAX) return RE_NO_MATCH;
   scratch->stopped = false;
   size_t start = 0, end = 0;
-  const attempt a = breadth_first(program, scratch, text, len, program->anchored, &start, &end);
+  const attempt a = breadth_first(program, scratch, text, len, 0, program->anchored, &start, &end);
   if (a == attempt::stopped) return RE_STOPPED;
+  if (a == attempt::no_memory) return RE_NO_MEMORY;
   if (a != attempt::matched) return RE_NO_MATCH;
   if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
   if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
@@ -416,8 +436,9 @@ re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, 
 re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                       size_t *out_len) {
   size_t start = 0, end = 0;
-  const attempt a = search(program, scratch, text, len, true, &start, &end);
+  const attempt a = search(program, scratch, text, len, 0, true, &start, &end);
   if (a == attempt::stopped) return RE_STOPPED;
+  if (a == attempt::no_memory) return RE_NO_MEMORY;
   if (a != attempt::matched) return RE_NO_MATCH;
   *out_len = end;
   return RE_MATCH;

@@ -78,11 +78,14 @@ struct re_program {
 re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, const char *text,
                                 size_t len, int32_t *out_col, int32_t *out_len);
 
-// The program of re_match_star: the atom at `atom` (read within rest_end)
-// repeated greedily, then the remainder [rest, rest_end), anchored. Null when
-// out of memory.
-re_program *re_compile_star(const char *atom, const char *rest, const char *rest_end,
-                            bool case_sensitive);
+// A part of a pattern compiled as the definition matches it: the remainder
+// [rest, rest_end), anchored at the position it is tried at and without the
+// meaning of a leading '^'; with `repeat_atom`, preceded by the atom at
+// `atom` (which lies before `rest`, read within rest_end) repeated greedily,
+// as the definition's star does. For the definition's named operations, which
+// tests hold against their reference. Null when out of memory or too large.
+re_program *re_compile_part(const char *atom, const char *rest, const char *rest_end,
+                            bool case_sensitive, bool repeat_atom);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 #include "grep_core/text_read.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/text_lines.h"
 #include "platform/platform.h"
 
 #include <stdint.h>
@@ -27,16 +28,7 @@ text_encoding detect_encoding(const unsigned char *data, size_t len, size_t *bom
 
 line_ending detect_line_ending(const char *text) {
   if (text == nullptr) return LE_LF;
-  size_t lf = 0;
-  size_t crlf = 0;
-  for (const char *p = strchr(text, '\n'); p != nullptr; p = strchr(p + 1, '\n')) {
-    if (p > text && p[-1] == '\r') {
-      ++crlf;
-    } else {
-      ++lf;
-    }
-  }
-  return crlf > lf ? LE_CRLF : LE_LF;
+  return qg_dominant_ending(qg_count_endings(text, strlen(text)));
 }
 
 const char *le_str(line_ending le) { return le == LE_CRLF ? "\r\n" : "\n"; }
@@ -91,77 +83,6 @@ bool is_binary_buffer(const char *data, size_t len) {
   return window > 0 && memchr(data, '\0', window) != nullptr;
 }
 
-// Reads up to `size` bytes of `file` into a fresh block of size + 1, NUL after
-// what arrived. A file that ends early (it shrank since its size was taken)
-// gives what it holds; a read that fails gives no text at all, so a caller
-// never mistakes the part before an input/output error for the whole file.
-// Null with the last-error text set on failure.
-static char *read_all(const char *path, plat_file file, uint64_t size, size_t *out_n) {
-  auto *block = static_cast<char *>(plat_alloc_large(static_cast<size_t>(size) + 1));
-  if (block == nullptr) {
-    qm_grep_set_last_error("Out of memory reading file '%s'", path);
-    return nullptr;
-  }
-  size_t n = 0;
-  while (n < size) {
-    size_t got = 0;
-    int error = plat_read(file, block + n, static_cast<size_t>(size) - n, &got);
-    if (error != 0) {
-      free(block);
-      qm_grep_set_last_error("Cannot read file '%s': %s", path, plat_error_text(error));
-      return nullptr;
-    }
-    if (got == 0) break;
-    n += got;
-  }
-  block[n] = '\0';
-  *out_n = n;
-  return block;
-}
-
-char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
-                        line_ending *out_line_ending) {
-  plat_file file;
-  uint64_t size = 0;
-  int error = plat_open_read(path, &file, &size);
-  if (error != 0) {
-    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", plat_error_text(error));
-    return nullptr;
-  }
-  if (size > QG_MAX_FILE_BYTES) {
-    plat_close(file);
-    qm_grep_set_last_error("File '%s' exceeds maximum size limit (256MB)", path);
-    return nullptr;
-  }
-  size_t n = 0;
-  char *raw = read_all(path, file, size, &n);
-  plat_close(file);
-  if (raw == nullptr) return nullptr;
-
-  size_t bom_len = 0;
-  text_encoding enc = detect_encoding(reinterpret_cast<unsigned char *>(raw), n, &bom_len);
-  if (out_encoding != nullptr) *out_encoding = enc;
-
-  char *text = raw;
-  size_t len = n;
-  if (enc == ENC_UTF16LE || enc == ENC_UTF16BE) {
-    text = utf16_to_utf8_portable(reinterpret_cast<unsigned char *>(raw) + bom_len, n - bom_len,
-                                  enc == ENC_UTF16BE, &len);
-    free(raw);
-    if (text == nullptr) {
-      qm_grep_set_last_error("Failed to decode UTF-16 content in '%s'", path);
-      return nullptr;
-    }
-  } else if (enc == ENC_UTF8_BOM) {
-    len = n - bom_len;
-    memmove(raw, raw + bom_len, len);
-    raw[len] = '\0';
-  }
-  if (out_len != nullptr) *out_len = len;
-  if (out_line_ending != nullptr) *out_line_ending = detect_line_ending(text);
-  return text;
-}
-
 void text_buffers_free(text_buffers *b) {
   free(b->raw);
   free(b->decoded);
@@ -171,7 +92,7 @@ void text_buffers_free(text_buffers *b) {
 namespace {
 
 // Bytes read per call between two looks at the stop check.
-constexpr size_t kReadChunk = size_t{16} << 20;
+constexpr size_t kReadChunk = size_t{4} << 20;
 
 // Makes `*block` hold at least `need` bytes, growing it to a fresh block
 // (nothing in it is kept). False when memory runs out.
@@ -183,28 +104,63 @@ bool ensure_block(char **block, size_t *cap, size_t need) {
   return *block != nullptr;
 }
 
+// Room in the raw buffer for `n` bytes, their terminator, and the byte after
+// the terminator that vector loops may look at.
+bool reserve_raw(text_buffers *b, size_t n) { return ensure_block(&b->raw, &b->raw_cap, n + 2); }
+
+// Decodes the `n` bytes in b->raw (which has room for two more) by their
+// byte-order mark. False, with the message set, when the UTF-16 form cannot
+// be held.
+bool decode_raw(const char *name, text_buffers *b, size_t n, const char **out_text, size_t *out_len,
+                text_encoding *out_encoding) {
+  b->raw[n] = '\0';
+  b->raw[n + 1] = '\0';
+  size_t bom_len = 0;
+  const text_encoding enc = detect_encoding(reinterpret_cast<unsigned char *>(b->raw), n, &bom_len);
+  if (out_encoding != nullptr) *out_encoding = enc;
+  if (enc == ENC_UTF16LE || enc == ENC_UTF16BE) {
+    const size_t units = (n - bom_len) / 2;
+    if (!ensure_block(&b->decoded, &b->decoded_cap, units * 3 + 2)) {
+      qg_fail(GREP_E_NO_MEMORY, "Failed to decode UTF-16 content in '%s'", name);
+      return false;
+    }
+    *out_len = utf16_to_utf8_into(reinterpret_cast<unsigned char *>(b->raw) + bom_len, n - bom_len,
+                                  enc == ENC_UTF16BE, b->decoded);
+    b->decoded[*out_len + 1] = '\0';
+    *out_text = b->decoded;
+    return true;
+  }
+  *out_text = b->raw + bom_len;
+  *out_len = n - bom_len;
+  return true;
+}
+
+void fail_too_large(const char *name) {
+  qg_fail(GREP_E_IO, "File '%s' exceeds maximum size limit (256MB)", name);
+}
+
 }  // namespace
 
 bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
-                       size_t *out_len, read_should_stop stop, void *stop_ctx, bool *out_stopped) {
+                       size_t *out_len, text_encoding *out_encoding, read_should_stop stop,
+                       void *stop_ctx, bool *out_stopped) {
   *out_stopped = false;
   plat_file file;
   uint64_t size = 0;
   int error = plat_open_read(path, &file, &size);
   if (error != 0) {
-    qm_grep_set_last_error("Cannot open file '%s': %s", path ? path : "", plat_error_text(error));
+    qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", path ? path : "",
+            plat_error_text(error));
     return false;
   }
   if (size > QG_MAX_FILE_BYTES) {
     plat_close(file);
-    qm_grep_set_last_error("File '%s' exceeds maximum size limit (256MB)", path);
+    fail_too_large(path);
     return false;
   }
-  // Room for the text, its terminator, and the byte after the terminator
-  // that vector loops may look at.
-  if (!ensure_block(&buffers->raw, &buffers->raw_cap, static_cast<size_t>(size) + 2)) {
+  if (!reserve_raw(buffers, static_cast<size_t>(size))) {
     plat_close(file);
-    qm_grep_set_last_error("Out of memory reading file '%s'", path);
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory reading file '%s'", path);
     return false;
   }
   size_t n = 0;
@@ -214,8 +170,9 @@ bool read_file_reusing(const char *path, text_buffers *buffers, const char **out
     size_t got = 0;
     error = plat_read(file, buffers->raw + n, want, &got);
     if (error != 0) {
+      // The part before an input/output error is never taken for the file.
       plat_close(file);
-      qm_grep_set_last_error("Cannot read file '%s': %s", path, plat_error_text(error));
+      qg_fail(GREP_E_IO, "Cannot read file '%s': %s", path, plat_error_text(error));
       return false;
     }
     if (got == 0) break;
@@ -227,25 +184,45 @@ bool read_file_reusing(const char *path, text_buffers *buffers, const char **out
     }
   }
   plat_close(file);
-  buffers->raw[n] = '\0';
-  buffers->raw[n + 1] = '\0';
+  return decode_raw(path, buffers, n, out_text, out_len, out_encoding);
+}
 
-  size_t bom_len = 0;
-  const text_encoding enc =
-      detect_encoding(reinterpret_cast<unsigned char *>(buffers->raw), n, &bom_len);
-  if (enc == ENC_UTF16LE || enc == ENC_UTF16BE) {
-    const size_t units = (n - bom_len) / 2;
-    if (!ensure_block(&buffers->decoded, &buffers->decoded_cap, units * 3 + 2)) {
-      qm_grep_set_last_error("Failed to decode UTF-16 content in '%s'", path);
-      return false;
-    }
-    *out_len = utf16_to_utf8_into(reinterpret_cast<unsigned char *>(buffers->raw) + bom_len,
-                                  n - bom_len, enc == ENC_UTF16BE, buffers->decoded);
-    buffers->decoded[*out_len + 1] = '\0';
-    *out_text = buffers->decoded;
-    return true;
+bool decode_text_reusing(const char *name, const char *data, size_t len, text_buffers *buffers,
+                         const char **out_text, size_t *out_len, text_encoding *out_encoding) {
+  if (len > QG_MAX_FILE_BYTES) {
+    fail_too_large(name);
+    return false;
   }
-  *out_text = buffers->raw + bom_len;
-  *out_len = n - bom_len;
-  return true;
+  if (!reserve_raw(buffers, len)) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory reading file '%s'", name);
+    return false;
+  }
+  if (len > 0) memcpy(buffers->raw, data, len);
+  return decode_raw(name, buffers, len, out_text, out_len, out_encoding);
+}
+
+char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
+                        line_ending *out_line_ending) {
+  text_buffers buffers = {};
+  const char *text = nullptr;
+  size_t len = 0;
+  bool stopped = false;
+  if (!read_file_reusing(path, &buffers, &text, &len, out_encoding, nullptr, nullptr, &stopped)) {
+    text_buffers_free(&buffers);
+    return nullptr;
+  }
+  // The caller takes the block that holds the text; a UTF-8 mark is moved
+  // out of the way in place.
+  char *block;
+  if (text == buffers.decoded) {
+    block = buffers.decoded;
+    free(buffers.raw);
+  } else {
+    block = buffers.raw;
+    if (text != block) memmove(block, text, len + 1);
+    free(buffers.decoded);
+  }
+  if (out_len != nullptr) *out_len = len;
+  if (out_line_ending != nullptr) *out_line_ending = detect_line_ending(block);
+  return block;
 }

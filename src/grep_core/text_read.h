@@ -30,7 +30,9 @@ enum { LE_LF = 0, LE_CRLF = 1 };
 // NUL-terminated, without its byte-order mark and with its own line breaks.
 // Plain and UTF-8-with-mark bytes pass through untouched (NULs and invalid
 // UTF-8 included); `out_len` counts them all. The caller frees the text. Any
-// out-parameter may be null. On failure returns null and sets the last error.
+// out-parameter may be null. On failure returns null with the message and
+// its kind set, as read_file_reusing fails; the text is taken from the
+// buffers of that same reader.
 char *read_file_to_utf8(const char *path, size_t *out_len, text_encoding *out_encoding,
                         line_ending *out_line_ending);
 
@@ -60,9 +62,9 @@ bool is_binary_buffer(const char *data, size_t len);
 // (without the NUL written after it).
 size_t utf16_to_utf8_into(const unsigned char *data, size_t nbytes, bool big_endian, char *out);
 
-// Buffers that a reader reuses from file to file (a search holds one pair):
-// they only grow, to the largest file read. A zeroed record is empty;
-// released with text_buffers_free.
+// Buffers that a reader reuses from file to file (a search holds one pair
+// per thread): they only grow, to the largest file read. A zeroed record is
+// empty; released with text_buffers_free.
 typedef struct text_buffers {
   char *raw;
   size_t raw_cap;
@@ -75,12 +77,26 @@ void text_buffers_free(text_buffers *b);
 // Asked between chunks of a large read; true abandons it (no message).
 typedef bool (*read_should_stop)(void *ctx);
 
-// read_file_to_utf8 into `buffers`: on success points *out_text at the text
-// (NUL-terminated, valid until the next read with the same buffers) and
-// writes its length; the same messages on the same failures. Returns false
-// on failure, and when `stop` asked to abandon the read (*out_stopped set).
+// The one file reader. Reads the file at `path` into `buffers` and decodes
+// it: on success points *out_text at the UTF-8 text (NUL-terminated, with a
+// readable byte after the NUL, valid until the next use of the buffers) and
+// writes its length and encoding (`out_encoding` may be null). Fails, with
+// the message and its kind set (qg_fail), when the file cannot be opened
+// ("Cannot open file '%s': %s"), exceeds QG_MAX_FILE_BYTES, cannot be held
+// or decoded for lack of memory, or a read fails ("Cannot read file '%s':
+// %s"); a short read (the file shrank) is no failure. `stop` (may be null)
+// is asked between chunks of a large file: when it says so the read is
+// abandoned, false is returned and *out_stopped set, with no message.
 bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
-                       size_t *out_len, read_should_stop stop, void *stop_ctx, bool *out_stopped);
+                       size_t *out_len, text_encoding *out_encoding, read_should_stop stop,
+                       void *stop_ctx, bool *out_stopped);
+
+// Decodes `len` bytes that are not in a file (a host's buffer) as the reader
+// decodes a file's: copied into `buffers`, then as read_file_reusing gives
+// them. `name` is used in messages. False, with the message set, only when
+// memory runs out or the text exceeds QG_MAX_FILE_BYTES.
+bool decode_text_reusing(const char *name, const char *data, size_t len, text_buffers *buffers,
+                         const char **out_text, size_t *out_len, text_encoding *out_encoding);
 
 #ifdef __cplusplus
 }

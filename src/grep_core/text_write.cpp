@@ -1,6 +1,7 @@
 #include "grep_core/text_write.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/utf8.h"
 #include "platform/platform.h"
 
 #include <stdint.h>
@@ -9,25 +10,12 @@
 
 namespace {
 
-// Length of the sequence that a first byte announces; the walk steps over this
-// many bytes whether or not they look like a sequence.
-constexpr size_t sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  return 4;
+// The bits of a first byte that count toward the value, for the length the
+// byte announces (the walk steps over that many bytes whether or not they
+// look like a sequence).
+unsigned lead_bits(unsigned char lead, size_t announced) {
+  return announced == 1 ? lead : lead & (0x7Fu >> announced);
 }
-
-// The bits of a first byte that count toward the value.
-constexpr unsigned lead_bits(unsigned char lead) {
-  if (lead < 0x80) return lead;
-  if (lead < 0xE0) return lead & 0x1Fu;
-  if (lead < 0xF0) return lead & 0x0Fu;
-  return lead & 0x07u;
-}
-
-static_assert(sequence_length(0x80) == 2 && lead_bits(0x80) == 0, "stray continuation byte");
-static_assert(sequence_length(0xFF) == 4 && lead_bits(0xF8) == 0, "bytes above F4");
 
 void store_unit(unsigned char *out, size_t &o, unsigned unit, bool big_endian) {
   unsigned char hi = static_cast<unsigned char>(unit >> 8);
@@ -39,27 +27,28 @@ void store_unit(unsigned char *out, size_t &o, unsigned unit, bool big_endian) {
 // The message for a failed step of replacing the file at `path`.
 void report_write_failure(const char *path, plat_replace_result r) {
   const char *reason = strerror(r.error);
+  const int kind = qg_status_of_error(r.error);
   switch (r.step) {
     case PLAT_REPLACE_CREATE_TEMP:
-      qm_grep_set_last_error("Cannot create temporary file beside '%s': %s", path, reason);
+      qg_fail(kind, "Cannot create temporary file beside '%s': %s", path, reason);
       return;
     case PLAT_REPLACE_WRITE:
-      qm_grep_set_last_error("Cannot write file '%s': %s", path, reason);
+      qg_fail(kind, "Cannot write file '%s': %s", path, reason);
       return;
     case PLAT_REPLACE_SYNC:
-      qm_grep_set_last_error("Cannot flush file '%s' to disk: %s", path, reason);
+      qg_fail(kind, "Cannot flush file '%s' to disk: %s", path, reason);
       return;
     case PLAT_REPLACE_CLOSE:
-      qm_grep_set_last_error("Cannot close file '%s': %s", path, reason);
+      qg_fail(kind, "Cannot close file '%s': %s", path, reason);
       return;
     case PLAT_REPLACE_RENAME:
-      qm_grep_set_last_error("Cannot replace file '%s': %s", path, reason);
+      qg_fail(kind, "Cannot replace file '%s': %s", path, reason);
       return;
     case PLAT_REPLACE_OPEN:
     case PLAT_REPLACE_DONE:
       break;
   }
-  qm_grep_set_last_error("Cannot open file for writing '%s': %s", path, reason);
+  qg_fail(kind, "Cannot open file for writing '%s': %s", path, reason);
 }
 
 }  // namespace
@@ -73,8 +62,8 @@ unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, boo
   size_t o = 0;
   size_t i = 0;
   while (i < len) {
-    size_t seq = sequence_length(data[i]);
-    uint32_t v = lead_bits(data[i]);
+    const size_t seq = qg_utf8_lead_of(data[i]).announced;
+    uint32_t v = lead_bits(data[i], seq);
     size_t have = len - i < seq ? len - i : seq;
     for (size_t k = 1; k < have; ++k) v = (v << 6) | (data[i + k] & 0x3Fu);
     if (v > 0xFFFF) {
@@ -101,11 +90,11 @@ constexpr unsigned char kUtf16BeMark[] = {0xFE, 0xFF};
 
 bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding) {
   if (encoding == ENC_UTF16LE || encoding == ENC_UTF16BE) {
-    qm_grep_set_last_error("Cannot write pieces of UTF-16 text to '%s'", path ? path : "");
+    qg_fail(GREP_E_ARGUMENT, "Cannot write pieces of UTF-16 text to '%s'", path ? path : "");
     return false;
   }
   if (count == 0) {  // no spare slot for the mark
-    qm_grep_set_last_error("Nothing to write to '%s'", path ? path : "");
+    qg_fail(GREP_E_ARGUMENT, "Nothing to write to '%s'", path ? path : "");
     return false;
   }
   pieces[0] =
@@ -134,7 +123,7 @@ bool write_file_from_utf8(const char *path, const char *text, text_encoding enco
       utf16 = utf8_to_utf16_portable(reinterpret_cast<const unsigned char *>(text), n, big_endian,
                                      &units_len);
       if (utf16 == nullptr) {
-        qm_grep_set_last_error("Out of memory converting text for '%s'", path ? path : "");
+        qg_fail(GREP_E_NO_MEMORY, "Out of memory converting text for '%s'", path ? path : "");
         return false;
       }
     }

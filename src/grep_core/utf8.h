@@ -1,4 +1,4 @@
-// Strict UTF-8 validation and repair.
+// UTF-8: the one table of lead bytes, strict validation and repair.
 //
 // "Valid" means what strict JSON readers and writers accept: shortest forms
 // only, no UTF-16 surrogate code points (ED A0 80..ED BF BF), nothing above
@@ -12,6 +12,22 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// What a byte says when it begins a sequence, for every byte value: the
+// length its top bits announce (1 for 00..7F, 2 for 80..DF, 3 for E0..EF,
+// 4 for F0..FF: the permissive reading of a converter that takes any bytes),
+// and whether it can begin a valid sequence at all (00..7F, C2..F4).
+typedef struct qg_utf8_lead {
+  unsigned char announced;
+  bool valid;
+} qg_utf8_lead;
+
+static inline qg_utf8_lead qg_utf8_lead_of(unsigned char c) {
+  qg_utf8_lead lead;
+  lead.announced = (unsigned char)(c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4);
+  lead.valid = c < 0x80 || (c >= 0xC2 && c <= 0xF4);
+  return lead;
+}
 
 // Length of the valid UTF-8 sequence at the start of the `avail` bytes at `s`
 // (1 to 4), or 0 when those bytes do not start one.
@@ -27,10 +43,11 @@ bool qg_utf8_valid(const char *s, size_t len);
 // and bytes that no UTF-8 holds do not.
 bool qg_utf8_valid_for_utf16(const char *s, size_t len);
 
-// A new NUL-terminated copy of the `len` bytes at `s` in which each byte that
-// is not part of a valid sequence is replaced by U+FFFD (EF BF BD); valid
-// input is copied unchanged. The caller frees it; null when out of memory.
-char *qg_utf8_replace_invalid(const char *s, size_t len);
+// The length of the longest prefix of the `len` bytes at `s` that ends on a
+// sequence boundary, for a text cut at `len`: a sequence the cut leaves
+// incomplete is dropped whole (its lead byte and the continuation bytes
+// after it).
+size_t qg_utf8_cut_boundary(const char *s, size_t len);
 
 #ifdef __cplusplus
 }

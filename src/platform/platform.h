@@ -90,7 +90,8 @@ typedef struct plat_dir_entry {
 
 typedef struct plat_dir plat_dir;
 
-// Opens a listing of the directory at `path`; null when it cannot be listed.
+// Opens a listing of the directory at `path`; null, with errno saying why,
+// when it cannot be listed.
 // The caller closes it with plat_dir_close. One thread uses a listing at a time.
 plat_dir *plat_dir_open(const char *path);
 

@@ -12,8 +12,10 @@ extern "C" {
 // end a line, an ending at the very end opens no empty line, and the text ends
 // at its first NUL. The range is bounded when both numbers are at least 1
 // (lines start..end), and open otherwise (lines from max(start, 1) to the
-// end). The caller frees the result. On failure returns null and sets the
-// calling thread's last-error text.
+// end). The caller frees the result. On every failure (out of memory
+// included: no selected line is ever left out) returns null and sets the
+// calling thread's last-error text and status; a success leaves the status
+// alone.
 char *grep_core_read_lines(const char *file_path, int start_line, int end_line);
 
 #ifdef __cplusplus

@@ -8,9 +8,11 @@
 // the directories above it do not reach into it.
 #include "search_core/searcher.h"
 
+#include "grep_core/last_error.h"
 #include "platform/platform.h"
 #include "search_core/ignore_rules.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,26 +24,40 @@ namespace {
 // the first line break before this point on, is not.
 constexpr size_t kMaxIgnoreFileBytes = size_t{4} << 20;
 
+// Says that the ignore rules cannot be held: the search then fails, since
+// without them it would report files the host asked to leave out.
+bool rules_out_of_memory(const char *path) {
+  qg_fail(GREP_E_NO_MEMORY, "Out of memory reading the ignore rules of '%s'", path);
+  return false;
+}
+
 // The bytes of the file at `path` (up to the cap, ended at a line break when
-// cut), malloc'd into *out; false when it cannot be read or is not there.
+// cut), malloc'd into *out, or null when it cannot be read or is not there.
+// False only when memory runs out.
 bool read_ignore_file(const char *path, char **out, size_t *out_len) {
+  *out = nullptr;
   plat_file file;
   uint64_t size = 0;
-  if (plat_open_read(path, &file, &size) != 0) return false;
+  const int error = plat_open_read(path, &file, &size);
+  if (error != 0) return error != ENOMEM || rules_out_of_memory(path);
   const size_t cap = size < kMaxIgnoreFileBytes ? static_cast<size_t>(size) : kMaxIgnoreFileBytes;
   auto *buf = static_cast<char *>(malloc(cap + 1));
+  if (buf == nullptr) {
+    plat_close(file);
+    return rules_out_of_memory(path);
+  }
   size_t len = 0;
-  bool ok = buf != nullptr;
-  while (ok && len < cap) {
+  bool read_ok = true;
+  while (read_ok && len < cap) {
     size_t got = 0;
-    if (plat_read(file, buf + len, cap - len, &got) != 0) ok = false;
+    if (plat_read(file, buf + len, cap - len, &got) != 0) read_ok = false;
     if (got == 0) break;
     len += got;
   }
   plat_close(file);
-  if (!ok) {
+  if (!read_ok) {
     free(buf);
-    return false;
+    return true;
   }
   if (size > cap) {
     while (len > 0 && buf[len - 1] != '\n') --len;
@@ -52,14 +68,17 @@ bool read_ignore_file(const char *path, char **out, size_t *out_len) {
 }
 
 // Adds the rules of the file at `path` to *rules (made when first needed).
-// A file that is missing or unreadable adds nothing.
-void add_rules_from(const char *path, ignore_rules **rules) {
+// A file that is missing or unreadable adds nothing. False when memory runs
+// out.
+bool add_rules_from(const char *path, ignore_rules **rules) {
   char *text = nullptr;
   size_t len = 0;
-  if (!read_ignore_file(path, &text, &len)) return;
+  if (!read_ignore_file(path, &text, &len)) return false;
+  if (text == nullptr) return true;
   if (*rules == nullptr) *rules = ignore_rules_new();
-  if (*rules != nullptr) ignore_rules_add_text(*rules, text, len);
+  const bool ok = *rules != nullptr && ignore_rules_add_text(*rules, text, len);
   free(text);
+  return ok || rules_out_of_memory(path);
 }
 
 // `dir` joined with the names given, by the platform's separator, into
@@ -82,22 +101,24 @@ bool join(char *out, size_t cap, const char *dir, size_t dir_len,
 
 // The rules a directory holds: its .gitignore, then its .ignore; and whether
 // it is a repository's top, with that repository's info/exclude (unless
-// `exclude` is null).
-void read_directory_rules(const char *dir, size_t dir_len, ignore_rules **rules,
+// `exclude` is null). False when memory runs out.
+bool read_directory_rules(const char *dir, size_t dir_len, ignore_rules **rules,
                           ignore_rules **exclude, bool *repo_top) {
   char path[SEARCH_MAX_PATH_BYTES];
-  if (join(path, sizeof path, dir, dir_len, {".gitignore"})) add_rules_from(path, rules);
-  if (join(path, sizeof path, dir, dir_len, {".ignore"})) add_rules_from(path, rules);
   *repo_top = false;
-  if (!join(path, sizeof path, dir, dir_len, {".git"})) return;
+  for (const char *name : {".gitignore", ".ignore"}) {
+    if (join(path, sizeof path, dir, dir_len, {name}) && !add_rules_from(path, rules)) return false;
+  }
+  if (!join(path, sizeof path, dir, dir_len, {".git"})) return true;
   const plat_path_kind kind = plat_path_kind_of(path);
   // A .git file (a worktree or a submodule) marks a repository's top too;
   // its info/exclude lives elsewhere and is not read.
   *repo_top = kind == PLAT_PATH_DIRECTORY || kind == PLAT_PATH_FILE;
   if (exclude != nullptr && kind == PLAT_PATH_DIRECTORY &&
       join(path, sizeof path, dir, dir_len, {".git", "info", "exclude"})) {
-    add_rules_from(path, exclude);
+    return add_rules_from(path, exclude);
   }
+  return true;
 }
 
 // The verdict of `rules` on the path `head` + separator + `tail` (either may
@@ -126,30 +147,33 @@ size_t parent_length(const char *path, size_t len) {
 }
 
 // The rules of the directory whose path is real[0, dir_len), seen from the
-// root at `real`: the prefix is the root's path relative to it. Without
-// memory for the prefix, the rules are dropped.
-outer_rules outer_from(ignore_rules *rules, const char *real, size_t real_len, size_t dir_len) {
+// root at `real`: the prefix is the root's path relative to it. False (the
+// rules released) when memory runs out.
+bool outer_from(ignore_rules *rules, const char *real, size_t real_len, size_t dir_len,
+                outer_rules *out) {
   size_t start = dir_len;
   while (start < real_len && (real[start] == plat_path_separator() || real[start] == '/')) ++start;
   const size_t n = real_len - start;
   auto *prefix = static_cast<char *>(malloc(n + 1));
   if (prefix == nullptr) {
     ignore_rules_free(rules);
-    return {};
+    return rules_out_of_memory(real);
   }
   memcpy(prefix, real + start, n);
   prefix[n] = '\0';
-  return {rules, prefix, n};
+  *out = {rules, prefix, n};
+  return true;
 }
 
 }  // namespace
 
-void ignore_enter_directory(searcher *s, walk_frame *frame) {
+bool ignore_enter_directory(searcher *s, walk_frame *frame) {
   frame->rules = nullptr;
   frame->exclude = nullptr;
   frame->repo_top = false;
-  if (!s->opts->gitignore) return;
-  read_directory_rules(s->path, s->path_len, &frame->rules, &frame->exclude, &frame->repo_top);
+  if (!s->opts->gitignore) return true;
+  return read_directory_rules(s->path, s->path_len, &frame->rules, &frame->exclude,
+                              &frame->repo_top);
 }
 
 void ignore_leave_directory(walk_frame *frame) {
@@ -175,34 +199,45 @@ size_t repository_top(const char *real, size_t real_len) {
   return 0;
 }
 
-void ignore_load_outer(searcher *s) {
+bool ignore_load_outer(searcher *s) {
   s->outer_count = 0;
   s->outer_exclude = {};
-  if (!s->opts->gitignore) return;
+  if (!s->opts->gitignore) return true;
   char *real = plat_real_path(s->path);
-  if (real == nullptr) return;
+  if (real == nullptr) return errno != ENOMEM || rules_out_of_memory(s->path);
   const size_t real_len = strlen(real);
   const size_t top = repository_top(real, real_len);
   // Nothing above the root counts when it is in no repository, or is the
   // top itself (its own frame then reads everything).
   if (top == 0 || top == real_len) {
     free(real);
-    return;
+    return true;
   }
+  bool ok = true;
   // From the root's parent up to the top, deepest first.
   for (size_t dir = parent_length(real, real_len);
-       dir >= top && s->outer_count < SEARCH_MAX_OUTER_RULES;) {
+       ok && dir >= top && s->outer_count < SEARCH_MAX_OUTER_RULES;) {
     ignore_rules *rules = nullptr;
     ignore_rules *exclude = nullptr;
     bool repo_top = false;
-    read_directory_rules(real, dir, &rules, dir == top ? &exclude : nullptr, &repo_top);
-    if (rules != nullptr) s->outer[s->outer_count++] = outer_from(rules, real, real_len, dir);
-    if (exclude != nullptr) s->outer_exclude = outer_from(exclude, real, real_len, dir);
+    ok = read_directory_rules(real, dir, &rules, dir == top ? &exclude : nullptr, &repo_top);
+    if (ok && rules != nullptr) {
+      ok = outer_from(rules, real, real_len, dir, &s->outer[s->outer_count]);
+      if (ok) ++s->outer_count;
+      rules = nullptr;
+    }
+    if (ok && exclude != nullptr) {
+      ok = outer_from(exclude, real, real_len, dir, &s->outer_exclude);
+      exclude = nullptr;
+    }
+    ignore_rules_free(rules);
+    ignore_rules_free(exclude);
     const size_t up = parent_length(real, dir);
     if (dir == top || up == dir) break;
     dir = up;
   }
   free(real);
+  return ok;
 }
 
 void ignore_free_outer(searcher *s) {

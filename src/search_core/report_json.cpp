@@ -3,76 +3,113 @@
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/clock.h"
-#include "search_core/match_object.h"
-#include "search_core/walk.h"
+#include "search_core/match_json.h"
 
 #include <string.h>
 
-void report_time_limit(int32_t timeout_ms) {
-  qm_grep_set_last_error("Search stopped at the time limit of %d ms", timeout_ms);
-}
-
-void full_json_match_handler(void *ctx, const char *path, int32_t line_no, int32_t col,
-                             const char *text, const line_array *lines, int32_t line_index,
-                             int32_t context_lines) {
-  auto *c = static_cast<json_match_ctx *>(ctx);
-  // The object joins the array only when whole, so the document stays
-  // well-formed whatever runs out.
-  yyjson_mut_val *obj = yyjson_mut_obj(c->doc);
-  if (obj == nullptr ||
-      !match_object_fill(c->doc, obj, path, line_no, col, text, lines, line_index, context_lines) ||
-      !yyjson_mut_arr_append(c->matches, obj)) {
-    c->failed = true;
-  }
-}
-
 namespace {
 
-// Adds the totals after the matches (and "timed_out" when the search stopped
-// at its time limit) and closes the document.
-void finish_document(json_out *out, const search_tally *tally, int64_t duration_ms,
-                     bool timed_out) {
+sink_verdict document_fails() {
+  qg_fail(GREP_E_NO_MEMORY, "Out of memory building the search document");
+  return SINK_FAIL;
+}
+
+// Keeps the file's path; it is escaped at the file's first match, so that
+// the many files without one cost nothing here.
+sink_verdict begin_file(void *ctx, const char *path) {
+  auto *c = static_cast<json_match_ctx *>(ctx);
+  c->file = path;
+  c->path_written = false;
+  return SINK_GO_ON;
+}
+
+// Closes the "matches" array and adds the totals after it (and "timed_out"
+// when the search stopped at its time limit). A failed search's document is
+// never used.
+void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
+  auto *c = static_cast<json_match_ctx *>(ctx);
+  if (outcome == SEARCH_FAILED) return;
+  const int64_t duration_ms = search_clock_ms() - c->start_ms;
+  json_out *out = c->out;
   JSON_OUT_LITERAL(out, "],\"total_matches\":");
   json_out_int(out, tally->total_matches);
   JSON_OUT_LITERAL(out, ",\"files_searched\":");
   json_out_int(out, tally->files_searched);
   JSON_OUT_LITERAL(out, ",\"duration_ms\":");
   json_out_int(out, duration_ms);
-  if (timed_out) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
+  if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
   json_out_char(out, '}');
+}
+
+// Runs one document search: `run` searches with the searcher it is given.
+// Returns the document, or null with the message and status set.
+template <typename Run>
+char *search_document(const char *pattern, const char *options_json, Run run) {
+  grep_opts opts;
+  if (!grep_opts_parse_json(&opts, options_json)) {
+    qg_status_from_failure();
+    return nullptr;
+  }
+  search_tally tally{};
+  json_out out = {};
+  JSON_OUT_LITERAL(&out, "{\"matches\":[");
+  json_match_ctx ctx = {&out, nullptr,           false,           {},
+                        0,    opts.match_length, opts.submatches, search_clock_ms()};
+  const search_sink sink = {&ctx, begin_file, full_json_match_handler, nullptr, finish};
+  char *text = nullptr;
+  searcher *s = searcher_new(pattern, &opts, &tally, &sink);
+  if (s == nullptr) {
+    qg_status_from_failure();
+  } else {
+    const search_outcome outcome = run(s);
+    if (outcome != SEARCH_FAILED && out.failed) {
+      document_fails();
+      qg_status_from_failure();
+    } else {
+      searcher_report_outcome(s, outcome);
+      if (outcome != SEARCH_FAILED) {
+        text = out.data;
+        out.data = nullptr;
+      }
+    }
+    searcher_free(s);
+  }
+  json_out_free(&ctx.path);
+  json_out_free(&out);
+  grep_opts_free(&opts);
+  return text;
 }
 
 }  // namespace
 
+sink_verdict full_json_match_handler(void *ctx, const scan_match *m) {
+  auto *c = static_cast<json_match_ctx *>(ctx);
+  if (!c->path_written) {
+    json_out_string_into(&c->path, c->file, strlen(c->file));
+    if (c->path.failed) return document_fails();
+    c->path_written = true;
+  }
+  if (c->objects++ > 0) json_out_char(c->out, ',');
+  match_json_write(c->out, &c->path, m, match_json_members{c->length, c->submatches});
+  return c->out->failed ? document_fails() : SINK_GO_ON;
+}
+
 char *grep_core_search_json(const char *root_path, const char *pattern, const char *options_json) {
   if (root_path == nullptr || pattern == nullptr) {
-    qm_grep_set_last_error("root_path and pattern are required");
+    qg_fail_call(GREP_E_ARGUMENT, "root_path and pattern are required");
     return nullptr;
   }
-  grep_opts opts;
-  if (!grep_opts_parse_json(&opts, options_json)) return nullptr;
-  const int64_t start_ms = search_clock_ms();
-  search_tally tally{};
-  json_out out = {};
-  JSON_OUT_LITERAL(&out, "{\"matches\":[");
-  const search_sink sink = {&out, nullptr, nullptr};
-  char *text = nullptr;
-  searcher *s = searcher_new_reporting(pattern, &opts, &tally, &sink);
-  if (s != nullptr) {
-    searcher_run(s, root_path);
-    const int64_t end_ms = search_clock_ms();
-    const bool timed_out = searcher_timed_out(s);
-    if (timed_out) report_time_limit(opts.timeout_ms);
-    finish_document(&out, &tally, end_ms - start_ms, timed_out);
-    if (!out.failed) {
-      text = out.data;
-      out.data = nullptr;
-    } else {
-      qm_grep_set_last_error("Out of memory building the search document");
-    }
-    searcher_free(s);
+  return search_document(pattern, options_json,
+                         [root_path](searcher *s) { return searcher_run(s, root_path); });
+}
+
+char *grep_core_search_text(const char *name, const char *text, size_t len, const char *pattern,
+                            const char *options_json) {
+  if (name == nullptr || pattern == nullptr || (text == nullptr && len > 0)) {
+    qg_fail_call(GREP_E_ARGUMENT, "name, text and pattern are required");
+    return nullptr;
   }
-  json_out_free(&out);
-  grep_opts_free(&opts);
-  return text;
+  return search_document(pattern, options_json, [name, text, len](searcher *s) {
+    return searcher_run_text(s, name, text != nullptr ? text : "", len);
+  });
 }

@@ -2,8 +2,9 @@
 #ifndef QG_REPORT_STREAM_H
 #define QG_REPORT_STREAM_H
 
-#include "grep_core/line_array.h"
+#include "grep_core/json_out.h"
 #include "quenmar_grep.h"
+#include "search_core/search.h"
 
 #include <stdint.h>
 
@@ -14,37 +15,41 @@ extern "C" {
 // Runs the search of grep_core_search_json, calling `callback` (may be null)
 // once per match, in match order, on the calling thread, with the compact
 // match object; the text is released when the callback returns. Holds one
-// file's lines and one match object at a time. Returns the number of matches
-// (counted even when a match could not be delivered), or -1 with the
-// last-error text set when `root_path` or `pattern` is null or the options
-// are not valid JSON. Several threads may stream at once.
+// file and one match object at a time. Returns the number of matches
+// delivered (also when the search timed out), or -1 when it failed (a null
+// `root_path` or `pattern`, options that are not valid JSON, a refused
+// pattern, a root that cannot be searched, no memory); sets the thread's
+// status. Several threads may stream at once.
 int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
                             grep_match_callback callback);
 
 // Runs the same search, calling `callback(match_json, user_data)` per match;
 // a non-zero return stops the search at once (no further line matched, no
-// further file read), and the result counts the matches up to and including
-// that one. Otherwise as grep_core_search_stream.
+// further file read), with status GREP_STOPPED, and the result counts the
+// matches up to and including that one. Otherwise as grep_core_search_stream.
 int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
                                 const char *options_json, grep_match_callback_ctx callback,
                                 void *user_data);
 
-// Handler context of the streaming search. At most one of the callbacks is
-// set; with neither, matches are only counted.
+// The streaming search's sink state, the context of its match handler. At
+// most one of the callbacks is set; with neither, matches are only counted.
 typedef struct stream_match_ctx {
   grep_match_callback callback;
   grep_match_callback_ctx callback_ctx;  // with user_data; non-zero stops
   void *user_data;
-  struct search_tally *tally;  // whose stop flag a non-zero return sets
+  const char *file;   // the current file's path
+  bool path_written;  // `path` holds it, escaped
+  json_out path;      // the current file's path, escaped once
+  json_out object;    // the match object being delivered
+  bool length;
+  bool submatches;
 } stream_match_ctx;
 
-// The match handler of the streaming search: builds the match object in a
-// document of its own, writes it, hands the text to the callback and frees
-// both. A match whose text cannot be built for lack of memory is not
-// delivered.
-void stream_match_handler(void *ctx, const char *path, int32_t line_no, int32_t col,
-                          const char *text, const line_array *lines, int32_t line_index,
-                          int32_t context_lines);
+// The match handler of the streaming search: writes the match object and
+// hands it to the callback; SINK_STOP when the callback asks to stop,
+// SINK_FAIL (message set) when the object cannot be written for lack of
+// memory.
+sink_verdict stream_match_handler(void *ctx, const scan_match *m);
 
 #ifdef __cplusplus
 }

@@ -1,17 +1,10 @@
 #include "search_core/scan.h"
 
 #include "grep_core/ascii_class.h"
+#include "grep_core/text_lines.h"
 
 #include <stdlib.h>
 #include <string.h>
-
-namespace {
-
-// Bytes searched, or lines tried, between two looks at the stop check, so
-// that a time limit holds inside a huge file too.
-constexpr size_t kStopWindow = size_t{4} << 20;
-
-}  // namespace
 
 struct scanner {
   const char *pattern;
@@ -26,6 +19,8 @@ struct scanner {
   char literal[RE_PREFILTER_MAX + 1];
   text_span *window;  // the context window being reported
   size_t window_capacity;
+  match_span *subs;  // the submatches being reported
+  size_t subs_capacity;
 };
 
 namespace {
@@ -34,27 +29,7 @@ bool holds_line_break(const char *p, size_t n) {
   return memchr(p, '\n', n) != nullptr || memchr(p, '\r', n) != nullptr;
 }
 
-// The first CR or LF at or after `p`, or `end`.
-const char *line_end_from(const char *p, const char *end) {
-  const auto *lf = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-  const char *stop = lf != nullptr ? lf : end;
-  const auto *cr = static_cast<const char *>(memchr(p, '\r', static_cast<size_t>(stop - p)));
-  return cr != nullptr ? cr : stop;
-}
-
-// Where the line after the one ending at `line_end` begins (past CR LF, CR or
-// LF); `end` when there is none.
-const char *next_line_start(const char *line_end, const char *end) {
-  if (line_end >= end) return end;
-  return line_end + ((line_end[0] == '\r' && line_end + 1 < end && line_end[1] == '\n') ? 2 : 1);
-}
-
-// The start of the line holding `p`, found by looking back no further than
-// `floor` (a known line start).
-const char *line_start_before(const char *p, const char *floor) {
-  while (p > floor && p[-1] != '\n' && p[-1] != '\r') --p;
-  return p;
-}
+bool stop_asked(scanner *s) { return s->stop != nullptr && s->stop(s->stop_ctx); }
 
 // The needle's first hit in [from, end), a window at a time with a look at
 // the stop check between windows; null when there is none or the scan must
@@ -63,11 +38,11 @@ const char *find_needle(scanner *s, const char *from, const char *end, bool *sto
   const size_t n = s->finder.n;
   while (from < end) {
     const size_t left = static_cast<size_t>(end - from);
-    const size_t window = left <= kStopWindow + n ? left : kStopWindow + n - 1;
+    const size_t window = left <= QG_SCAN_STOP_WINDOW + n ? left : QG_SCAN_STOP_WINDOW + n - 1;
     const char *hit = qg_finder_find(&s->finder, from, window);
     if (hit != nullptr || window == left) return hit;
     from += window - (n - 1);
-    if (s->stop != nullptr && s->stop(s->stop_ctx)) {
+    if (stop_asked(s)) {
       *stopped = true;
       return nullptr;
     }
@@ -83,16 +58,23 @@ bool whole_word_at(const char *text, const char *hit, size_t n) {
   return !qg_is_word(static_cast<unsigned char>(hit[n]));
 }
 
-bool push_window(scanner *s, size_t *count, text_span span) {
-  if (*count == s->window_capacity) {
-    const size_t grown = s->window_capacity == 0 ? 16 : s->window_capacity * 2;
-    auto *block = static_cast<text_span *>(realloc(s->window, grown * sizeof(text_span)));
+// Appends `item` to the growable array `*items` of `*capacity`; false when
+// it cannot grow.
+template <typename T>
+bool push(T **items, size_t *capacity, size_t *count, T item) {
+  if (*count == *capacity) {
+    const size_t grown = *capacity == 0 ? 16 : *capacity * 2;
+    auto *block = static_cast<T *>(realloc(*items, grown * sizeof(T)));
     if (block == nullptr) return false;
-    s->window = block;
-    s->window_capacity = grown;
+    *items = block;
+    *capacity = grown;
   }
-  s->window[(*count)++] = span;
+  (*items)[(*count)++] = item;
   return true;
+}
+
+bool push_window(scanner *s, size_t *count, text_span span) {
+  return push(&s->window, &s->window_capacity, count, span);
 }
 
 // Fills the scanner's window with up to `before` lines before the line
@@ -106,7 +88,7 @@ bool collect_window(scanner *s, const char *text, const char *end, const char *s
   for (int64_t k = 0; k < before && cur > text; ++k) {
     const char *brk = cur - 1;  // the ending of the line before
     if (*brk == '\n' && brk > text && brk[-1] == '\r') --brk;
-    const char *prev = line_start_before(brk, text);
+    const char *prev = qg_line_start(brk, text);
     if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return false;
     cur = prev;
   }
@@ -118,16 +100,68 @@ bool collect_window(scanner *s, const char *text, const char *end, const char *s
   if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return false;
   const char *line_end = stop;
   for (int64_t k = 0; k < after; ++k) {
-    const char *next = next_line_start(line_end, end);
+    const char *next = qg_line_next(line_end, end);
     if (next >= end) break;
-    line_end = line_end_from(next, end);
+    line_end = qg_line_end(next, end, true);
     if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) return false;
   }
   return true;
 }
 
+// Every further match of a literal in the line [start, stop) after the
+// first, at `first`: each occurrence that does not overlap the one before
+// (and stands as a whole word where the options ask for it).
+bool collect_literal_subs(scanner *s, const char *text, const char *start, const char *stop,
+                          const char *first, size_t *count) {
+  const size_t n = s->finder.n;
+  const bool whole_word = s->opts->whole_word;
+  const char *from = first + n;
+  while (from < stop) {
+    const char *hit = qg_finder_find(&s->finder, from, static_cast<size_t>(stop - from));
+    if (hit == nullptr) break;
+    if (whole_word && !whole_word_at(text, hit, n)) {
+      from = hit + 1;
+      continue;
+    }
+    const match_span span = {static_cast<int32_t>(hit - start + 1), static_cast<int32_t>(n)};
+    if (!push(&s->subs, &s->subs_capacity, count, span)) return false;
+    from = hit + n;
+  }
+  return true;
+}
+
+// Every further match of a pattern in the line [start, stop) after the
+// first: each leftmost-first match that starts where the one before ended, or
+// one byte further on after an empty match.
+scan_result collect_pattern_subs(scanner *s, const char *start, const char *stop, size_t *count) {
+  const size_t len = static_cast<size_t>(stop - start);
+  for (;;) {
+    const match_span last = s->subs[*count - 1];
+    size_t from = static_cast<size_t>(last.col - 1) + static_cast<size_t>(last.length);
+    if (last.length == 0) ++from;
+    if (from > len) return SCAN_DONE;
+    int32_t col = 0, length = 0;
+    const re_result r = re_find_from(s->program, s->scratch, start, len, from, &col, &length);
+    if (r == RE_STOPPED) return SCAN_STOPPED;
+    if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
+    if (r == RE_NO_MATCH) return SCAN_DONE;
+    if (!push(&s->subs, &s->subs_capacity, count, match_span{col, length})) return SCAN_NO_MEMORY;
+  }
+}
+
+// Fills the scanner's submatches for the line [start, stop) whose first match
+// is (col, length).
+scan_result collect_subs(scanner *s, const char *text, const char *start, const char *stop,
+                         int32_t col, int32_t length, size_t *count) {
+  *count = 0;
+  if (!push(&s->subs, &s->subs_capacity, count, match_span{col, length})) return SCAN_NO_MEMORY;
+  if (s->opts->regex) return collect_pattern_subs(s, start, stop, count);
+  return collect_literal_subs(s, text, start, stop, start + col - 1, count) ? SCAN_DONE
+                                                                            : SCAN_NO_MEMORY;
+}
+
 // Emits the match at `col` (`length` bytes) of line `line_no`, [start,
-// stop), with its window.
+// stop), with its window and its submatches when the options ask for them.
 scan_result report(scanner *s, const char *text, const char *end, int64_t line_no, int32_t col,
                    int32_t length, const char *start, const char *stop, scan_emit emit, void *ctx) {
   scan_match m = {static_cast<int32_t>(line_no),
@@ -135,13 +169,18 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   length,
                   {start, static_cast<size_t>(stop - start)},
                   nullptr,
+                  0,
+                  nullptr,
                   0};
   const int64_t n = s->opts->context_lines;
   if (n > 0) {
-    size_t count = 0;
-    if (!collect_window(s, text, end, start, stop, n, n, &count)) return SCAN_NO_MEMORY;
+    if (!collect_window(s, text, end, start, stop, n, n, &m.context_count)) return SCAN_NO_MEMORY;
     m.context = s->window;
-    m.context_count = count;
+  }
+  if (s->opts->submatches) {
+    const scan_result r = collect_subs(s, text, start, stop, col, length, &m.submatch_count);
+    if (r != SCAN_DONE) return r;
+    m.submatches = s->subs;
   }
   return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
 }
@@ -168,10 +207,10 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     const size_t breaks = qg_count_line_breaks(counted, hit);
     if (breaks > 0) {
       line_no += static_cast<int64_t>(breaks);
-      line_start = line_start_before(hit, counted);
+      line_start = qg_line_start(hit, counted);
     }
     counted = hit;
-    const char *stop = line_end_from(hit + n, end);
+    const char *stop = qg_line_end(hit + n, end, true);
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
@@ -179,6 +218,7 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
       const re_result r = re_find(s->program, s->scratch, line_start,
                                   static_cast<size_t>(stop - line_start), &col, &length);
       if (r == RE_STOPPED) return SCAN_STOPPED;
+      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
       matched = r == RE_MATCH;
     }
     if (matched) {
@@ -197,20 +237,21 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit 
   const char *checked = text;  // where the stop check was last asked
   int64_t line_no = 1;
   while (line < end) {
-    const char *stop = line_end_from(line, end);
+    const char *stop = qg_line_end(line, end, true);
     int32_t col = 0, length = 0;
     const re_result r =
         re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
     if (r == RE_STOPPED) return SCAN_STOPPED;
+    if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
     if (r == RE_MATCH) {
       const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
       if (rr != SCAN_DONE) return rr;
     }
-    line = next_line_start(stop, end);
+    line = qg_line_next(stop, end);
     ++line_no;
-    if (static_cast<size_t>(line - checked) >= kStopWindow) {
+    if (static_cast<size_t>(line - checked) >= QG_SCAN_STOP_WINDOW) {
       checked = line;
-      if (s->stop != nullptr && s->stop(s->stop_ctx)) return SCAN_STOPPED;
+      if (stop_asked(s)) return SCAN_STOPPED;
     }
   }
   return SCAN_DONE;
@@ -253,6 +294,7 @@ void scanner_free(scanner *s) {
   if (s == nullptr) return;
   re_scratch_free(s->scratch);
   free(s->window);
+  free(s->subs);
   free(s);
 }
 

@@ -1,13 +1,14 @@
-// The scan of one file's text, without cutting it into lines: the needle (a
-// literal pattern, or a run every match of a pattern covers) is looked for in
-// the whole text, line breaks are counted only up to each hit, and only the
-// lines that are reported (and their context lines) are located. Whole-word
-// rejections go on from the hit itself. Lines are those of the line
-// splitter: CR LF, a lone CR or a lone LF ends one; the text ends at its
-// first NUL (the caller passes its length up to there).
+// The scan of one text, without cutting it into lines: the needle (a literal
+// pattern, or a run every match of a pattern covers) is looked for in the
+// whole text, line breaks are counted only up to each hit, and only the lines
+// that are reported (and their context lines) are located. Whole-word
+// rejections go on from the hit itself. Lines are those of the line rule
+// (text_lines.h); the text ends at its first NUL (the caller passes its
+// length up to there).
 //
 // A scanner is made once per search and thread; it owns the buffers it
-// reuses from file to file.
+// reuses from text to text (the context window, the submatches, the
+// pattern's scratch).
 #ifndef QG_SCAN_H
 #define QG_SCAN_H
 
@@ -28,8 +29,16 @@ typedef struct text_span {
   size_t n;
 } text_span;
 
+// One match in a line: 1-based byte column and length in bytes.
+typedef struct match_span {
+  int32_t col;
+  int32_t length;
+} match_span;
+
 // One reported match. `context` holds the window of the options'
-// context_lines around the matched line (which is in it), or nothing.
+// context_lines around the matched line (which is in it), or nothing; with
+// the options' "submatches", `submatches` holds every match of the line, the
+// first being (col, length).
 typedef struct scan_match {
   int32_t line_no;
   int32_t col;
@@ -37,14 +46,19 @@ typedef struct scan_match {
   text_span line;
   const text_span *context;
   size_t context_count;
+  const match_span *submatches;
+  size_t submatch_count;
 } scan_match;
 
-// Receives the matches of a scan in order; returns false when the search
-// must stop (a cap, a callback, a time limit): the scan then ends at once.
+// Receives the matches of a scan in order; returns false when the scan must
+// stop (the search ends, or the file has given all it may): it then ends at
+// once.
 typedef bool (*scan_emit)(void *ctx, const scan_match *m);
 
-// Asked between stretches of work on a large text; true stops the scan.
+// Asked between stretches of work on a large text (at least every
+// QG_SCAN_STOP_WINDOW bytes); true stops the scan.
 typedef bool (*scan_should_stop)(void *ctx);
+#define QG_SCAN_STOP_WINDOW ((size_t)1 << 20)
 
 typedef struct scanner scanner;
 
@@ -61,8 +75,9 @@ typedef enum scan_result { SCAN_DONE = 0, SCAN_STOPPED = 1, SCAN_NO_MEMORY = 2 }
 
 // Scans the `len` bytes at `text` (text[len] must be readable and is not part
 // of it) and emits each line's first match. SCAN_STOPPED when `emit` or the
-// stop check ended it; SCAN_NO_MEMORY when a context window could not be
-// held (the matches before it were emitted).
+// stop check ended it; SCAN_NO_MEMORY when the pattern's working memory, a
+// context window or the submatches could not be held (the matches before it
+// were emitted).
 scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx);
 
 #ifdef __cplusplus

@@ -1,24 +1,26 @@
-// The record of one search, shared by the walk (walk.cpp) and the parallel
-// search (parallel.cpp). Internal to the search module and C++ only: no
-// operation of the library's contract is declared here.
+// The record of one search, shared by its driver (search.cpp), the walk
+// (walk.cpp, ignore_walk.cpp) and the parallel search (parallel.cpp).
+// Internal to the search module and C++ only.
 //
 // A searcher is made per search and used by the thread that runs it; in a
-// parallel search, helper threads get their own scan_tools and read only the
-// fields marked shared.
+// parallel search, helper threads get their own file_scanner and read only
+// the fields marked shared. The accounting below (files and matches counted,
+// the caps, the time limit, the sink's verdicts) runs on the calling thread
+// alone, for the direct scan and the parallel replay alike.
 #ifndef QG_SEARCHER_H
 #define QG_SEARCHER_H
 
 #include "grep_core/regex.h"
-#include "grep_core/text_read.h"
 #include "platform/platform.h"
+#include "search_core/file_scan.h"
 #include "search_core/ignore_rules.h"
-#include "search_core/json_out.h"
-#include "search_core/scan.h"
-#include "search_core/walk.h"
+#include "search_core/search.h"
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+
+#include <atomic>
 
 // The identities of the directories listed so far in one search: an
 // open-addressing set that only grows.
@@ -42,19 +44,20 @@ struct dir_set {
     return static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull);
   }
 
-  // Adds `id`; false when it was there already, or when it cannot be recorded
-  // for lack of memory (a directory that cannot be recorded is not walked, so
-  // that no directory is ever walked twice).
-  bool insert(plat_file_id id) {
-    if ((count + 1) * 2 > capacity && !grow()) return false;
+  enum class added { yes, already, no_memory };
+
+  // Adds `id`, unless it is there already or cannot be recorded for lack of
+  // memory.
+  added insert(plat_file_id id) {
+    if ((count + 1) * 2 > capacity && !grow()) return added::no_memory;
     size_t i = hash(id) & (capacity - 1);
     for (; used[i]; i = (i + 1) & (capacity - 1)) {
-      if (slots[i].volume == id.volume && slots[i].index == id.index) return false;
+      if (slots[i].volume == id.volume && slots[i].index == id.index) return added::already;
     }
     used[i] = true;
     slots[i] = id;
     ++count;
-    return true;
+    return added::yes;
   }
 
   bool grow() {
@@ -79,36 +82,6 @@ struct dir_set {
     used = new_used;
     capacity = grown;
     return true;
-  }
-};
-
-// Bytes that every matching line holds: the pattern itself for a literal
-// search (whole-word rule aside), or a run that every match of a pattern
-// covers. Empty when a pattern has none: then no line is ruled out.
-struct needle {
-  const char *bytes = nullptr;
-  size_t len = 0;
-  bool case_sensitive = true;
-  char storage[RE_PREFILTER_MAX + 1] = {};
-};
-
-// What scanning files whole needs per thread: the scanner (with its pattern
-// scratch), the reused read buffers, and the escaped path and object text of
-// the match being written.
-struct scan_tools {
-  scanner *scan = nullptr;
-  text_buffers buffers = {};
-  json_out path = {};
-  json_out object = {};
-
-  scan_tools() = default;
-  scan_tools(const scan_tools &) = delete;
-  scan_tools &operator=(const scan_tools &) = delete;
-  ~scan_tools() {
-    scanner_free(scan);
-    text_buffers_free(&buffers);
-    json_out_free(&path);
-    json_out_free(&object);
   }
 };
 
@@ -143,16 +116,19 @@ struct searcher {
   const char *pattern;
   const grep_opts *opts;
   search_tally *tally;
-  match_handler handler;  // the handler path: files cut into lines
-  void *ctx;
-  const search_sink *sink;  // the reports' path: files scanned whole (null: handler path)
-  re_program *program;      // regex searches only; shared, read only
-  re_scratch *scratch;      // the handler path's
-  needle find;
-  scan_tools tools;     // the reports' path, for the calling thread
-  size_t objects;       // match objects put into the sink so far
+  const search_sink *sink;
+  re_program *program;  // regex searches only; shared, read only
+  file_scanner tools;   // the calling thread's
   int64_t deadline_ms;  // 0: no time limit; shared
-  bool timed_out;
+  bool ended;           // nothing more is read or delivered
+  search_outcome outcome;
+  std::atomic<bool> *shared_stop;  // set when the search ends (a parallel search's helpers read it)
+  uint32_t matches_to_clock;       // matches left before the clock is read again
+  // Where the walk hands each file that passes its rules: scanned at once on
+  // one thread, queued in a parallel search. False ends the walk.
+  bool (*visit_file)(searcher *s, void *ctx);
+  void *visit_ctx;
+  const char *file_path;  // the file whose begin_file is next
   dir_set listed;
   walk_frame frames[SEARCH_MAX_DEPTH + 2];  // the directories open on the way down
   int frame_count;
@@ -163,49 +139,85 @@ struct searcher {
   size_t path_len;
 };
 
-// True once the search must end: a handler set the stop flag, or the time
-// limit has passed (which sets it).
+// ---- The accounting, on the calling thread ----
+
+// True once the search must end: it ended already, or its time limit has
+// passed (which ends it, timed out).
 bool searcher_should_stop(searcher *s);
 
-// Moves the walk on to its next file; s->path then names it. False when the
-// walk is over or the search must stop.
-bool searcher_next_file(searcher *s);
+// The stop check of the calling thread's reads and scans.
+bool searcher_stop_check(void *s);
 
-// True once the tally's count reaches the options' cap (or INT32_MAX).
-bool searcher_cap_reached(const search_tally *tally, const grep_opts *opts);
+// A file of the search is scanned: counted, and announced to the sink. False
+// when the search must end.
+bool searcher_begin_file(searcher *s, const char *path);
 
-// True once one file has given `matches`, the options' cap per file.
-bool searcher_file_cap_reached(size_t matches, const grep_opts *opts);
+// One match: counted, handed to the sink, the cap applied, and the clock read
+// every few hundred matches. False when the search must end.
+bool searcher_take_match(searcher *s, const scan_match *m);
 
-// Makes `tools` ready for `s`'s pattern; false when out of memory. The stop
-// check of its scans is `stop` with `stop_ctx`.
-bool scan_tools_init(scan_tools *tools, const searcher *s, scan_should_stop stop, void *stop_ctx);
+void searcher_end_file(searcher *s);
 
-// Opens the listing of the directory at s->path as the walk's next level.
-void searcher_enter_directory(searcher *s, int depth);
+// Ends the search as failed by the thread's most recent failure.
+void searcher_fail(searcher *s);
+
+// Ends the search with `outcome`, unless it has ended already.
+void searcher_end(searcher *s, search_outcome outcome);
+
+// What one file's search gave, on the calling thread: a file that could not
+// be read leaves its message; running out of memory fails the search; a scan
+// that was stopped ends it when the time limit or the stop says so.
+void searcher_file_done(searcher *s, file_outcome outcome);
+
+// Searches the file at `path` on the calling thread, straight into the
+// accounting.
+void searcher_scan_file(searcher *s, const char *path);
+
+// ---- The walk ----
+
+// Walks the directory at s->path from level `depth` and below, handing each
+// file that the skip rules, globs and ignore files let through to
+// s->visit_file with s->path naming it. A directory that cannot be listed is
+// passed over silently, and so is one already listed in this search (reached
+// again through a link). Returns at once when `depth` is beyond
+// SEARCH_MAX_DEPTH or the search must stop.
+void search_directory_win(searcher *s, int depth);
+
+// True when the options' file globs let a file named `name` (a base name)
+// be searched: some include glob matches it, if there are any, and no
+// exclude glob does.
+bool globs_admit_file(const grep_opts *opts, const char *name);
 
 // With "gitignore": reads the ignore rules of the directory just entered (the
 // top frame, whose path is in s->path) into that frame; with the rules
-// absent or unreadable the frame holds none.
-void ignore_enter_directory(searcher *s, walk_frame *frame);
+// absent or unreadable the frame holds none. False, with the message set,
+// when memory runs out.
+bool ignore_enter_directory(searcher *s, walk_frame *frame);
 
 // Releases what ignore_enter_directory gave the frame.
 void ignore_leave_directory(walk_frame *frame);
 
 // With "gitignore": reads the ignore rules of the directories above the root
 // at s->path, up to the top of the repository holding it (none when it is in
-// no repository, or is its top).
-void ignore_load_outer(searcher *s);
+// no repository, or is its top). False, with the message set, when memory
+// runs out.
+bool ignore_load_outer(searcher *s);
 void ignore_free_outer(searcher *s);
 
 // True when the ignore rules in force exclude the entry whose path is in
 // s->path (a directory when `is_dir`), the deepest directory's rules first.
 bool ignore_excludes(searcher *s, bool is_dir);
 
+// Releases every listing the walk still holds open.
+void searcher_close_walk(searcher *s);
+
 // Walks the tree below s->path (a directory) on the calling thread alone.
 void searcher_walk(searcher *s);
 
-// Walks the tree below s->path (a directory) with `threads` threads in all.
+// ---- The parallel search ----
+
+// Walks the tree below s->path (a directory) with `threads` threads in all,
+// delivering every file's results in walk order into the accounting.
 void searcher_walk_parallel(searcher *s, int threads);
 
 #endif  // QG_SEARCHER_H

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <random>
@@ -122,7 +124,8 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
       {{"-c", "-m", "2", "-A", "1"}, R"({"max_per_file":2})"},
       {{"--hidden", "--no-skip-dirs", "--no-follow", "--gitignore"},
        R"({"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
-      {{"--color=always", "-j", "2"}, R"({"threads":2,"match_length":true})"},
+      {{"--color=always", "-j", "2"}, R"({"threads":2,"submatches":true})"},
+      {{"-o"}, R"({"submatches":true})"},
       {{"--include", "*.c", "--include", "*.h"}, R"({"include_globs":["*.c","*.h"]})"},
       {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir", "out"},
        R"({"include_globs":["*.c"],"exclude_globs":["*.min.js"],"exclude_dirs":["build","out"]})"},
@@ -158,6 +161,80 @@ TEST(CliSearchTimeout, StopsWithAnError) {
     run_result r = run_cli({"search", pattern, dir.path(), "-E", "--timeout", "30", form});
     EXPECT_EQ(r.status, 2) << form;
     EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
+  }
+}
+
+// Of two PATHs, only the one that hit the limit says so; the other's matches
+// are printed whole.
+TEST(CliSearchTimeout, OnlyThePathThatHitTheLimitSaysSo) {
+  qg_test::TempDir dir;
+  const std::string slow = dir.write("slow/long.txt", std::string(40000, 'a') + "b\n");
+  const std::string fast = dir.write("fast/short.txt", "ab\n");
+  const std::string pattern = std::string(20000, 'a') + "b|ab";
+  for (const auto &paths : {std::vector<std::string>{slow, fast}, {fast, slow}}) {
+    run_result r = run_cli({"search", "-E", "--timeout", "30", pattern, paths[0], paths[1]});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n");
+    EXPECT_NE(r.out.find(fast + ":1:1:ab\n"), std::string::npos) << r.out;
+  }
+}
+
+// A PATH the library refuses is an error with its message, not "no match".
+TEST(CliSearchPaths, RefusedPathsExitWithTwoAndTheirMessage) {
+  qg_test::TempDir dir;
+  const std::string missing = dir.at("missing");
+  const std::string pipe = dir.at("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  struct row {
+    std::string path, message;
+  };
+  for (const row &r :
+       {row{missing, "Cannot open file '" + missing + "': No such file or directory"},
+        row{pipe, "Cannot open file '" + pipe + "': Not a regular file"}}) {
+    for (const char *form : {"--json", "-l", "--color=never"}) {
+      run_result result = run_cli({"search", "x", r.path, form});
+      EXPECT_EQ(result.status, 2) << r.path << " " << form;
+      EXPECT_EQ(result.err, "quenmar-grep: " + r.message + "\n") << form;
+    }
+  }
+}
+
+// Standard input is searched when it is a pipe or a file and no PATH is
+// given, and wherever "-" stands among the PATHs.
+TEST(CliSearchPaths, StandardInputIsSearchedAsOneFile) {
+  qg_test::TempDir dir;
+  const std::string file = dir.write("f.txt", "needle\n");
+  const std::string input = "hay\na needle\r\nneedle";
+  EXPECT_EQ(run_cli({"search", "needle"}, input).out, "<stdin>:2:3:a needle\n<stdin>:3:1:needle\n");
+  EXPECT_EQ(run_cli({"search", "needle", file, "-", "-c"}, input).out, file + ":1\n<stdin>:2\n");
+  run_result json =
+      run_cli({"search", "--json", "needle", "-"}, std::string("\xFF\xFEn\0e\0e\0d\0l\0e\0", 14));
+  EXPECT_NE(json.out.find(R"({"file":"<stdin>","line":1,"col":1,"text":"needle")"),
+            std::string::npos)
+      << json.out;  // UTF-16 recognised by its mark, as in a file
+  EXPECT_EQ(run_cli({"search", "zz", "-"}, input).status, 1);
+}
+
+TEST(CliAgainstRipgrep, OnlyMatchingPrintsEachMatch) {
+  if (!qg_test::program_exists("rg")) GTEST_SKIP() << "ripgrep is not installed";
+  std::mt19937 rng(11);
+  static const char *const words[] = {"ab", "aba", "b", " ", "AB", "x", "abab"};
+  for (int round = 0; round < 40; ++round) {
+    qg_test::TempDir t;
+    std::string text;
+    for (int line = 0; line < 8; ++line) {
+      for (int w = static_cast<int>(rng() % 6); w > 0; --w) text += words[rng() % 7];
+      text += "\n";
+    }
+    const std::string file = t.write("f.txt", text);
+    for (const std::vector<std::string> &flags : {std::vector<std::string>{}, {"-i"}, {"-w"}}) {
+      std::vector<std::string> ours = {"search", "-o", "ab", file};
+      ours.insert(ours.end(), flags.begin(), flags.end());
+      std::vector<std::string> theirs = {"rg", "-o",           "-F", "--column", "-n",
+                                         "-H", "--no-heading", "ab", file};
+      theirs.insert(theirs.end(), flags.begin(), flags.end());
+      EXPECT_EQ(run_cli(ours).out, qg_test::run_process(theirs).out) << text;
+    }
   }
 }
 
@@ -503,6 +580,15 @@ TEST(CliColour, RegexMatchesAreColouredWithTheirLength) {
   run_result r = run_cli({"search", "H[a-z]+", file, "-E", "--color=always"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("say \033[01;31mHello\033[m there\n"), std::string::npos) << r.out;
+}
+
+TEST(CliColour, EveryMatchOfALineIsColoured) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("c.txt", "Hello hello, hellO\n");
+  run_result r = run_cli({"search", "hello", file, "-i", "--color=always"});
+  EXPECT_NE(r.out.find("\033[01;31mHello\033[m \033[01;31mhello\033[m, \033[01;31mhellO\033[m\n"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST(CliColour, AutoAndNeverAndNoColorGiveThePlainForm) {

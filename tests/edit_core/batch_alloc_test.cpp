@@ -21,81 +21,13 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QG_TEST_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QG_TEST_UNDER_ASAN 1
-#endif
-#endif
+#include "support/posix/failing_allocator.h"
 
 #ifndef QG_TEST_UNDER_ASAN
 
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_calloc(size_t count, size_t size);
-void *__libc_realloc(void *block, size_t size);
-void __libc_free(void *block);
-}
-
 namespace {
 
-// State of the failing allocator; touched only while `armed`.
-struct failing_allocator {
-  bool armed = false;
-  long calls = 0;     // allocation calls since arming
-  long fail_at = -1;  // the call that fails
-  bool injected = false;
-  long live = 0;  // blocks allocated minus blocks freed since arming
-};
-failing_allocator g_alloc;
-
-bool fail_this_call() {
-  if (!g_alloc.armed) return false;
-  if (g_alloc.calls++ != g_alloc.fail_at) return false;
-  g_alloc.injected = true;
-  return true;
-}
-
-void count_block(int delta) {
-  if (g_alloc.armed) g_alloc.live += delta;
-}
-
-}  // namespace
-
-extern "C" {
-
-void *malloc(size_t size) {
-  if (fail_this_call()) return nullptr;
-  void *p = __libc_malloc(size);
-  if (p != nullptr) count_block(1);
-  return p;
-}
-
-void *calloc(size_t count, size_t size) {
-  if (fail_this_call()) return nullptr;
-  void *p = __libc_calloc(count, size);
-  if (p != nullptr) count_block(1);
-  return p;
-}
-
-void *realloc(void *block, size_t size) {
-  if (fail_this_call()) return nullptr;
-  void *p = __libc_realloc(block, size);
-  if (block == nullptr && p != nullptr) count_block(1);
-  if (block != nullptr && size == 0 && p == nullptr) count_block(-1);
-  return p;
-}
-
-void free(void *block) {
-  if (block != nullptr) count_block(-1);
-  __libc_free(block);
-}
-
-}  // extern "C"
-
-namespace {
-
+using qg_test::g_alloc;
 using qg_test::read_bytes;
 using qg_test::TempDir;
 
@@ -140,11 +72,9 @@ TEST(BatchUnderAllocationFailure, NeverLeaksNorHalfEditsAFile) {
     dir.write("b.txt", b_original);
     qm_grep_set_last_error("before");
 
-    g_alloc = failing_allocator{};
-    g_alloc.fail_at = fail_at;
-    g_alloc.armed = true;
+    g_alloc.arm(fail_at);
     char *result = grep_core_batch_replace_json(json.c_str());
-    g_alloc.armed = false;
+    g_alloc.disarm();
 
     finished = !g_alloc.injected;
     SCOPED_TRACE("allocation " + std::to_string(fail_at) + " fails");

@@ -271,9 +271,9 @@ TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
   };
   // clang-format off
   const Case cases[] = {
-      {"bad\xFF.txt", "Cannot open file 'bad\xFF.txt': x", R"("bad\ufffd.txt: Cannot open file 'bad\ufffd.txt': x")",
+      {"bad\xFF.txt", "Cannot open file 'bad\xFF.txt': x", "\"bad\xEF\xBF\xBD.txt: Cannot open file 'bad\xEF\xBF\xBD.txt': x\"",
        "bad\xEF\xBF\xBD.txt: Cannot open file 'bad\xEF\xBF\xBD.txt': x"},
-      {"cut\xC3", "m\xE2\x82", R"("cut\ufffd: m\ufffd\ufffd")",
+      {"cut\xC3", "m\xE2\x82", "\"cut\xEF\xBF\xBD: m\xEF\xBF\xBD\xEF\xBF\xBD\"",
        "cut\xEF\xBF\xBD: m\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"\xC3\xA9\"q\".txt", "tab\there", R"("é\"q\".txt: tab\there")", "\xC3\xA9\"q\".txt: tab\there"},
       {"\x01", "", R"("\u0001: ")", "\x01: "},
@@ -281,11 +281,11 @@ TEST(BatchAppendGroupError, ResultIsAlwaysValidJson) {
   };
   // clang-format on
   for (const Case &c : cases) {
-    qm_strbuf sb;
-    qm_strbuf_init(&sb);
-    ASSERT_TRUE(batch_append_group_error(&sb, c.path.data(), c.path.size(), c.message.c_str()));
-    std::string raw(sb.buf, sb.len);
-    qm_strbuf_free(&sb);
+    json_out out = {};
+    batch_append_group_error(&out, c.path.data(), c.path.size(), c.message.c_str());
+    ASSERT_FALSE(out.failed);
+    std::string raw(out.data, out.len);
+    json_out_free(&out);
     EXPECT_EQ(raw, c.raw);
     std::string doc = "[" + raw + "]";
     yyjson_doc *parsed = yyjson_read(doc.c_str(), doc.size(), 0);

@@ -1,6 +1,6 @@
 #include "edit_core/line_spans.h"
-#include "grep_core/line_array.h"
 #include "support/edit_reference.h"
+#include "support/line_array.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The literal finder: exact and case-folded search, the whole-word rule and
 // its restart one byte after a rejected candidate.
-#include "grep_core/literal.h"
+#include "support/literal.h"
 
 #include <gtest/gtest.h>
 
@@ -145,39 +145,6 @@ TEST(FixedFindFirst, AgreesWithThePositionByPositionDefinition) {
       ASSERT_EQ(got_len, static_cast<int32_t>(pattern.size()));
     }
   }
-}
-
-}  // namespace
-
-namespace {
-
-// The range search sees every byte of its range, NULs included, and stops
-// exactly at its end.
-TEST(FixedFindInBytes, FindsTheFirstOccurrenceInARangeOfBytes) {
-  struct Row {
-    std::string pattern, bytes;
-    bool case_sensitive;
-    long expected;  // offset of the hit, or -1
-  };
-  const Row rows[] = {
-      {"ab", std::string("x\0ab", 4), true, 2},
-      {"AB", std::string("x\0ab", 4), false, 2},
-      {"AB", std::string("x\0ab", 4), true, -1},
-      {"abc", "ab", true, -1},                   // longer than the range
-      {"ab", "aab", false, 1},                   // restart one byte on
-      {"\xC3\xA9", "caf\xC3\x89\xC3\xA9", false, 5},  // high bytes fold to themselves
-      {"_x", "-_X_x", false, 1},
-  };
-  for (const Row &r : rows) {
-    const char *hit = fixed_find_in_bytes(r.pattern.c_str(), strlen(r.pattern.c_str()),
-                                          r.bytes.data(), r.bytes.size(), r.case_sensitive);
-    long offset = hit == nullptr ? -1 : static_cast<long>(hit - r.bytes.data());
-    EXPECT_EQ(offset, r.expected) << testing::PrintToString(r.pattern) << " in "
-                                  << testing::PrintToString(r.bytes);
-  }
-  const char bytes[] = "abcabc";
-  EXPECT_EQ(fixed_find_in_bytes("c", 1, bytes, 2, true), nullptr) << "the range ends at len";
-  EXPECT_EQ(fixed_find_in_bytes("a", 0, bytes, 6, true), nullptr) << "an empty pattern finds nothing";
 }
 
 }  // namespace

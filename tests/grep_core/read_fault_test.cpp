@@ -1,12 +1,14 @@
-// Input/output errors while a file is read. No real file fails on demand, so
-// this program links its own plat_read in place of the platform's (which sits
-// in a file of its own for that purpose): it reads for real (with the
-// platform's own read), and fails with EIO, or ends the file early, once a
-// set number of bytes has been delivered.
+// Input/output errors while a file is read, and what a search reads. No real
+// file fails on demand, so this program links its own plat_read in place of
+// the platform's (which sits in a file of its own for that purpose): it
+// reads for real (with the platform's own read), counts its calls, and fails
+// with EIO, or ends the file early, once a set number of bytes has been
+// delivered.
 #include "edit_core/edit.h"
 #include "grep_core/last_error.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
+#include "search_core/report_stream.h"
 #include "support/temp_files.h"
 #include "support/test_os.h"
 
@@ -15,9 +17,12 @@
 #include <errno.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <string>
 
 namespace {
+
+std::atomic<int> g_reads{0};
 
 enum class fault { none, eio, early_end };
 fault g_fault = fault::none;
@@ -36,6 +41,7 @@ struct fault_scope {
 }  // namespace
 
 extern "C" int plat_read(plat_file file, void *buf, size_t n, size_t *got) {
+  ++g_reads;
   *got = 0;
   if (g_fault != fault::none && g_delivered >= g_bytes_before_fault) {
     return g_fault == fault::eio ? EIO : 0;
@@ -86,6 +92,25 @@ TEST(ReadFault, AFileThatEndsEarlyIsReadAsItIs) {
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text, len), kText.substr(0, 10));
   free(text);
+}
+
+// A search stopped by its callback reads no further file, on one thread or
+// several: each file here is read in one call, and is long enough that no
+// thread can finish one before the first match stops the search.
+TEST(ReadFault, AStoppedSearchReadsNoFurtherFile) {
+  TempDir dir;
+  std::string dense;
+  for (int i = 0; i < 500000; ++i) dense += "a\n";
+  for (int f = 0; f < 20; ++f) dir.write("f" + std::to_string(f) + ".txt", dense);
+  auto stop_at_once = [](const char *, void *) { return 1; };
+  for (int threads : {1, 4}) {
+    g_reads = 0;
+    const std::string options = "{\"threads\":" + std::to_string(threads) + "}";
+    EXPECT_EQ(grep_core_search_stream_ctx(dir.path().c_str(), "a", options.c_str(), stop_at_once,
+                                          nullptr),
+              1);
+    EXPECT_LE(g_reads.load(), threads) << threads << " threads";
+  }
 }
 
 }  // namespace

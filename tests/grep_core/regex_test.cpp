@@ -1,6 +1,7 @@
 // The pattern dialect, one row per rule or corner, and the budgets that keep
 // hostile patterns from crashing or stalling a search.
 #include "grep_core/regex.h"
+#include "support/regex_named_ops.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -1,5 +1,5 @@
 #include "grep_core/utf8.h"
-#include "grep_core/json_escape.h"
+#include "grep_core/json_out.h"
 
 #include <gtest/gtest.h>
 
@@ -35,53 +35,66 @@ TEST(Utf8, ValidityFollowsStrictJsonRules) {
   }
 }
 
-TEST(Utf8, ReplacementSwapsEachBadByteForU_FFFD) {
-  struct Case {
-    std::string in, out;
+// The one table of lead bytes, read by the validator, the converter to
+// UTF-16 (which takes the announced length whatever follows) and the cut of
+// long messages.
+TEST(Utf8, LeadTableAndCutBoundaries) {
+  struct Lead {
+    unsigned char byte;
+    int announced;
+    bool valid;
   };
-  const Case cases[] = {
-      {"caf\xC3\xA9", "caf\xC3\xA9"},
-      {"caf\xE9", "caf\xEF\xBF\xBD"},
-      {"\xED\xA0\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
-      {"\xC3", "\xEF\xBF\xBD"},
-      {"", ""},
+  const Lead leads[] = {{0x00, 1, true}, {0x7F, 1, true}, {0x80, 2, false}, {0xC1, 2, false},
+                        {0xC2, 2, true}, {0xDF, 2, true}, {0xE0, 3, true},  {0xEF, 3, true},
+                        {0xF0, 4, true}, {0xF4, 4, true}, {0xF5, 4, false}, {0xFF, 4, false}};
+  for (const Lead &l : leads) {
+    EXPECT_EQ(qg_utf8_lead_of(l.byte).announced, l.announced) << int(l.byte);
+    EXPECT_EQ(qg_utf8_lead_of(l.byte).valid, l.valid) << int(l.byte);
+  }
+  struct Cut {
+    std::string text;
+    size_t kept;
   };
-  for (const Case &c : cases) {
-    char *out = qg_utf8_replace_invalid(c.in.data(), c.in.size());
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(std::string(out), c.out);
-    free(out);
+  const Cut cuts[] = {
+      {"ab", 2},        {"a\xC3", 1},         {"a\xC3\xA9", 3},
+      {"a\xE2\x82", 1}, {"a\xE2\x82\xAC", 4}, {"a\xF0\x9F\x98", 1},
+      {"\x80\x80", 2},  {"a\xFF", 2},
+  };
+  for (const Cut &c : cuts) {
+    EXPECT_EQ(qg_utf8_cut_boundary(c.text.data(), c.text.size()), c.kept)
+        << testing::PrintToString(c.text);
   }
 }
 
-std::string escaped(const char *s) {
-  qm_strbuf sb;
-  qm_strbuf_init(&sb);
-  EXPECT_TRUE(qg_json_escape_append(&sb, s));
-  std::string out(sb.buf, sb.len);
-  qm_strbuf_free(&sb);
-  return out;
+std::string escaped(const std::string &s) {
+  json_out out = {};
+  json_out_string(&out, s.data(), s.size());
+  EXPECT_FALSE(out.failed);
+  std::string text(out.data, out.len);
+  json_out_free(&out);
+  return text;
 }
 
-TEST(JsonEscape, EscapesWhatJsonRequiresAndRepairsBadBytes) {
+// The one JSON string writer: what JSON requires escaped, in the forms
+// yyjson's writer uses, and every byte outside valid UTF-8 made U+FFFD.
+TEST(JsonString, EscapesWhatJsonRequiresAndRepairsBadBytes) {
   struct Case {
-    const char *in;
-    const char *out;
+    std::string in;
+    std::string out;
   };
   const Case cases[] = {
-      {"plain", "plain"},
-      {"a\"b\\c", "a\\\"b\\\\c"},
-      {"C:\\src\\a.c", "C:\\\\src\\\\a.c"},
-      {"\t\n\r\b\f", "\\t\\n\\r\\b\\f"},
-      {"\x01\x1F", "\\u0001\\u001F"},
-      {"/ stays", "/ stays"},
-      {"caf\xC3\xA9", "caf\xC3\xA9"},
-      {"caf\xE9!", "caf\\ufffd!"},
-      {"\xED\xA0\x80", "\\ufffd\\ufffd\\ufffd"},
-      {"\x7F", "\x7F"},
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"\t\n\r\b\f", "\"\\t\\n\\r\\b\\f\""},
+      {"\x01\x1F", "\"\\u0001\\u001F\""},
+      {std::string("a\0b", 3), "\"a\\u0000b\""},
+      {"/ stays \x7F", "\"/ stays \x7F\""},
+      {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
+      {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {std::string(4095, 'x') + "\xC3\xA9", "\"" + std::string(4095, 'x') + "\xC3\xA9\""},
   };
-  for (const Case &c : cases) EXPECT_EQ(escaped(c.in), c.out) << c.in;
-  EXPECT_EQ(escaped(nullptr), "");
+  for (const Case &c : cases) EXPECT_EQ(escaped(c.in), c.out) << testing::PrintToString(c.in);
 }
 
 }  // namespace

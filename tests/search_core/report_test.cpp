@@ -170,10 +170,11 @@ TEST(SearchJson, RefusedArgumentsAndOptions) {
   EXPECT_STREQ(qm_grep_get_last_error(), "Invalid JSON in options: {\"regex\":tru");
 }
 
-TEST(SearchJson, MissingRootGivesAnEmptyDocument) {
+// A root that names nothing is a failure, not an empty result.
+TEST(SearchJson, MissingRootFails) {
   qg_test::TempDir t;
-  EXPECT_EQ(without_duration(search_json(t.at("missing"), "x")),
-            R"({"matches":[],"total_matches":0,"files_searched":0,"duration_ms":0})");
+  EXPECT_EQ(search_json(t.at("missing"), "x"), "<null>");
+  EXPECT_EQ(qg_get_status(), GREP_E_NOT_FOUND);
   EXPECT_EQ(std::string(qm_grep_get_last_error()).rfind("Cannot open file '", 0), 0u);
 }
 
@@ -283,7 +284,7 @@ TEST(SearchStream, RefusalsCallNothing) {
   EXPECT_EQ(grep_core_search_stream(t.path().c_str(), nullptr, nullptr, collect), -1);
   EXPECT_STREQ(qm_grep_get_last_error(), "root_path and pattern are required");
   EXPECT_TRUE(search_stream(t.at("missing"), "needle", nullptr, &count).empty());
-  EXPECT_EQ(count, 0);
+  EXPECT_EQ(count, -1);
 }
 
 // The stoppable stream: the host's context reaches every call, a non-zero

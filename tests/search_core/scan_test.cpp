@@ -1,15 +1,15 @@
 // The reports' scan (files read into reused buffers and searched whole,
-// match objects written straight as text) against the handler path (files
-// cut into lines, each line searched on its own, match objects built as
-// yyjson values and written by yyjson): on generated trees and options, the
-// documents must be the same bytes, timing aside.
+// match objects written straight as text) against the definition's search
+// (files cut into lines, each line searched on its own, match objects built
+// as yyjson values and written by yyjson): on generated trees and options,
+// the documents must be the same bytes, timing aside.
 #include "grep_core/last_error.h"
-#include "grep_core/literal.h"
 #include "grep_core/options.h"
-#include "grep_core/regex.h"
 #include "search_core/report_json.h"
 #include "search_core/report_stream.h"
-#include "search_core/walk.h"
+#include "support/literal.h"
+#include "support/regex_named_ops.h"
+#include "support/search_reference.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -23,31 +23,6 @@
 #include <vector>
 
 namespace {
-
-// The document the handler path gives: every match object built by
-// full_json_match_handler, then the totals, written by yyjson.
-std::string handler_document(const std::string &root, const std::string &pattern,
-                             const std::string &options) {
-  grep_opts opts;
-  EXPECT_TRUE(grep_opts_parse_json(&opts, options.c_str()));
-  search_tally tally{};
-  json_match_ctx ctx{};
-  ctx.doc = yyjson_mut_doc_new(nullptr);
-  yyjson_mut_val *doc_root = yyjson_mut_obj(ctx.doc);
-  ctx.matches = yyjson_mut_arr(ctx.doc);
-  yyjson_mut_obj_add_val(ctx.doc, doc_root, "matches", ctx.matches);
-  yyjson_mut_doc_set_root(ctx.doc, doc_root);
-  search_root(root.c_str(), pattern.c_str(), &opts, &tally, full_json_match_handler, &ctx);
-  yyjson_mut_obj_add_int(ctx.doc, doc_root, "total_matches", tally.total_matches);
-  yyjson_mut_obj_add_int(ctx.doc, doc_root, "files_searched", tally.files_searched);
-  yyjson_mut_obj_add_int(ctx.doc, doc_root, "duration_ms", 0);
-  char *text = yyjson_mut_write(ctx.doc, 0, nullptr);
-  std::string out = text != nullptr ? text : "<null>";
-  free(text);
-  yyjson_mut_doc_free(ctx.doc);
-  grep_opts_free(&opts);
-  return out;
-}
 
 std::string report_document(const std::string &root, const std::string &pattern,
                             const std::string &options) {
@@ -83,7 +58,7 @@ std::string random_file(std::mt19937 &rng) {
   return text;
 }
 
-TEST(ReportScan, DocumentsEqualTheHandlerPathsOnGeneratedTrees) {
+TEST(ReportScan, DocumentsEqualTheDefinitionsOnGeneratedTrees) {
   std::mt19937 rng(23);
   const char *literals[] = {"foo",   "FOO", "o",        "x",   "a.c",
                             "\"q\"", "\\",  "\xC3\xA9", "a a", "o\nb"};
@@ -105,8 +80,10 @@ TEST(ReportScan, DocumentsEqualTheHandlerPathsOnGeneratedTrees) {
     if (rng() % 3 == 0) options += ",\"context_lines\":" + std::to_string(rng() % 4);
     if (rng() % 5 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 5);
     if (rng() % 4 == 0) options += ",\"max_per_file\":" + std::to_string(1 + rng() % 3);
+    if (rng() % 3 == 0) options += ",\"submatches\":true";
+    if (rng() % 4 == 0) options += ",\"match_length\":true";
     options += "}";
-    const std::string want = handler_document(dir.path(), pattern, options);
+    const std::string want = qg_test::reference_search_document(dir.path(), pattern, options);
     ASSERT_EQ(report_document(dir.path(), pattern, options), want)
         << "pattern " << pattern << " options " << options;
     if (want.find("\"total_matches\":0,") == std::string::npos) ++matched;
@@ -141,6 +118,7 @@ TEST(ParallelSearch, GivesWhatOneThreadGives) {
     if (rng() % 3 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 20);
     if (rng() % 3 == 0) options += ",\"max_per_file\":" + std::to_string(1 + rng() % 4);
     if (rng() % 2) options += ",\"match_length\":true";
+    if (rng() % 3 == 0) options += ",\"submatches\":true";
     const std::string threaded = options + ",\"threads\":" + std::to_string(2 + rng() % 3) + "}";
     options += "}";
     qm_grep_set_last_error("before");

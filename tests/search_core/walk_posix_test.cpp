@@ -1,9 +1,9 @@
 // The tree walk where POSIX calls make the tree: symbolic links (loops,
 // fan-outs, several ways to one directory, dangling links), named pipes and
 // sockets, and paths beyond the walk's limit.
-#include "search_core/walk.h"
 
 #include "grep_core/last_error.h"
+#include "search_core/report_stream.h"
 #include "search_core/walk_recorder.h"
 #include "support/temp_files.h"
 
@@ -63,7 +63,7 @@ TEST(SearchDirectory, PipesSocketsAndLinkFanOutsNeitherHangNorMultiply) {
   symlink_or_fail("../pipe", t.at("fan/pipe_link"));
   Result r = search(t.path(), "needle");
   close(sock);
-  EXPECT_EQ(r.tally.files_searched, 2);
+  EXPECT_EQ(r.files_searched, 2);
   ASSERT_EQ(r.paths().size(), 2u);
   EXPECT_EQ(r.paths().count(t.at("a.txt")), 1u);
 }
@@ -76,7 +76,8 @@ TEST(SearchRoot, RootThatIsNotARegularFileIsRefused) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
   for (const std::string &root : {pipe, std::string("/dev/null")}) {
     Result r = search(root, "x");
-    EXPECT_EQ(r.tally.files_searched, 0);
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.status, GREP_E_IO);
     EXPECT_EQ(std::string(qm_grep_get_last_error()),
               "Cannot open file '" + root + "': Not a regular file");
   }
@@ -142,8 +143,8 @@ TEST(SearchDirectory, PathsBeyondTheLimitArePassedOverNotCut) {
 
   Result r = search(t.path(), "needle");
   EXPECT_EQ(r.paths(), std::multiset<std::string>{deep + "/" + long_name.substr(0, fit)});
-  EXPECT_EQ(r.rec.hits.size(), 1u);
-  EXPECT_EQ(r.rec.hits[0].path.size(), SEARCH_MAX_PATH_BYTES - 1u);
+  EXPECT_EQ(r.hits.size(), 1u);
+  EXPECT_EQ(r.hits[0].path.size(), SEARCH_MAX_PATH_BYTES - 1u);
 
   // The temporary folder's removal works with whole paths: take away what
   // lies beyond the limit first.
@@ -165,14 +166,23 @@ TEST(SearchFileContent, MaxResultsStopsBeforeAnyFurtherRead) {
   }
   qm_grep_clear_last_error();
   Result r = search(t.path(), "needle", R"({"max_results":2,"context_lines":-7})");
-  EXPECT_TRUE(r.tally.stop);
-  EXPECT_EQ(r.rec.hits.size(), 2u);
-  EXPECT_LE(r.tally.files_searched, 2);
-  EXPECT_EQ(std::string(qm_grep_get_last_error()), r.rec.last_error_at_last_hit);
+  EXPECT_EQ(r.hits.size(), 2u);
+  EXPECT_LE(r.files_searched, 2);
+  EXPECT_EQ(r.status, GREP_OK);
+  // What the last-error text held at the last match is what it holds at the
+  // end: nothing was read after it.
+  std::string at_last_match;
+  auto keep = [](const char *, void *user_data) {
+    *static_cast<std::string *>(user_data) = qm_grep_get_last_error();
+    return 0;
+  };
+  EXPECT_EQ(grep_core_search_stream_ctx(t.path().c_str(), "needle", R"({"max_results":2})", keep,
+                                        &at_last_match),
+            2);
+  EXPECT_EQ(std::string(qm_grep_get_last_error()), at_last_match);
 
   Result all = search(t.path(), "needle", R"({"max_results":-1})");
-  EXPECT_EQ(all.rec.hits.size(), 11u);
-  EXPECT_FALSE(all.tally.stop);
+  EXPECT_EQ(all.hits.size(), 11u);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // The tree walk and the per-file scan: skip rules, globs, depth, binary
 // files, encodings and the cap on matches, on every platform (links, pipes,
 // sockets and long paths made with POSIX calls: walk_posix_test.cpp).
-#include "search_core/walk.h"
 
 #include "grep_core/last_error.h"
-#include "grep_core/literal.h"
-#include "grep_core/regex.h"
 #include "platform/platform.h"
 #include "search_core/walk_recorder.h"
+#include "support/line_array.h"
+#include "support/literal.h"
+#include "support/regex_named_ops.h"
 #include "support/temp_files.h"
 #include "support/test_os.h"
 
@@ -27,18 +27,18 @@ TEST(SearchRoot, RootFileIsScannedWhateverItsName) {
   qg_test::TempDir t;
   std::string file = t.write(".env", "x\nneedle\n");
   Result r = search(file, "needle", R"({"include_globs":"*.c","exclude_globs":".env"})");
-  ASSERT_EQ(r.rec.hits.size(), 1u);
-  EXPECT_EQ(r.rec.hits[0].path, file);
-  EXPECT_EQ(r.rec.hits[0].line_no, 2);
-  EXPECT_EQ(r.tally.files_searched, 1);
+  ASSERT_EQ(r.hits.size(), 1u);
+  EXPECT_EQ(r.hits[0].path, file);
+  EXPECT_EQ(r.hits[0].line_no, 2);
+  EXPECT_EQ(r.files_searched, 1);
 }
 
-TEST(SearchRoot, MissingRootIsScannedAsAFileAndFindsNothing) {
+TEST(SearchRoot, MissingRootFailsTheSearch) {
   qg_test::TempDir t;
   std::string missing = t.at("nope");
   Result r = search(missing, "x");
-  EXPECT_EQ(r.tally.files_searched, 0);
-  EXPECT_TRUE(r.rec.hits.empty());
+  EXPECT_TRUE(r.failed);
+  EXPECT_EQ(r.status, GREP_E_NOT_FOUND);
   EXPECT_EQ(std::string(qm_grep_get_last_error()).rfind("Cannot open file '" + missing + "': ", 0),
             0u);
 }
@@ -89,7 +89,7 @@ TEST(SearchDirectory, FixedSkipRulesAndDotEntries) {
   for (const std::string &dir : walked) expected.insert(t.at(dir + "/f.txt"));
   Result r = search(t.path(), "needle");
   EXPECT_EQ(r.paths(), expected);
-  EXPECT_EQ(r.tally.files_searched, static_cast<int32_t>(expected.size()));
+  EXPECT_EQ(r.files_searched, static_cast<int32_t>(expected.size()));
 }
 
 struct GlobCase {
@@ -134,58 +134,15 @@ TEST(SearchDirectory, ListsSixtyFourLevelsBelowTheRoot) {
   qg_test::TempDir t;
   make_chain(t, 70);
   Result r = search(t.path(), "needle");
-  EXPECT_EQ(r.tally.files_searched, 65);
-  ASSERT_EQ(r.rec.hits.size(), 65u);
+  EXPECT_EQ(r.files_searched, 65);
+  ASSERT_EQ(r.hits.size(), 65u);
   size_t deepest = 0;
-  for (const Hit &h : r.rec.hits) {
+  for (const Hit &h : r.hits) {
     deepest =
         std::max<size_t>(deepest, std::count(h.path.begin(), h.path.end(), plat_path_separator()));
   }
   size_t root_slashes = std::count(t.path().begin(), t.path().end(), plat_path_separator());
   EXPECT_EQ(deepest, root_slashes + 65);  // 64 directories and the file name
-}
-
-TEST(SearchDirectory, DepthArgumentCountsTowardTheBound) {
-  qg_test::TempDir t;
-  make_chain(t, 2);
-  grep_opts opts;
-  grep_opts_init(&opts);
-  struct Row {
-    int depth;
-    int files;
-  };
-  for (Row row : {Row{0, 3}, Row{63, 2}, Row{64, 1}, Row{65, 0}, Row{1000, 0}}) {
-    Result r;
-    r.rec.tally = &r.tally;
-    search_directory_win(t.path().c_str(), "needle", &opts, &r.tally, record, &r.rec, row.depth);
-    EXPECT_EQ(r.tally.files_searched, row.files) << "depth " << row.depth;
-  }
-}
-
-// A handler that sets the stop flag ends the search at once: no further
-// line is matched, no further file read.
-TEST(SearchDirectory, HandlerCanStopTheSearch) {
-  qg_test::TempDir t;
-  for (int i = 0; i < 20; ++i) t.write("f" + std::to_string(i) + ".txt", "needle\nneedle\n");
-  struct stopper {
-    search_tally *tally;
-    int calls = 0;
-  } st{nullptr};
-  search_tally tally{};
-  st.tally = &tally;
-  grep_opts opts;
-  grep_opts_init(&opts);
-  search_root(
-      t.path().c_str(), "needle", &opts, &tally,
-      [](void *ctx, const char *, int32_t, int32_t, const char *, const line_array *, int32_t,
-         int32_t) {
-        auto *s = static_cast<stopper *>(ctx);
-        if (++s->calls == 3) s->tally->stop = true;
-      },
-      &st);
-  EXPECT_EQ(st.calls, 3);
-  EXPECT_EQ(tally.total_matches, 3);
-  EXPECT_EQ(tally.files_searched, 2);
 }
 
 TEST(SearchFileContent, BinaryTestLooksAtTheFirst8192DecodedBytes) {
@@ -199,7 +156,7 @@ TEST(SearchFileContent, BinaryTestLooksAtTheFirst8192DecodedBytes) {
   t.write("utf16_nul.txt", std::string("\xFF\xFEn\0e\0\0\0", 8));
   Result r = search(t.path(), "needle");
   EXPECT_EQ(r.paths(), std::multiset<std::string>{t.at("late.txt")});
-  EXPECT_EQ(r.tally.files_searched, 1);
+  EXPECT_EQ(r.files_searched, 1);
 }
 
 struct EncodingCase {
@@ -222,8 +179,8 @@ TEST(SearchFileContent, FilesInEveryEncodingAndLineEnding) {
   };
   for (const EncodingCase &c : cases) t.write(c.name, c.bytes);
   Result r = search(t.path(), "needle");
-  ASSERT_EQ(r.rec.hits.size(), 4u);
-  for (const Hit &h : r.rec.hits) {
+  ASSERT_EQ(r.hits.size(), 4u);
+  for (const Hit &h : r.hits) {
     EXPECT_EQ(h.line_no, 2) << h.path;
     EXPECT_EQ(h.col, 3) << h.path;
     EXPECT_EQ(h.text, "x needle") << h.path;
@@ -234,12 +191,12 @@ TEST(SearchFileContent, LoneCarriageReturnsEndLinesToo) {
   qg_test::TempDir t;
   std::string file = t.write("m.txt", "a\rneedle one\r\n\nb needle\rneedle needle needle");
   Result r = search(file, "needle");
-  ASSERT_EQ(r.rec.hits.size(), 3u);
-  EXPECT_EQ(r.rec.hits[0].line_no, 2);
-  EXPECT_EQ(r.rec.hits[1].line_no, 4);
-  EXPECT_EQ(r.rec.hits[1].col, 3);
-  EXPECT_EQ(r.rec.hits[2].line_no, 5);
-  EXPECT_EQ(r.rec.hits[2].col, 1);  // one report per line, at its first match
+  ASSERT_EQ(r.hits.size(), 3u);
+  EXPECT_EQ(r.hits[0].line_no, 2);
+  EXPECT_EQ(r.hits[1].line_no, 4);
+  EXPECT_EQ(r.hits[1].col, 3);
+  EXPECT_EQ(r.hits[2].line_no, 5);
+  EXPECT_EQ(r.hits[2].col, 1);  // one report per line, at its first match
 }
 
 TEST(SearchFileContent, OptionsChooseTheFinder) {
@@ -260,7 +217,7 @@ TEST(SearchFileContent, OptionsChooseTheFinder) {
   };
   for (const Row &row : rows) {
     std::vector<int32_t> lines;
-    for (const Hit &h : search(file, row.pattern, row.options).rec.hits) lines.push_back(h.line_no);
+    for (const Hit &h : search(file, row.pattern, row.options).hits) lines.push_back(h.line_no);
     EXPECT_EQ(lines, row.lines) << row.pattern << " " << (row.options ? row.options : "");
   }
 }
@@ -269,9 +226,8 @@ TEST(SearchFileContent, CapInTheFirstFileCountsOneFile) {
   qg_test::TempDir t;
   std::string file = t.write("five.txt", "needle\nneedle\nneedle\nneedle\nneedle\n");
   Result r = search(file, "needle", R"({"max_results":2})");
-  EXPECT_EQ(r.rec.hits.size(), 2u);
-  EXPECT_EQ(r.tally.files_searched, 1);
-  EXPECT_TRUE(r.tally.stop);
+  EXPECT_EQ(r.hits.size(), 2u);
+  EXPECT_EQ(r.files_searched, 1);
 }
 
 // Links back up the tree and a second way into a directory (symbolic links,
@@ -345,8 +301,8 @@ TEST(SearchDirectory, EmptyDirectoryGivesNothing) {
   qg_test::TempDir t;
   t.mkdir("empty");
   Result r = search(t.at("empty"), "");
-  EXPECT_EQ(r.tally.files_searched, 0);
-  EXPECT_TRUE(r.rec.hits.empty());
+  EXPECT_EQ(r.files_searched, 0);
+  EXPECT_TRUE(r.hits.empty());
 }
 
 }  // namespace
@@ -387,13 +343,13 @@ TEST(SearchFileContent, ScanAgreesWithTheFindersOnEveryLine) {
         }
         grep_opts_free(&opts);
         Result r = search(path, pattern, options);
-        ASSERT_EQ(r.rec.hits.size(), expected.size())
+        ASSERT_EQ(r.hits.size(), expected.size())
             << testing::PrintToString(text) << " / " << testing::PrintToString(pattern) << " "
             << options;
         for (size_t k = 0; k < expected.size(); ++k) {
-          EXPECT_EQ(r.rec.hits[k].line_no, expected[k].line_no);
-          EXPECT_EQ(r.rec.hits[k].col, expected[k].col);
-          EXPECT_EQ(r.rec.hits[k].text, expected[k].text);
+          EXPECT_EQ(r.hits[k].line_no, expected[k].line_no);
+          EXPECT_EQ(r.hits[k].col, expected[k].col);
+          EXPECT_EQ(r.hits[k].text, expected[k].text);
         }
       }
     }

@@ -12,17 +12,23 @@ struct plat_dir {
 };
 
 plat_dir *plat_dir_open(const char *path) {
-  if (path == nullptr) return nullptr;
+  if (path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
   DIR *handle = opendir(path);
   if (handle == nullptr) return nullptr;
   struct stat st;
   if (fstat(dirfd(handle), &st) != 0) {
+    const int error = errno;
     closedir(handle);
+    errno = error;
     return nullptr;
   }
   auto *dir = static_cast<plat_dir *>(malloc(sizeof(plat_dir)));
   if (dir == nullptr) {
     closedir(handle);
+    errno = ENOMEM;
     return nullptr;
   }
   dir->handle = handle;

@@ -2,6 +2,7 @@
 
 #include "platform/win32/wide.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -37,30 +38,39 @@ static bool directory_id(const wchar_t *name, plat_file_id *id) {
   return true;
 }
 
+// Fails a listing with `error` in errno.
+static plat_dir *no_listing(int error) {
+  errno = error;
+  return nullptr;
+}
+
 plat_dir *plat_dir_open(const char *path) {
-  if (path == nullptr) return nullptr;
+  if (path == nullptr) return no_listing(EINVAL);
   // The listing's pattern is the directory's path, a backslash and '*'.
   const size_t len = strlen(path);
   char *pattern = static_cast<char *>(malloc(len + 3));
-  if (pattern == nullptr) return nullptr;
+  if (pattern == nullptr) return no_listing(ENOMEM);
   memcpy(pattern, path, len);
   memcpy(pattern + len, "\\*", 3);
   wchar_t wide_pattern[QG_WIDE_PATH_UNITS];
   wchar_t wide_dir[QG_WIDE_PATH_UNITS];
-  const bool named = wide_path(pattern, wide_pattern) == 0 && wide_path(path, wide_dir) == 0;
+  int error = wide_path(pattern, wide_pattern);
+  if (error == 0) error = wide_path(path, wide_dir);
   free(pattern);
-  if (!named) return nullptr;
+  if (error != 0) return no_listing(error);
   auto *dir = static_cast<plat_dir *>(malloc(sizeof(plat_dir)));
-  if (dir == nullptr) return nullptr;
+  if (dir == nullptr) return no_listing(ENOMEM);
   if (!directory_id(wide_dir, &dir->id)) {
+    error = errno_from_win32(GetLastError());
     free(dir);
-    return nullptr;
+    return no_listing(error);
   }
   dir->find = FindFirstFileExW(wide_pattern, FindExInfoBasic, &dir->data, FindExSearchNameMatch,
                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (dir->find == INVALID_HANDLE_VALUE) {
+    error = errno_from_win32(GetLastError());
     free(dir);
-    return nullptr;
+    return no_listing(error);
   }
   dir->pending = true;
   return dir;

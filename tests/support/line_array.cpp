@@ -1,4 +1,4 @@
-#include "grep_core/line_array.h"
+#include "support/line_array.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -71,38 +71,6 @@ bool split_into_lines(const char *text, line_array *a) {
     p += (p[0] == '\r' && p[1] == '\n') ? 2 : 1;
     if (*p == '\0') return true;
   }
-}
-
-bool split_into_line_views(char *text, line_array *a) {
-  if (!la_init(a)) return false;
-  if (text == nullptr) return true;
-  char *const stop = text + strlen(text);
-  char *p = text;
-  while (p < stop) {
-    // The line ends at its first CR or LF: find the LF, then any CR before it.
-    char *lf = static_cast<char *>(memchr(p, '\n', static_cast<size_t>(stop - p)));
-    char *end = lf != nullptr ? lf : stop;
-    char *cr = static_cast<char *>(memchr(p, '\r', static_cast<size_t>(end - p)));
-    char *next;
-    if (cr != nullptr) {
-      next = cr + (cr + 1 == lf ? 2 : 1);
-      end = cr;
-    } else {
-      next = lf != nullptr ? lf + 1 : stop;
-    }
-    if (a->count == a->capacity && !la_grow(a)) return false;
-    *end = '\0';
-    a->items[a->count++] = p;
-    p = next;
-  }
-  return true;
-}
-
-void la_free_views(line_array *a) {
-  free(a->items);
-  a->items = nullptr;
-  a->count = 0;
-  a->capacity = 0;
 }
 
 char *join_lines(line_array *a, int line_ending) {

@@ -1,21 +1,30 @@
-#include "search_core/match_object.h"
+#include "support/match_object.h"
 
 #include "grep_core/utf8.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <algorithm>
+#include <string>
 
 yyjson_mut_val *match_object_string(yyjson_mut_doc *doc, const char *s) {
   size_t n = strlen(s);
   if (qg_utf8_valid(s, n)) return yyjson_mut_strncpy(doc, s, n);
   // The writer refuses invalid UTF-8 and would lose the whole report to one
   // Latin-1 line; a repaired copy keeps every match.
-  char *repaired = qg_utf8_replace_invalid(s, n);
-  if (repaired == nullptr) return nullptr;
-  yyjson_mut_val *v = yyjson_mut_strcpy(doc, repaired);
-  free(repaired);
-  return v;
+  std::string repaired;
+  const auto *p = reinterpret_cast<const unsigned char *>(s);
+  for (size_t i = 0; i < n;) {
+    const size_t seq = qg_utf8_sequence_length(p + i, n - i);
+    if (seq == 0) {
+      repaired += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      repaired.append(s + i, seq);
+      i += seq;
+    }
+  }
+  return yyjson_mut_strncpy(doc, repaired.data(), repaired.size());
 }
 
 // Adds the string member `key` unless `s` is null.

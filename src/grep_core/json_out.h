@@ -4,14 +4,16 @@
 // \f \r in their short forms, the others as \u00XX with upper-case hex), the
 // solidus and all other bytes as they are. Strings are first made valid
 // UTF-8: each byte that begins no valid sequence becomes U+FFFD, as the match
-// objects have always repaired them. Used for the search reports, whose
-// documents would otherwise take several times their size as yyjson values.
+// objects have always repaired them. The one JSON string writer of the
+// library: the search reports (whose documents would otherwise take several
+// times their size as yyjson values), the batch report, the fallback search
+// document.
 //
 // A buffer belongs to one thread. Appends never fail in the caller's hands:
 // when memory runs out the buffer marks itself failed and drops later
 // appends; the writer of the report checks `failed` once at the end.
-#ifndef QG_JSON_OUT_H
-#define QG_JSON_OUT_H
+#ifndef QG_GREP_CORE_JSON_OUT_H
+#define QG_GREP_CORE_JSON_OUT_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -47,6 +49,10 @@ void json_out_int(json_out *out, int64_t value);
 // Appends the `n` bytes at `s` as a JSON string, quotes included.
 void json_out_string(json_out *out, const char *s, size_t n);
 
+// Appends the `n` bytes at `s` as the content of a JSON string, without
+// quotes: for a string composed of several pieces.
+void json_out_string_content(json_out *out, const char *s, size_t n);
+
 // The bytes json_out_string appends for `n` bytes at `s`, written into a
 // fresh buffer `escaped` (reused by the caller, e.g. a path written once per
 // file and then copied per match).
@@ -56,4 +62,4 @@ void json_out_string_into(json_out *escaped, const char *s, size_t n);
 }
 #endif
 
-#endif  // QG_JSON_OUT_H
+#endif  // QG_GREP_CORE_JSON_OUT_H

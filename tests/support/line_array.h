@@ -1,4 +1,7 @@
-// A growable array of owned lines, and the conversions between it and text.
+// The line array of the library's definition: a growable array of owned
+// lines, and the conversions between it and text, written plainly. The
+// library itself cuts lines in place by one rule (src/grep_core/text_lines.h);
+// tests keep this as the reference that rule is held against.
 //
 // The array owns its slot block and every line in slots 0..count-1 (heap
 // strings freed with free()); slots at count and above are never read. A line
@@ -46,18 +49,6 @@ bool la_append(line_array *a, const char *text);
 // at the very end opens no empty last line. Null or empty text gives no lines.
 // On false the lines split so far stay in `a`; release it with la_free.
 bool split_into_lines(const char *text, line_array *a);
-
-// The lines of `text` exactly as split_into_lines finds them, cut in place:
-// each line ending is overwritten with NUL and the slots point into `text`,
-// so no line is copied. The array does NOT own its lines: `text` must outlive
-// it, and it is released with la_free_views, never la_free. Meant for readers
-// that only look at the lines (the search scan). On false (no memory for the
-// slot block) the array holds what was cut so far; release it all the same.
-bool split_into_line_views(char *text, line_array *a);
-
-// Releases the slot block of an array made by split_into_line_views, leaving
-// the lines (in the caller's text) alone; then as la_free.
-void la_free_views(line_array *a);
 
 // A new heap text of every line followed by the ending (LE_CRLF, 1, gives
 // "\r\n"; any other value "\n"), the last line included; "" for no lines. Null

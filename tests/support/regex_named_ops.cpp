@@ -1,4 +1,9 @@
-// The dialect's named operations, on top of the compiled programs.
+// The dialect's named operations, on top of the compiled programs: what its
+// definition calls regex_find_first, re_match_here, re_match_star and
+// re_atom_match, each answered by the library's own compiled automaton, so
+// that tests can hold the library against the definition's reference.
+#include "support/regex_named_ops.h"
+
 #include "grep_core/regex.h"
 
 #include "grep_core/ascii_class.h"
@@ -54,12 +59,12 @@ bool regex_find_first(const char *pattern, const char *text, bool case_sensitive
 }
 
 bool re_match_here(const char *p, const char *p_end, const char *t, re_state *st, size_t *out_len) {
-  return match_once(re_compile_remainder(p, p_end, !st->ignore_case), t, out_len);
+  return match_once(re_compile_part(p, p, p_end, !st->ignore_case, false), t, out_len);
 }
 
 bool re_match_star(const char *atom, const char *rest, const char *rest_end, const char *t,
                    re_state *st, size_t *out_len) {
-  return match_once(re_compile_star(atom, rest, rest_end, !st->ignore_case), t, out_len);
+  return match_once(re_compile_part(atom, rest, rest_end, !st->ignore_case, true), t, out_len);
 }
 
 bool re_atom_match(const char *atom, const char *p_end, unsigned char c, bool ignore_case) {

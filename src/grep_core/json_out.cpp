@@ -1,4 +1,4 @@
-#include "search_core/json_out.h"
+#include "grep_core/json_out.h"
 
 #include "grep_core/utf8.h"
 #include "platform/platform.h"
@@ -173,9 +173,7 @@ constexpr size_t kChunk = 4096;
 
 }  // namespace
 
-void json_out_string(json_out *out, const char *s, size_t n) {
-  if (!json_out_reserve(out, 1)) return;
-  put(out, '"');
+void json_out_string_content(json_out *out, const char *s, size_t n) {
   const auto *p = reinterpret_cast<const unsigned char *>(s);
   size_t i = 0;
   while (i < n) {
@@ -184,9 +182,13 @@ void json_out_string(json_out *out, const char *s, size_t n) {
     if (!json_out_reserve(out, (chunk + 3) * 6)) return;
     i += escape_chunk(out, p + i, chunk, n - i);
   }
-  if (!json_out_reserve(out, 1)) return;
-  put(out, '"');
-  out->data[out->len] = '\0';
+  if (out->data != nullptr && !out->failed) out->data[out->len] = '\0';
+}
+
+void json_out_string(json_out *out, const char *s, size_t n) {
+  json_out_char(out, '"');
+  json_out_string_content(out, s, n);
+  json_out_char(out, '"');
 }
 
 void json_out_string_into(json_out *escaped, const char *s, size_t n) {

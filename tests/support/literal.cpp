@@ -1,4 +1,4 @@
-#include "grep_core/literal.h"
+#include "support/literal.h"
 
 #include <string.h>
 
@@ -59,12 +59,4 @@ bool fixed_find_first(const char *pattern, const char *text, bool case_sensitive
   if (out_col != nullptr) *out_col = (int32_t)(hit - text + 1);
   if (out_len != nullptr) *out_len = (int32_t)n;
   return true;
-}
-
-const char *fixed_find_in_bytes(const char *pattern, size_t n, const char *text, size_t len,
-                                bool case_sensitive) {
-  if (n == 0 || n > len) return nullptr;
-  qg_finder f;
-  qg_finder_init(&f, pattern, n, case_sensitive);
-  return qg_finder_find(&f, text, len);
 }

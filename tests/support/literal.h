@@ -1,5 +1,7 @@
-// The literal finder: first occurrence of a byte string, optionally ignoring
-// ASCII case and optionally only as a whole word.
+// The literal finder of the library's definition, one line at a time: first
+// occurrence of a byte string, optionally ignoring ASCII case and optionally
+// only as a whole word. The library searches whole texts with its prepared
+// finder (find_bytes.h); tests hold that against this reference.
 #ifndef QG_LITERAL_H
 #define QG_LITERAL_H
 
@@ -16,13 +18,6 @@ extern "C" {
 // non-null outputs; on false neither is touched. No state; any thread.
 bool fixed_find_first(const char *pattern, const char *text, bool case_sensitive, bool whole_word,
                       int32_t *out_col, int32_t *out_len);
-
-// The first occurrence of the `n` bytes at `pattern` among the `len` bytes at
-// `text` (which may hold NULs, so many lines can be scanned at once), exact or
-// ignoring ASCII case, without the whole-word rule. Null when there is none or
-// `n` is 0. No state; any thread.
-const char *fixed_find_in_bytes(const char *pattern, size_t n, const char *text, size_t len,
-                                bool case_sensitive);
 
 #ifdef __cplusplus
 }

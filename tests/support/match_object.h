@@ -1,8 +1,10 @@
-// The match object that both search reports write for one match.
+// The match object of the library's definition, built as yyjson values and
+// written by yyjson: the reference that the reports' own writer
+// (src/search_core/match_json.h) is held against, byte for byte.
 #ifndef QG_MATCH_OBJECT_H
 #define QG_MATCH_OBJECT_H
 
-#include "grep_core/line_array.h"
+#include "support/line_array.h"
 
 #include <stdbool.h>
 #include <stdint.h>

@@ -1,0 +1,273 @@
+// One search: its setup (the time limit, the pattern compiled once), the
+// root dispatch, and the accounting every file and match of the search goes
+// through on the calling thread, whichever thread scanned it.
+#include "search_core/searcher.h"
+
+#include "grep_core/glob.h"
+#include "grep_core/last_error.h"
+#include "search_core/clock.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+namespace {
+
+// Matches between two readings of the clock: a search that finds a match on
+// every line still sees its time limit within microseconds.
+constexpr uint32_t kMatchesPerClockReading = 256;
+
+void end_search(searcher *s, search_outcome outcome) {
+  if (s->ended) return;
+  s->ended = true;
+  s->outcome = outcome;
+  if (s->shared_stop != nullptr) s->shared_stop->store(true);
+}
+
+bool cap_reached(const searcher *s) {
+  const int32_t total = s->tally->total_matches;
+  return total == INT32_MAX || (s->opts->max_results > 0 && total >= s->opts->max_results);
+}
+
+// Acts on a sink's verdict; false when the search must end.
+bool accept_verdict(searcher *s, sink_verdict verdict) {
+  if (verdict == SINK_STOP) end_search(s, SEARCH_STOPPED);
+  if (verdict == SINK_FAIL) searcher_fail(s);
+  return verdict == SINK_GO_ON;
+}
+
+// The receiver of the calling thread's own scans: the accounting itself.
+bool direct_begin(void *ctx) {
+  auto *s = static_cast<searcher *>(ctx);
+  return searcher_begin_file(s, s->file_path);
+}
+bool direct_match(void *ctx, const scan_match *m) {
+  return searcher_take_match(static_cast<searcher *>(ctx), m);
+}
+void direct_end(void *ctx) { searcher_end_file(static_cast<searcher *>(ctx)); }
+
+// The walk's visit on one thread: each file is searched at once.
+bool scan_now(searcher *s, void *) {
+  searcher_scan_file(s, s->path);
+  return !searcher_should_stop(s);
+}
+
+// Copies `path` into the searcher's path buffer; false when it does not fit.
+bool set_path(searcher *s, const char *path) {
+  const size_t n = strlen(path);
+  if (n >= SEARCH_MAX_PATH_BYTES) return false;
+  memcpy(s->path, path, n + 1);
+  s->path_len = n;
+  return true;
+}
+
+// A root directory: walked from level 0, on one thread or several. One that
+// cannot be listed fails the search: the host named it.
+void walk_root(searcher *s, const char *root_path) {
+  if (!set_path(s, root_path)) {
+    qg_fail(GREP_E_ARGUMENT, "Cannot open directory '%s': %s", root_path,
+            plat_error_text(ENAMETOOLONG));
+    searcher_fail(s);
+    return;
+  }
+  plat_dir *probe = plat_dir_open(root_path);
+  if (probe == nullptr) {
+    const int error = errno;
+    qg_fail(qg_status_of_error(error), "Cannot open directory '%s': %s", root_path,
+            plat_error_text(error));
+    searcher_fail(s);
+    return;
+  }
+  plat_dir_close(probe);
+  if (!ignore_load_outer(s)) {
+    searcher_fail(s);
+    return;
+  }
+  if (s->opts->threads >= 2) {
+    searcher_walk_parallel(s, s->opts->threads);
+  } else {
+    searcher_walk(s);
+  }
+}
+
+// A root that is a file, or names nothing: searched as one file, and failing
+// the search when it cannot be read.
+void scan_root_file(searcher *s, const char *root_path) {
+  s->file_path = root_path;
+  const match_receiver r = {s, direct_begin, direct_match, direct_end};
+  const file_outcome outcome = search_file_content(&s->tools, root_path, &r);
+  if (outcome == FILE_UNREADABLE) {
+    searcher_fail(s);
+    return;
+  }
+  searcher_file_done(s, outcome);
+}
+
+// The time limit's stop check, read by the compiler.
+bool compile_should_stop(void *ctx) { return searcher_should_stop(static_cast<searcher *>(ctx)); }
+
+}  // namespace
+
+void searcher_walk(searcher *s) {
+  s->visit_file = scan_now;
+  s->visit_ctx = nullptr;
+  search_directory_win(s, 0);
+}
+
+bool searcher_should_stop(searcher *s) {
+  if (s->ended) return true;
+  if (s->deadline_ms != 0 && search_clock_ms() >= s->deadline_ms) end_search(s, SEARCH_TIMED_OUT);
+  return s->ended;
+}
+
+bool searcher_stop_check(void *s) { return searcher_should_stop(static_cast<searcher *>(s)); }
+
+bool searcher_begin_file(searcher *s, const char *path) {
+  if (searcher_should_stop(s)) return false;
+  ++s->tally->files_searched;
+  return accept_verdict(s, s->sink->begin_file(s->sink->ctx, path));
+}
+
+bool searcher_take_match(searcher *s, const scan_match *m) {
+  if (s->ended) return false;
+  if (--s->matches_to_clock == 0) {
+    s->matches_to_clock = kMatchesPerClockReading;
+    if (searcher_should_stop(s)) return false;
+  }
+  ++s->tally->total_matches;
+  if (!accept_verdict(s, s->sink->match(s->sink->ctx, m))) return false;
+  if (cap_reached(s)) end_search(s, SEARCH_DONE);
+  return !s->ended;
+}
+
+void searcher_end_file(searcher *s) {
+  if (s->sink->end_file != nullptr) s->sink->end_file(s->sink->ctx);
+}
+
+void searcher_fail(searcher *s) { end_search(s, SEARCH_FAILED); }
+
+void searcher_end(searcher *s, search_outcome outcome) { end_search(s, outcome); }
+
+void searcher_file_done(searcher *s, file_outcome outcome) {
+  switch (outcome) {
+    case FILE_NO_MEMORY:
+      searcher_fail(s);
+      return;
+    case FILE_STOPPED:
+      // Stopped by the accounting, or by a stop check that the time limit
+      // or a stop answered: which one, the accounting knows.
+      searcher_should_stop(s);
+      return;
+    case FILE_SCANNED:
+    case FILE_BINARY:
+    case FILE_UNREADABLE:  // passed over; its message stays
+      return;
+  }
+}
+
+void searcher_scan_file(searcher *s, const char *path) {
+  s->file_path = path;
+  const match_receiver r = {s, direct_begin, direct_match, direct_end};
+  searcher_file_done(s, search_file_content(&s->tools, path, &r));
+}
+
+searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
+                       const search_sink *sink) {
+  void *block = malloc(sizeof(searcher));
+  if (block == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory starting the search");
+    return nullptr;
+  }
+  auto *s = new (block) searcher{};
+  s->pattern = pattern;
+  s->opts = opts;
+  s->tally = tally;
+  s->sink = sink;
+  s->matches_to_clock = kMatchesPerClockReading;
+  if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
+  if (opts->regex) {
+    const re_options options = {opts->case_sensitive, compile_should_stop, s};
+    bool stopped = false;
+    s->program = re_compile_with(pattern, &options, &stopped);
+    if (s->program == nullptr) {
+      if (stopped) return s;  // timed out: the search reads nothing
+      searcher_free(s);
+      return nullptr;
+    }
+  }
+  if (!file_scanner_init(&s->tools, pattern, opts, s->program, searcher_stop_check, s)) {
+    searcher_free(s);
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory starting the search");
+    return nullptr;
+  }
+  return s;
+}
+
+void searcher_free(searcher *s) {
+  if (s == nullptr) return;
+  searcher_close_walk(s);
+  ignore_free_outer(s);
+  file_scanner_free(&s->tools);
+  re_program_free(s->program);
+  s->~searcher();
+  free(s);
+}
+
+search_outcome searcher_run(searcher *s, const char *root_path) {
+  if (!searcher_should_stop(s)) {
+    switch (plat_path_kind_of(root_path)) {
+      case PLAT_PATH_DIRECTORY:
+        walk_root(s, root_path);
+        break;
+      case PLAT_PATH_OTHER:
+        // Reading a named pipe could wait for ever; a device may act on a read.
+        qg_fail(GREP_E_IO, "Cannot open file '%s': %s", root_path, plat_error_text(PLAT_ENOTREG));
+        searcher_fail(s);
+        break;
+      case PLAT_PATH_FILE:
+      case PLAT_PATH_MISSING:
+        scan_root_file(s, root_path);
+        break;
+    }
+  }
+  end_search(s, SEARCH_DONE);
+  if (s->sink->finish != nullptr) s->sink->finish(s->sink->ctx, s->tally, s->outcome);
+  return s->outcome;
+}
+
+search_outcome searcher_run_text(searcher *s, const char *name, const char *text, size_t len) {
+  if (globs_admit_file(s->opts, basename_portable(name)) && !searcher_should_stop(s)) {
+    s->file_path = name;
+    const match_receiver r = {s, direct_begin, direct_match, direct_end};
+    const file_outcome outcome = search_text_content(&s->tools, name, text, len, &r);
+    if (outcome == FILE_UNREADABLE) {
+      searcher_fail(s);
+    } else {
+      searcher_file_done(s, outcome);
+    }
+  }
+  end_search(s, SEARCH_DONE);
+  if (s->sink->finish != nullptr) s->sink->finish(s->sink->ctx, s->tally, s->outcome);
+  return s->outcome;
+}
+
+void searcher_report_outcome(const searcher *s, search_outcome outcome) {
+  switch (outcome) {
+    case SEARCH_DONE:
+      qg_set_status(GREP_OK);
+      return;
+    case SEARCH_STOPPED:
+      qm_grep_set_last_error("Search stopped by the host's callback");
+      qg_set_status(GREP_STOPPED);
+      return;
+    case SEARCH_TIMED_OUT:
+      qm_grep_set_last_error("Search stopped at the time limit of %d ms", s->opts->timeout_ms);
+      qg_set_status(GREP_TIMED_OUT);
+      return;
+    case SEARCH_FAILED:
+      qg_status_from_failure();
+      return;
+  }
+}
