@@ -25,6 +25,14 @@ std::FILE *open_for_reading(const char *name);
 // True when `stream` is a terminal rather than a file or a pipe.
 bool is_terminal(std::FILE *stream);
 
+// True when standard input brings something to search: a pipe or a file
+// (not a terminal, and not a device such as the null device a program is
+// often started with).
+bool stdin_has_input();
+
+// Standard input, read as bytes (no newline translation).
+std::FILE *binary_stdin();
+
 }  // namespace qg_cli
 
 #endif  // QG_CLI_CONSOLE_H

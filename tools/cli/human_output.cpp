@@ -28,6 +28,7 @@ struct parsed_match {
   long long line = 0;
   long long col = 0;
   long long length = -1;
+  std::vector<match_span> spans;
   std::string text;
   long long window_first = 0;       // line number of window[0]
   std::vector<std::string> window;  // the match line alone when no context
@@ -78,19 +79,67 @@ size_t exact_match_length(const human_printer &p, const printed_line &line) {
   return same ? p.pattern.size() : 0;
 }
 
-void print_text(human_printer &p, const printed_line &line) {
-  size_t span = (line.is_match && p.colour) ? exact_match_length(p, line) : 0;
-  if (span == 0) {
-    std::fwrite(line.text.data(), 1, line.text.size(), p.out);
-    return;
+// The spans of `line` to colour, in order, each within the line.
+std::vector<match_span> coloured_spans(const human_printer &p, const printed_line &line) {
+  std::vector<match_span> spans;
+  if (!line.is_match || !p.colour) return spans;
+  if (line.spans.empty()) {
+    const size_t first = exact_match_length(p, line);
+    if (first > 0) spans.push_back({line.col, static_cast<long long>(first)});
+    return spans;
   }
-  size_t offset = static_cast<size_t>(line.col - 1);
-  std::fwrite(line.text.data(), 1, offset, p.out);
-  put(p, kMatchColour, line.text.substr(offset, span));
-  std::fwrite(line.text.data() + offset + span, 1, line.text.size() - offset - span, p.out);
+  const auto size = static_cast<long long>(line.text.size());
+  for (const match_span &s : line.spans) {
+    if (s.col >= 1 && s.length > 0 && s.col - 1 + s.length <= size) spans.push_back(s);
+  }
+  return spans;
+}
+
+void print_text(human_printer &p, const printed_line &line) {
+  size_t at = 0;
+  for (const match_span &s : coloured_spans(p, line)) {
+    const size_t offset = static_cast<size_t>(s.col - 1);
+    if (offset < at) continue;
+    std::fwrite(line.text.data() + at, 1, offset - at, p.out);
+    put(p, kMatchColour, line.text.substr(offset, static_cast<size_t>(s.length)));
+    at = offset + static_cast<size_t>(s.length);
+  }
+  std::fwrite(line.text.data() + at, 1, line.text.size() - at, p.out);
+}
+
+// Each match of the line alone: path:line:col:match, one line each; the
+// line's first match alone when the result gives no submatches.
+void print_only_matching(human_printer &p, const std::string &file, const printed_line &line) {
+  std::vector<match_span> spans = line.spans;
+  if (spans.empty()) {
+    const size_t first = exact_match_length(p, line);
+    if (first > 0) spans.push_back({line.col, static_cast<long long>(first)});
+  }
+  const auto size = static_cast<long long>(line.text.size());
+  for (const match_span &s : spans) {
+    if (s.col < 1 || s.length <= 0 || s.col - 1 + s.length > size) continue;
+    put(p, kPathColour, file);
+    put_separator(p, ':');
+    put(p, kNumberColour, std::to_string(line.number));
+    put_separator(p, ':');
+    put(p, kNumberColour, std::to_string(s.col));
+    put_separator(p, ':');
+    const std::string text =
+        line.text.substr(static_cast<size_t>(s.col - 1), static_cast<size_t>(s.length));
+    if (p.colour) {
+      put(p, kMatchColour, text);
+    } else {
+      std::fwrite(text.data(), 1, text.size(), p.out);
+    }
+    std::fputc('\n', p.out);
+  }
 }
 
 void print_line(human_printer &p, const std::string &file, const printed_line &line) {
+  if (p.only_matching) {
+    if (line.is_match) print_only_matching(p, file, line);
+    return;
+  }
   char sep = line.is_match ? ':' : '-';
   put(p, kPathColour, file);
   put_separator(p, sep);
@@ -160,6 +209,12 @@ bool parse_match(const char *match_json, int context_lines, parsed_match &m) {
   m.col = yyjson_get_sint(col);
   yyjson_val *length = yyjson_obj_get(root, "length");
   if (yyjson_is_int(length)) m.length = yyjson_get_sint(length);
+  size_t idx, max;
+  yyjson_val *sub;
+  yyjson_arr_foreach(yyjson_obj_get(root, "submatches"), idx, max, sub) {
+    m.spans.push_back({yyjson_get_sint(yyjson_obj_get(sub, "col")),
+                       yyjson_get_sint(yyjson_obj_get(sub, "length"))});
+  }
   place_window(m, yyjson_obj_get(root, "context"), context_lines);
   return true;
 }
@@ -183,7 +238,7 @@ bool joins_group(const human_printer &p, const parsed_match &m) {
 }  // namespace
 
 void printer_init(human_printer &printer, FILE *out, bool colour, const display_settings &settings,
-                  const std::string &pattern, int before, int after) {
+                  const std::string &pattern, int before, int after, bool only_matching) {
   printer = human_printer{};
   printer.out = out;
   printer.colour = colour;
@@ -191,6 +246,7 @@ void printer_init(human_printer &printer, FILE *out, bool colour, const display_
   printer.pattern = pattern;
   printer.before = before;
   printer.after = after;
+  printer.only_matching = only_matching;
 }
 
 void printer_add_match(human_printer &p, const char *match_json) {
@@ -212,11 +268,13 @@ void printer_add_match(human_printer &p, const char *match_json) {
         held.is_match = true;
         held.col = m.col;
         held.length = m.length;
+        held.spans = m.spans;
       }
       continue;
     }
     p.group.push_back(printed_line{number, m.window[i], is_match, is_match ? m.col : 0,
-                                   is_match ? m.length : -1});
+                                   is_match ? m.length : -1,
+                                   is_match ? m.spans : std::vector<match_span>{}});
   }
   // Without context no line can join a later group, so it need not wait.
   if (before <= 0 && after <= 0) flush_group(p);

@@ -12,13 +12,20 @@
 
 namespace qg_cli {
 
+// One match in a line: 1-based byte column and length.
+struct match_span {
+  long long col = 0;
+  long long length = 0;
+};
+
 // One line waiting to be printed in the current group.
 struct printed_line {
   long long number = 0;
   std::string text;
   bool is_match = false;
   long long col = 0;
-  long long length = -1;  // bytes of the match when the result gave them
+  long long length = -1;          // bytes of the match when the result gave them
+  std::vector<match_span> spans;  // every match of the line, when the result gave them
 };
 
 // The printer's state across the matches of one search. Lines of a group are
@@ -31,17 +38,20 @@ struct human_printer {
   int before = -1;  // context lines shown above a match; below 0: all delivered
   int after = -1;   // and below it
   std::string pattern;
+  bool only_matching = false;  // each match alone, as path:line:col:match
   bool printed_any = false;
   std::string group_file;
   std::vector<printed_line> group;  // ascending, adjacent line numbers
 };
 
-// Prepares `printer` to write to `out`. `pattern` is the searched pattern,
-// used to find the span to colour in a literal search when the match objects
-// carry no "length". Of the context the search delivers, `before` lines above
-// and `after` lines below a match are shown; a negative count shows all.
+// Prepares `printer` to write to `out`. Every match of a line is coloured
+// where the match objects carry "submatches"; otherwise the first, its span
+// taken from "length" or, in a literal search, from `pattern`. Of the context
+// the search delivers, `before` lines above and `after` lines below a match
+// are shown; a negative count shows all. With `only_matching`, each match is
+// printed on a line of its own instead of its line (no context).
 void printer_init(human_printer &printer, FILE *out, bool colour, const display_settings &settings,
-                  const std::string &pattern, int before, int after);
+                  const std::string &pattern, int before, int after, bool only_matching);
 
 // Takes one match object (the JSON text of a streamed match or an element of
 // the search document). A text that is not a match object is ignored.

@@ -6,6 +6,7 @@
 #include <quenmar_grep.h>
 
 #include "console.h"
+#include "input.h"
 #include "messages.h"
 #include "search_command.h"
 
@@ -28,33 +29,14 @@ using qg_cli::fail_with;
 using qg_cli::kExitError;
 using qg_cli::kExitMatch;
 using qg_cli::parse_json;
-
-// Reads the whole of FILE, or standard input for "-", as bytes.
-bool read_input(const std::string &name, std::string &out, std::string &error) {
-  bool from_stdin = name == "-";
-  FILE *in = from_stdin ? stdin : qg_cli::open_for_reading(name.c_str());
-  if (in == nullptr) {
-    error = "Cannot open '" + name + "': " + std::strerror(errno);
-    return false;
-  }
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.append(chunk, n);
-  bool ok = !std::ferror(in);
-  if (!ok) error = "Cannot read '" + name + "': " + std::strerror(errno);
-  if (!from_stdin) std::fclose(in);
-  return ok;
-}
+using qg_cli::read_input;
 
 // ---- read, replace, batch ----
 
-// Prints the numbered lines. "" is both a failure and an empty selection; a
-// selection from line 1 or later is never empty on success, and for a whole
-// file this process has made no other library call, so a last-error text can
-// only come from this one.
+// Prints the numbered lines.
 int run_read(const std::string &file, int start, int end) {
   const char *text = grep_read_lines(file.c_str(), start, end);
-  if (text[0] == '\0' && (start >= 1 || grep_last_error()[0] != '\0')) return fail();
+  if (grep_last_status() != GREP_OK) return fail();
   std::fputs(text, stdout);
   return kExitMatch;
 }
@@ -68,8 +50,8 @@ int run_replace(const std::string &file, int start, int end, const std::string &
   }
   // The library takes a C text; one cut at a NUL would write less than given.
   if (text.find('\0') != std::string::npos) return fail_with("TEXT holds a NUL byte");
-  if (grep_replace_lines(file.c_str(), start, end, text.c_str()) != 0) return fail();
-  return kExitMatch;
+  grep_replace_lines(file.c_str(), start, end, text.c_str());
+  return grep_last_status() == GREP_OK ? kExitMatch : fail();
 }
 
 // Prints the result document; each per-file error also goes to standard error.
@@ -84,9 +66,9 @@ int run_batch(const std::string &input) {
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+  if (grep_last_status() == GREP_OK) return kExitMatch;
   doc_ptr doc = parse_json(text);
   yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-  if (yyjson_get_bool(yyjson_obj_get(root, "success"))) return kExitMatch;
   size_t idx, max;
   yyjson_val *item;
   yyjson_arr_foreach(yyjson_obj_get(root, "errors"), idx, max, item) {

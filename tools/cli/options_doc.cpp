@@ -80,6 +80,7 @@ std::string build_options_json(const search_flags &flags) {
   if (flags.match_length) {
     ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "match_length", true);
   }
+  if (flags.submatches) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "submatches", true);
   ok = ok && add_glob_array(doc.get(), root, "include_globs", flags.include_globs) &&
        add_glob_array(doc.get(), root, "exclude_globs", flags.exclude_globs) &&
        add_glob_array(doc.get(), root, "exclude_dirs", flags.exclude_dirs);

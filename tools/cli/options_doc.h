@@ -29,6 +29,7 @@ struct search_flags {
   bool no_follow = false;
   bool gitignore = false;
   bool match_length = false;
+  bool submatches = false;
 };
 
 // What the human output needs to know about a search: whether the pattern was

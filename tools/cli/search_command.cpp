@@ -3,6 +3,7 @@
 #include "console.h"
 #include "dialect_hints.h"
 #include "human_output.h"
+#include "input.h"
 #include "messages.h"
 
 #include <algorithm>
@@ -26,16 +27,6 @@ std::filesystem::path native_path(const std::string &utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// The library passes over a root that does not exist as an empty search; a
-// person asking for it has mistyped, so that is an error here.
-bool root_exists(const std::string &root, std::string &error) {
-  std::error_code ec;
-  if (std::filesystem::exists(native_path(root), ec)) return true;
-  if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
-  error = "'" + root + "': " + ec.message();
-  return false;
-}
-
 // Whether `root` lies in a git work tree: it, or a folder above it, holds a
 // ".git" entry. Ignore files are honoured there by default, as ripgrep users
 // expect; outside a repository a .gitignore is only a file.
@@ -51,41 +42,66 @@ bool inside_git_work_tree(const std::string &root) {
   }
 }
 
-// True when the search just made on this thread stopped at its time limit:
-// the library leaves that message last, after any message of a file it
-// passed over, and this process makes no other search meanwhile.
-bool stopped_at_time_limit() {
-  return std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0;
-}
-
 // How one path's search ended.
 enum class outcome { matched, nothing, failed };
 
-// The outcome of a streamed search that gave `count`: one that did not run to
-// its end is a failure (reported), after what it found.
-outcome outcome_of_count(int count) {
-  if (count < 0 || stopped_at_time_limit()) {
+// The outcome of the search just made on this thread, from the library's
+// status: one that did not run to its end (a time limit, a failure) is a
+// failure of this path, reported with the library's message, after what it
+// found.
+outcome outcome_of_search(bool found) {
+  if (grep_last_status() != GREP_OK) {
     fail();
     return outcome::failed;
   }
-  return count > 0 ? outcome::matched : outcome::nothing;
+  return found ? outcome::matched : outcome::nothing;
+}
+
+// Hands every match object of a search document to `each`; true when there
+// was one.
+bool for_each_match(const char *document, int (*each)(const char *, void *), void *user_data) {
+  doc_ptr doc = parse_json(document);
+  yyjson_val *matches = yyjson_obj_get(doc ? yyjson_doc_get_root(doc.get()) : nullptr, "matches");
+  size_t idx, max;
+  yyjson_val *m;
+  yyjson_arr_foreach(matches, idx, max, m) {
+    char *text = yyjson_val_write(m, 0, nullptr);
+    if (text != nullptr) each(text, user_data);
+    std::free(text);
+  }
+  return yyjson_arr_size(matches) > 0;
+}
+
+// The search of one PATH, handing each match object to `each` (a stream), or
+// of standard input ("-"), whose text is read whole and searched as one file.
+// The number of matches, or -1 when the search failed.
+int search_path(const std::string &root, const search_request &req, const std::string &options,
+                int (*each)(const char *, void *), void *user_data) {
+  if (root != "-") {
+    return grep_search_stream_ctx(root.c_str(), req.pattern.c_str(), options.c_str(), each,
+                                  user_data);
+  }
+  const char *document = grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
+                                          req.pattern.c_str(), options.c_str());
+  if (grep_last_status() != GREP_OK && grep_last_status() != GREP_TIMED_OUT) return -1;
+  for_each_match(document, each, user_data);
+  doc_ptr doc = parse_json(document);
+  return static_cast<int>(yyjson_get_sint(
+      yyjson_obj_get(doc ? yyjson_doc_get_root(doc.get()) : nullptr, "total_matches")));
 }
 
 outcome search_document(const std::string &root, const search_request &req,
                         const std::string &options) {
-  const char *text = grep_search_json(root.c_str(), req.pattern.c_str(), options.c_str());
+  const char *text =
+      root == "-" ? grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
+                                     req.pattern.c_str(), options.c_str())
+                  : grep_search_json(root.c_str(), req.pattern.c_str(), options.c_str());
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
   doc_ptr doc = parse_json(text);
   yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-  const char *error = yyjson_get_str(yyjson_obj_get(top, "error"));
-  if (top == nullptr || error != nullptr || yyjson_get_bool(yyjson_obj_get(top, "timed_out"))) {
-    fail_with(error != nullptr ? error : grep_last_error());
-    return outcome::failed;
-  }
-  return yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0 ? outcome::matched
-                                                                   : outcome::nothing;
+  return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
 }
 
 // JSON Lines: one match object per line, flushed so a pipe sees it at once.
@@ -130,13 +146,15 @@ int tally_match(const char *match_json, void *user_data) {
 }
 
 // The options document for one path: the flags as given, with "gitignore"
-// decided for this path unless a flag said it.
+// decided for this path unless a flag said it. The human output asks for
+// every match of a line where it colours them or prints them alone.
 std::string options_for(const search_request &req, const std::string &root, bool colour) {
   if (!req.options_json.empty()) return req.options_json;
   search_flags flags = req.flags;
-  flags.gitignore = req.gitignore || (!req.no_gitignore && inside_git_work_tree(root));
+  flags.gitignore =
+      req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
   const bool human = !req.json && !req.stream && !req.files_with_matches && !req.count;
-  flags.match_length = human && colour;
+  flags.submatches = flags.submatches || (human && (colour || req.only_matching));
   return build_options_json(flags);
 }
 
@@ -150,7 +168,16 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
     fail_with("search: a PATTERN is required (or -e PATTERN); see quenmar-grep search --help");
     return false;
   }
-  if (req.paths.empty()) req.paths.emplace_back(".");
+  // Without a PATH, standard input is searched when it brings something (a
+  // pipe or a file), as grep and ripgrep do; the current folder otherwise.
+  if (req.paths.empty()) req.paths.emplace_back(stdin_has_input() ? "-" : ".");
+  if (std::count(req.paths.begin(), req.paths.end(), "-") > 0) {
+    std::string error;
+    if (!read_input("-", req.stdin_text, error)) {
+      fail_with(error);
+      return false;
+    }
+  }
   if (req.context || req.before || req.after) {
     const int around = req.context.value_or(0);
     req.before = req.before.value_or(around);
@@ -164,7 +191,7 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
     req.flags.max_per_file = 1;  // one match tells that a file matches
     req.flags.context_lines.reset();
   }
-  if (req.count) req.flags.context_lines.reset();
+  if (req.count || req.only_matching) req.flags.context_lines.reset();
   return true;
 }
 
@@ -185,22 +212,19 @@ void print_hints(const search_request &req) {
 outcome search_one(const std::string &root, const search_request &req, const std::string &options,
                    bool colour, human_printer &printer) {
   if (req.json) return search_document(root, req, options);
-  const char *r = root.c_str();
-  const char *p = req.pattern.c_str();
-  const char *o = options.c_str();
-  if (req.stream)
-    return outcome_of_count(grep_search_stream_ctx(r, p, o, print_match_object, nullptr));
-  if (req.files_with_matches || req.count) {
+  int count = 0;
+  if (req.stream) {
+    count = search_path(root, req, options, print_match_object, nullptr);
+  } else if (req.files_with_matches || req.count) {
     file_tally tally{colour, req.count, {}, 0};
-    const int count = grep_search_stream_ctx(r, p, o, tally_match, &tally);
+    count = search_path(root, req, options, tally_match, &tally);
     print_tally(tally);
-    std::fflush(stdout);
-    return outcome_of_count(count);
+  } else {
+    printer.settings = read_display_settings(options);
+    count = search_path(root, req, options, print_human, &printer);
   }
-  printer.settings = read_display_settings(options);
-  const int count = grep_search_stream_ctx(r, p, o, print_human, &printer);
   std::fflush(stdout);
-  return outcome_of_count(count);
+  return outcome_of_search(count > 0);
 }
 
 }  // namespace
@@ -294,6 +318,8 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       if (a != b) a->excludes(b);
     }
   }
+  cmd->add_flag("-o,--only-matching", req.only_matching,
+                "Print each match of a line on its own, not the whole line");
   cmd->add_flag("--show-options", req.show_options,
                 "Print the options document this command would pass, and stop");
   cmd->add_option("--color,--colour", req.colour, "Colour the human output")
@@ -317,15 +343,9 @@ int run_search(search_request &req, const CLI::App &cmd) {
 
   human_printer printer;
   printer_init(printer, stdout, colour, display_settings{}, req.pattern, req.before.value_or(-1),
-               req.after.value_or(-1));
+               req.after.value_or(-1), req.only_matching);
   bool matched = false, failed = false;
   for (const std::string &root : req.paths) {
-    std::string error;
-    if (!root_exists(root, error)) {
-      fail_with(error);
-      failed = true;
-      continue;
-    }
     const std::string options = options_for(req, root, colour);
     if (options.empty()) return fail_with("Out of memory");
     const outcome o = search_one(root, req, options, colour, printer);

@@ -1,5 +1,6 @@
-// The `search` command: PATTERN then the PATHs to search (the current folder
-// when none), with the flags grep and ripgrep users know, printed as
+// The `search` command: PATTERN then the PATHs to search (standard input when
+// it is a pipe or a file, or the current folder, when none; "-" for standard
+// input), with the flags grep and ripgrep users know, printed as
 // `path:line:col:text` lines, file names (-l), counts per file (-c), the
 // library's document (--json) or its match objects as JSON Lines (--stream).
 #ifndef QG_CLI_SEARCH_COMMAND_H
@@ -32,8 +33,13 @@ struct search_request {
   bool json = false;
   bool stream = false;
   bool show_options = false;
+  bool only_matching = false;
   std::string colour = "auto";
+  std::string stdin_text;  // what standard input held, when a PATH is "-"
 };
+
+// The name standard input is searched under.
+constexpr const char *kStdinName = "<stdin>";
 
 // Declares the command and its flags on `app`, filling `req` when parsed.
 CLI::App *add_search_command(CLI::App &app, search_request &req);

@@ -4,6 +4,7 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cerrno>
@@ -79,5 +80,15 @@ std::FILE *open_for_reading(const char *name) {
 }
 
 bool is_terminal(std::FILE *stream) { return _isatty(_fileno(stream)) != 0; }
+
+bool stdin_has_input() {
+  const DWORD type = GetFileType(GetStdHandle(STD_INPUT_HANDLE));
+  return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
+}
+
+std::FILE *binary_stdin() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
+}
 
 }  // namespace qg_cli
