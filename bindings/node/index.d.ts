@@ -9,6 +9,8 @@ export interface Match {
   context: string[];
   /** Bytes of the match, when the search asked for `match_length`. */
   length?: number;
+  /** Every match of the line, when the search asked for `submatches`. */
+  submatches?: Array<{ col: number; length: number }>;
 }
 
 /** The search document. */
@@ -41,6 +43,29 @@ export interface SearchOptions {
   follow_links?: boolean;
   gitignore?: boolean;
   match_length?: boolean;
+  submatches?: boolean;
+}
+
+/** How a library call ended; a failure's Error carries the name as `code`. */
+export declare const Status: {
+  readonly GREP_OK: 0;
+  readonly GREP_STOPPED: 1;
+  readonly GREP_TIMED_OUT: 2;
+  readonly GREP_E_ARGUMENT: -1;
+  readonly GREP_E_NOT_FOUND: -2;
+  readonly GREP_E_IO: -3;
+  readonly GREP_E_CONFLICT: -4;
+  readonly GREP_E_NO_MEMORY: -5;
+};
+
+/** The Error a failed call rejects with. */
+export interface QuenmarGrepError extends Error {
+  /** The status's name, e.g. "GREP_E_NOT_FOUND". */
+  code: keyof typeof Status;
+  /** The status's number. */
+  status: number;
+  /** For a stream that timed out: the matches it delivered. */
+  count?: number;
 }
 
 /** One line edit of a batch. */
@@ -63,16 +88,23 @@ export interface BatchResult {
 export function version(): string;
 
 /**
- * Searches the file or tree at `root`. Rejects with the file system's error
- * when nothing is there, and with an Error carrying the library's message
- * when the search fails. `options` may also be a JSON text.
+ * Searches the file or tree at `root`. Rejects with a QuenmarGrepError (code
+ * "GREP_E_NOT_FOUND" when nothing is there) when the search fails; a search
+ * stopped by `timeout_ms` resolves to what it found, with `timed_out`.
+ * `options` may also be a JSON text.
  */
 export function search(root: string, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
 
 /**
+ * Searches `text` (a string, or a Buffer or Uint8Array in any encoding a file
+ * may have) as one file called `name`, to which the glob options apply.
+ */
+export function searchText(name: string, text: string | Uint8Array, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
+
+/**
  * Yields each match while the search runs; leaving the loop early stops the
- * search. A search stopped by `timeout_ms` throws an Error (with `count`)
- * after its last match.
+ * search. A search stopped by `timeout_ms` throws a QuenmarGrepError (code
+ * "GREP_TIMED_OUT", with `count`) after its last match.
  */
 export function searchStream(root: string, pattern: string, options?: SearchOptions | string): MatchStream;
 

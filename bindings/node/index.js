@@ -3,7 +3,6 @@
 // number. Every call runs in the library off the JavaScript thread and
 // settles a Promise; searchStream yields match objects as they are found.
 
-const fs = require('node:fs');
 const path = require('node:path');
 
 // The addon the install step built beside this file; QUENMAR_GREP_NODE_ADDON
@@ -11,13 +10,20 @@ const path = require('node:path');
 const native = require(process.env.QUENMAR_GREP_NODE_ADDON ||
                        path.join(__dirname, 'build', 'quenmar_grep.node'));
 
-// The library searches a missing root as an empty tree, where a typo would
-// look like "no matches": it is an error here, as in the command-line tool.
-async function existingRoot(root) {
-  if (typeof root !== 'string') throw new TypeError('root must be a string');
-  await fs.promises.lstat(root);
-  return root;
-}
+/**
+ * How a library call ended, as the public header names them; a failure's
+ * Error carries the name as `code` and the number as `status`.
+ */
+const Status = Object.freeze({
+  GREP_OK: 0,
+  GREP_STOPPED: 1,
+  GREP_TIMED_OUT: 2,
+  GREP_E_ARGUMENT: -1,
+  GREP_E_NOT_FOUND: -2,
+  GREP_E_IO: -3,
+  GREP_E_CONFLICT: -4,
+  GREP_E_NO_MEMORY: -5,
+});
 
 function optionsText(options) {
   if (options === undefined || options === null) return '{}';
@@ -32,10 +38,15 @@ function version() {
 
 /** Searches the file or tree at `root`; resolves to the search document. */
 async function search(root, pattern, options) {
-  const text = await native.searchJson(await existingRoot(root), pattern, optionsText(options));
-  const document = JSON.parse(text);
-  if (typeof document.error === 'string') throw new Error(document.error);
-  return document;
+  return JSON.parse(await native.searchJson(root, pattern, optionsText(options)));
+}
+
+/**
+ * Searches `text` (a string, or a Buffer in any encoding a file may have) as
+ * one file called `name`; resolves to the search document.
+ */
+async function searchText(name, text, pattern, options) {
+  return JSON.parse(await native.searchText(name, text, pattern, optionsText(options)));
 }
 
 /**
@@ -74,12 +85,12 @@ function searchStream(root, pattern, options) {
     }
   };
   const start = async () => {
-    handle = native.startStream(await existingRoot(root), pattern, optionsText(options),
+    handle = native.startStream(root, pattern, optionsText(options),
       (text) => { buffered.push(JSON.parse(text)); wake(); },
-      (error, count, timeLimit) => {
+      (error, count) => {
         iterator.count = count;
-        const stopped = timeLimit ? Object.assign(new Error(timeLimit), { count }) : null;
-        finished = { error: error || stopped };
+        if (error && count >= 0) error.count = count;
+        finished = { error };
         markEnded();
         wake();
       });
@@ -137,5 +148,6 @@ async function batchReplace(edits) {
 }
 
 module.exports = {
-  version, search, searchStream, readLines, numberedLines, replaceLines, batchReplace,
+  Status, version, search, searchText, searchStream, readLines, numberedLines, replaceLines,
+  batchReplace,
 };

@@ -4,8 +4,10 @@
 // hands each match object to JavaScript through a thread-safe function and
 // waits while too many are unread, so memory stays bounded.
 //
-// The library's last-error text is per thread: every call that may fail reads
-// it on the same pool thread, right after the call, before the work ends.
+// The library's status and last-error text are per thread: every call reads
+// them on the same pool thread, right after the call, before the work ends.
+// A failure rejects with an Error whose `code` names the status
+// ("GREP_E_NOT_FOUND", ...) and whose `status` is its number.
 #include <quenmar_grep.h>
 
 #include <node_api.h>
@@ -61,21 +63,48 @@ napi_value make_string(napi_env env, const std::string &s) {
   return v;
 }
 
-napi_value make_error(napi_env env, const std::string &message) {
-  napi_value error = nullptr;
-  napi_create_error(env, nullptr, make_string(env, message), &error);
+// The name of a status, as the public header spells it.
+const char *status_name(int status) {
+  switch (status) {
+    case GREP_OK:
+      return "GREP_OK";
+    case GREP_STOPPED:
+      return "GREP_STOPPED";
+    case GREP_TIMED_OUT:
+      return "GREP_TIMED_OUT";
+    case GREP_E_ARGUMENT:
+      return "GREP_E_ARGUMENT";
+    case GREP_E_NOT_FOUND:
+      return "GREP_E_NOT_FOUND";
+    case GREP_E_CONFLICT:
+      return "GREP_E_CONFLICT";
+    case GREP_E_NO_MEMORY:
+      return "GREP_E_NO_MEMORY";
+    default:
+      return "GREP_E_IO";
+  }
+}
+
+// An Error with the library's message, its status's name as `code` and the
+// status itself as `status`.
+napi_value make_error(napi_env env, const std::string &message, int status) {
+  napi_value error = nullptr, number = nullptr;
+  napi_create_error(env, make_string(env, status_name(status)), make_string(env, message), &error);
+  napi_create_int32(env, status, &number);
+  napi_set_named_property(env, error, "status", number);
   return error;
 }
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
 
-enum class call_kind { search_json, read_lines, replace_lines, batch };
+enum class call_kind { search_json, search_text, read_lines, replace_lines, batch };
 
 struct call {
   call_kind kind = call_kind::search_json;
-  std::string a, b, c;  // root/path/instructions, pattern/text, options
+  std::string a, b, c, d;  // root/path/name/instructions, pattern/text, options, text searched
   int32_t start = 0, end = 0;
   std::string result;
+  int status = GREP_OK;
   bool failed = false;
   napi_deferred deferred = nullptr;
   napi_async_work work = nullptr;
@@ -87,44 +116,41 @@ call *new_call(call_kind kind) {
   return c;
 }
 
-// The text a library call produced, or failed with its message. Runs on the
-// pool thread, so the last-error text read here is this call's.
+// The text a library call produced, or its failure. Runs on the pool
+// thread, so the status and last-error text read here are this call's. A
+// batch resolves to its report whatever its status (its files stand or fall
+// one by one); a search that timed out resolves to what it found.
 void execute_call(napi_env, void *data) {
   auto *c = static_cast<call *>(data);
   switch (c->kind) {
     case call_kind::search_json:
       c->result = grep_search_json(c->a.c_str(), c->b.c_str(), c->c.c_str());
       break;
+    case call_kind::search_text:
+      c->result =
+          grep_search_text(c->a.c_str(), c->d.data(), c->d.size(), c->b.c_str(), c->c.c_str());
+      break;
     case call_kind::batch:
       c->result = grep_batch_replace_json(c->a.c_str());
-      break;
+      return;
     case call_kind::replace_lines:
-      if (grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str()) != 0) {
-        c->failed = true;
-        c->result = grep_last_error();
-      }
+      grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str());
       break;
-    case call_kind::read_lines: {
-      // "" is both a failure and an empty selection. A selection from line 1
-      // on is never empty on success; for a whole-file read, a known message
-      // is planted first, and the read failed exactly when it was replaced.
-      const bool planted = c->start < 1 && !c->a.empty();
-      if (planted) grep_read_lines(nullptr, 0, 0);
+    case call_kind::read_lines:
       c->result = grep_read_lines(c->a.c_str(), c->start, c->end);
-      if (c->result.empty() &&
-          !(planted && std::strcmp(grep_last_error(), "Missing file_path") == 0)) {
-        c->failed = true;
-        c->result = grep_last_error();
-      }
       break;
-    }
+  }
+  c->status = grep_last_status();
+  if (c->status < 0) {
+    c->failed = true;
+    c->result = grep_last_error();
   }
 }
 
 void complete_call(napi_env env, napi_status, void *data) {
   auto *c = static_cast<call *>(data);
   if (c->failed) {
-    napi_reject_deferred(env, c->deferred, make_error(env, c->result));
+    napi_reject_deferred(env, c->deferred, make_error(env, c->result, c->status));
   } else if (c->kind == call_kind::replace_lines) {
     napi_value undefined = nullptr;
     napi_get_undefined(env, &undefined);
@@ -167,6 +193,55 @@ napi_value search_json(napi_env env, napi_callback_info info) {
   auto *c = new_call(call_kind::search_json);
   if (!get_args(env, info, 3, args) || !read_string(env, args[0], "root", c->a) ||
       !read_string(env, args[1], "pattern", c->b) || !read_string(env, args[2], "options", c->c)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// Reads argument `v`, a string (as UTF-8) or a Buffer or Uint8Array (its
+// bytes), into `out`; false (a TypeError thrown) for anything else.
+bool read_bytes(napi_env env, napi_value v, const char *what, std::string &out) {
+  bool is_buffer = false, is_typed = false;
+  napi_is_buffer(env, v, &is_buffer);
+  napi_is_typedarray(env, v, &is_typed);
+  if (is_buffer) {
+    void *data = nullptr;
+    size_t len = 0;
+    napi_get_buffer_info(env, v, &data, &len);
+    out.assign(static_cast<const char *>(data), len);
+    return true;
+  }
+  if (is_typed) {
+    napi_typedarray_type type;
+    size_t len = 0, offset = 0;
+    void *data = nullptr;
+    napi_value buffer = nullptr;
+    napi_get_typedarray_info(env, v, &type, &len, &data, &buffer, &offset);
+    if (type == napi_uint8_array) {
+      out.assign(static_cast<const char *>(data), len);
+      return true;
+    }
+  }
+  size_t len = 0;
+  if (napi_get_value_string_utf8(env, v, nullptr, 0, &len) != napi_ok) {
+    napi_throw_type_error(env, nullptr,
+                          (std::string(what) + " must be a string or a Buffer").c_str());
+    return false;
+  }
+  out.resize(len + 1);
+  napi_get_value_string_utf8(env, v, out.data(), len + 1, &len);
+  out.resize(len);
+  return true;
+}
+
+// searchText(name, text, pattern, optionsJson) -> Promise<string>
+napi_value search_text(napi_env env, napi_callback_info info) {
+  napi_value args[4];
+  auto *c = new_call(call_kind::search_text);
+  if (!get_args(env, info, 4, args) || !read_string(env, args[0], "name", c->a) ||
+      !read_bytes(env, args[1], "text", c->d) || !read_string(env, args[2], "pattern", c->b) ||
+      !read_string(env, args[3], "options", c->c)) {
     delete c;
     return nullptr;
   }
@@ -225,6 +300,7 @@ struct stream {
   int unread = 0;
   std::atomic<bool> stop{false};
   int count = 0;
+  int status = GREP_OK;
   std::string error;
   std::atomic<int> refs{2};  // the end mark's delivery and the JavaScript handle
 };
@@ -258,28 +334,22 @@ void execute_stream(napi_env, void *data) {
   auto *s = static_cast<stream *>(data);
   s->count = grep_search_stream_ctx(s->root.c_str(), s->pattern.c_str(), s->options.c_str(),
                                     deliver_match, s);
-  if (s->count < 0 ||
-      std::strncmp(grep_last_error(), "Search stopped at the time limit", 32) == 0) {
-    s->error = grep_last_error();
-  }
+  s->status = grep_last_status();
+  if (s->status < 0 || s->status == GREP_TIMED_OUT) s->error = grep_last_error();
   napi_call_threadsafe_function(s->on_match, nullptr, napi_tsfn_blocking);
 }
 
-// onDone(error | null, count, timeLimitMessage | null), once every match is
-// delivered.
+// onDone(error | null, count), once every match is delivered: the error of
+// a search that failed or timed out (code "GREP_TIMED_OUT"), after what it
+// found.
 void call_on_done(napi_env env, stream *s) {
-  napi_value callback = nullptr, undefined = nullptr, args[3];
+  napi_value callback = nullptr, undefined = nullptr, args[2];
   napi_get_reference_value(env, s->on_done, &callback);
   napi_get_undefined(env, &undefined);
   napi_get_null(env, &args[0]);
-  napi_get_null(env, &args[2]);
-  if (s->count < 0) {
-    args[0] = make_error(env, s->error);
-  } else if (!s->error.empty()) {
-    args[2] = make_string(env, s->error);
-  }
+  if (s->status < 0 || s->status == GREP_TIMED_OUT) args[0] = make_error(env, s->error, s->status);
   napi_create_int32(env, s->count, &args[1]);
-  if (callback != nullptr) napi_call_function(env, undefined, callback, 3, args, nullptr);
+  if (callback != nullptr) napi_call_function(env, undefined, callback, 2, args, nullptr);
 }
 
 // Runs on the JavaScript thread for each queued item, in queue order: a match
@@ -391,6 +461,7 @@ napi_value init(napi_env env, napi_value exports) {
   const napi_property_descriptor functions[] = {
       {"version", nullptr, version, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"searchJson", nullptr, search_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"searchText", nullptr, search_text, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"startStream", nullptr, start_stream, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"readLines", nullptr, read_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},

@@ -47,15 +47,39 @@ test('search resolves to the document, the same for options as object or text', 
   assert.deepStrictEqual(fromText.matches, doc.matches);
 });
 
-test('failures reject with the library\'s message, a missing root with ENOENT', async () => {
+test('failures reject with the library\'s message and status', async () => {
   const dir = tempTree({ 'a.txt': 'x\n' });
   await assert.rejects(qg.search(dir, 'x', '{"regex":tru'),
-    { message: 'Invalid JSON in options: {"regex":tru' });
-  await assert.rejects(qg.search(path.join(dir, 'nosuch'), 'x'), { code: 'ENOENT' });
+    { message: 'Invalid JSON in options: {"regex":tru', code: 'GREP_E_ARGUMENT', status: -1 });
+  await assert.rejects(qg.search(path.join(dir, 'nosuch'), 'x'),
+    { code: 'GREP_E_NOT_FOUND', status: qg.Status.GREP_E_NOT_FOUND });
   await assert.rejects(qg.readLines(path.join(dir, 'nosuch'), 1, 1),
-    /Cannot open file '.*nosuch': No such file or directory/);
+    { code: 'GREP_E_NOT_FOUND', message: /Cannot open file '.*nosuch': No such file or directory/ });
+  await assert.rejects(qg.readLines(path.join(dir, 'a.txt'), 3, 2), { code: 'GREP_E_ARGUMENT' });
   await assert.rejects(async () => { for await (const m of qg.searchStream(path.join(dir, 'no'), 'x')) void m; },
-    { code: 'ENOENT' });
+    { code: 'GREP_E_NOT_FOUND' });
+});
+
+test('a time limit: the document says so, the stream throws after its matches', async () => {
+  const dir = tempTree({ 'long.txt': `${'a'.repeat(40000)}b\n`, 'short.txt': 'ab\n' });
+  const options = { regex: true, timeout_ms: 30 };
+  const pattern = `${'a'.repeat(20000)}b|ab`;
+  const doc = await qg.search(dir, pattern, options);
+  assert.strictEqual(doc.timed_out, true);
+  const seen = [];
+  await assert.rejects(async () => { for await (const m of qg.searchStream(dir, pattern, options)) seen.push(m); },
+    { code: 'GREP_TIMED_OUT', message: 'Search stopped at the time limit of 30 ms' });
+  assert.deepStrictEqual(seen, doc.matches);
+});
+
+test('a host\'s buffer is searched as one file, every match of a line listed', async () => {
+  const doc = await qg.searchText('buf.js', 'x\nneedle needle\n', 'needle', { submatches: true });
+  assert.deepStrictEqual(doc.matches.map((m) => [m.file, m.line, m.submatches]),
+    [['buf.js', 2, [{ col: 1, length: 6 }, { col: 8, length: 6 }]]]);
+  const utf16 = Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from('needle\n', 'utf16le')]);
+  assert.strictEqual((await qg.searchText('u.txt', utf16, 'needle')).total_matches, 1);
+  assert.strictEqual((await qg.searchText('b.js', 'needle', 'needle', { include_globs: '*.c' })).files_searched, 0);
+  await assert.rejects(qg.searchText('b', 'x', 'x', '{'), { code: 'GREP_E_ARGUMENT' });
 });
 
 test('the stream yields the document\'s matches in order and stops when the loop ends', async () => {

@@ -2,8 +2,10 @@
 
 A thin binding over the quenmar-grep shared library, on ctypes alone. Every
 function runs on the calling thread, as the library's calls do, and reads the
-library's last-error text on that same thread when a call fails, raising
-:class:`QuenmarGrepError` with it.
+library's status (and, on failure, its last-error text) on that same thread
+right after the call: a failure raises :class:`QuenmarGrepError` (or its
+:class:`NotFoundError` and :class:`SearchTimeout` forms) with the library's
+message and status.
 
 Texts handed to the library: ``str`` is encoded as UTF-8 (paths with
 ``os.fsencode``, so a file name that is not UTF-8 still reaches the file);
@@ -16,7 +18,7 @@ written back through :func:`replace_lines` byte for byte.
 
 from __future__ import annotations
 
-import errno
+import enum
 import json
 import os
 import queue
@@ -33,9 +35,10 @@ else:  # pragma: no cover - the package asks for 3.8 or later
 from . import _native
 
 __all__ = [
-    "QuenmarGrepError", "version", "last_error", "search", "search_stream", "iter_search",
-    "read_lines", "numbered_lines", "replace_lines", "batch_replace",
-    "Match", "SearchDocument", "Edit", "BatchResult",
+    "QuenmarGrepError", "NotFoundError", "SearchTimeout", "Status", "version", "last_error",
+    "last_status", "search", "search_text", "search_stream", "iter_search", "read_lines",
+    "numbered_lines", "replace_lines", "batch_replace",
+    "Match", "Submatch", "SearchDocument", "Edit", "BatchResult",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -56,12 +59,21 @@ class _MatchCore(TypedDict):
     context: List[str]
 
 
+class Submatch(TypedDict):
+    """One match within a line: 1-based byte column and length in bytes."""
+
+    col: int
+    length: int
+
+
 class Match(_MatchCore, total=False):
     """One match object: the file, the 1-based line and byte column, the
     line's text and its context window; ``length`` (the match's bytes) when
-    the search asked for ``match_length``."""
+    the search asked for ``match_length``, ``submatches`` (every match of the
+    line) when it asked for ``submatches``."""
 
     length: int
+    submatches: List[Submatch]
 
 
 class _SearchCore(TypedDict):
@@ -97,14 +109,38 @@ class BatchResult(TypedDict):
 
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
-# The message grep_read_lines leaves for a missing path. read_lines plants it
-# before a read whose empty result would otherwise be ambiguous; a read of a
-# non-empty path never produces it.
-_MISSING_PATH_MESSAGE = b"Missing file_path"
+
+class Status(enum.IntEnum):
+    """How a library call ended (the public header's ``grep_status``)."""
+
+    OK = 0
+    STOPPED = 1
+    TIMED_OUT = 2
+    E_ARGUMENT = -1
+    E_NOT_FOUND = -2
+    E_IO = -3
+    E_CONFLICT = -4
+    E_NO_MEMORY = -5
 
 
 class QuenmarGrepError(Exception):
-    """A failed library call; ``str(error)`` is the library's last-error text."""
+    """A failed library call; ``str(error)`` is the library's last-error text
+    and ``error.status`` the :class:`Status` the call ended with."""
+
+    status = Status.E_IO
+
+    def __init__(self, message: str, status: int = Status.E_IO) -> None:
+        super().__init__(message)
+        self.status = Status(status)
+
+
+class NotFoundError(QuenmarGrepError, FileNotFoundError):
+    """The root, file or folder a call names does not exist."""
+
+
+class SearchTimeout(QuenmarGrepError, TimeoutError):
+    """A streamed search reached its ``timeout_ms``; every match it found was
+    delivered before this was raised."""
 
 
 def _lib() -> Any:
@@ -122,12 +158,27 @@ def version() -> str:
 
 def last_error() -> str:
     """The calling thread's last-error text ("" before any failure). The
-    library never clears it, so it may describe an earlier failure."""
+    library never clears it: it describes the thread's last call exactly when
+    :func:`last_status` is not ``Status.OK``."""
     return _decode(_lib().grep_last_error())
 
 
-def _error() -> QuenmarGrepError:
-    return QuenmarGrepError(last_error())
+def last_status() -> Status:
+    """How the calling thread's most recent library call ended."""
+    return Status(_lib().grep_last_status())
+
+
+def _error(status: Optional[int] = None) -> QuenmarGrepError:
+    """The exception for the call that just ended on this thread."""
+    status = Status(_lib().grep_last_status() if status is None else status)
+    kind = {Status.E_NOT_FOUND: NotFoundError, Status.TIMED_OUT: SearchTimeout}
+    return kind.get(status, QuenmarGrepError)(last_error(), status)
+
+
+def _check() -> None:
+    """Raises for the call that just ended on this thread, unless it succeeded."""
+    if _lib().grep_last_status() != Status.OK:
+        raise _error()
 
 
 def _no_nul(data: bytes, what: str) -> bytes:
@@ -138,16 +189,6 @@ def _no_nul(data: bytes, what: str) -> bytes:
 
 def _path_arg(path: PathArg) -> bytes:
     return _no_nul(os.fsencode(path), "path")
-
-
-def _existing_root(root: PathArg) -> bytes:
-    """The search root, encoded; FileNotFoundError when nothing is there. The
-    library searches a missing root as an empty tree, where a typo would look
-    like "no matches"."""
-    encoded = _path_arg(root)
-    if not os.path.lexists(encoded):
-        raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), os.fsdecode(encoded))
-    return encoded
 
 
 def _text_arg(text: Any, what: str) -> bytes:
@@ -178,13 +219,25 @@ _KEYWORD_DEFAULTS = {
     "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
     "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
     "max_per_file": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
-    "gitignore": False, "match_length": False,
+    "gitignore": False, "match_length": False, "submatches": False,
 }
 # Keys beyond the core ones: each enters the document only when it differs
 # from its default, so that a search without them sends what it always sent.
 _EXTENSION_INTS = ("max_per_file", "threads")
-_EXTENSION_BOOLS = ("hidden", "skip_dirs", "follow_links", "gitignore", "match_length")
+_EXTENSION_BOOLS = ("hidden", "skip_dirs", "follow_links", "gitignore", "match_length",
+                    "submatches")
 _GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
+
+
+def _keywords(given: Mapping[str, Any]) -> Dict[str, Any]:
+    """The keyword options with their defaults filled in; TypeError for a
+    name that is no option."""
+    unknown = sorted(set(given) - set(_KEYWORD_DEFAULTS))
+    if unknown:
+        raise TypeError("unknown keyword options: " + ", ".join(unknown))
+    merged = dict(_KEYWORD_DEFAULTS)
+    merged.update(given)
+    return merged
 
 
 def _options_json(options: OptionsArg, keywords: Dict[str, Any]) -> bytes:
@@ -227,12 +280,13 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
            include: Globs = (), exclude: Globs = (), exclude_dirs: Globs = (),
            timeout_ms: int = 0, max_per_file: int = 0, threads: int = 0, hidden: bool = False,
            skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-           match_length: bool = False, options: OptionsArg = None) -> SearchDocument:
+           match_length: bool = False, submatches: bool = False,
+           options: OptionsArg = None) -> SearchDocument:
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
-    ``duration_ms``. Raises FileNotFoundError when nothing is at ``root``
-    and QuenmarGrepError when the search fails.
+    ``duration_ms``. Raises :class:`NotFoundError` (a FileNotFoundError) when
+    nothing is at ``root``, and QuenmarGrepError when the search fails.
 
     ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
     single string is one glob). ``timeout_ms`` above 0 stops the search after
@@ -242,22 +296,39 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
     results in the same order). ``hidden`` searches entries whose name starts
     with '.', ``skip_dirs=False`` enters node_modules, build, target and the
     other fixed names, ``follow_links=False`` leaves links in the tree alone,
-    ``gitignore`` honours .gitignore, .ignore and .git/info/exclude, and
-    ``match_length`` adds each match's byte ``length``. ``options``, instead
-    of the keyword options, is an options document passed as it is (a dict,
-    or a JSON text)."""
+    ``gitignore`` honours .gitignore, .ignore and .git/info/exclude,
+    ``match_length`` adds each match's byte ``length``, and ``submatches``
+    adds every match of the line (``{"col", "length"}`` each). ``options``,
+    instead of the keyword options, is an options document passed as it is
+    (a dict, or a JSON text)."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length))
-    raw = _lib().grep_search_json(_existing_root(root), _text_arg(pattern, "pattern"),
+        match_length=match_length, submatches=submatches))
+    raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
+    status = _lib().grep_last_status()
+    if status not in (Status.OK, Status.TIMED_OUT):
+        raise _error(status)
+    return json.loads(_decode(raw))
+
+
+def search_text(name: PathArg, text: TextArg, pattern: TextArg, **options: Any) -> SearchDocument:
+    """Searches ``text`` (a host's buffer, say an editor's unsaved file: str,
+    encoded as UTF-8, or bytes in any encoding a file may have) as one file
+    called ``name``, to which the glob options apply, and returns the search
+    document that :func:`search` gives for such a file. The keyword options
+    are those of :func:`search`."""
+    document_text = _options_json(options.pop("options", None), _keywords(options))
+    data = bytes(text) if isinstance(text, (bytes, bytearray)) else \
+        str(text).encode("utf-8", "surrogateescape")
+    raw = _lib().grep_search_text(_path_arg(name), data, len(data), _text_arg(pattern, "pattern"),
                                   document_text)
-    document = json.loads(_decode(raw))
-    if "error" in document:
-        raise QuenmarGrepError(document["error"])
-    return document
+    status = _lib().grep_last_status()
+    if status not in (Status.OK, Status.TIMED_OUT):
+        raise _error(status)
+    return json.loads(_decode(raw))
 
 
 def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], Any], *,
@@ -266,21 +337,23 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
                   exclude: Globs = (), exclude_dirs: Globs = (), timeout_ms: int = 0,
                   max_per_file: int = 0, threads: int = 0, hidden: bool = False,
                   skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-                  match_length: bool = False, options: OptionsArg = None) -> int:
+                  match_length: bool = False, submatches: bool = False,
+                  options: OptionsArg = None) -> int:
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
 
     When ``callback`` raises, the search stops at once (no further line is
     matched, no further file read) and the exception is raised from here.
-    Raises QuenmarGrepError when the search cannot start. The options are
-    those of :func:`search`."""
+    Raises :class:`SearchTimeout` (a TimeoutError) once every match found
+    within ``timeout_ms`` was delivered, and QuenmarGrepError when the search
+    fails. The options are those of :func:`search`."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length))
+        match_length=match_length, submatches=submatches))
     failure = []
 
     def deliver(raw, _user_data):
@@ -291,13 +364,12 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
             failure.append(error)
             return 1
 
-    count = _lib().grep_search_stream_ctx(_existing_root(root), _text_arg(pattern, "pattern"),
+    count = _lib().grep_search_stream_ctx(_path_arg(root), _text_arg(pattern, "pattern"),
                                           document_text, _native.MATCH_CALLBACK_CTX(deliver),
                                           None)
     if failure:
         raise failure[0]
-    if count < 0:
-        raise _error()
+    _check()
     return count
 
 
@@ -317,10 +389,11 @@ def iter_search(root: PathArg, pattern: TextArg, *, queue_size: int = 256,
     of at most ``queue_size`` entries; when the queue is full the search waits
     for the consumer. Closing the generator early (``break``, ``close()``)
     stops the search within milliseconds: the worker's next hand-over fails,
-    and the library reads no further file. Raises FileNotFoundError at once
-    when nothing is at ``root``, and QuenmarGrepError from the loop when the
-    search cannot start. The keyword options are those of :func:`search`."""
-    _existing_root(root)  # raised here, not at the first match
+    and the library reads no further file. Raises from the loop what
+    :func:`search_stream` raises: :class:`NotFoundError` when nothing is at
+    ``root``, :class:`SearchTimeout` after the last match found in time,
+    QuenmarGrepError when the search fails. The keyword options are those of
+    :func:`search`."""
     return _matches_from_worker(root, pattern, queue_size, options)
 
 
@@ -366,29 +439,12 @@ def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
 
 def read_lines(path: PathArg, start: int = 0, end: int = 0) -> str:
     """Returns lines ``start``..``end`` of the file, each as ``"N: text\\n"``;
-    ``start`` below 1 reads the whole file, ``end`` below 1 reads to its end.
-    Raises QuenmarGrepError when the file cannot be read or the range is
-    wrong.
-
-    The library returns "" both for a failure and for an empty selection. A
-    selection from line 1 or later is never empty on success, so there "" is
-    a failure. An empty selection happens only for a whole-file read of an
-    empty file; before such a read this function plants a known message in
-    the thread's last-error text (by a read without a path), and the read
-    failed exactly when that message was replaced."""
-    lib = _lib()
-    encoded = _path_arg(path)
-    start = _int32(start, "start")
-    end = _int32(end, "end")
-    planted = start < 1 and encoded != b""
-    if planted:
-        lib.grep_read_lines(None, 0, 0)
-    raw = lib.grep_read_lines(encoded, start, end)
-    if raw:
-        return _decode(raw, "surrogateescape")
-    if planted and lib.grep_last_error() == _MISSING_PATH_MESSAGE:
-        return ""
-    raise _error()
+    ``start`` below 1 reads the whole file, ``end`` below 1 reads to its end
+    ("" for an empty file). Raises QuenmarGrepError when the file cannot be
+    read or the range is wrong."""
+    raw = _lib().grep_read_lines(_path_arg(path), _int32(start, "start"), _int32(end, "end"))
+    _check()
+    return _decode(raw, "surrogateescape")
 
 
 def numbered_lines(path: PathArg, start: int = 0, end: int = 0) -> List[Tuple[int, str]]:
@@ -407,10 +463,9 @@ def replace_lines(path: PathArg, start: int, end: int, text: TextArg) -> None:
     the lines of ``text``; ``start > end`` inserts before line ``start``, and an
     empty text deletes. The file keeps its encoding and line ending. Raises
     QuenmarGrepError on failure."""
-    result = _lib().grep_replace_lines(_path_arg(path), _int32(start, "start"),
-                                       _int32(end, "end"), _text_arg(text, "text"))
-    if result != 0:
-        raise _error()
+    _lib().grep_replace_lines(_path_arg(path), _int32(start, "start"), _int32(end, "end"),
+                              _text_arg(text, "text"))
+    _check()
 
 
 def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg]) -> BatchResult:

@@ -56,14 +56,16 @@ def _candidates():
     return found
 
 
-_c_char_p, _c_int = ctypes.c_char_p, ctypes.c_int
+_c_char_p, _c_int, _c_size_t = ctypes.c_char_p, ctypes.c_int, ctypes.c_size_t
 
 #: Every export of the public header with its exact C signature, as
 #: (argument types, result type). A test holds this against the header.
 SIGNATURES = {
     "grep_version": ([], _c_char_p),
     "grep_last_error": ([], _c_char_p),
+    "grep_last_status": ([], _c_int),
     "grep_search_json": ([_c_char_p, _c_char_p, _c_char_p], _c_char_p),
+    "grep_search_text": ([_c_char_p, _c_char_p, _c_size_t, _c_char_p, _c_char_p], _c_char_p),
     "grep_search_stream": ([_c_char_p, _c_char_p, _c_char_p, MATCH_CALLBACK], _c_int),
     "grep_search_stream_ctx": ([_c_char_p, _c_char_p, _c_char_p, MATCH_CALLBACK_CTX,
                                 ctypes.c_void_p], _c_int),

@@ -52,11 +52,13 @@ class VersionAndErrors(unittest.TestCase):
         declared = {name: len(argtypes) for name, (argtypes, _) in _native.SIGNATURES.items()}
         self.assertEqual(declared, exports)
 
-    def test_error_carries_the_last_error_text(self):
+    def test_error_carries_the_last_error_text_and_status(self):
         with self.assertRaises(qg.QuenmarGrepError) as caught:
             qg.read_lines("")
         self.assertEqual(str(caught.exception), "Missing file_path")
+        self.assertEqual(caught.exception.status, qg.Status.E_ARGUMENT)
         self.assertEqual(qg.last_error(), "Missing file_path")
+        self.assertEqual(qg.last_status(), qg.Status.E_ARGUMENT)
 
     def test_last_error_is_per_thread(self):
         with self.assertRaises(qg.QuenmarGrepError):
@@ -224,13 +226,16 @@ class Search(TempTree):
                 self.assertEqual(document["total_matches"], len(expected))
                 self.assertEqual(document["files_searched"] > 0, True)
 
-    def test_missing_root_raises_before_searching(self):
+    def test_missing_root_raises_the_librarys_not_found(self):
         missing = os.path.join(self.dir, "nosuchdir")
         for start in (lambda: qg.search(missing, "x"),
                       lambda: qg.search_stream(missing, "x", print),
-                      lambda: qg.iter_search(missing, "x")):
-            with self.assertRaises(FileNotFoundError):
+                      lambda: list(qg.iter_search(missing, "x"))):
+            with self.assertRaises(FileNotFoundError) as caught:
                 start()
+            self.assertIsInstance(caught.exception, qg.NotFoundError)
+            self.assertEqual(caught.exception.status, qg.Status.E_NOT_FOUND)
+            self.assertIn("nosuchdir", str(caught.exception))
 
     def test_numbered_lines_are_the_readers_pairs(self):
         path = self.write("n.txt", b"a\r\nb: c\n\nd")
@@ -332,11 +337,37 @@ class Search(TempTree):
 
     def test_timeout_returns_what_was_found(self):
         self.write("slow/long.txt", "a" * 40000 + "b\n")
-        document = qg.search(os.path.join(self.dir, "slow"), "a" * 20000 + "b", regex=True,
-                             timeout_ms=30)
+        self.write("slow/a.txt", "ab\n")
+        slow = os.path.join(self.dir, "slow")
+        pattern = "a" * 20000 + "b|ab"
+        document = qg.search(slow, pattern, regex=True, timeout_ms=30)
         self.assertTrue(document["timed_out"])
-        self.assertEqual(document["total_matches"], 0)
-        self.assertNotIn("timed_out", qg.search(os.path.join(self.dir, "slow"), "zzz"))
+        self.assertEqual(qg.last_status(), qg.Status.TIMED_OUT)
+        self.assertNotIn("timed_out", qg.search(slow, "zzz"))
+        self.assertEqual(qg.last_status(), qg.Status.OK)
+        # The streams deliver what was found, then raise TimeoutError.
+        for run in (lambda seen: qg.search_stream(slow, pattern, seen.append, regex=True,
+                                                  timeout_ms=30),
+                    lambda seen: seen.extend(qg.iter_search(slow, pattern, regex=True,
+                                                            timeout_ms=30))):
+            seen = []
+            with self.assertRaises(TimeoutError) as caught:
+                run(seen)
+            self.assertIsInstance(caught.exception, qg.SearchTimeout)
+            self.assertEqual(str(caught.exception), "Search stopped at the time limit of 30 ms")
+            self.assertEqual([m["text"] for m in seen], [m["text"] for m in document["matches"]])
+
+    def test_search_text_and_submatches(self):
+        document = qg.search_text("buf.py", "x = 1\nneedle, needle\n", "needle",
+                                  submatches=True)
+        self.assertEqual([(m["file"], m["line"], m["submatches"]) for m in document["matches"]],
+                         [("buf.py", 2, [{"col": 1, "length": 6}, {"col": 9, "length": 6}])])
+        utf16 = "needle\n".encode("utf-16")  # with its byte-order mark
+        self.assertEqual(qg.search_text("u.txt", utf16, "needle")["total_matches"], 1)
+        skipped = qg.search_text("buf.py", "needle", "needle", include=["*.c"])
+        self.assertEqual((skipped["files_searched"], skipped["total_matches"]), (0, 0))
+        with self.assertRaises(TypeError):
+            qg.search_text("b", "x", "x", no_such_option=True)
 
     def test_iterator_closed_early_stops_the_search(self):
         for i in range(20):
