@@ -116,12 +116,36 @@ QUENMAR_GREP_API int grep_search_stream_ctx(const char *root_path, const char *p
 
 /* Replaces lines start_line..end_line (1-based, inclusive) of file_path with
  * the lines of new_text; start_line > end_line inserts before start_line.
- * Returns 0 on success, -1 on failure. */
+ * Returns 0 on success, -1 on failure.
+ *
+ * Every edit (here and in grep_batch_replace_json) reads, changes and writes
+ * a file under an exclusive advisory lock that every edit through this
+ * library takes, so concurrent edits of one file, from threads or processes,
+ * run one after the other and none is lost. Programs that take no such lock
+ * are not held up; a change they make between the read and the write is
+ * found and fails the edit ("changed since it was read", GREP_E_IO) with the
+ * file left as they wrote it. The file is replaced whole through a temporary
+ * file beside it, so it holds either its old or its new contents, durably,
+ * when the call returns (a file with several hard links is written in place,
+ * once the room for it is secured). */
 QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, int end_line,
                                         const char *new_text);
 
 /* Applies a JSON list of line edits over many files and returns the report
- * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}. */
+ * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}.
+ *
+ * The instructions are an array of edit objects, or {"edits":[...]} with an
+ * optional "dry_run". An edit object holds "file" and either a line edit
+ * ("start_line", "end_line": integers within 32 bits; "new_text": a string;
+ * "expected_text": the text the lines must hold now, joined with \n, for the
+ * edit to apply) or a text edit ("old_text": a non-empty text that must occur
+ * exactly once in the file, with every line ending read as \n; "new_text";
+ * "replace_all": true to replace every occurrence). Edits naming one file by
+ * several paths are one group, reported under the first path. A group whose
+ * edit is malformed, overlaps another, or expects what the file does not hold
+ * fails whole and nothing of its file is written. With "dry_run": true
+ * nothing is written, and the report gains "diffs": [{"file":P,"diff":D}],
+ * one unified diff per file that would change. */
 QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_json);
 
 /* Returns lines start_line..end_line of file_path, each as "N: text\n";

@@ -20,15 +20,16 @@ run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQG_SANITIZER=asan-ubsan -DQG_BUILD_BENCH=OFF
 
-# The parallel search under ThreadSanitizer: the test programs that run
-# searches on several threads (the rest of the suite runs on one).
-echo "== build $root/build-tsan (parallel search tests)"
+# ThreadSanitizer over the test programs that run the library on several
+# threads: parallel searches, and edits of one file from several threads (the
+# rest of the suite runs on one).
+echo "== build $root/build-tsan (tests on several threads)"
 if [ ! -f "$root/build-tsan/build.ninja" ]; then
   cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQG_SANITIZER=tsan \
     -DQG_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$root/build-tsan" --parallel --target scan_test report_test status_test
+cmake --build "$root/build-tsan" --parallel --target scan_test report_test status_test text_edit_test
 echo "== test $root/build-tsan"
-for t in scan_test report_test status_test; do
+for t in scan_test report_test status_test text_edit_test; do
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$root/build-tsan/tests/$t" --gtest_brief=1
 done

@@ -1,21 +1,20 @@
 #include "edit_core/batch.h"
 
 #include "edit_core/edit.h"
+#include "edit_core/file_edit.h"
 #include "grep_core/json_alloc.h"
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
+#include "grep_core/text_write.h"
 
 #include <yyjson.h>
 
-#include <inttypes.h>
+#include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-constexpr int32_t kFirstGroupCapacity = 16;
-constexpr int32_t kFirstEditCapacity = 8;
 
 constexpr const char kEmptyInputResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Empty input\"]}";
@@ -24,41 +23,163 @@ constexpr const char kInvalidJsonResult[] =
 constexpr const char kMissingEditsResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Missing edits "
     "array\"]}";
+constexpr const char kBadDryRunResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"dry_run is not true "
+    "or false\"]}";
 
-// The edits of one path. Owns `edits`; `path` and each edit's `new_text`
+// Files edited together: read, staged, flushed and put in place as one
+// step, so that a batch pays for durability once per chunk, not per file.
+// Each holds two descriptors (its lock and its staged file) for a moment.
+constexpr int32_t kChunkGroups = 128;
+
+// The edits of one file, however many paths name it. `path` and the texts
 // point into the parsed document, which outlives the groups, so no text is
-// copied. A JSON string may hold U+0000, which no C text can carry: such a path, or
-// such a text among the group's edits, fails the group untouched instead of
-// being cut at the NUL (which would edit another file, or write less).
+// copied. A JSON string may hold U+0000, which no C text can carry: such a
+// path or text fails the group untouched instead of being cut at the NUL.
 struct edit_group {
-  const char *path;
-  size_t path_len;  // bytes of `path`, NULs included
+  const char *path;  // the first path given for the file
+  size_t path_len;   // bytes of `path`, NULs included
+  plat_file_id id;
+  bool has_id;
   line_edit *edits;
   int32_t count;
   int32_t capacity;
-  bool text_has_nul;
+  text_edit *texts;
+  int32_t text_count;
+  int32_t text_capacity;
+  int64_t total;  // edits given for the file, those that fail included
+  char *message;  // why the group failed (owned), or null
+  int kind;       // the failure's status
+  bool written;   // written, or in a dry run would be
+  char *diff;     // a dry run's diff (owned)
+  size_t diff_len;
 };
 
-// Every group of a call, in the order their paths first appear.
+// Records the thread's last failure as the group's, unless it failed before.
+void fail_group(edit_group *g) {
+  if (g->message != nullptr) return;
+  g->message = strdup(qm_grep_get_last_error());
+  g->kind = qg_failure_kind();
+  // Without memory for the message the failure still shows, with a shorter one.
+  if (g->message == nullptr) g->kind = GREP_E_NO_MEMORY;
+}
+
+// A growable array of plain records on malloc; false (unchanged) when out of
+// memory.
+template <typename T>
+bool push(T **items, int32_t *count, int32_t *capacity, const T &item) {
+  if (*count == *capacity) {
+    if (*capacity > INT32_MAX / 2) return false;
+    const int32_t grown = *capacity == 0 ? 8 : *capacity * 2;
+    auto *block = static_cast<T *>(realloc(*items, static_cast<size_t>(grown) * sizeof(T)));
+    if (block == nullptr) return false;
+    *items = block;
+    *capacity = grown;
+  }
+  (*items)[(*count)++] = item;
+  return true;
+}
+
+// Group indices by key, open addressing: by a path's bytes, and by a file's
+// identity, so that grouping costs time linear in the edits.
+struct group_table {
+  struct slot {
+    uint64_t hash;
+    const char *key;  // a path's bytes, or null for an identity
+    size_t key_len;
+    plat_file_id id;
+    int32_t group;  // -1: free
+  };
+  slot *slots = nullptr;
+  size_t capacity = 0;
+  size_t count = 0;
+
+  group_table() = default;
+  group_table(const group_table &) = delete;
+  group_table &operator=(const group_table &) = delete;
+  ~group_table() { free(slots); }
+
+  static uint64_t hash_bytes(const char *p, size_t n) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 1099511628211ull;
+    return h ^ (h >> 29);
+  }
+  static uint64_t hash_id(plat_file_id id) {
+    uint64_t h = id.index * 0x9E3779B97F4A7C15ull ^ (id.volume + 0x632BE59BD9B4E019ull);
+    return h ^ (h >> 31);
+  }
+
+  bool grow() {
+    const size_t grown = capacity == 0 ? 64 : capacity * 2;
+    auto *fresh = static_cast<slot *>(malloc(grown * sizeof(slot)));
+    if (fresh == nullptr) return false;
+    for (size_t i = 0; i < grown; ++i) fresh[i].group = -1;
+    for (size_t i = 0; i < capacity; ++i) {
+      if (slots[i].group < 0) continue;
+      size_t j = slots[i].hash & (grown - 1);
+      while (fresh[j].group >= 0) j = (j + 1) & (grown - 1);
+      fresh[j] = slots[i];
+    }
+    free(slots);
+    slots = fresh;
+    capacity = grown;
+    return true;
+  }
+
+  // The group of `key`, or -1; writes the slot for an insert.
+  int32_t find(const slot &key, size_t *at) const {
+    if (capacity == 0) return -1;
+    size_t j = key.hash & (capacity - 1);
+    for (; slots[j].group >= 0; j = (j + 1) & (capacity - 1)) {
+      const slot &s = slots[j];
+      if (s.hash != key.hash || (s.key == nullptr) != (key.key == nullptr)) continue;
+      const bool same = key.key != nullptr
+                            ? s.key_len == key.key_len && memcmp(s.key, key.key, key.key_len) == 0
+                            : s.id.volume == key.id.volume && s.id.index == key.id.index;
+      if (same) return s.group;
+    }
+    *at = j;
+    return -1;
+  }
+
+  int32_t find(const slot &key) const {
+    size_t at = 0;
+    return find(key, &at);
+  }
+
+  bool insert(slot key) {
+    if ((count + 1) * 2 > capacity && !grow()) return false;
+    size_t at = 0;
+    if (find(key, &at) >= 0) return true;
+    slots[at] = key;
+    ++count;
+    return true;
+  }
+
+  static slot by_path(const char *p, size_t n, int32_t group) {
+    return {hash_bytes(p, n), p, n, {0, 0}, group};
+  }
+  static slot by_id(plat_file_id id, int32_t group) { return {hash_id(id), nullptr, 0, id, group}; }
+};
+
+// Every group of a call, in the order their files first appear.
 struct group_list {
   edit_group *groups = nullptr;
   int32_t count = 0;
   int32_t capacity = 0;
+  group_table table;
 
   group_list() = default;
   group_list(const group_list &) = delete;
   group_list &operator=(const group_list &) = delete;
   ~group_list() {
-    for (int32_t g = 0; g < count; ++g) release_edits(&groups[g]);
+    for (int32_t g = 0; g < count; ++g) {
+      free(groups[g].edits);
+      free(groups[g].texts);
+      free(groups[g].message);
+      free(groups[g].diff);
+    }
     free(groups);
-  }
-
-  // Releases the edits of `group`; its path stays.
-  static void release_edits(edit_group *group) {
-    free(group->edits);
-    group->edits = nullptr;
-    group->count = 0;
-    group->capacity = 0;
   }
 };
 
@@ -67,26 +188,6 @@ struct doc_guard {
   yyjson_doc *doc;
   ~doc_guard() { yyjson_doc_free(doc); }
 };
-
-// Doubles an array of `*capacity` items of `size` bytes, or gives it
-// `first` items when it has none. False (array unchanged) when out of memory.
-bool grow_array(void **items, int32_t *capacity, int32_t first, size_t size) {
-  if (*capacity > INT32_MAX / 2) return false;
-  int32_t next = *capacity == 0 ? first : *capacity * 2;
-  void *grown = realloc(*items, static_cast<size_t>(next) * size);
-  if (grown == nullptr) return false;
-  *items = grown;
-  *capacity = next;
-  return true;
-}
-
-// A member read as an edit line number: its low 32 bits as a signed number
-// when it is an integer, `missing` when absent, 0 for any other type.
-int32_t line_number(yyjson_val *member, int32_t missing) {
-  if (member == nullptr) return missing;
-  if (!yyjson_is_int(member)) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(yyjson_get_uint(member)));
-}
 
 // The path member of an edit object, or null when the object is to be
 // skipped. The "file" member decides alone when present; "file_path" stands
@@ -97,38 +198,143 @@ yyjson_val *edit_path(yyjson_val *obj) {
   return yyjson_is_str(file) ? file : nullptr;
 }
 
-// The group for the `len` bytes of `path`, made at the end of the list when
-// there is none yet. Paths are equal when all their bytes are. Null when out
-// of memory.
+// The group of the file `path` names, made at the end of the list when the
+// file has none yet: the same path text, or another path to the same file
+// (its identity, links followed), finds the same group. Null when out of
+// memory.
 edit_group *group_for(group_list *list, const char *path, size_t len) {
-  for (int32_t g = 0; g < list->count; ++g) {
-    const edit_group &group = list->groups[g];
-    if (group.path_len == len && memcmp(group.path, path, len) == 0) return &list->groups[g];
+  const int32_t known = list->table.find(group_table::by_path(path, len, 0));
+  if (known >= 0) return &list->groups[known];
+  plat_file_id id = {0, 0};
+  // A path holding NUL names no file whole: its group fails, alone.
+  const bool has_id = strlen(path) == len && plat_path_identity(path, &id) == 0;
+  const int32_t next = list->count;
+  if (has_id) {
+    const int32_t alias = list->table.find(group_table::by_id(id, 0));
+    if (alias >= 0) {
+      return list->table.insert(group_table::by_path(path, len, alias)) ? &list->groups[alias]
+                                                                        : nullptr;
+    }
   }
-  if (list->count == list->capacity &&
-      !grow_array(reinterpret_cast<void **>(&list->groups), &list->capacity, kFirstGroupCapacity,
-                  sizeof(edit_group))) {
+  edit_group fresh = {};
+  fresh.path = path;
+  fresh.path_len = len;
+  fresh.id = id;
+  fresh.has_id = has_id;
+  if (!push(&list->groups, &list->count, &list->capacity, fresh) ||
+      !list->table.insert(group_table::by_path(path, len, next)) ||
+      (has_id && !list->table.insert(group_table::by_id(id, next)))) {
     return nullptr;
   }
-  edit_group *group = &list->groups[list->count++];
-  *group = {path, len, nullptr, 0, 0, false};
-  return group;
+  return &list->groups[next];
 }
 
-// Appends one edit of the string `text` (null: no text) to `group`.
-bool add_edit(edit_group *group, int32_t start_line, int32_t end_line, yyjson_val *text) {
-  if (group->count == group->capacity &&
-      !grow_array(reinterpret_cast<void **>(&group->edits), &group->capacity, kFirstEditCapacity,
-                  sizeof(line_edit))) {
-    return false;
+// ---- Reading one edit object ----
+
+// What a member of an edit object holds, once checked.
+enum class member { absent, ok, bad };
+
+// A line number: a JSON number with no fractional part within the signed
+// 32-bit range (2.0 counts as 2).
+member line_member(yyjson_val *v, int32_t *out) {
+  if (v == nullptr) return member::absent;
+  if (yyjson_is_sint(v)) {
+    const int64_t n = yyjson_get_sint(v);
+    if (n < INT32_MIN || n > INT32_MAX) return member::bad;
+    *out = static_cast<int32_t>(n);
+    return member::ok;
   }
-  const char *str = nullptr;
-  if (text != nullptr) {
-    str = yyjson_get_str(text);
-    if (strlen(str) != yyjson_get_len(text)) group->text_has_nul = true;
+  if (yyjson_is_uint(v)) {
+    const uint64_t n = yyjson_get_uint(v);
+    if (n > static_cast<uint64_t>(INT32_MAX)) return member::bad;
+    *out = static_cast<int32_t>(n);
+    return member::ok;
   }
-  group->edits[group->count++] = {start_line, end_line, str};
+  if (yyjson_is_real(v)) {
+    const double d = yyjson_get_real(v);
+    if (d != floor(d) || d < INT32_MIN || d > INT32_MAX) return member::bad;
+    *out = static_cast<int32_t>(d);
+    return member::ok;
+  }
+  return member::bad;
+}
+
+// A text member: a JSON string. One that holds U+0000, which no C text
+// carries whole, sets *has_nul.
+member text_member(yyjson_val *v, const char **out, bool *has_nul) {
+  if (v == nullptr) return member::absent;
+  if (!yyjson_is_str(v)) return member::bad;
+  *out = yyjson_get_str(v);
+  if (strlen(*out) != yyjson_get_len(v)) *has_nul = true;
+  return member::ok;
+}
+
+// Fails the group of the edit at `position` (1-based in the instructions)
+// with the message `what` says of its path.
+bool refuse_edit(edit_group *g, int64_t position, const char *path, const char *what) {
+  qg_fail(GREP_E_ARGUMENT, "Edit %lld for '%s'%s", static_cast<long long>(position), path, what);
+  fail_group(g);
   return true;
+}
+
+// Reads one edit object into its group; a malformed one fails the group
+// with a message naming the edit's position, the path and the member. False
+// only when memory runs out.
+bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position) {
+  ++g->total;
+  if (g->message != nullptr) return true;  // failed already: nothing of it is applied
+  int32_t start = 1, end = 0;
+  const char *new_text = nullptr, *old_text = nullptr, *expected = nullptr;
+  bool has_nul = false;
+  const member s = line_member(yyjson_obj_get(obj, "start_line"), &start);
+  const member e = line_member(yyjson_obj_get(obj, "end_line"), &end);
+  if (s == member::bad)
+    return refuse_edit(g, position, path, ": start_line is not a 32-bit integer");
+  if (e == member::bad) return refuse_edit(g, position, path, ": end_line is not a 32-bit integer");
+  const struct {
+    const char *key;
+    const char **out;
+    const char *what;
+  } texts[] = {{"new_text", &new_text, ": new_text is not a string"},
+               {"old_text", &old_text, ": old_text is not a string"},
+               {"expected_text", &expected, ": expected_text is not a string"}};
+  member found[3];
+  for (int t = 0; t < 3; ++t) {
+    found[t] = text_member(yyjson_obj_get(obj, texts[t].key), texts[t].out, &has_nul);
+    if (found[t] == member::bad) return refuse_edit(g, position, path, texts[t].what);
+  }
+  yyjson_val *all = yyjson_obj_get(obj, "replace_all");
+  if (all != nullptr && !yyjson_is_bool(all)) {
+    return refuse_edit(g, position, path, ": replace_all is not true or false");
+  }
+  const bool has_line = s != member::absent || e != member::absent;
+  const bool has_old = found[1] != member::absent;
+  // Members besides the path, and none that says what to do: a misspelt key
+  // must not be taken for "delete line 1".
+  if (!has_line && !has_old && found[0] == member::absent && yyjson_obj_size(obj) > 1 &&
+      !(yyjson_obj_size(obj) == 2 && yyjson_obj_get(obj, "file") != nullptr &&
+        yyjson_obj_get(obj, "file_path") != nullptr)) {
+    return refuse_edit(g, position, path, " has no start_line, end_line, old_text or new_text");
+  }
+  if (has_old && has_line) {
+    return refuse_edit(g, position, path,
+                       ": old_text cannot be combined with start_line or end_line");
+  }
+  if (has_old && old_text[0] == '\0') return refuse_edit(g, position, path, ": old_text is empty");
+  if (has_old && found[2] != member::absent) {
+    return refuse_edit(g, position, path, ": expected_text applies to line edits, not to old_text");
+  }
+  if (has_nul) {
+    qg_fail(GREP_E_ARGUMENT, "Text for '%s' holds a NUL character", path);
+    fail_group(g);
+    return true;
+  }
+  if (has_old) {
+    return push(&g->texts, &g->text_count, &g->text_capacity,
+                text_edit{old_text, new_text, yyjson_get_bool(all)});
+  }
+  if (e == member::absent) end = start;
+  return push(&g->edits, &g->count, &g->capacity, line_edit{start, end, new_text, expected});
 }
 
 // Gathers the edits of `array` into groups. Elements that are not objects,
@@ -142,14 +348,17 @@ bool group_edits(yyjson_val *array, group_list *list) {
     if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) continue;
     yyjson_val *path = edit_path(obj);
     if (path == nullptr) continue;
-    const int32_t start_line = line_number(yyjson_obj_get(obj, "start_line"), 1);
-    const int32_t end_line = line_number(yyjson_obj_get(obj, "end_line"), start_line);
-    yyjson_val *text = yyjson_obj_get(obj, "new_text");
-    edit_group *group = group_for(list, yyjson_get_str(path), yyjson_get_len(path));
-    if (group == nullptr ||
-        !add_edit(group, start_line, end_line, yyjson_is_str(text) ? text : nullptr)) {
-      return false;
+    const char *p = yyjson_get_str(path);
+    const size_t len = yyjson_get_len(path);
+    edit_group *group = group_for(list, p, len);
+    if (group == nullptr) return false;
+    if (strlen(p) != len) {
+      ++group->total;
+      qg_fail(GREP_E_ARGUMENT, "Path holds a NUL character");
+      fail_group(group);
+      continue;
     }
+    if (!add_edit(group, obj, p, static_cast<int64_t>(idx) + 1)) return false;
   }
   return true;
 }
@@ -164,39 +373,142 @@ yyjson_val *find_edits_array(yyjson_doc *doc) {
   return yyjson_is_arr(edits) ? edits : nullptr;
 }
 
-// False, with the reason in the last-error text, when a path or text of the
-// group holds a NUL character, so that nothing of the group may be applied.
-bool group_is_sound(const edit_group &group) {
-  if (strlen(group.path) != group.path_len) {
-    qg_fail(GREP_E_ARGUMENT, "Path holds a NUL character");
-    return false;
+// ---- Applying the groups ----
+
+// Orders a chunk's groups by their files' identities, the order in which
+// their locks are taken: two batches locking files in the same order never
+// wait for each other in a circle.
+void sort_by_identity(const edit_group *groups, int32_t *order, int32_t n) {
+  for (int32_t a = 1; a < n; ++a) {
+    const int32_t g = order[a];
+    int32_t b = a;
+    for (; b > 0; --b) {
+      const plat_file_id x = groups[order[b - 1]].id, y = groups[g].id;
+      if (x.volume < y.volume || (x.volume == y.volume && x.index <= y.index)) break;
+      order[b] = order[b - 1];
+    }
+    order[b] = g;
   }
-  if (group.text_has_nul) {
-    qg_fail(GREP_E_ARGUMENT, "Text for '%s' holds a NUL character", group.path);
-    return false;
-  }
-  return true;
 }
 
-// Applies every group in order, counting into the report's figures and
-// appending an error string for each failed group. The call's status is that
-// of its first failed group.
-void apply_groups(group_list *list, json_out *errors, int64_t *failed, int64_t *modified,
-                  int64_t *total) {
-  for (int32_t g = 0; g < list->count; ++g) {
-    edit_group &group = list->groups[g];
-    *total += group.count;
-    bool applied = group_is_sound(group) && apply_file_edits(group.path, group.edits, group.count);
-    group_list::release_edits(&group);
-    if (applied) {
-      ++*modified;
-      continue;
-    }
-    if (*failed == 0) qg_status_from_failure();
-    if (*failed > 0) json_out_char(errors, ',');
-    ++*failed;
-    batch_append_group_error(errors, group.path, group.path_len, qm_grep_get_last_error());
+// Reads, edits and (unless a dry run) stages one group; false when it failed
+// (its message recorded).
+bool prepare_group(edit_group *g, file_edit *fe, bool dry_run) {
+  const file_edit_input in = {g->path, g->edits, g->count, g->texts, g->text_count, dry_run};
+  const bool ok = file_edit_prepare(fe, &in) && (dry_run || file_edit_stage(fe));
+  if (!ok) {
+    fail_group(g);
+    file_edit_release(fe);
+    return false;
   }
+  if (dry_run) {
+    g->diff_len = fe->diff.len;
+    g->diff = static_cast<char *>(malloc(g->diff_len + 1));
+    if (g->diff == nullptr) {
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory keeping the diff of '%s'", g->path);
+      fail_group(g);
+    } else {
+      if (g->diff_len > 0) memcpy(g->diff, fe->diff.data, g->diff_len);
+      g->diff[g->diff_len] = '\0';
+      g->written = true;
+    }
+    file_edit_release(fe);
+  }
+  return g->message == nullptr;
+}
+
+// Applies the groups [first, first + n): each read and staged (files locked
+// in the order of their identities), every staged file flushed at once,
+// then each put in place and the directories flushed once.
+void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run) {
+  int32_t order[kChunkGroups];
+  file_edit edits[kChunkGroups];
+  plat_replacement *staged[kChunkGroups];
+  plat_replace_result results[kChunkGroups];
+  for (int32_t k = 0; k < n; ++k) {
+    order[k] = first + k;
+    staged[k] = nullptr;
+  }
+  sort_by_identity(list->groups, order, n);
+  for (int32_t k = 0; k < n; ++k) {
+    edit_group *g = &list->groups[order[k]];
+    const int32_t slot = order[k] - first;
+    if (g->message == nullptr && prepare_group(g, &edits[slot], dry_run) && !dry_run) {
+      staged[slot] = edits[slot].staged;
+    }
+  }
+  if (dry_run) return;
+  plat_replacements_flush(staged, static_cast<size_t>(n), results);
+  for (int32_t k = 0; k < n; ++k) {
+    edit_group *g = &list->groups[first + k];
+    if (staged[k] == nullptr) continue;
+    plat_replace_result r = results[k];
+    if (r.step == PLAT_REPLACE_DONE) r = plat_replacement_commit(staged[k]);
+    if (r.step == PLAT_REPLACE_DONE) {
+      g->written = true;
+    } else {
+      report_write_failure(g->path, r);
+      fail_group(g);
+    }
+  }
+  plat_replacements_settle(staged, static_cast<size_t>(n));
+  for (int32_t k = 0; k < n; ++k) {
+    if (staged[k] != nullptr) file_edit_release(&edits[k]);
+  }
+}
+
+// The result document; null when it cannot be had.
+char *compose_result(const group_list &list, bool dry_run) {
+  int64_t failed = 0, modified = 0, total = 0;
+  for (int32_t g = 0; g < list.count; ++g) {
+    total += list.groups[g].total;
+    failed += list.groups[g].message != nullptr || list.groups[g].kind != 0;
+    modified += list.groups[g].written;
+  }
+  json_out out = {};
+  JSON_OUT_LITERAL(&out, "{\"success\":");
+  if (failed == 0) {
+    JSON_OUT_LITERAL(&out, "true");
+  } else {
+    JSON_OUT_LITERAL(&out, "false");
+  }
+  JSON_OUT_LITERAL(&out, ",\"files_modified\":");
+  json_out_int(&out, modified);
+  JSON_OUT_LITERAL(&out, ",\"total_edits\":");
+  json_out_int(&out, total);
+  JSON_OUT_LITERAL(&out, ",\"errors\":[");
+  bool first = true;
+  for (int32_t g = 0; g < list.count; ++g) {
+    const edit_group &group = list.groups[g];
+    if (group.message == nullptr && group.kind == 0) continue;
+    if (!first) json_out_char(&out, ',');
+    first = false;
+    batch_append_group_error(&out, group.path, group.path_len,
+                             group.message != nullptr ? group.message : "Out of memory");
+  }
+  json_out_char(&out, ']');
+  if (dry_run) {
+    JSON_OUT_LITERAL(&out, ",\"diffs\":[");
+    first = true;
+    for (int32_t g = 0; g < list.count; ++g) {
+      const edit_group &group = list.groups[g];
+      if (!group.written) continue;
+      if (!first) json_out_char(&out, ',');
+      first = false;
+      JSON_OUT_LITERAL(&out, "{\"file\":");
+      json_out_string(&out, group.path, group.path_len);
+      JSON_OUT_LITERAL(&out, ",\"diff\":");
+      json_out_string(&out, group.diff, group.diff_len);
+      json_out_char(&out, '}');
+    }
+    json_out_char(&out, ']');
+  }
+  json_out_char(&out, '}');
+  if (out.failed) {
+    json_out_free(&out);
+    return nullptr;
+  }
+  return out.data;
 }
 
 // A heap copy of a fixed result, with the call failed as `status`.
@@ -230,50 +542,44 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     }
     return fixed_result(kInvalidJsonResult, GREP_E_ARGUMENT, "Invalid JSON in batch instructions");
   }
-
   // The groups borrow their paths and texts from the document, which lives
   // until every group has been applied.
   doc_guard doc_owner{doc};
-  group_list list;
   yyjson_val *array = find_edits_array(doc);
   if (array == nullptr) {
     return fixed_result(kMissingEditsResult, GREP_E_ARGUMENT, "Expected 'edits' array in JSON");
   }
+  // A dry run that is not asked for plainly must not be taken for a write.
+  yyjson_val *dry = yyjson_obj_get(yyjson_doc_get_root(doc), "dry_run");
+  if (dry != nullptr && !yyjson_is_bool(dry)) {
+    return fixed_result(kBadDryRunResult, GREP_E_ARGUMENT, "dry_run is not true or false");
+  }
+  const bool dry_run = yyjson_get_bool(dry);
   // Going on with a group or edit missing would apply a batch the caller
   // never asked for: out of memory here fails the whole call before any file
   // is touched.
+  group_list list;
   if (!group_edits(array, &list)) {
     qg_fail_call(GREP_E_NO_MEMORY, "Out of memory grouping batch edits");
     return nullptr;
   }
-
-  json_out errors = {};
-  int64_t failed = 0;
-  int64_t modified = 0;
-  int64_t total = 0;
-  apply_groups(&list, &errors, &failed, &modified, &total);
-
-  json_out result = {};
-  JSON_OUT_LITERAL(&result, "{\"success\":");
-  if (failed == 0) {
-    JSON_OUT_LITERAL(&result, "true");
-  } else {
-    JSON_OUT_LITERAL(&result, "false");
+  for (int32_t first = 0; first < list.count; first += kChunkGroups) {
+    const int32_t n = list.count - first < kChunkGroups ? list.count - first : kChunkGroups;
+    apply_chunk(&list, first, n, dry_run);
   }
-  JSON_OUT_LITERAL(&result, ",\"files_modified\":");
-  json_out_int(&result, modified);
-  JSON_OUT_LITERAL(&result, ",\"total_edits\":");
-  json_out_int(&result, total);
-  JSON_OUT_LITERAL(&result, ",\"errors\":[");
-  json_out_bytes(&result, errors.data, errors.len);
-  JSON_OUT_LITERAL(&result, "]}");
-  const bool ok = !errors.failed && !result.failed;
-  json_out_free(&errors);
-  if (!ok) {
+  // The status is the first failed group's; the last-error text, as ever,
+  // the last failed group's.
+  qg_set_status(GREP_OK);
+  for (int32_t g = 0; g < list.count; ++g) {
+    const edit_group &group = list.groups[g];
+    if (group.message == nullptr && group.kind == 0) continue;
+    if (qg_get_status() == GREP_OK) qg_set_status(group.kind);
+    if (group.message != nullptr) qg_fail(group.kind, "%s", group.message);
+  }
+  char *result = compose_result(list, dry_run);
+  if (result == nullptr) {
     // The files are written by now; only the report is lost.
-    json_out_free(&result);
     qg_fail_call(GREP_E_NO_MEMORY, "Out of memory composing the batch report");
-    return nullptr;
   }
-  return result.data;
+  return result;
 }

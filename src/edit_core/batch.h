@@ -1,10 +1,18 @@
 // Batch edits over many files, described by a JSON document.
 //
-// The edits are grouped by exact path text, in the order paths first appear,
-// and each group goes to the line edit engine once, so each file is read and
-// written once. Files stand or fall one by one: a failed group leaves its file
-// as it was, and files written earlier in the call stay written. Runs on the
-// caller's thread; no state of its own.
+// The edits are grouped by file, in the order files first appear: by path
+// text, and paths that name one file (a.txt, ./a.txt, a link to it) by the
+// file's identity, so every file is read once, its line numbers all refer
+// to it as read, and it is written once, under the first path given. Each
+// edit object is checked: members of the wrong type, or none that says what
+// to do, fail the file's group with a message naming the edit. Files stand
+// or fall one by one: a failed group leaves its file as it was, and the
+// others are still edited. Files are edited in chunks: each file of a chunk
+// is locked, read, edited in memory and staged beside itself; then all are
+// flushed to the disk at once, put in place, and their directories flushed
+// once. With "dry_run" nothing is written, and the result carries each
+// file's unified diff instead. Runs on the caller's thread; no state of its
+// own.
 #ifndef QG_BATCH_H
 #define QG_BATCH_H
 

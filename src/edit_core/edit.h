@@ -18,19 +18,38 @@ extern "C" {
 // One edit. start_line <= end_line replaces that range (inclusive, 1-based)
 // with the lines of new_text; start_line > end_line inserts them before
 // start_line. new_text may be null (no lines). Out-of-range numbers are
-// brought into range, never refused.
+// brought into range, never refused. With expected_text (may be null), the
+// lines start_line..end_line (those the file has) must hold exactly that text
+// now, joined with LF and with no ending after the last ("" for an
+// insertion), or the file's edits fail as a conflict.
 typedef struct line_edit {
   int32_t start_line;
   int32_t end_line;
   const char *new_text;
+  const char *expected_text;
 } line_edit;
+
+// An edit by matching text: `old_text` (not empty) is replaced by `new_text`
+// (null: the empty text) where it occurs in the file's text as the reader
+// gives it (UTF-8, every line ending as LF). It must occur exactly once, or,
+// with `replace_all`, at least once (every occurrence that does not overlap
+// the one before, left to right, is replaced).
+typedef struct text_edit {
+  const char *old_text;
+  const char *new_text;
+  bool replace_all;
+} text_edit;
 
 // Applies the `count` edits to the file at `path` (UTF-8) and writes it; true
 // when the file was written. Sorts `edits` in place and neither keeps nor
-// frees them or their texts. Fails with a message on overlapping replacements
-// and on a file whose text holds a NUL byte (it could not be split without
-// losing what follows). A null `path`, null `edits` or `count` below 1 return
-// false at once with no message and nothing touched.
+// frees them or their texts. Fails with a message (and its kind) on
+// replacements that overlap, on an expected text that differs, on a file
+// whose text holds a NUL byte (it could not be split without losing what
+// follows) or that is UTF-16 with an odd number of bytes, and on a file
+// changed by another program between the read and the write. Other editors
+// using this library wait for the file while it is edited. A null `path`,
+// null `edits` or `count` below 1 return false at once with no message and
+// nothing touched.
 bool apply_file_edits(const char *path, line_edit *edits, int count);
 
 // qsort order of two line_edit records: higher start_line first, then higher
@@ -39,7 +58,8 @@ int cmp_edits_desc(const void *a, const void *b);
 
 // Replaces, deletes or inserts lines start_line..end_line of one file; a null
 // `new_text` is the empty text. Returns 0 on success, -1 on failure with the
-// last-error text set ("Missing file_path" for a null or empty path).
+// last-error text and the status set ("Missing file_path" for a null or
+// empty path).
 int grep_core_replace_lines(const char *file_path, int start_line, int end_line,
                             const char *new_text);
 

@@ -585,11 +585,12 @@ void report_compile_end(compile_end why, size_t m, bool *out_stopped) {
   if (out_stopped != nullptr) *out_stopped = why == compile_end::stopped;
   switch (why) {
     case compile_end::too_large:
-      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %zu instructions",
-              static_cast<size_t>(RE_MAX_INSTRUCTIONS));
+      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %llu instructions",
+              static_cast<unsigned long long>(RE_MAX_INSTRUCTIONS));
       return;
     case compile_end::no_memory:
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%zu bytes)", m);
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%llu bytes)",
+              static_cast<unsigned long long>(m));
       return;
     case compile_end::stopped:
     case compile_end::done:
@@ -604,8 +605,9 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
   if (pattern == nullptr) return nullptr;
   const size_t m = strlen(pattern);
   if (m > RE_MAX_PATTERN_BYTES) {
-    qg_fail(GREP_E_ARGUMENT, "Pattern too large: %zu bytes (at most %zu)", m,
-            static_cast<size_t>(RE_MAX_PATTERN_BYTES));
+    qg_fail(GREP_E_ARGUMENT, "Pattern too large: %llu bytes (at most %llu)",
+            static_cast<unsigned long long>(m),
+            static_cast<unsigned long long>(RE_MAX_PATTERN_BYTES));
     return nullptr;
   }
   const bool anchored = pattern[0] == '^';

@@ -113,6 +113,7 @@ bool reserve_raw(text_buffers *b, size_t n) { return ensure_block(&b->raw, &b->r
 // be held.
 bool decode_raw(const char *name, text_buffers *b, size_t n, const char **out_text, size_t *out_len,
                 text_encoding *out_encoding) {
+  b->raw_len = n;
   b->raw[n] = '\0';
   b->raw[n + 1] = '\0';
   size_t bom_len = 0;
@@ -141,25 +142,18 @@ void fail_too_large(const char *name) {
 
 }  // namespace
 
-bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
-                       size_t *out_len, text_encoding *out_encoding, read_should_stop stop,
-                       void *stop_ctx, bool *out_stopped) {
-  *out_stopped = false;
-  plat_file file;
-  uint64_t size = 0;
-  int error = plat_open_read(path, &file, &size);
-  if (error != 0) {
-    qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", path ? path : "",
-            plat_error_text(error));
-    return false;
-  }
+namespace {
+
+// Reads up to `size` bytes of the open `file` into the raw buffer and
+// decodes them; see read_file_reusing.
+bool read_into(const char *path, plat_file file, uint64_t size, text_buffers *buffers,
+               const char **out_text, size_t *out_len, text_encoding *out_encoding,
+               read_should_stop stop, void *stop_ctx, bool *out_stopped) {
   if (size > QG_MAX_FILE_BYTES) {
-    plat_close(file);
     fail_too_large(path);
     return false;
   }
   if (!reserve_raw(buffers, static_cast<size_t>(size))) {
-    plat_close(file);
     qg_fail(GREP_E_NO_MEMORY, "Out of memory reading file '%s'", path);
     return false;
   }
@@ -168,23 +162,47 @@ bool read_file_reusing(const char *path, text_buffers *buffers, const char **out
     size_t want = static_cast<size_t>(size) - n;
     if (want > kReadChunk) want = kReadChunk;
     size_t got = 0;
-    error = plat_read(file, buffers->raw + n, want, &got);
+    const int error = plat_read(file, buffers->raw + n, want, &got);
     if (error != 0) {
       // The part before an input/output error is never taken for the file.
-      plat_close(file);
       qg_fail(GREP_E_IO, "Cannot read file '%s': %s", path, plat_error_text(error));
       return false;
     }
     if (got == 0) break;
     n += got;
     if (n < size && stop != nullptr && stop(stop_ctx)) {
-      plat_close(file);
       *out_stopped = true;
       return false;
     }
   }
-  plat_close(file);
   return decode_raw(path, buffers, n, out_text, out_len, out_encoding);
+}
+
+}  // namespace
+
+bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
+                       size_t *out_len, text_encoding *out_encoding, read_should_stop stop,
+                       void *stop_ctx, bool *out_stopped) {
+  *out_stopped = false;
+  plat_file file;
+  uint64_t size = 0;
+  const int error = plat_open_read(path, &file, &size);
+  if (error != 0) {
+    qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", path ? path : "",
+            plat_error_text(error));
+    return false;
+  }
+  const bool ok = read_into(path, file, size, buffers, out_text, out_len, out_encoding, stop,
+                            stop_ctx, out_stopped);
+  plat_close(file);
+  return ok;
+}
+
+bool read_open_file(const char *name, plat_file file, uint64_t size, text_buffers *buffers,
+                    const char **out_text, size_t *out_len, text_encoding *out_encoding) {
+  bool stopped = false;
+  return read_into(name, file, size, buffers, out_text, out_len, out_encoding, nullptr, nullptr,
+                   &stopped);
 }
 
 bool decode_text_reusing(const char *name, const char *data, size_t len, text_buffers *buffers,

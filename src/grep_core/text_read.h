@@ -6,6 +6,8 @@
 #ifndef QG_TEXT_READ_H
 #define QG_TEXT_READ_H
 
+#include "platform/platform.h"
+
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -68,6 +70,7 @@ size_t utf16_to_utf8_into(const unsigned char *data, size_t nbytes, bool big_end
 typedef struct text_buffers {
   char *raw;
   size_t raw_cap;
+  size_t raw_len;  // bytes of the last file read, its byte-order mark included
   char *decoded;
   size_t decoded_cap;
 } text_buffers;
@@ -90,6 +93,12 @@ typedef bool (*read_should_stop)(void *ctx);
 bool read_file_reusing(const char *path, text_buffers *buffers, const char **out_text,
                        size_t *out_len, text_encoding *out_encoding, read_should_stop stop,
                        void *stop_ctx, bool *out_stopped);
+
+// read_file_reusing for a file opened already (plat_open_for_edit) whose
+// size is `size`: read from its position and decoded, under `name` in
+// messages. The file stays open.
+bool read_open_file(const char *name, plat_file file, uint64_t size, text_buffers *buffers,
+                    const char **out_text, size_t *out_len, text_encoding *out_encoding);
 
 // Decodes `len` bytes that are not in a file (a host's buffer) as the reader
 // decodes a file's: copied into `buffers`, then as read_file_reusing gives

@@ -24,9 +24,14 @@ void store_unit(unsigned char *out, size_t &o, unsigned unit, bool big_endian) {
   out[o++] = big_endian ? lo : hi;
 }
 
-// The message for a failed step of replacing the file at `path`.
+}  // namespace
+
 void report_write_failure(const char *path, plat_replace_result r) {
-  const char *reason = strerror(r.error);
+  if (r.error == PLAT_ECHANGED) {
+    qg_fail(GREP_E_IO, "File '%s' changed since it was read", path);
+    return;
+  }
+  const char *reason = plat_error_text(r.error);
   const int kind = qg_status_of_error(r.error);
   switch (r.step) {
     case PLAT_REPLACE_CREATE_TEMP:
@@ -50,8 +55,6 @@ void report_write_failure(const char *path, plat_replace_result r) {
   }
   qg_fail(kind, "Cannot open file for writing '%s': %s", path, reason);
 }
-
-}  // namespace
 
 unsigned char *utf8_to_utf16_portable(const unsigned char *data, size_t len, bool big_endian,
                                       size_t *out_len) {
@@ -88,7 +91,9 @@ constexpr unsigned char kUtf16BeMark[] = {0xFE, 0xFF};
 
 }  // namespace
 
-bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding) {
+bool stage_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding,
+                       const plat_file_meta *expected, plat_replacement **out) {
+  *out = nullptr;
   if (encoding == ENC_UTF16LE || encoding == ENC_UTF16BE) {
     qg_fail(GREP_E_ARGUMENT, "Cannot write pieces of UTF-16 text to '%s'", path ? path : "");
     return false;
@@ -99,7 +104,7 @@ bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_
   }
   pieces[0] =
       encoding == ENC_UTF8_BOM ? plat_bytes{kUtf8Mark, sizeof kUtf8Mark} : plat_bytes{nullptr, 0};
-  plat_replace_result r = plat_replace_file_contents(path, pieces, count);
+  const plat_replace_result r = plat_replacement_stage(path, pieces, count, expected, out);
   if (r.step != PLAT_REPLACE_DONE) {
     report_write_failure(path != nullptr ? path : "", r);
     return false;
@@ -107,7 +112,9 @@ bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_
   return true;
 }
 
-bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding) {
+bool stage_file_from_utf8(const char *path, const char *text, text_encoding encoding,
+                          const plat_file_meta *expected, plat_replacement **out) {
+  *out = nullptr;
   const size_t n = text != nullptr ? strlen(text) : 0;
   plat_bytes pieces[2] = {{nullptr, 0}, {text, n}};
   unsigned char *utf16 = nullptr;
@@ -129,11 +136,36 @@ bool write_file_from_utf8(const char *path, const char *text, text_encoding enco
     }
     pieces[1] = {utf16, units_len};
   }
-  plat_replace_result r = plat_replace_file_contents(path, pieces, 2);
+  const plat_replace_result r = plat_replacement_stage(path, pieces, 2, expected, out);
   free(utf16);
   if (r.step != PLAT_REPLACE_DONE) {
     report_write_failure(path != nullptr ? path : "", r);
     return false;
   }
   return true;
+}
+
+bool finish_file_replacement(const char *path, plat_replacement *staged) {
+  plat_replace_result r = {PLAT_REPLACE_DONE, 0};
+  plat_replacements_flush(&staged, 1, &r);
+  if (r.step == PLAT_REPLACE_DONE) r = plat_replacement_commit(staged);
+  if (r.step == PLAT_REPLACE_DONE) plat_replacements_settle(&staged, 1);
+  plat_replacement_free(staged);
+  if (r.step != PLAT_REPLACE_DONE) {
+    report_write_failure(path != nullptr ? path : "", r);
+    return false;
+  }
+  return true;
+}
+
+bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding) {
+  plat_replacement *staged = nullptr;
+  return stage_file_pieces(path, pieces, count, encoding, nullptr, &staged) &&
+         finish_file_replacement(path, staged);
+}
+
+bool write_file_from_utf8(const char *path, const char *text, text_encoding encoding) {
+  plat_replacement *staged = nullptr;
+  return stage_file_from_utf8(path, text, encoding, nullptr, &staged) &&
+         finish_file_replacement(path, staged);
 }

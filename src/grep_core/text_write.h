@@ -36,6 +36,27 @@ bool write_file_from_utf8(const char *path, const char *text, text_encoding enco
 // failure.
 bool write_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding);
 
+// write_file_from_utf8 in steps, for an edit that must be sure the file is
+// still the one it read (`expected`, may be null: no check) and for a batch
+// that flushes many files at once: stages the replacement (see
+// plat_replacement_stage) and hands it over in *out. False, with the message
+// set and *out null, on failure.
+bool stage_file_from_utf8(const char *path, const char *text, text_encoding encoding,
+                          const plat_file_meta *expected, plat_replacement **out);
+
+// The same for write_file_pieces.
+bool stage_file_pieces(const char *path, plat_bytes *pieces, size_t count, text_encoding encoding,
+                       const plat_file_meta *expected, plat_replacement **out);
+
+// Flushes, commits and settles one staged replacement, and frees it. False
+// with the message set on failure (the file as it was).
+bool finish_file_replacement(const char *path, plat_replacement *staged);
+
+// Sets the message (and its kind) of a failed step of replacing the file at
+// `path`: "Cannot ... '%s': reason", or "File '%s' changed since it was
+// read".
+void report_write_failure(const char *path, plat_replace_result r);
+
 // Converts `len` bytes of UTF-8 into a new block of UTF-16 units in the given
 // byte order, without a terminator, and writes its size in bytes to `out_len`
 // unless null. Nothing is validated: every byte sequence gives some units

@@ -24,6 +24,7 @@ extern "C" {
 // uses a handle at a time.
 typedef struct plat_file {
   intptr_t handle;
+  intptr_t guard;  // what else an edit holds until plat_close (Windows); 0 if nothing
 } plat_file;
 
 // The error code of a path that names something other than a regular file or
@@ -31,8 +32,14 @@ typedef struct plat_file {
 // plat_error_text gives its text.
 #define PLAT_ENOTREG 0x51470001
 
-// The text of an error code of this layer: strerror() of an errno value, and
-// "Not a regular file" for PLAT_ENOTREG. Static text; any thread.
+// The error code of a file that an edit finds changed between its read and
+// its write (another identity, size or modification time, or no longer a
+// regular file). Outside the errno range; plat_error_text gives its text.
+#define PLAT_ECHANGED 0x51470002
+
+// The text of an error code of this layer: strerror() of an errno value,
+// "Not a regular file" for PLAT_ENOTREG and "Changed since it was read" for
+// PLAT_ECHANGED. Static text; any thread.
 const char *plat_error_text(int error);
 
 // Opens the regular file at `path` for reading, in binary form, and writes its
@@ -49,8 +56,38 @@ int plat_open_read(const char *path, plat_file *out, uint64_t *out_size);
 // taken for the end of the file.
 int plat_read(plat_file file, void *buf, size_t n, size_t *got);
 
-// Closes a file opened by plat_open_read.
+// Closes a file opened by plat_open_read or plat_open_for_edit (releasing
+// the latter's lock).
 void plat_close(plat_file file);
+
+// Identity of a file system object: equal identities are the same file or
+// directory, whatever path or link reached it.
+typedef struct plat_file_id {
+  uint64_t volume;
+  uint64_t index;
+} plat_file_id;
+
+// What an edit remembers of the file it read, to find out whether it is
+// still that file when it writes.
+typedef struct plat_file_meta {
+  plat_file_id id;
+  uint64_t size;
+  int64_t mtime_ns;  // last modification, in the system's own units scaled to ns
+} plat_file_meta;
+
+// The identity of what `path` names, links followed. Returns 0 or an errno.
+int plat_path_identity(const char *path, plat_file_id *out);
+
+// Opens the regular file at `path` for reading as plat_open_read does (the
+// same refusals), for an edit: the file is locked for editing (an exclusive
+// advisory lock that only other editors of this library take and wait for;
+// readers and programs that take no lock are not held up), and only once
+// `path` still names the locked file (a file replaced meanwhile is opened
+// again). Writes its meta. The lock lasts until plat_close. Where replacing
+// an open file leaves its path empty for a moment (Windows), editors of one
+// path also hold a lock named after the path, so that none opens it while
+// another puts its new file in place.
+int plat_open_for_edit(const char *path, plat_file *out, plat_file_meta *out_meta);
 
 // ---- Memory ----
 
@@ -67,13 +104,6 @@ void *plat_alloc_large(size_t n);
 // D:\src\\a.c and the root D:/src gives D:/src\a.c (the directory's path is
 // used as the caller gave it).
 char plat_path_separator(void);
-
-// Identity of a file system object: equal identities are the same directory,
-// whatever path or link reached it.
-typedef struct plat_file_id {
-  uint64_t volume;
-  uint64_t index;
-} plat_file_id;
 
 // One directory entry. `name` is UTF-8 and valid until the next call of
 // plat_dir_next or plat_dir_close on the same listing. `is_dir` and
@@ -180,27 +210,69 @@ typedef enum plat_replace_step {
   PLAT_REPLACE_RENAME        // putting the new file in the old one's place
 } plat_replace_step;
 
-// What plat_replace_file_contents did: `step` is PLAT_REPLACE_DONE and `error`
-// 0 on success; otherwise the failed step and the errno value it failed with.
+// What a replacement did: `step` is PLAT_REPLACE_DONE and `error` 0 on
+// success; otherwise the failed step and the errno value (or PLAT_ECHANGED)
+// it failed with.
 typedef struct plat_replace_result {
   plat_replace_step step;
   int error;
 } plat_replace_result;
 
-// Makes the file at `path` hold exactly the `count` pieces, one after another,
-// and flushes them to the disk. A file that exists is replaced whole: the new
-// contents go to a temporary file in its directory, which takes the file's
-// permission bits (and owner, where the process may set it) and is renamed
-// over it, so a failure at any step leaves the old contents byte for byte and
-// removes the temporary file. A symbolic link is followed: the file it points
-// to is replaced and the link kept. A file with several hard links, or one that
-// is not a regular file, is written in place so that every name keeps sharing
-// it; room is reserved first, so a full disk or a size limit fails before an
-// old byte is overwritten. A missing file is created with mode 0666 less the
-// umask. A file the process may not open for writing is refused, whatever its
-// directory allows. A null `path` fails with EINVAL at PLAT_REPLACE_OPEN.
+// A replacement of one file's contents in three steps, so that a batch of
+// files pays for durability once rather than per file: stage (the new
+// contents written beside the file), flush (made durable, every staged file
+// at once), commit (put in place), then settle (the renames made durable).
+// A staged replacement belongs to one thread.
+typedef struct plat_replacement plat_replacement;
+
+// Stages the replacement of the file at `path` by the `count` pieces, one
+// after another. A file that exists is replaced whole: the new contents go to
+// a temporary file in its directory, which takes the file's permission bits
+// (and owner, where the process may set it) and which commit renames over it,
+// so a failure at any step leaves the old contents byte for byte and removes
+// the temporary file. A symbolic link is followed: the file it points to is
+// replaced and the link kept. A file with several hard links, or one that is
+// not a regular file, is written in place here, at once, so that every name
+// keeps sharing it (nothing is left for commit but to count it done). A
+// missing file is created, with mode 0666 less the umask. Before a byte is
+// written anywhere, the room is made sure of: the process's file size limit
+// is checked and, in place, the space is reserved; a refused write leaves
+// the file byte for byte and no temporary file. The file is opened for
+// writing without blocking (a named pipe never holds a write up), and a file
+// the process may not open for writing is refused, whatever its directory
+// allows. With `expected`, the file must still be the regular file it
+// describes (same identity, size and modification time), else PLAT_ECHANGED
+// at PLAT_REPLACE_OPEN. On success *out is the staged replacement (free it
+// with plat_replacement_free); on failure *out is null.
+plat_replace_result plat_replacement_stage(const char *path, const plat_bytes *pieces,
+                                           size_t count, const plat_file_meta *expected,
+                                           plat_replacement **out);
+
+// Flushes every staged replacement of `list` to the disk, with as few flushes
+// as the platform allows (on Linux one per file system holding two or more
+// of them). Writes each one's outcome to `results` (a failed flush fails
+// every replacement it covered).
+void plat_replacements_flush(plat_replacement *const *list, size_t count,
+                             plat_replace_result *results);
+
+// Puts a flushed replacement in place: the file must still be what its stage
+// found (PLAT_ECHANGED otherwise, the file left as it is), then the
+// temporary file is renamed over it.
+plat_replace_result plat_replacement_commit(plat_replacement *r);
+
+// Makes the renames of the committed replacements of `list` durable: each
+// directory holding one is flushed once (on Linux, once per file system
+// holding two or more such directories). Best effort: the contents are
+// durable already, and some file systems refuse to flush a directory.
+void plat_replacements_settle(plat_replacement *const *list, size_t count);
+
+// Releases a replacement; an uncommitted temporary file is removed.
+void plat_replacement_free(plat_replacement *r);
+
+// Stage, flush, commit and settle for one file. A null `path` fails with
+// EINVAL at PLAT_REPLACE_OPEN.
 plat_replace_result plat_replace_file_contents(const char *path, const plat_bytes *pieces,
-                                               size_t count);
+                                               size_t count, const plat_file_meta *expected);
 
 #ifdef __cplusplus
 }

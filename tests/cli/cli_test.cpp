@@ -644,6 +644,49 @@ TEST(CliReplace, InputHoldingNulIsRefused) {
   EXPECT_EQ(qg_test::read_bytes(file), "a\nb\n");
 }
 
+// --expect guards the range; --dry-run prints the diff and writes nothing.
+TEST(CliReplace, ExpectAndDryRun) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("f.txt", "a\nb\nc\n");
+  run_result r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nC"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: Lines 2-3 of '" + file + "' do not hold the expected text\n");
+  EXPECT_EQ(qg_test::read_bytes(file), "a\nb\nc\n");
+
+  r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nc", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "--- " + file + "\n+++ " + file + "\n@@ -1,3 +1,2 @@\n a\n-b\n-c\n+X\n");
+  EXPECT_EQ(qg_test::read_bytes(file), "a\nb\nc\n");
+
+  r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nc"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(qg_test::read_bytes(file), "a\nX\n");
+}
+
+TEST(CliEdit, ReplacesTextThatOccursOnceOrEveryOccurrenceWithAll) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("f.txt", "int x;\r\nint y;\r\n");
+  run_result r = run_cli({"edit", file, "--old", "int", "--new", "long"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Text occurs 2 times in '" + file + "'"), std::string::npos) << r.err;
+
+  r = run_cli({"edit", file, "--old", "x;\ni", "--new", "x, z;\ni", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "--- " + file + "\n+++ " + file +
+                       "\n@@ -1,2 +1,2 @@\n-int x;\r\n+int x, z;\r\n int y;\r\n");
+  EXPECT_EQ(qg_test::read_bytes(file), "int x;\r\nint y;\r\n");
+
+  r = run_cli({"edit", file, "--old", "int", "--new", "long", "--all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(qg_test::read_bytes(file), "long x;\r\nlong y;\r\n");
+
+  r = run_cli({"edit", file, "--old", "absent"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: Text not found in '" + file + "'\n");
+}
+
 // ---- batch ----
 
 TEST(CliBatch, AppliesEditsFromAFileOrStandardInput) {
@@ -681,6 +724,25 @@ TEST(CliBatch, AFailedFileGivesTwoAndItsErrorOnStandardError) {
   EXPECT_EQ(yyjson_get_sint(doc.get("files_modified")), 1);
   EXPECT_EQ(qg_test::read_bytes(good), "A\n");
   EXPECT_EQ(r.err.rfind("quenmar-grep: " + missing + ": ", 0), 0u) << r.err;
+}
+
+// --dry-run turns an array or an object into a dry run: the report carries
+// the diffs and no file changes.
+TEST(CliBatch, DryRunReportsDiffsAndWritesNothing) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("f.txt", "1\n2\n");
+  const std::string edit = R"({"file":")" + file + R"(","old_text":"2","new_text":"two"})";
+  for (const std::string &doc : {"[" + edit + "]", R"({"dry_run":false,"edits":[)" + edit + "]}"}) {
+    run_result r = run_cli({"batch", "-", "--dry-run"}, doc);
+    EXPECT_EQ(r.status, 0) << r.err;
+    json_doc result(r.out);
+    ASSERT_NE(result.doc, nullptr) << r.out;
+    EXPECT_EQ(yyjson_get_sint(result.get("files_modified")), 1);
+    yyjson_val *first = yyjson_arr_get_first(result.get("diffs"));
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(first, "diff")),
+                 ("--- " + file + "\n+++ " + file + "\n@@ -1,2 +1,2 @@\n 1\n-2\n+two\n").c_str());
+    EXPECT_EQ(qg_test::read_bytes(file), "1\n2\n");
+  }
 }
 
 TEST(CliBatch, UnreadableInstructionsOrInvalidJsonExitWithTwo) {

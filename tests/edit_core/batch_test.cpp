@@ -1,6 +1,7 @@
 #include "edit_core/batch.h"
 #include "grep_core/last_error.h"
 #include "grep_core/strbuf.h"
+#include "support/json_text.h"
 #include "support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ Report parse_report(const std::string &text) {
   yyjson_doc *doc = yyjson_read(text.c_str(), text.size(), 0);
   if (doc == nullptr) return r;
   yyjson_val *root = yyjson_doc_get_root(doc);
-  r.parsed = yyjson_obj_size(root) == 4;
+  r.parsed = yyjson_obj_size(root) == 4 || yyjson_obj_size(root) == 5;
   r.success = yyjson_get_bool(yyjson_obj_get(root, "success"));
   r.files_modified = yyjson_get_sint(yyjson_obj_get(root, "files_modified"));
   r.total_edits = yyjson_get_sint(yyjson_obj_get(root, "total_edits"));
@@ -93,6 +94,7 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
       {"{\"edits\":5,\"edits\":[]}", "Missing edits array", "Expected 'edits' array in JSON"},
       {"5", "Missing edits array", "Expected 'edits' array in JSON"},
       {"\"x\"", "Missing edits array", "Expected 'edits' array in JSON"},
+      {"{\"edits\":[],\"dry_run\":1}", "dry_run is not true or false", "dry_run is not true or false"},
   };
   // clang-format on
   for (const Case &c : cases) {
@@ -110,7 +112,8 @@ TEST_F(BatchTest, NothingToDoSucceedsAndKeepsTheLastError) {
   qm_grep_set_last_error("earlier");
   for (const char *json :
        {"[]", "{\"edits\":[]}", "[1,\"x\",null,{},[]]", "[{\"file\":5,\"file_path\":\"a.txt\"}]",
-        "[{\"file_path\":null}]", "[{\"start_line\":1,\"new_text\":\"X\"}]"}) {
+        "[{\"file_path\":null}]", "[{\"start_line\":1,\"new_text\":\"X\"}]",
+        "{\"edits\":[],\"dry_run\":false}"}) {
     EXPECT_EQ(run_batch(json),
               "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
         << json;
@@ -135,30 +138,18 @@ TEST_F(BatchTest, EditObjectRules) {
       {R"([{"file_path":"a.txt","file_path":7,"new_text":"X","new_text":"Y"}])",
        "X\nL2\nL3\nL4\nL5\n"},
       {R"([{"fil\u0065":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","new_text":5}])", "L2\nL3\nL4\nL5\n"},
       {R"({"edits":[{"file":"a.txt","start_line":1,"end_line":0,"new_text":"top"}],"edits":5})",
        "top\nL1\nL2\nL3\nL4\nL5\n"},
-      // start_line / end_line: missing, integer, any other type.
+      // Members the library does not know stay ignored beside known ones.
+      {R"([{"file":"a.txt","start_line":2,"new_text":"X","id":"host-7"}])", "L1\nX\nL3\nL4\nL5\n"},
+      // start_line / end_line: missing, or a number without a fraction.
       {R"([{"file":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
       {R"([{"file":"a.txt","end_line":3,"new_text":"X"}])", "X\nL4\nL5\n"},
-      {R"([{"file":"a.txt","end_line":"3","new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
       {R"([{"file":"a.txt","start_line":3,"new_text":"X"}])", "L1\nL2\nX\nL4\nL5\n"},
       {R"([{"file":"a.txt","start_line":2,"end_line":4,"new_text":"X"}])", "L1\nX\nL5\n"},
-      {R"([{"file":"a.txt","start_line":3,"end_line":true,"new_text":"X"}])",
-       "L1\nL2\nX\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":2.0,"new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":"2","new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":true,"new_text":"X"}])", "X\nL1\nL2\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":null,"end_line":2,"new_text":"X"}])", "X\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":3e0,"end_line":[],"new_text":"X"}])",
-       "X\nL1\nL2\nL3\nL4\nL5\n"},
-      // Integers keep their low 32 bits, read as signed.
-      {R"([{"file":"a.txt","start_line":4294967298,"new_text":"X"}])", "L1\nX\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":3,"end_line":4294967295,"new_text":"X"}])",
-       "L1\nL2\nX\nL3\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":-4294967293,"new_text":"X"}])", "L1\nL2\nX\nL4\nL5\n"},
-      {R"([{"file":"a.txt","start_line":18446744073709551615,"new_text":"X"}])",
-       "X\nL1\nL2\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":2.0,"new_text":"X"}])", "L1\nX\nL3\nL4\nL5\n"},
+      {R"([{"file":"a.txt","start_line":3e0,"end_line":4.0,"new_text":"X"}])", "L1\nL2\nX\nL5\n"},
+      {R"([{"file":"a.txt","start_line":-2147483648,"end_line":2147483647,"new_text":"X"}])", "X\n"},
   };
   // clang-format on
   for (const Case &c : cases) {
@@ -171,6 +162,51 @@ TEST_F(BatchTest, EditObjectRules) {
     EXPECT_EQ(r.total_edits, 1) << c.json;
     EXPECT_EQ(read_bytes(a), c.result) << c.json;
     EXPECT_EQ(read_bytes(b), kFiveLines) << c.json;
+  }
+}
+
+// An edit object that does not say plainly what it means fails its file's
+// group untouched, naming the edit's place in the instructions, the path and
+// the member; the other files go on.
+TEST_F(BatchTest, MalformedEditObjectsFailTheirGroup) {
+  struct Case {
+    const char *edit;  // the second element; the first is a good edit of b.txt
+    const char *message;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {R"({"file":"a.txt","line":2,"text":"x"})", "Edit 2 for 'a.txt' has no start_line, end_line, old_text or new_text"},
+      {R"({"file":"a.txt","expected_text":"L1"})", "Edit 2 for 'a.txt' has no start_line, end_line, old_text or new_text"},
+      {R"({"file":"a.txt","start_line":"3"})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":3.5})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":true})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":4294967298})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":-2147483649})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":1,"end_line":null})", "Edit 2 for 'a.txt': end_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":1,"end_line":4.5})", "Edit 2 for 'a.txt': end_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":1,"end_line":[]})", "Edit 2 for 'a.txt': end_line is not a 32-bit integer"},
+      {R"({"file":"a.txt","start_line":1,"new_text":["X"]})", "Edit 2 for 'a.txt': new_text is not a string"},
+      {R"({"file":"a.txt","start_line":1,"new_text":3})", "Edit 2 for 'a.txt': new_text is not a string"},
+      {R"({"file":"a.txt","start_line":1,"new_text":"X","expected_text":1})", "Edit 2 for 'a.txt': expected_text is not a string"},
+      {R"({"file":"a.txt","old_text":5})", "Edit 2 for 'a.txt': old_text is not a string"},
+      {R"({"file":"a.txt","old_text":""})", "Edit 2 for 'a.txt': old_text is empty"},
+      {R"({"file":"a.txt","old_text":"L1","start_line":1})", "Edit 2 for 'a.txt': old_text cannot be combined with start_line or end_line"},
+      {R"({"file":"a.txt","old_text":"L1","replace_all":1})", "Edit 2 for 'a.txt': replace_all is not true or false"},
+  };
+  // clang-format on
+  for (const Case &c : cases) {
+    dir().write("a.txt", kFiveLines);
+    dir().write("b.txt", kFiveLines);
+    const std::string json =
+        std::string(R"([{"file":"b.txt","start_line":1,"new_text":"B"},)") + c.edit + "]";
+    Report r = parse_report(run_batch(json.c_str()));
+    EXPECT_FALSE(r.success) << c.edit;
+    EXPECT_EQ(qg_get_status(), GREP_E_ARGUMENT) << c.edit;
+    EXPECT_EQ(r.files_modified, 1) << c.edit;
+    EXPECT_EQ(r.total_edits, 2) << c.edit;
+    EXPECT_EQ(r.errors, std::vector<std::string>{std::string("a.txt: ") + c.message}) << c.edit;
+    EXPECT_EQ(read_bytes("a.txt"), kFiveLines) << c.edit;
+    EXPECT_EQ(read_bytes("b.txt"), "B\nL2\nL3\nL4\nL5\n") << c.edit;
   }
 }
 
@@ -230,15 +266,33 @@ TEST_F(BatchTest, GroupsInFirstAppearanceOrder) {
                           "m2.txt: Cannot open file 'm2.txt': No such file or directory"}));
 }
 
-// Paths are not normalised: a.txt and ./a.txt are two groups, applied one
-// after the other, so the second reads what the first wrote.
-TEST_F(BatchTest, SameFileUnderTwoPathsIsTwoGroups) {
+// Paths that name one file (the same text, ./, an absolute path, a link) are
+// one group, reported under the first path given: every line number counts
+// the file as read, overlaps across the paths are found, and the file is
+// written once.
+TEST_F(BatchTest, PathsToOneFileAreOneGroup) {
   dir().write("a.txt", kFiveLines);
-  EXPECT_EQ(run_batch(R"([{"file":"a.txt","start_line":1,"new_text":"X"},
-                          {"file":"./a.txt","start_line":1,"new_text":"Y"},
-                          {"file":"a.txt","start_line":2,"new_text":"Z"}])"),
-            "{\"success\":true,\"files_modified\":2,\"total_edits\":3,\"errors\":[]}");
-  EXPECT_EQ(read_bytes("a.txt"), "Y\nZ\nL3\nL4\nL5\n");
+  const std::string absolute = dir().at("a.txt");
+  // A symbolic link where the system makes one; else another spelling.
+  std::error_code no_link;
+  std::filesystem::create_symlink("a.txt", "link.txt", no_link);
+  const std::string link = no_link ? "./sub/../a.txt" : "link.txt";
+  dir().mkdir("sub");
+  EXPECT_EQ(run_batch((R"([{"file":"a.txt","start_line":1,"new_text":"X"},
+                          {"file":"./a.txt","start_line":3,"new_text":"Y"},
+                          {"file":)" +
+                       qg_test::json_quoted(absolute) + R"(,"start_line":5,"new_text":"Z"},
+                          {"file":")" +
+                       link + R"(","start_line":2,"end_line":1,"new_text":"I"}])")
+                          .c_str()),
+            "{\"success\":true,\"files_modified\":1,\"total_edits\":4,\"errors\":[]}");
+  EXPECT_EQ(read_bytes("a.txt"), "X\nI\nL2\nY\nL4\nZ\n");
+  EXPECT_EQ(run_batch((R"([{"file":"./a.txt","start_line":1,"end_line":2,"new_text":"A"},
+                          {"file":")" +
+                       link + R"(","start_line":2,"end_line":3,"new_text":"B"}])")
+                          .c_str()),
+            "{\"success\":false,\"files_modified\":0,\"total_edits\":2,\"errors\":[\"./a.txt: "
+            "Overlapping edit ranges in './a.txt': lines 1-2 and 2-3\"]}");
 }
 
 TEST_F(BatchTest, UnchangedFileIsStillWritten) {

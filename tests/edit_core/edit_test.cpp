@@ -29,7 +29,7 @@ std::string edit_file(const TempDir &dir, const std::string &bytes, const std::v
                       bool *ok) {
   std::string path = dir.write("f.txt", bytes);
   std::vector<line_edit> list;
-  for (const Edit &e : edits) list.push_back({e.start, e.end, e.text});
+  for (const Edit &e : edits) list.push_back({e.start, e.end, e.text, nullptr});
   *ok = apply_file_edits(path.c_str(), list.data(), static_cast<int>(list.size()));
   return read_bytes(path);
 }
@@ -64,7 +64,6 @@ TEST(ApplyFileEdits, LineNumberCases) {
        "L1\nL2\nY\nX\nL4\nL5\n"},
       {"two insertions at one line", {{3, 2, "Y"}, {3, 1, "Z"}}, "L1\nL2\nZ\nY\nL3\nL4\nL5\n"},
       {"insertion inside a replacement runs first", {{2, 4, "X"}, {3, 2, "Y"}}, "L1\nX\nL4\nL5\n"},
-      {"insertion between replacements", {{4, 5, "A"}, {3, 2, "I"}, {1, 4, "B"}}, "B\nA\n"},
       {"insertion just after a range", {{2, 4, "X"}, {5, 4, "Y"}}, "L1\nX\nY\nL5\n"},
       {"whole int32 range", {{INT32_MIN, INT32_MAX, "X"}}, "X\n"},
       {"insertion at INT32_MAX appends", {{INT32_MAX, INT32_MIN, "X"}}, kFiveLines + "X\n"},
@@ -93,6 +92,9 @@ TEST(ApplyFileEdits, OverlapNamesTheLowerEditFirstAndLeavesFileUnchanged) {
       {{{1, 5, "A"}, {2, 2, "B"}}, "lines 1-5 and 2-2"},
       {{{2, 2, "A"}, {2, 2, "B"}}, "lines 2-2 and 2-2"},
       {{{5, 5, "C"}, {1, 1, "A"}, {4, 6, "B"}}, "lines 4-6 and 5-5"},
+      // An insertion sorted between two replacements no longer hides them.
+      {{{4, 5, "A"}, {3, 2, "I"}, {1, 4, "B"}}, "lines 1-4 and 4-5"},
+      {{{10, 12, "A"}, {8, 7, "INS"}, {5, 11, "B"}}, "lines 5-11 and 10-12"},
   };
   // clang-format on
   TempDir dir;
@@ -206,7 +208,7 @@ TEST(ApplyFileEdits, Utf16FileRefusesTextThatIsNotUtf8) {
 TEST(ApplyFileEdits, MissingFileFailsWithTheReadersMessage) {
   TempDir dir;
   std::string path = dir.at("missing.txt");
-  line_edit edit = {1, 1, "X"};
+  line_edit edit = {1, 1, "X", nullptr};
   EXPECT_FALSE(apply_file_edits(path.c_str(), &edit, 1));
   EXPECT_EQ(std::string(qm_grep_get_last_error()),
             "Cannot open file '" + path + "': No such file or directory");
@@ -216,7 +218,7 @@ TEST(ApplyFileEdits, NamedPipeIsRefusedWithoutBlocking) {
   TempDir dir;
   const std::string pipe = dir.at("pipe");
   if (!qg_test::make_fifo(pipe)) GTEST_SKIP() << "no named pipes in folders here";
-  line_edit edit = {1, 1, "X"};
+  line_edit edit = {1, 1, "X", nullptr};
   EXPECT_FALSE(apply_file_edits(pipe.c_str(), &edit, 1));
   EXPECT_EQ(std::string(qm_grep_get_last_error()),
             "Cannot open file '" + pipe + "': Not a regular file");
@@ -225,7 +227,7 @@ TEST(ApplyFileEdits, NamedPipeIsRefusedWithoutBlocking) {
 TEST(ApplyFileEdits, NothingToDoFailsSilently) {
   TempDir dir;
   std::string path = dir.write("f.txt", "a");
-  line_edit edit = {1, 1, "X"};
+  line_edit edit = {1, 1, "X", nullptr};
   qm_grep_set_last_error("earlier");
   EXPECT_FALSE(apply_file_edits(nullptr, &edit, 1));
   EXPECT_FALSE(apply_file_edits(path.c_str(), &edit, 0));
@@ -243,14 +245,14 @@ TEST(CmpEditsDesc, OrdersByStartThenEndDescendingOverTheWholeRange) {
   };
   // clang-format off
   const Case cases[] = {
-      {{INT32_MAX, 0, nullptr}, {INT32_MIN, 0, nullptr}, -1},
-      {{INT32_MIN, 0, nullptr}, {INT32_MAX, 0, nullptr}, 1},
-      {{-1, 0, nullptr}, {INT32_MAX, 0, nullptr}, 1},
-      {{INT32_MIN, 0, nullptr}, {1, 0, nullptr}, 1},
-      {{3, INT32_MAX, nullptr}, {3, INT32_MIN, nullptr}, -1},
-      {{3, INT32_MIN, nullptr}, {3, INT32_MAX, nullptr}, 1},
-      {{3, 2, "a"}, {3, 2, "b"}, 0},
-      {{INT32_MIN, INT32_MIN, nullptr}, {INT32_MIN, INT32_MIN, nullptr}, 0},
+      {{INT32_MAX, 0, nullptr, nullptr}, {INT32_MIN, 0, nullptr, nullptr}, -1},
+      {{INT32_MIN, 0, nullptr, nullptr}, {INT32_MAX, 0, nullptr, nullptr}, 1},
+      {{-1, 0, nullptr, nullptr}, {INT32_MAX, 0, nullptr, nullptr}, 1},
+      {{INT32_MIN, 0, nullptr, nullptr}, {1, 0, nullptr, nullptr}, 1},
+      {{3, INT32_MAX, nullptr, nullptr}, {3, INT32_MIN, nullptr, nullptr}, -1},
+      {{3, INT32_MIN, nullptr, nullptr}, {3, INT32_MAX, nullptr, nullptr}, 1},
+      {{3, 2, "a", nullptr}, {3, 2, "b", nullptr}, 0},
+      {{INT32_MIN, INT32_MIN, nullptr, nullptr}, {INT32_MIN, INT32_MIN, nullptr, nullptr}, 0},
   };
   // clang-format on
   for (const Case &c : cases) {

@@ -65,7 +65,7 @@ TEST(ApplySortedEdits, OnePassEqualsOneByOne) {
         e.text += c == 'x' || c == 'y' || c == 'z' ? c + std::to_string(k) : std::string(1, c);
     }
     std::vector<line_edit> sorted;
-    for (const ref_edit &e : edits) sorted.push_back({e.start, e.end, e.text.c_str()});
+    for (const ref_edit &e : edits) sorted.push_back({e.start, e.end, e.text.c_str(), nullptr});
     qsort(sorted.data(), sorted.size(), sizeof(line_edit), cmp_edits_desc);
     std::vector<ref_edit> ref_sorted;
     for (const line_edit &e : sorted) ref_sorted.push_back({e.start_line, e.end_line, e.new_text});

@@ -3,6 +3,7 @@
 // failure, and the status of one call never leaking into the next.
 #include "quenmar_grep.h"
 
+#include "support/json_text.h"
 #include "support/temp_files.h"
 #include "support/test_os.h"
 
@@ -17,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+using qg_test::json_quoted;
 
 // The members of a search document that tell its outcome.
 struct Document {
@@ -99,15 +102,16 @@ TEST(Status, EveryExportSaysHowItEnded) {
       {"batch",
        [&] {
          grep_batch_replace_json(
-             ("[{\"file\":\"" + other + "\",\"start_line\":1,\"new_text\":\"needle\"}]").c_str());
+             ("[{\"file\":" + json_quoted(other) + ",\"start_line\":1,\"new_text\":\"needle\"}]")
+                 .c_str());
        },
        GREP_OK},
       {"batch, first failure decides",
        [&] {
-         grep_batch_replace_json(("[{\"file\":\"" + missing + "\"},{\"file\":\"" + other +
-                                  "\",\"start_line\":1},{\"file\":\"" + other +
-                                  "\",\"start_line\":1}]")
-                                     .c_str());
+         grep_batch_replace_json(
+             ("[{\"file\":" + json_quoted(missing) + "},{\"file\":" + json_quoted(other) +
+              ",\"start_line\":1},{\"file\":" + json_quoted(other) + ",\"start_line\":1}]")
+                 .c_str());
        },
        GREP_E_NOT_FOUND},
       {"batch, invalid JSON", [&] { grep_batch_replace_json("[1,"); }, GREP_E_ARGUMENT},

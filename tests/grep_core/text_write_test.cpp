@@ -294,8 +294,10 @@ TEST(WriteFileFromUtf8, OpenFailuresNameThePathAndTheReason) {
   EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"loop-a", "loop-b"}));
 }
 
-// A file-size limit below the new size makes the write fail part-way. The old
-// contents must survive whole, in both the replacing and the in-place route.
+// A file-size limit below the new size is met before a byte is written: the
+// write fails, the old contents survive whole and no temporary file stays,
+// in both the replacing and the in-place route, and the process lives on
+// whether it ignores SIGXFSZ or keeps its default action (which ends it).
 TEST(WriteFileFromUtf8, FailedWriteLeavesFileUnchanged) {
   TempDir dir;
   const std::string original(600, 'o');
@@ -305,15 +307,17 @@ TEST(WriteFileFromUtf8, FailedWriteLeavesFileUnchanged) {
   ASSERT_EQ(link(linked.c_str(), dir.at("linked-2.txt").c_str()), 0);
 
   for (const std::string &path : {single, linked}) {
-    ChildResult r = run_in_child([&] {
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit limit = {4096, 4096};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
-      return write_file_from_utf8(path.c_str(), bigger.c_str(), ENC_PLAIN) ? 1 : 0;
-    });
-    EXPECT_EQ(r.status, 0) << path << " must fail";
-    EXPECT_EQ(r.message, "Cannot write file '" + path + "': File too large");
-    EXPECT_EQ(read_bytes(path), original) << path;
+    for (bool ignore_signal : {true, false}) {
+      ChildResult r = run_in_child([&] {
+        if (ignore_signal) signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+        return write_file_from_utf8(path.c_str(), bigger.c_str(), ENC_PLAIN) ? 1 : 0;
+      });
+      EXPECT_EQ(r.status, 0) << path << " must fail, the process alive";
+      EXPECT_EQ(r.message, "Cannot write file '" + path + "': File too large");
+      EXPECT_EQ(read_bytes(path), original) << path;
+    }
   }
   EXPECT_EQ(list_dir(dir.path()),
             (std::vector<std::string>{"linked-2.txt", "linked.txt", "single.txt"}));

@@ -84,7 +84,7 @@ bool same(plat_file_id a, plat_file_id b) { return a.volume == b.volume && a.ind
 
 plat_replace_result replace(const std::string &path, const std::string &a, const std::string &b) {
   const plat_bytes pieces[] = {{a.data(), a.size()}, {b.data(), b.size()}};
-  return plat_replace_file_contents(path.c_str(), pieces, 2);
+  return plat_replace_file_contents(path.c_str(), pieces, 2, nullptr);
 }
 
 TEST(PlatformNames, NonAsciiNamesOpenListAndReadBack) {

@@ -1,4 +1,6 @@
-// Replacing a file's contents so that a failure never leaves it half written.
+// Replacing a file's contents so that a failure never leaves it half written,
+// in the steps that let a batch of files pay for durability once: stage,
+// flush, commit, settle.
 #include "platform/platform.h"
 
 #include <errno.h>
@@ -7,6 +9,8 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -162,63 +166,33 @@ uint64_t total_length(const plat_bytes *pieces, size_t count) {
   return total;
 }
 
-// Makes sure a rename into the directory of `target` survives a crash. Best
-// effort: the new contents are already safe, and some file systems refuse to
-// sync a directory.
-void sync_directory_of(const char *target) {
-  char dir[kMaxPathBytes];
-  size_t len = directory_length(target);
-  if (len == 0) {
-    memcpy(dir, ".", 2);
-  } else {
-    memcpy(dir, target, len);
-    dir[len] = '\0';
-  }
-  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)fsync(fd);
-  close(fd);
+// The meta of the file behind `st`.
+plat_file_meta meta_of(const struct stat &st) {
+  return {{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+          static_cast<uint64_t>(st.st_size),
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-// Writes the pieces to a new file beside `target` and renames it over
-// `target`. `original` is the stat of the file being replaced, or null when
-// `target` does not exist yet. On failure the temporary file is removed and
-// `target` is as it was.
-plat_replace_result replace_by_rename(const char *target, const plat_bytes *pieces, size_t count,
-                                      const struct stat *original) {
-  char temp[kTempPathBytes];
-  int fd = create_temp_beside(target, temp, original != nullptr ? 0600 : 0666);
-  if (fd < 0) {
-    // For a new file this is the creation of the file itself.
-    return failed(original != nullptr ? PLAT_REPLACE_CREATE_TEMP : PLAT_REPLACE_OPEN, errno);
-  }
-  plat_replace_result result = {PLAT_REPLACE_DONE, 0};
-  int err = original != nullptr ? copy_owner_and_mode(fd, *original) : 0;
-  if (err != 0) {
-    result = failed(PLAT_REPLACE_CREATE_TEMP, err);
-  } else if ((err = write_pieces(fd, pieces, count)) != 0) {
-    result = failed(PLAT_REPLACE_WRITE, err);
-  } else if (fsync(fd) != 0) {
-    result = failed(PLAT_REPLACE_SYNC, errno);
-  }
-  // The descriptor is closed exactly once, whatever happened before.
-  if (close(fd) != 0 && result.step == PLAT_REPLACE_DONE)
-    result = failed(PLAT_REPLACE_CLOSE, errno);
-  if (result.step == PLAT_REPLACE_DONE && rename(temp, target) != 0) {
-    result = failed(PLAT_REPLACE_RENAME, errno);
-  }
-  if (result.step != PLAT_REPLACE_DONE) {
-    unlink(temp);
-    return result;
-  }
-  sync_directory_of(target);
-  return result;
+// True when `st` is still the regular file `expected` describes.
+bool still_the_file(const struct stat &st, const plat_file_meta &expected) {
+  const plat_file_meta now = meta_of(st);
+  return S_ISREG(st.st_mode) && now.id.volume == expected.id.volume &&
+         now.id.index == expected.id.index && now.size == expected.size &&
+         now.mtime_ns == expected.mtime_ns;
+}
+
+// Fails with EFBIG when `total` bytes pass the process's file size limit:
+// writing past it would kill the process (SIGXFSZ) or stop a write half way.
+int check_size_limit(uint64_t total) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return total > static_cast<uint64_t>(limit.rlim_cur) ? EFBIG : 0;
 }
 
 // Grows the regular file behind `fd` from `old_len` to `new_len` bytes with
-// real blocks, so that a full disk, a quota or a size limit shows up before
-// any old byte is overwritten. On failure the file keeps its old length.
-// Returns 0 or an errno.
+// real blocks, so that a full disk or a quota shows up before any old byte is
+// overwritten. On failure the file keeps its old length. Returns 0 or an
+// errno.
 int reserve_room(int fd, uint64_t old_len, uint64_t new_len) {
   int err = posix_fallocate(fd, static_cast<off_t>(old_len), static_cast<off_t>(new_len - old_len));
   if (err == EOPNOTSUPP || err == EINVAL) {
@@ -229,9 +203,9 @@ int reserve_room(int fd, uint64_t old_len, uint64_t new_len) {
   return err;
 }
 
-// Overwrites the file behind `fd` (described by `st`) with the pieces and
-// closes `fd`. Used where replacing the file by another would break what
-// shares it: hard links, devices, pipes.
+// Overwrites the file behind `fd` (described by `st`) with the pieces,
+// flushes and closes `fd`. Used where replacing the file by another would
+// break what shares it: hard links, devices, pipes.
 plat_replace_result write_in_place(int fd, const struct stat &st, const plat_bytes *pieces,
                                    size_t count) {
   const bool regular = S_ISREG(st.st_mode);
@@ -254,30 +228,202 @@ plat_replace_result write_in_place(int fd, const struct stat &st, const plat_byt
   return result;
 }
 
+// The directory part of `path` as a path of its own ("." for none), in
+// `out` (kMaxPathBytes).
+void directory_of(const char *path, char *out) {
+  const size_t len = directory_length(path);
+  if (len == 0) {
+    memcpy(out, ".", 2);
+  } else {
+    memcpy(out, path, len);
+    out[len] = '\0';
+  }
+}
+
 }  // namespace
 
-plat_replace_result plat_replace_file_contents(const char *path, const plat_bytes *pieces,
-                                               size_t count) {
-  if (path == nullptr || (pieces == nullptr && count > 0)) return failed(PLAT_REPLACE_OPEN, EINVAL);
-  char target[kMaxPathBytes];
-  int err = resolve_links(path, target);
-  if (err != 0) return failed(PLAT_REPLACE_OPEN, err);
+struct plat_replacement {
+  char target[kMaxPathBytes];  // the file replaced, links resolved
+  char temp[kTempPathBytes];   // the new contents beside it ("" in place, or once renamed)
+  int fd;                      // the temporary file until flushed, else -1
+  bool has_original;           // the target existed: commit checks it is unchanged
+  struct stat original;
+  bool flushed;
+  bool done;     // written in place, or renamed
+  bool renamed;  // done by a rename, which settle makes durable
+  dev_t device;  // of the temporary file, which is the target's directory's
+};
 
+namespace {
+
+bool renamed(const plat_replacement *r) { return r != nullptr && r->renamed; }
+
+plat_replacement *new_replacement() {
+  auto *r = static_cast<plat_replacement *>(calloc(1, sizeof(plat_replacement)));
+  if (r != nullptr) r->fd = -1;
+  return r;
+}
+
+// Writes the pieces to a new temporary file beside r->target (created with
+// `mode` less the umask, given the original's owner and mode when there is
+// one). The temporary file stays open for the flush.
+plat_replace_result stage_temp(plat_replacement *r, const plat_bytes *pieces, size_t count,
+                               mode_t mode) {
+  r->fd = create_temp_beside(r->target, r->temp, mode);
+  if (r->fd < 0) {
+    r->temp[0] = '\0';
+    // For a new file this is the creation of the file itself.
+    return failed(r->has_original ? PLAT_REPLACE_CREATE_TEMP : PLAT_REPLACE_OPEN, errno);
+  }
+  int err = r->has_original ? copy_owner_and_mode(r->fd, r->original) : 0;
+  if (err != 0) return failed(PLAT_REPLACE_CREATE_TEMP, err);
+  if ((err = write_pieces(r->fd, pieces, count)) != 0) return failed(PLAT_REPLACE_WRITE, err);
+  struct stat st;
+  if (fstat(r->fd, &st) != 0) return failed(PLAT_REPLACE_WRITE, errno);
+  r->device = st.st_dev;
+  return failed(PLAT_REPLACE_DONE, 0);
+}
+
+// Flushes the file behind `fd`, or the whole file system it is on.
+int flush_one(int fd, bool whole_file_system) {
+  const int rc = whole_file_system ? syncfs(fd) : fsync(fd);
+  return rc == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+plat_replace_result plat_replacement_stage(const char *path, const plat_bytes *pieces,
+                                           size_t count, const plat_file_meta *expected,
+                                           plat_replacement **out) {
+  *out = nullptr;
+  if (path == nullptr || (pieces == nullptr && count > 0)) return failed(PLAT_REPLACE_OPEN, EINVAL);
+  plat_replacement *r = new_replacement();
+  if (r == nullptr) return failed(PLAT_REPLACE_OPEN, ENOMEM);
+  plat_replace_result result = {PLAT_REPLACE_DONE, 0};
+  int err = resolve_links(path, r->target);
+  if (err != 0) result = failed(PLAT_REPLACE_OPEN, err);
   // Opening for writing refuses exactly what a plain overwrite would refuse
   // (no write permission, a directory, a read-only file system), even where
-  // the directory would let a rename through.
-  int fd = open(target, O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    if (errno != ENOENT) return failed(PLAT_REPLACE_OPEN, errno);
-    return replace_by_rename(target, pieces, count, nullptr);
+  // the directory would let a rename through; it never waits for a reader of
+  // a named pipe.
+  int fd = -1;
+  if (result.step == PLAT_REPLACE_DONE) {
+    fd = open(r->target, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && (errno != ENOENT || expected != nullptr)) {
+      // A named pipe without a reader put where the file was, or the file gone.
+      err = errno;
+      const bool replaced = expected != nullptr && (err == ENXIO || err == ENOENT);
+      result = failed(PLAT_REPLACE_OPEN, replaced ? PLAT_ECHANGED : err);
+    }
   }
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    err = errno;
+  if (result.step == PLAT_REPLACE_DONE && fd >= 0) {
+    r->has_original = fstat(fd, &r->original) == 0;
+    if (!r->has_original) {
+      result = failed(PLAT_REPLACE_OPEN, errno);
+    } else if (expected != nullptr && !still_the_file(r->original, *expected)) {
+      result = failed(PLAT_REPLACE_OPEN, PLAT_ECHANGED);
+    }
+  }
+  if (result.step == PLAT_REPLACE_DONE && (err = check_size_limit(total_length(pieces, count))) != 0) {
+    result = failed(PLAT_REPLACE_WRITE, err);
+  }
+  if (result.step == PLAT_REPLACE_DONE && fd >= 0 &&
+      (!S_ISREG(r->original.st_mode) || r->original.st_nlink > 1)) {
+    result = write_in_place(fd, r->original, pieces, count);
+    fd = -1;
+    r->flushed = r->done = result.step == PLAT_REPLACE_DONE;
+  }
+  if (fd >= 0) close(fd);
+  if (result.step == PLAT_REPLACE_DONE && !r->done) {
+    result = stage_temp(r, pieces, count, r->has_original ? 0600 : 0666);
+  }
+  if (result.step != PLAT_REPLACE_DONE) {
+    plat_replacement_free(r);
+    return result;
+  }
+  *out = r;
+  return result;
+}
+
+void plat_replacements_flush(plat_replacement *const *list, size_t count,
+                             plat_replace_result *results) {
+  for (size_t i = 0; i < count; ++i) results[i] = failed(PLAT_REPLACE_DONE, 0);
+  for (size_t i = 0; i < count; ++i) {
+    plat_replacement *r = list[i];
+    if (r == nullptr || r->flushed) continue;
+    // The others waiting on the same file system are flushed with it.
+    size_t sharing = 0;
+    for (size_t j = i; j < count; ++j) {
+      if (list[j] != nullptr && !list[j]->flushed && list[j]->device == r->device) ++sharing;
+    }
+    const int err = flush_one(r->fd, sharing >= 2);
+    for (size_t j = i; j < count; ++j) {
+      plat_replacement *o = list[j];
+      if (o == nullptr || o->flushed || o->device != r->device || (sharing < 2 && o != r)) continue;
+      o->flushed = true;
+      if (err != 0) results[j] = failed(PLAT_REPLACE_SYNC, err);
+      if (close(o->fd) != 0 && err == 0) results[j] = failed(PLAT_REPLACE_CLOSE, errno);
+      o->fd = -1;
+    }
+  }
+}
+
+plat_replace_result plat_replacement_commit(plat_replacement *r) {
+  if (r->done) return failed(PLAT_REPLACE_DONE, 0);
+  if (r->has_original) {
+    // Still the file the stage found: nobody changed it meanwhile.
+    const plat_file_meta found = meta_of(r->original);
+    struct stat now;
+    if (stat(r->target, &now) != 0 || !still_the_file(now, found)) {
+      return failed(PLAT_REPLACE_RENAME, PLAT_ECHANGED);
+    }
+  }
+  if (rename(r->temp, r->target) != 0) return failed(PLAT_REPLACE_RENAME, errno);
+  r->temp[0] = '\0';
+  r->done = r->renamed = true;
+  return failed(PLAT_REPLACE_DONE, 0);
+}
+
+void plat_replacements_settle(plat_replacement *const *list, size_t count) {
+  char dir[kMaxPathBytes];
+  char other[kMaxPathBytes];
+  for (size_t i = 0; i < count; ++i) {
+    if (!renamed(list[i])) continue;
+    // The first rename on its file system settles every one there: its
+    // directory when it is the only one, else the whole file system at once.
+    bool first = true;
+    for (size_t j = 0; j < i && first; ++j) {
+      first = !(renamed(list[j]) && list[j]->device == list[i]->device);
+    }
+    if (!first) continue;
+    directory_of(list[i]->target, dir);
+    bool one_directory = true;
+    for (size_t j = i + 1; j < count && one_directory; ++j) {
+      if (!renamed(list[j]) || list[j]->device != list[i]->device) continue;
+      directory_of(list[j]->target, other);
+      one_directory = strcmp(dir, other) == 0;
+    }
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    (void)(one_directory ? fsync(fd) : syncfs(fd));
     close(fd);
-    return failed(PLAT_REPLACE_OPEN, err);
   }
-  if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return write_in_place(fd, st, pieces, count);
-  close(fd);
-  return replace_by_rename(target, pieces, count, &st);
+}
+
+void plat_replacement_free(plat_replacement *r) {
+  if (r == nullptr) return;
+  if (r->fd >= 0) close(r->fd);
+  if (r->temp[0] != '\0') unlink(r->temp);
+  free(r);
+}
+
+plat_replace_result plat_replace_file_contents(const char *path, const plat_bytes *pieces,
+                                               size_t count, const plat_file_meta *expected) {
+  plat_replacement *r = nullptr;
+  plat_replace_result result = plat_replacement_stage(path, pieces, count, expected, &r);
+  if (result.step == PLAT_REPLACE_DONE) plat_replacements_flush(&r, 1, &result);
+  if (result.step == PLAT_REPLACE_DONE) result = plat_replacement_commit(r);
+  if (result.step == PLAT_REPLACE_DONE) plat_replacements_settle(&r, 1);
+  plat_replacement_free(r);
+  return result;
 }

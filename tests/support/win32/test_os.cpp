@@ -93,9 +93,13 @@ void run_on_stack(size_t bytes, void (*fn)(void *), void *arg) {
 }
 
 int os_read(plat_file file, void *buf, size_t n, size_t *got) {
-  FILE *f = reinterpret_cast<FILE *>(file.handle);
-  *got = fread(buf, 1, n, f);
-  return *got == 0 && ferror(f) ? EIO : 0;
+  DWORD read = 0;
+  *got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buf, static_cast<DWORD>(n), &read, nullptr)) {
+    return EIO;
+  }
+  *got = read;
+  return 0;
 }
 
 bool set_read_only(const std::string &path, bool read_only) {

@@ -1,0 +1,428 @@
+#include "edit_core/file_edit.h"
+
+#include "edit_core/unified_diff.h"
+#include "grep_core/find_bytes.h"
+#include "grep_core/last_error.h"
+#include "grep_core/text_lines.h"
+#include "grep_core/text_write.h"
+#include "grep_core/utf8.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+bool is_replacement(const line_edit &e) { return e.start_line <= e.end_line; }
+
+bool is_utf16(text_encoding e) { return e == ENC_UTF16LE || e == ENC_UTF16BE; }
+
+// ---- Reading ----
+
+// Locks and reads the file into fe: its text, encoding and lines, with room
+// for `extra` more lines. False with the message set.
+bool read_locked(file_edit *fe, size_t extra) {
+  const int error = plat_open_for_edit(fe->path, &fe->file, &fe->meta);
+  if (error != 0) {
+    qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", fe->path,
+            plat_error_text(error));
+    return false;
+  }
+  fe->locked = true;
+  if (!read_open_file(fe->path, fe->file, fe->meta.size, &fe->buffers, &fe->text, &fe->len,
+                      &fe->encoding)) {
+    return false;
+  }
+  // An odd last byte of a UTF-16 file is no character; writing the file back
+  // would drop it.
+  if (is_utf16(fe->encoding) && fe->buffers.raw_len % 2 != 0) {
+    qg_fail(GREP_E_IO, "UTF-16 file '%s' ends in half a character", fe->path);
+    return false;
+  }
+  // The lines of a text end at its first NUL: writing them back would drop
+  // everything after it.
+  if (memchr(fe->text, '\0', fe->len) != nullptr) {
+    qg_fail(GREP_E_IO, "File '%s' contains NUL bytes and cannot be edited by line", fe->path);
+    return false;
+  }
+  ending_counts counts = {0, 0};
+  if (!spans_reserve(&fe->lines, spans_line_bound(fe->text, fe->len) + extra) ||
+      !spans_split(fe->text, fe->len, &fe->lines, &counts)) {
+    qg_fail(GREP_E_NO_MEMORY, "Failed to split lines in '%s'", fe->path);
+    return false;
+  }
+  // The reader's majority rule, counted while cutting instead of in a pass of
+  // its own: the same LF and CR LF bytes decide.
+  fe->ending = qg_dominant_ending(counts);
+  return true;
+}
+
+// ---- Edits by matching text ----
+
+// The file's text as the reader gives it, every line ending as LF, with the
+// offset at which each line starts in it.
+struct reader_text {
+  char *t = nullptr;
+  size_t len = 0;
+  size_t *starts = nullptr;  // lines + 1 entries; the last is `len`
+  size_t lines = 0;
+
+  reader_text() = default;
+  reader_text(const reader_text &) = delete;
+  reader_text &operator=(const reader_text &) = delete;
+  ~reader_text() {
+    free(t);
+    free(starts);
+  }
+
+  // The end of line `k`'s text, its LF included when it has one.
+  size_t end_with_ending(size_t k) const { return starts[k + 1]; }
+};
+
+bool make_reader_text(const file_edit *fe, reader_text *rt) {
+  const line_spans &l = fe->lines;
+  rt->lines = l.count;
+  rt->starts = static_cast<size_t *>(malloc((l.count + 1) * sizeof(size_t)));
+  rt->t = static_cast<char *>(malloc(fe->len + 1));
+  if (rt->starts == nullptr || rt->t == nullptr) return false;
+  const char *const end = fe->text + fe->len;
+  size_t at = 0;
+  for (size_t k = 0; k < l.count; ++k) {
+    rt->starts[k] = at;
+    memcpy(rt->t + at, l.items[k].text, l.items[k].len);
+    at += l.items[k].len;
+    if (l.items[k].text + l.items[k].len < end) rt->t[at++] = '\n';  // the line had an ending
+  }
+  rt->starts[l.count] = at;
+  rt->len = at;
+  return true;
+}
+
+// The line holding offset `at` of the reader's text.
+size_t line_of(const reader_text &rt, size_t at) {
+  size_t lo = 0, hi = rt.lines;
+  while (hi - lo > 1) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (rt.starts[mid] <= at) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// A growable array of malloc'd items; push fails (false) when out of memory.
+template <typename T>
+bool push(T **items, int *count, int *capacity, T item) {
+  if (*count == *capacity) {
+    if (*capacity > INT32_MAX / 2) return false;
+    const int grown = *capacity == 0 ? 8 : *capacity * 2;
+    auto *block = static_cast<T *>(realloc(*items, static_cast<size_t>(grown) * sizeof(T)));
+    if (block == nullptr) return false;
+    *items = block;
+    *capacity = grown;
+  }
+  (*items)[(*count)++] = item;
+  return true;
+}
+
+struct edit_list {
+  line_edit *items = nullptr;
+  int count = 0;
+  int capacity = 0;
+  char **owned = nullptr;
+  int owned_count = 0;
+  int owned_capacity = 0;
+};
+
+// The text of lines [first, last] of the reader's text (the last one's LF
+// included) with each occurrence of `old` that starts in [from, to) replaced
+// by `with`; the occurrences are the `n` at `hits`.
+char *replace_in_lines(const reader_text &rt, size_t first, size_t last, const size_t *hits,
+                       size_t n, size_t old_len, const char *with) {
+  const size_t with_len = strlen(with);
+  const size_t begin = rt.starts[first], end = rt.end_with_ending(last);
+  size_t total = end - begin;
+  for (size_t k = 0; k < n; ++k) total = total - old_len + with_len;
+  auto *out = static_cast<char *>(malloc(total + 1));
+  if (out == nullptr) return nullptr;
+  size_t o = 0, at = begin;
+  for (size_t k = 0; k < n; ++k) {
+    memcpy(out + o, rt.t + at, hits[k] - at);
+    o += hits[k] - at;
+    memcpy(out + o, with, with_len);
+    o += with_len;
+    at = hits[k] + old_len;
+  }
+  memcpy(out + o, rt.t + at, end - at);
+  o += end - at;
+  out[o] = '\0';
+  return out;
+}
+
+// The last line an occurrence ending at `end` (exclusive) touches: the line
+// of its last byte, or, when it took that line's LF, the next line too,
+// whose text then follows the new text on the same line.
+size_t last_line_touched(const reader_text &rt, size_t end) {
+  const size_t k = line_of(rt, end - 1);
+  const bool took_ending = end == rt.end_with_ending(k) && rt.t[end - 1] == '\n';
+  return took_ending && k + 1 < rt.lines ? k + 1 : k;
+}
+
+// Turns one text edit into line edits of the lines its occurrences touch,
+// their untouched beginnings and ends kept; occurrences whose lines touch
+// make one edit. False with the message set.
+bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_edit &te,
+                       edit_list *out) {
+  const size_t n = strlen(te.old_text);
+  qg_finder finder;
+  qg_finder_init(&finder, te.old_text, n, true);
+  size_t *hits = nullptr;
+  size_t count = 0, capacity = 0;
+  for (size_t from = 0; from + n <= rt.len;) {
+    const char *hit = qg_finder_find(&finder, rt.t + from, rt.len - from);
+    if (hit == nullptr) break;
+    if (count == capacity) {
+      capacity = capacity == 0 ? 16 : capacity * 2;
+      auto *grown = static_cast<size_t *>(realloc(hits, capacity * sizeof(size_t)));
+      if (grown == nullptr) {
+        free(hits);
+        qg_fail(GREP_E_NO_MEMORY, "Out of memory finding the text in '%s'", fe->path);
+        return false;
+      }
+      hits = grown;
+    }
+    hits[count++] = static_cast<size_t>(hit - rt.t);
+    from = static_cast<size_t>(hit - rt.t) + n;
+    if (!te.replace_all && count > 1) {
+      // How many there are, for the message.
+      while ((hit = qg_finder_find(&finder, rt.t + from, rt.len - from)) != nullptr) {
+        ++count;
+        from = static_cast<size_t>(hit - rt.t) + n;
+      }
+      break;
+    }
+  }
+  if (count == 0 || (count > 1 && !te.replace_all)) {
+    free(hits);
+    if (count == 0) {
+      qg_fail(GREP_E_CONFLICT, "Text not found in '%s'", fe->path);
+    } else {
+      qg_fail(GREP_E_CONFLICT,
+              "Text occurs %llu times in '%s'; add context to old_text to make it unique, or set "
+              "replace_all",
+              static_cast<unsigned long long>(count), fe->path);
+    }
+    return false;
+  }
+  const char *with = te.new_text != nullptr ? te.new_text : "";
+  bool ok = true;
+  for (size_t k = 0; k < count && ok;) {
+    const size_t first = line_of(rt, hits[k]);
+    size_t last = last_line_touched(rt, hits[k] + n);
+    size_t end = k + 1;
+    while (end < count && line_of(rt, hits[end]) <= last) {
+      last = last_line_touched(rt, hits[end] + n);
+      ++end;
+    }
+    char *text = replace_in_lines(rt, first, last, hits + k, end - k, n, with);
+    ok = text != nullptr && push(&out->owned, &out->owned_count, &out->owned_capacity, text);
+    if (!ok) {
+      free(text);
+    } else {
+      ok = push(&out->items, &out->count, &out->capacity,
+                line_edit{static_cast<int32_t>(first + 1), static_cast<int32_t>(last + 1), text,
+                          nullptr});
+    }
+    k = end;
+  }
+  free(hits);
+  if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory applying the text edits of '%s'", fe->path);
+  return ok;
+}
+
+// ---- Checks ----
+
+// Checks the sorted edits for replacements that overlap: each replacement
+// against every one before it in the sorted order, so that an insertion
+// between two never hides them from each other. Since the order descends by
+// start line, the replacement seen last is the nearest one above.
+bool check_no_overlap(const char *path, const line_edit *edits, int count) {
+  const line_edit *above = nullptr;
+  for (int k = 0; k < count; ++k) {
+    const line_edit &e = edits[k];
+    if (!is_replacement(e)) continue;
+    if (above != nullptr && e.end_line >= above->start_line) {
+      qg_fail(GREP_E_ARGUMENT, "Overlapping edit ranges in '%s': lines %d-%d and %d-%d", path,
+              e.start_line, e.end_line, above->start_line, above->end_line);
+      return false;
+    }
+    above = &e;
+  }
+  return true;
+}
+
+// Refuses new texts that a UTF-16 file cannot hold unchanged: bytes that are
+// not UTF-8 would be converted to units nobody wrote, and could swallow the
+// line breaks after them. Nothing is guessed; the message names the file.
+bool new_texts_fit_utf16(const char *path, const line_edit *edits, int count) {
+  for (int k = 0; k < count; ++k) {
+    const char *text = edits[k].new_text;
+    if (text != nullptr && !qg_utf8_valid_for_utf16(text, strlen(text))) {
+      qg_fail(GREP_E_ARGUMENT,
+              "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", path);
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when the lines `e` covers (those the file has; none for an insertion)
+// hold `e.expected_text`, joined with LF and no ending after the last.
+bool holds_expected(const line_spans &lines, const line_edit &e) {
+  const char *expected = e.expected_text;
+  const size_t want = strlen(expected);
+  if (!is_replacement(e)) return want == 0;
+  const int64_t first = e.start_line < 1 ? 1 : e.start_line;
+  const int64_t last = e.end_line > static_cast<int64_t>(lines.count)
+                           ? static_cast<int64_t>(lines.count)
+                           : e.end_line;
+  size_t at = 0;
+  for (int64_t k = first; k <= last; ++k) {
+    const line_span &s = lines.items[k - 1];
+    if (k > first) {
+      if (at >= want || expected[at] != '\n') return false;
+      ++at;
+    }
+    if (want - at < s.len || memcmp(expected + at, s.text, s.len) != 0) return false;
+    at += s.len;
+  }
+  return at == want;
+}
+
+bool check_expected(const file_edit *fe) {
+  for (int k = 0; k < fe->count; ++k) {
+    const line_edit &e = fe->edits[k];
+    if (e.expected_text != nullptr && !holds_expected(fe->lines, e)) {
+      qg_fail(GREP_E_CONFLICT, "Lines %d-%d of '%s' do not hold the expected text", e.start_line,
+              e.end_line, fe->path);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The lines every edit's new text adds, at most.
+size_t new_lines_bound(const line_edit *edits, int count) {
+  size_t bound = 0;
+  for (int k = 0; k < count; ++k) {
+    const char *text = edits[k].new_text;
+    if (text != nullptr) bound += spans_line_bound(text, strlen(text));
+  }
+  return bound;
+}
+
+// Gathers the caller's line edits and the line edits of its text edits into
+// fe->edits (owned). False with the message set.
+bool gather_edits(file_edit *fe, const file_edit_input *in) {
+  edit_list list;
+  bool ok = true;
+  for (int k = 0; k < in->count && ok; ++k) {
+    ok = push(&list.items, &list.count, &list.capacity, in->edits[k]);
+  }
+  if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory gathering the edits of '%s'", fe->path);
+  if (ok && in->text_count > 0) {
+    reader_text rt;
+    ok = make_reader_text(fe, &rt);
+    if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory reading the text of '%s'", fe->path);
+    for (int k = 0; k < in->text_count && ok; ++k)
+      ok = resolve_text_edit(fe, rt, in->texts[k], &list);
+  }
+  fe->edits = list.items;
+  fe->count = list.count;
+  fe->owned = list.owned;
+  fe->owned_count = list.owned_count;
+  return ok;
+}
+
+// ---- Writing ----
+
+// Stages the edited lines of `fe`. In a UTF-8 file whose lines mostly stand
+// in its text followed by the chosen ending, the runs of such lines are
+// written where they stand; otherwise (other endings, lone CRs, UTF-16) the
+// lines are joined into a new text first.
+bool stage_lines(file_edit *fe) {
+  if (!is_utf16(fe->encoding)) {
+    // A piece costs 16 bytes of memory and a few of a system call's work; a
+    // join costs a copy of the whole text.
+    const size_t pieces = spans_pieces(&fe->lines, fe->ending, nullptr);
+    if (pieces * sizeof(plat_bytes) <= fe->len / 2) {
+      auto *list = static_cast<plat_bytes *>(malloc((pieces + 1) * sizeof(plat_bytes)));
+      if (list != nullptr) {
+        spans_pieces(&fe->lines, fe->ending, list + 1);
+        const bool staged =
+            stage_file_pieces(fe->path, list, pieces + 1, fe->encoding, &fe->meta, &fe->staged);
+        free(list);
+        return staged;
+      }
+    }
+  }
+  char *joined = spans_join(&fe->lines, fe->ending, nullptr);
+  if (joined == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory joining lines for '%s'", fe->path);
+    return false;
+  }
+  const bool staged = stage_file_from_utf8(fe->path, joined, fe->encoding, &fe->meta, &fe->staged);
+  free(joined);
+  return staged;
+}
+
+void drop_text(file_edit *fe) {
+  spans_free(&fe->lines);
+  text_buffers_free(&fe->buffers);
+  fe->text = nullptr;
+  fe->len = 0;
+}
+
+}  // namespace
+
+bool file_edit_prepare(file_edit *fe, const file_edit_input *in) {
+  *fe = file_edit{};
+  fe->path = in->path;
+  // Room for the lines of the caller's texts in the one block of the file's
+  // lines; the edits' own pass makes room for those of text edits.
+  if (!read_locked(fe, new_lines_bound(in->edits, in->count)) || !gather_edits(fe, in)) {
+    return false;
+  }
+  qsort(fe->edits, static_cast<size_t>(fe->count), sizeof *fe->edits, cmp_edits_desc);
+  if (!check_no_overlap(fe->path, fe->edits, fe->count) || !check_expected(fe)) return false;
+  if (is_utf16(fe->encoding) && !new_texts_fit_utf16(fe->path, fe->edits, fe->count)) {
+    return false;
+  }
+  bool ok = apply_sorted_edits(&fe->lines, fe->edits, fe->count);
+  if (!ok) qg_fail(GREP_E_NO_MEMORY, "Failed applying edit to '%s'", fe->path);
+  if (ok && in->diff) {
+    unified_diff_write(&fe->diff, fe->path, fe->text, fe->len, &fe->lines, fe->ending);
+    ok = !fe->diff.failed;
+    if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory making the diff of '%s'", fe->path);
+  }
+  return ok;
+}
+
+bool file_edit_stage(file_edit *fe) {
+  const bool staged = stage_lines(fe);
+  drop_text(fe);
+  return staged;
+}
+
+void file_edit_release(file_edit *fe) {
+  plat_replacement_free(fe->staged);
+  if (fe->locked) plat_close(fe->file);
+  drop_text(fe);
+  for (int k = 0; k < fe->owned_count; ++k) free(fe->owned[k]);
+  free(fe->owned);
+  free(fe->edits);
+  json_out_free(&fe->diff);
+  *fe = file_edit{};
+}
