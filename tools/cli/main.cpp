@@ -6,7 +6,7 @@
 #include <quenmar_grep.h>
 
 #include "console.h"
-#include "input.h"
+#include "edit_commands.h"
 #include "messages.h"
 #include "search_command.h"
 
@@ -28,8 +28,6 @@ using qg_cli::fail;
 using qg_cli::fail_with;
 using qg_cli::kExitError;
 using qg_cli::kExitMatch;
-using qg_cli::parse_json;
-using qg_cli::read_input;
 
 // ---- read, replace, batch ----
 
@@ -39,42 +37,6 @@ int run_read(const std::string &file, int start, int end) {
   if (grep_last_status() != GREP_OK) return fail();
   std::fputs(text, stdout);
   return kExitMatch;
-}
-
-int run_replace(const std::string &file, int start, int end, const std::string &text_arg) {
-  std::string text = text_arg;
-  if (text_arg == "-") {
-    text.clear();
-    std::string error;
-    if (!read_input("-", text, error)) return fail_with(error);
-  }
-  // The library takes a C text; one cut at a NUL would write less than given.
-  if (text.find('\0') != std::string::npos) return fail_with("TEXT holds a NUL byte");
-  grep_replace_lines(file.c_str(), start, end, text.c_str());
-  return grep_last_status() == GREP_OK ? kExitMatch : fail();
-}
-
-// Prints the result document; each per-file error also goes to standard error.
-int run_batch(const std::string &input) {
-  std::string instructions;
-  std::string error;
-  if (!read_input(input, instructions, error)) return fail_with(error);
-  if (instructions.find('\0') != std::string::npos) {
-    return fail_with("'" + input + "' holds a NUL byte, which no JSON text holds");
-  }
-  const char *text = grep_batch_replace_json(instructions.c_str());
-  std::fputs(text, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-  if (grep_last_status() == GREP_OK) return kExitMatch;
-  doc_ptr doc = parse_json(text);
-  yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-  size_t idx, max;
-  yyjson_val *item;
-  yyjson_arr_foreach(yyjson_obj_get(root, "errors"), idx, max, item) {
-    if (const char *message = yyjson_get_str(item)) fail_with(message);
-  }
-  return kExitError;
 }
 
 }  // namespace
@@ -100,18 +62,8 @@ int main(int argc, char **argv) {
   read->add_option("START", start, "First line (below 1: the whole file)");
   read->add_option("END", end, "Last line (below 1: to the end)");
 
-  std::string text;
-  CLI::App *replace = app.add_subcommand(
-      "replace", "Replace lines START..END of FILE with TEXT (START > END inserts before START)");
-  replace->add_option("FILE", file, "File to edit")->required();
-  replace->add_option("START", start, "First line to replace")->required();
-  replace->add_option("END", end, "Last line to replace")->required();
-  replace->add_option("TEXT", text, "The new lines, or - to read them from standard input")
-      ->required();
-
-  std::string batch_input;
-  CLI::App *batch = app.add_subcommand("batch", "Apply the line edits of a JSON document");
-  batch->add_option("FILE", batch_input, "The edits document, or - for standard input")->required();
+  qg_cli::edit_request edit_req;
+  const qg_cli::edit_commands edits = qg_cli::add_edit_commands(app, edit_req);
 
   try {
     app.parse(argc, argv);
@@ -121,7 +73,8 @@ int main(int argc, char **argv) {
   }
   if (search->parsed()) return qg_cli::run_search(search_req, *search);
   if (read->parsed()) return run_read(file, start, end);
-  if (replace->parsed()) return run_replace(file, start, end, text);
-  if (batch->parsed()) return run_batch(batch_input);
+  if (edits.replace->parsed()) return qg_cli::run_replace(edit_req);
+  if (edits.edit->parsed()) return qg_cli::run_edit(edit_req);
+  if (edits.batch->parsed()) return qg_cli::run_batch(edit_req);
   return kExitError;
 }
