@@ -69,19 +69,34 @@ export interface QuenmarGrepError extends Error {
 }
 
 /** One line edit of a batch. */
+/**
+ * One edit of a batch: a line edit (start_line, end_line, new_text, and
+ * optionally expected_text: what the lines hold now, joined with "\n") or a
+ * text edit (old_text, new_text, optionally replace_all).
+ */
 export interface Edit {
   file: string;
-  start_line: number;
+  start_line?: number;
   end_line?: number;
   new_text?: string;
+  expected_text?: string;
+  old_text?: string;
+  replace_all?: boolean;
 }
 
-/** The batch result document. */
+/** What a dry run would change in one file, as a unified diff. */
+export interface FileDiff {
+  file: string;
+  diff: string;
+}
+
+/** The batch result document; `diffs` is present for a dry run. */
 export interface BatchResult {
   success: boolean;
   files_modified: number;
   total_edits: number;
   errors: string[];
+  diffs?: FileDiff[];
 }
 
 /** The library's version text, e.g. "1.0.0". */
@@ -120,8 +135,26 @@ export function readLines(file: string, start?: number, end?: number): Promise<s
 /** The same selection as [number, text] pairs. */
 export function numberedLines(file: string, start?: number, end?: number): Promise<Array<[number, string]>>;
 
-/** Replaces lines `start`..`end` with the lines of `text`; `start` > `end` inserts before `start`. */
-export function replaceLines(file: string, start: number, end: number, text: string): Promise<void>;
+/**
+ * Replaces lines `start`..`end` with the lines of `text`; `start` > `end`
+ * inserts before `start`. With `expected`, the lines must hold that text now
+ * (joined with "\n"), else it rejects with code "GREP_E_CONFLICT" and the
+ * file stays as it is.
+ */
+export function replaceLines(file: string, start: number, end: number, text: string,
+                             options?: { expected?: string }): Promise<void>;
 
-/** Applies many line edits; files stand or fall one by one (check `success`). */
-export function batchReplace(edits: Edit[] | { edits: Edit[] } | string): Promise<BatchResult>;
+/**
+ * Replaces `oldText` by `newText` in the file (every line ending reads as
+ * "\n"); `oldText` must occur exactly once unless `replaceAll`. With
+ * `dryRun` nothing is written and it resolves to the unified diff.
+ */
+export function editText(file: string, oldText: string, newText: string,
+                         options?: { replaceAll?: boolean; dryRun?: boolean }): Promise<string | undefined>;
+
+/**
+ * Applies many edits; files stand or fall one by one (check `success`). With
+ * `dryRun` nothing is written and `diffs` holds each file's diff.
+ */
+export function batchReplace(edits: Edit[] | { edits: Edit[]; dry_run?: boolean } | string,
+                             options?: { dryRun?: boolean }): Promise<BatchResult>;

@@ -136,18 +136,54 @@ async function numberedLines(file, start = 0, end = 0) {
   });
 }
 
-/** Replaces lines start..end with the lines of `text` (start > end inserts). */
-function replaceLines(file, start, end, text) {
-  return native.replaceLines(file, start, end, text);
+/**
+ * Replaces lines start..end with the lines of `text` (start > end inserts).
+ * With `expected`, the lines must hold that text now (joined with "\n"; ""
+ * for an insertion), else it rejects with code GREP_E_CONFLICT and the file
+ * stays as it is.
+ */
+async function replaceLines(file, start, end, text, { expected } = {}) {
+  if (expected === undefined) return native.replaceLines(file, start, end, text);
+  const edit = { file, start_line: start, end_line: end, new_text: text, expected_text: expected };
+  await native.editJson(JSON.stringify({ edits: [edit] }));
+  return undefined;
 }
 
-/** Applies many line edits; resolves to the batch result document. */
-async function batchReplace(edits) {
-  const text = typeof edits === 'string' ? edits : JSON.stringify(edits);
+/**
+ * Replaces `oldText` by `newText` in the file (every line ending reads as
+ * "\n"); `oldText` must occur once unless `replaceAll`. With `dryRun`
+ * nothing is written and it resolves to the unified diff of the change.
+ */
+async function editText(file, oldText, newText, { replaceAll = false, dryRun = false } = {}) {
+  const edit = { file, old_text: oldText, new_text: newText, replace_all: replaceAll };
+  const result = JSON.parse(await native.editJson(JSON.stringify({ edits: [edit], dry_run: dryRun })));
+  return dryRun ? result.diffs.map((d) => d.diff).join('') : undefined;
+}
+
+/**
+ * Applies many edits; resolves to the batch result document. With `dryRun`
+ * nothing is written and the document lists each file's diff in `diffs`.
+ */
+async function batchReplace(edits, { dryRun = false } = {}) {
+  let instructions = edits;
+  if (dryRun) {
+    if (typeof instructions === 'string') {
+      try {
+        instructions = JSON.parse(instructions);
+      } catch {
+        return JSON.parse(await native.batchJson(edits));  // the library says what is wrong
+      }
+    }
+    if (Array.isArray(instructions)) instructions = { edits: instructions };
+    if (instructions !== null && typeof instructions === 'object') {
+      instructions = { ...instructions, dry_run: true };
+    }
+  }
+  const text = typeof instructions === 'string' ? instructions : JSON.stringify(instructions);
   return JSON.parse(await native.batchJson(text));
 }
 
 module.exports = {
   Status, version, search, searchText, searchStream, readLines, numberedLines, replaceLines,
-  batchReplace,
+  editText, batchReplace,
 };

@@ -97,7 +97,7 @@ napi_value make_error(napi_env env, const std::string &message, int status) {
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
 
-enum class call_kind { search_json, search_text, read_lines, replace_lines, batch };
+enum class call_kind { search_json, search_text, read_lines, replace_lines, batch, edit };
 
 struct call {
   call_kind kind = call_kind::search_json;
@@ -119,7 +119,8 @@ call *new_call(call_kind kind) {
 // The text a library call produced, or its failure. Runs on the pool
 // thread, so the status and last-error text read here are this call's. A
 // batch resolves to its report whatever its status (its files stand or fall
-// one by one); a search that timed out resolves to what it found.
+// one by one), unless it carries one edit that the caller wants settled as a
+// call of its own; a search that timed out resolves to what it found.
 void execute_call(napi_env, void *data) {
   auto *c = static_cast<call *>(data);
   switch (c->kind) {
@@ -133,6 +134,9 @@ void execute_call(napi_env, void *data) {
     case call_kind::batch:
       c->result = grep_batch_replace_json(c->a.c_str());
       return;
+    case call_kind::edit:
+      c->result = grep_batch_replace_json(c->a.c_str());
+      break;
     case call_kind::replace_lines:
       grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str());
       break;
@@ -277,6 +281,18 @@ napi_value replace_lines(napi_env env, napi_callback_info info) {
 napi_value batch_json(napi_env env, napi_callback_info info) {
   napi_value args[1];
   auto *c = new_call(call_kind::batch);
+  if (!get_args(env, info, 1, args) || !read_string(env, args[0], "edits", c->a)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// editJson(instructionsJson) -> Promise<string>: a batch of one file's edits,
+// rejected with that file's error when it fails.
+napi_value edit_json(napi_env env, napi_callback_info info) {
+  napi_value args[1];
+  auto *c = new_call(call_kind::edit);
   if (!get_args(env, info, 1, args) || !read_string(env, args[0], "edits", c->a)) {
     delete c;
     return nullptr;
@@ -466,6 +482,7 @@ napi_value init(napi_env env, napi_value exports) {
       {"readLines", nullptr, read_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"batchJson", nullptr, batch_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"editJson", nullptr, edit_json, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   NAPI_CHECK(env,
              napi_define_properties(env, exports, sizeof functions / sizeof *functions, functions));

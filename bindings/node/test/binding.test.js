@@ -127,3 +127,24 @@ test('lines are read, replaced and edited in batches', async () => {
   await assert.rejects(qg.replaceLines(path.join(dir, 'nosuch'), 1, 1, 'x'), /No such file or directory/);
   assert.throws(() => qg.readLines(file, 'one', 2), TypeError);
 });
+
+test('edits that state what they expect, text edits and dry runs', async () => {
+  const dir = tempTree({ 'e.txt': 'x = 1\r\ny = 1\r\n' });
+  const file = path.join(dir, 'e.txt');
+  await assert.rejects(qg.replaceLines(file, 1, 1, 'x = 0', { expected: 'x = 2' }),
+    (e) => e.code === 'GREP_E_CONFLICT' && e.status === qg.Status.GREP_E_CONFLICT);
+  await assert.rejects(qg.editText(file, '1', '2'), (e) => e.code === 'GREP_E_CONFLICT' &&
+    /occurs 2 times/.test(e.message));
+  const diff = await qg.editText(file, 'y = 1', 'y = 2', { dryRun: true });
+  assert.strictEqual(diff, `--- ${file}\n+++ ${file}\n@@ -1,2 +1,2 @@\n x = 1\r\n-y = 1\r\n+y = 2\r\n`);
+  assert.strictEqual(fs.readFileSync(file, 'utf8'), 'x = 1\r\ny = 1\r\n');
+  for (const form of [[{ file, old_text: '1', new_text: '3', replace_all: true }],
+    JSON.stringify({ edits: [{ file, old_text: '1', new_text: '3', replace_all: true }] })]) {
+    const result = await qg.batchReplace(form, { dryRun: true });
+    assert.strictEqual(result.diffs.length, 1);
+    assert.strictEqual(fs.readFileSync(file, 'utf8'), 'x = 1\r\ny = 1\r\n');
+  }
+  assert.strictEqual(await qg.editText(file, '1', '3', { replaceAll: true }), undefined);
+  await qg.replaceLines(file, 1, 1, 'x = 0', { expected: 'x = 3' });
+  assert.strictEqual(fs.readFileSync(file, 'utf8'), 'x = 0\r\ny = 3\r\n');
+});

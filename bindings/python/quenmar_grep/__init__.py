@@ -37,8 +37,8 @@ from . import _native
 __all__ = [
     "QuenmarGrepError", "NotFoundError", "SearchTimeout", "Status", "version", "last_error",
     "last_status", "search", "search_text", "search_stream", "iter_search", "read_lines",
-    "numbered_lines", "replace_lines", "batch_replace",
-    "Match", "Submatch", "SearchDocument", "Edit", "BatchResult",
+    "numbered_lines", "replace_lines", "edit_text", "batch_replace",
+    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -91,21 +91,38 @@ class SearchDocument(_SearchCore, total=False):
 
 
 class Edit(TypedDict, total=False):
-    """One line edit of a batch."""
+    """One edit of a batch: a line edit (``start_line``, ``end_line``,
+    ``new_text``, optionally ``expected_text``: what the lines hold now, joined
+    with ``\\n``) or a text edit (``old_text``, ``new_text``, optionally
+    ``replace_all``)."""
 
     file: str
     start_line: int
     end_line: int
     new_text: str
+    expected_text: str
+    old_text: str
+    replace_all: bool
 
 
-class BatchResult(TypedDict):
-    """The batch result document."""
+class FileDiff(TypedDict):
+    """What a dry run would change in one file, as a unified diff."""
 
+    file: str
+    diff: str
+
+
+class _BatchCore(TypedDict):
     success: bool
     files_modified: int
     total_edits: int
     errors: List[str]
+
+
+class BatchResult(_BatchCore, total=False):
+    """The batch result document; ``diffs`` is present for a dry run."""
+
+    diffs: List[FileDiff]
 
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
@@ -458,26 +475,99 @@ def numbered_lines(path: PathArg, start: int = 0, end: int = 0) -> List[Tuple[in
     return pairs
 
 
-def replace_lines(path: PathArg, start: int, end: int, text: TextArg) -> None:
+def _json_text(text: Any, what: str) -> str:
+    """``text`` as a str that a JSON document can carry to the library: valid
+    UTF-8 without NUL (a JSON text cannot hold other bytes)."""
+    if isinstance(text, (bytes, bytearray)):
+        try:
+            text = bytes(text).decode("utf-8")
+        except UnicodeDecodeError:
+            raise ValueError("%s is not UTF-8, which this call requires" % what) from None
+    elif isinstance(text, os.PathLike):
+        text = os.fsdecode(text)
+    text = str(text)
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise ValueError("%s is not UTF-8, which this call requires" % what) from None
+    if "\0" in text:
+        raise ValueError("%s holds a NUL byte, which the library cannot receive" % what)
+    return text
+
+
+def _run_batch(instructions: Any) -> BatchResult:
+    data = _no_nul(json.dumps(instructions).encode("ascii"), "edits")
+    return json.loads(_decode(_lib().grep_batch_replace_json(data)))
+
+
+def _run_one_edit(edit: Dict[str, Any], dry_run: bool) -> Optional[str]:
+    """Applies one edit through a batch of one; raises the library's error
+    for it, else returns its diff on a dry run ("" when nothing would change)."""
+    instructions: Dict[str, Any] = {"edits": [edit]}
+    if dry_run:
+        instructions["dry_run"] = True
+    result = _run_batch(instructions)
+    _check()
+    if not dry_run:
+        return None
+    return "".join(d["diff"] for d in result.get("diffs", []))
+
+
+def replace_lines(path: PathArg, start: int, end: int, text: TextArg, *,
+                  expected: Optional[TextArg] = None) -> None:
     """Replaces lines ``start``..``end`` (1-based, inclusive) of the file with
     the lines of ``text``; ``start > end`` inserts before line ``start``, and an
-    empty text deletes. The file keeps its encoding and line ending. Raises
+    empty text deletes. The file keeps its encoding and line ending. With
+    ``expected``, the lines must hold that text now (joined with ``\\n``, no
+    ending after the last; ``""`` for an insertion), else the file is left as
+    it is and the error's status is ``Status.E_CONFLICT``. Raises
     QuenmarGrepError on failure."""
-    _lib().grep_replace_lines(_path_arg(path), _int32(start, "start"), _int32(end, "end"),
-                              _text_arg(text, "text"))
-    _check()
+    start, end = _int32(start, "start"), _int32(end, "end")
+    if expected is None:
+        _lib().grep_replace_lines(_path_arg(path), start, end, _text_arg(text, "text"))
+        _check()
+        return
+    _run_one_edit({"file": _json_text(path, "path"), "start_line": start, "end_line": end,
+                   "new_text": _json_text(text, "text"),
+                   "expected_text": _json_text(expected, "expected")}, False)
 
 
-def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg]) -> BatchResult:
-    """Applies many line edits over many files and returns the result document
-    as a dict: ``success``, ``files_modified``, ``total_edits`` and ``errors``
-    (one ``"path: message"`` per failed file). ``edits`` is a list of dicts
-    with ``file``, ``start_line``, ``end_line`` and ``new_text``, a dict with
-    such a list under ``"edits"``, or the instructions as a JSON text. Files
-    stand or fall one by one, so this does not raise for a failed file: check
-    ``result["success"]``."""
+def edit_text(path: PathArg, old: TextArg, new: TextArg, replace_all: bool = False,
+              dry_run: bool = False) -> Optional[str]:
+    """Replaces the text ``old`` by ``new`` in the file, whose every line
+    ending reads as ``\\n`` here; the file keeps its encoding and line
+    ending. ``old`` must occur exactly once, unless ``replace_all`` replaces
+    every occurrence; otherwise the error's status is ``Status.E_CONFLICT``.
+    With ``dry_run`` nothing is written and the change comes back as a
+    unified diff. Raises QuenmarGrepError on failure."""
+    return _run_one_edit({"file": _json_text(path, "path"), "old_text": _json_text(old, "old"),
+                          "new_text": _json_text(new, "new"),
+                          "replace_all": bool(replace_all)}, dry_run)
+
+
+def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg], *,
+                  dry_run: bool = False) -> BatchResult:
+    """Applies many edits (see :class:`Edit`) over many files and returns the
+    result document as a dict: ``success``, ``files_modified``,
+    ``total_edits`` and ``errors`` (one ``"path: message"`` per failed file).
+    ``edits`` is a list of edit dicts, a dict with such a list under
+    ``"edits"``, or the instructions as a JSON text. Files stand or fall one
+    by one, so this does not raise for a failed file: check
+    ``result["success"]``. With ``dry_run`` nothing is written and
+    ``result["diffs"]`` holds one ``{"file", "diff"}`` per file that would
+    change."""
     if isinstance(edits, (str, bytes, bytearray)):
         instructions = _text_arg(edits, "edits")
-    else:
-        instructions = _no_nul(json.dumps(edits).encode("ascii"), "edits")
-    return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
+        if not dry_run:
+            return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
+        try:
+            edits = json.loads(instructions)
+        except ValueError:  # the library says what is wrong with it
+            return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
+    if not dry_run:
+        return _run_batch(edits)
+    if isinstance(edits, Mapping):
+        return _run_batch(dict(edits, dry_run=True))
+    if isinstance(edits, Sequence) and not isinstance(edits, (str, bytes, bytearray)):
+        return _run_batch({"edits": list(edits), "dry_run": True})
+    return _run_batch(edits)  # not instructions: the library's own report

@@ -185,6 +185,43 @@ class Edits(TempTree):
         self.assertTrue(qg.batch_replace(text)["success"])
         self.assertEqual(self.read(one), "été\n3\n".encode("utf-8"))
 
+    def test_expected_text_guards_a_replacement(self):
+        path = self.write("f.txt", b"a\r\nb\r\nc\r\n")
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.replace_lines(path, 2, 3, "X", expected="b\nC")
+        self.assertEqual(caught.exception.status, qg.Status.E_CONFLICT)
+        self.assertEqual(self.read(path), b"a\r\nb\r\nc\r\n")
+        qg.replace_lines(path, 2, 3, "X", expected=b"b\nc")
+        self.assertEqual(self.read(path), b"a\r\nX\r\n")
+
+    def test_edit_text_unique_all_and_dry_run(self):
+        path = self.write("f.txt", "x = 1\ny = 1\n")
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.edit_text(path, "1", "2")
+        self.assertEqual(caught.exception.status, qg.Status.E_CONFLICT)
+        self.assertIn("occurs 2 times", str(caught.exception))
+        diff = qg.edit_text(path, "y = 1", "y = 2", dry_run=True)
+        self.assertEqual(diff, "--- %s\n+++ %s\n@@ -1,2 +1,2 @@\n x = 1\n-y = 1\n+y = 2\n"
+                         % (path, path))
+        self.assertEqual(self.read(path), b"x = 1\ny = 1\n")
+        self.assertIsNone(qg.edit_text(path, "1", "\u00e9", replace_all=True))
+        self.assertEqual(self.read(path), "x = \u00e9\ny = \u00e9\n".encode("utf-8"))
+        with self.assertRaises(ValueError):
+            qg.edit_text(path, b"\xff", "x")
+
+    def test_batch_dry_run_in_every_form(self):
+        path = self.write("f.txt", b"1\n2\n")
+        edit = {"file": path, "old_text": "2", "new_text": "two"}
+        want = [{"file": path, "diff": "--- %s\n+++ %s\n@@ -1,2 +1,2 @@\n 1\n-2\n+two\n"
+                 % (path, path)}]
+        for form in ([edit], {"edits": [edit]}, qg.json.dumps([edit])):
+            result = qg.batch_replace(form, dry_run=True)
+            self.assertTrue(result["success"], result)
+            self.assertEqual(result["diffs"], want)
+        self.assertEqual(self.read(path), b"1\n2\n")
+        self.assertNotIn("diffs", qg.batch_replace([edit]))
+        self.assertEqual(self.read(path), b"1\ntwo\n")
+
     def test_batch_of_invalid_json_is_a_failed_report(self):
         result = qg.batch_replace('[{"file":')
         self.assertFalse(result["success"])
