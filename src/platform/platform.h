@@ -1,7 +1,8 @@
 // The operating-system services the core needs, behind one C interface.
 //
 // Core modules include only this header; each platform provides it in its own
-// folder (posix/, win32/) and nothing outside src/platform/ tests for the
+// folder (posix/, win32/), what is built from its other calls alone sits in
+// src/platform/ itself, and nothing outside src/platform/ tests for the
 // platform. Paths are NUL-terminated UTF-8 everywhere: a platform that
 // names files in another form converts them here. Every operation is safe to
 // call from several threads at once; none keeps state between calls except
