@@ -51,6 +51,8 @@ const qg_simd_ops &ops() {
 
 }  // namespace
 
+unsigned qg_byte_rank(unsigned char c) { return kByteRank[c]; }
+
 void qg_finder_init(qg_finder *f, const char *needle, size_t n, bool case_sensitive) {
   f->needle = needle;
   f->n = n;

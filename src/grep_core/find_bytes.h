@@ -41,6 +41,10 @@ void qg_finder_init(qg_finder *f, const char *needle, size_t n, bool case_sensit
 // may hold NULs), or null; null for an empty needle. Pure; any thread.
 const char *qg_finder_find(const qg_finder *f, const char *text, size_t len);
 
+// How common the byte `c` is in source trees, on a log scale: 0 never seen,
+// 255 the space. Finders look for their needles' rarest bytes.
+unsigned qg_byte_rank(unsigned char c);
+
 // The number of line breaks in [begin, end) by the line rule
 // (qg_is_line_break: each LF, and each CR that the byte after it, end[0]
 // included, which must be readable, is not an LF), so CR LF counts once and

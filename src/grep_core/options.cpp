@@ -80,6 +80,29 @@ static void read_globs(yyjson_val *root, const char *key, char **list, int32_t *
   }
 }
 
+// The "syntax" key: "dialect" (the default) or "standard", which makes the
+// pattern a regex whatever "regex" says. False, with the message, for any
+// other value.
+static bool read_syntax(yyjson_val *root, grep_opts *opts) {
+  yyjson_val *v = yyjson_obj_get(root, "syntax");
+  if (v == nullptr) return true;
+  if (yyjson_equals_str(v, "dialect")) return true;
+  if (yyjson_equals_str(v, "standard")) {
+    opts->standard_syntax = true;
+    opts->regex = true;
+    return true;
+  }
+  if (yyjson_is_str(v)) {
+    qg_fail(GREP_E_ARGUMENT, "Unknown syntax '%s'", yyjson_get_str(v));
+    return false;
+  }
+  char *text = yyjson_val_write(v, 0, nullptr);
+  qg_fail(text != nullptr ? GREP_E_ARGUMENT : GREP_E_NO_MEMORY, "Unknown syntax '%s'",
+          text != nullptr ? text : "");
+  free(text);
+  return false;
+}
+
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
   grep_opts_init(opts);
   if (options_json == nullptr || options_json[0] == '\0') return true;
@@ -118,6 +141,12 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_bool(root, "gitignore", false, &opts->gitignore);
     read_bool(root, "match_length", false, &opts->match_length);
     read_bool(root, "submatches", false, &opts->submatches);
+    if (!read_syntax(root, opts)) {
+      yyjson_doc_free(doc);
+      grep_opts_free(opts);
+      grep_opts_init(opts);
+      return false;
+    }
   }
   yyjson_doc_free(doc);
   return true;

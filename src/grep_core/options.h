@@ -41,6 +41,7 @@ typedef struct grep_opts {
   bool gitignore;        // "gitignore": .gitignore, .ignore and .git/info/exclude are honoured
   bool match_length;     // "match_length": match objects carry "length" after "col"
   bool submatches;       // "submatches": match objects carry every match of their line
+  bool standard_syntax;  // "syntax":"standard": the pattern is a regex of the standard syntax
 } grep_opts;
 
 // Sets the defaults: everything zero or empty, and case_sensitive, skip_dirs
@@ -51,9 +52,10 @@ void grep_opts_init(grep_opts *opts);
 // so `opts` need not be initialised. Null, empty, non-object and empty-object
 // texts give the defaults. For each known key only its first member counts;
 // values of the wrong type are ignored. False when the text is not strict
-// JSON, with the last-error text "Invalid JSON in options: <text>"; the record
-// then holds the defaults and owns nothing. A true result is released with
-// grep_opts_free.
+// JSON, with the last-error text "Invalid JSON in options: <text>", or when
+// "syntax" holds anything but "dialect" or "standard" ("Unknown syntax
+// '<value>'"); the record then holds the defaults and owns nothing. A true
+// result is released with grep_opts_free.
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json);
 
 // Releases every glob of the three lists and zeroes the whole record, which

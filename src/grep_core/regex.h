@@ -53,11 +53,19 @@ typedef struct re_scratch re_scratch;
 typedef bool (*re_stop_check)(void *ctx);
 #define RE_STOP_CHECK_STEPS 65536u
 
+// The syntaxes a pattern may be written in.
+typedef enum re_syntax {
+  RE_SYNTAX_DIALECT = 0,  // the library's own dialect, on bytes
+  RE_SYNTAX_STANDARD,     // the syntax of Python's re (ASCII classes), on UTF-8 units
+} re_syntax;
+
 // How a pattern is compiled.
 typedef struct re_options {
   bool case_sensitive;  // false: ASCII letters match either case
   re_stop_check stop;   // may be null
   void *stop_ctx;
+  re_syntax syntax;
+  bool whole_word;  // standard syntax: the matches of \b(?:PATTERN)\b
 } re_options;
 
 // Compiles `pattern` (NUL-terminated; every byte string of the dialect is a

@@ -11,118 +11,15 @@
 // recurses with the pattern.
 #include "grep_core/ascii_class.h"
 #include "grep_core/last_error.h"
+#include "grep_core/regex_builder.h"
 #include "grep_core/regex_parts.h"
-#include "grep_core/regex_program.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-constexpr uint32_t kNone = UINT32_MAX;
-constexpr uint32_t kMatchInst = 0;  // every program begins with its MATCH
-
-// A growable array of plain records on malloc; push fails (false) when out
-// of memory and leaves the array as it was.
-template <typename T>
-struct grow_array {
-  T *items = nullptr;
-  uint32_t count = 0;
-  uint32_t capacity = 0;
-
-  grow_array() = default;
-  grow_array(const grow_array &) = delete;
-  grow_array &operator=(const grow_array &) = delete;
-  ~grow_array() { free(items); }
-
-  bool push(const T &item) {
-    if (count == capacity) {
-      if (capacity > (UINT32_MAX - 1) / 2) return false;
-      const uint32_t grown = capacity == 0 ? 64 : capacity * 2;
-      auto *block = static_cast<T *>(realloc(items, sizeof(T) * grown));
-      if (block == nullptr) return false;
-      items = block;
-      capacity = grown;
-    }
-    items[count++] = item;
-    return true;
-  }
-
-  // Hands the block over; the array is empty afterwards.
-  T *release() {
-    T *block = items;
-    items = nullptr;
-    count = capacity = 0;
-    return block;
-  }
-};
-
-// An open-addressing map from 64-bit keys to 32-bit values, with a small hash.
-struct key_map {
-  uint64_t *keys = nullptr;
-  uint32_t *values = nullptr;
-  size_t capacity = 0;  // a power of two, or 0
-  size_t count = 0;
-
-  key_map() = default;
-  key_map(const key_map &) = delete;
-  key_map &operator=(const key_map &) = delete;
-  ~key_map() {
-    free(keys);
-    free(values);
-  }
-
-  static size_t hash(uint64_t key) {
-    key ^= key >> 33;
-    key *= 0xFF51AFD7ED558CCDull;
-    key ^= key >> 33;
-    return static_cast<size_t>(key);
-  }
-
-  // The value of `key`, or kNone.
-  uint32_t find(uint64_t key) const {
-    if (capacity == 0) return kNone;
-    for (size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
-      if (values[i] == kNone) return kNone;
-      if (keys[i] == key) return values[i];
-    }
-  }
-
-  bool insert(uint64_t key, uint32_t value) {
-    if ((count + 1) * 2 > capacity && !grow()) return false;
-    size_t i = hash(key) & (capacity - 1);
-    while (values[i] != kNone) i = (i + 1) & (capacity - 1);
-    keys[i] = key;
-    values[i] = value;
-    ++count;
-    return true;
-  }
-
-  bool grow() {
-    const size_t grown = capacity == 0 ? 256 : capacity * 2;
-    auto *new_keys = static_cast<uint64_t *>(malloc(grown * sizeof(uint64_t)));
-    auto *new_values = static_cast<uint32_t *>(malloc(grown * sizeof(uint32_t)));
-    if (new_keys == nullptr || new_values == nullptr) {
-      free(new_keys);
-      free(new_values);
-      return false;
-    }
-    memset(new_values, 0xFF, grown * sizeof(uint32_t));
-    for (size_t i = 0; i < capacity; ++i) {
-      if (values[i] == kNone) continue;
-      size_t j = hash(keys[i]) & (grown - 1);
-      while (new_values[j] != kNone) j = (j + 1) & (grown - 1);
-      new_keys[j] = keys[i];
-      new_values[j] = values[i];
-    }
-    free(keys);
-    free(values);
-    keys = new_keys;
-    values = new_values;
-    capacity = grown;
-    return true;
-  }
-};
+constexpr uint32_t kNone = QG_KEY_MAP_NONE;
 
 // ---- What the bar walk finds ----
 //
@@ -200,20 +97,19 @@ uint32_t *first_bars(const char *P, uint32_t m) {
 
 // ---- Byte sets of atoms ----
 
-void set_add(re_byteset *s, unsigned char c) { s->bits[c >> 6] |= uint64_t{1} << (c & 63); }
-
 // Adds `c`, and with `fold` every byte that lowercases as it does.
 void set_add_folded(re_byteset *s, unsigned char c, bool fold) {
-  set_add(s, c);
+  re_set_add(s, c);
   if (!fold) return;
   const unsigned char lower = qg_lower(c);
-  set_add(s, lower);
-  if (lower >= 'a' && lower <= 'z') set_add(s, static_cast<unsigned char>(lower - ('a' - 'A')));
+  re_set_add(s, lower);
+  if (lower >= 'a' && lower <= 'z') re_set_add(s, static_cast<unsigned char>(lower - ('a' - 'A')));
 }
 
 void set_fill(re_byteset *s, bool (*member)(unsigned char), bool invert) {
   for (unsigned c = 0; c < 256; ++c) {
-    if (member(static_cast<unsigned char>(c)) != invert) set_add(s, static_cast<unsigned char>(c));
+    if (member(static_cast<unsigned char>(c)) != invert)
+      re_set_add(s, static_cast<unsigned char>(c));
   }
 }
 
@@ -223,7 +119,7 @@ re_byteset class_set(const char *m, const char *m_end, bool negated, bool fold) 
   re_byteset s = {};
   for (unsigned c = 0; c < 256; ++c) {
     if (qg_class_members_match(m, m_end, static_cast<unsigned char>(c), fold) != negated) {
-      set_add(&s, static_cast<unsigned char>(c));
+      re_set_add(&s, static_cast<unsigned char>(c));
     }
   }
   return s;
@@ -257,7 +153,7 @@ re_byteset atom_set(const char *p, const char *atom_end, const char *e, bool fol
         set_fill(&s, qg_is_space, true);
         break;
       default:
-        set_add(&s, static_cast<unsigned char>(p[1]));
+        re_set_add(&s, static_cast<unsigned char>(p[1]));
         break;  // never folded
     }
   } else if (x == '[') {
@@ -288,35 +184,19 @@ struct compiler {
   void *stop_ctx = nullptr;
   compile_end end = compile_end::no_memory;  // what a false result means
   uint32_t *bar = nullptr;
-  grow_array<re_inst> insts;
-  grow_array<re_byteset> sets;
+  program_builder b;
   grow_array<pending> work;
-  key_map states;   // (p << 32 | e) -> first instruction
-  key_map set_ids;  // hash of a set -> a set id with that hash (checked)
+  key_map states;  // (p << 32 | e) -> first instruction
 
   ~compiler() { free(bar); }
 
   bool add(re_op op, uint32_t next, uint32_t arg, uint32_t *id) {
-    if (insts.count >= RE_MAX_INSTRUCTIONS) {
-      end = compile_end::too_large;
-      return false;
-    }
-    *id = insts.count;
-    return insts.push(re_inst{static_cast<uint32_t>(op), next, arg});
+    if (b.add(op, next, arg, id)) return true;
+    if (b.too_large) end = compile_end::too_large;
+    return false;
   }
 
-  // The id of `s` among the program's sets, added when new.
-  bool set_id(const re_byteset &s, uint32_t *id) {
-    uint64_t h = 1469598103934665603ull;
-    for (uint64_t w : s.bits) h = (h ^ w) * 1099511628211ull;
-    const uint32_t found = set_ids.find(h);
-    if (found != kNone && memcmp(&sets.items[found], &s, sizeof s) == 0) {
-      *id = found;
-      return true;
-    }
-    *id = sets.count;
-    return sets.push(s) && (found != kNone || set_ids.insert(h, *id));
-  }
+  bool set_id(const re_byteset &s, uint32_t *id) { return b.set_id(s, id); }
 
   // The first instruction of state (p, e), made as a placeholder and queued
   // when new. The empty remainder is the shared MATCH.
@@ -339,7 +219,7 @@ struct compiler {
     const char *P0 = P;
     // A remainder of exactly "$" is the end anchor.
     if (e - p == 1 && P[p] == '$') {
-      insts.items[at] = {RE_OP_END, kMatchInst, 0};
+      b.insts.items[at] = {RE_OP_END, kMatchInst, 0};
       return true;
     }
     uint32_t atom_end;
@@ -355,7 +235,7 @@ struct compiler {
     } else if (bar[p] < e) {
       uint32_t left, right;
       if (!state(p, bar[p], &left) || !state(bar[p] + 1, e, &right)) return false;
-      insts.items[at] = {RE_OP_SPLIT, left, right};
+      b.insts.items[at] = {RE_OP_SPLIT, left, right};
       return true;
     } else if (P[p] == '[') {
       const char *members, *members_end;
@@ -379,15 +259,15 @@ struct compiler {
         if (!add(RE_OP_SET, loop, set, &consume)) return false;
       } else {
         if (!add(RE_OP_SPLIT, 0, rest, &loop) || !add(RE_OP_SET, loop, set, &consume)) return false;
-        insts.items[at] = {RE_OP_SET, loop, set};
+        b.insts.items[at] = {RE_OP_SET, loop, set};
       }
-      insts.items[loop] = {RE_OP_SPLIT, consume, rest};
+      b.insts.items[loop] = {RE_OP_SPLIT, consume, rest};
       return true;
     }
     if (q == '?') {
       uint32_t take;
       if (!state(atom_end + 1, e, &rest) || !add(RE_OP_SET, rest, set, &take)) return false;
-      insts.items[at] = {RE_OP_SPLIT, take, rest};
+      b.insts.items[at] = {RE_OP_SPLIT, take, rest};
       return true;
     }
     if (rest_empty) {
@@ -395,7 +275,7 @@ struct compiler {
     } else if (!state(atom_end, e, &rest)) {
       return false;
     }
-    insts.items[at] = {RE_OP_SET, rest, set};
+    b.insts.items[at] = {RE_OP_SET, rest, set};
     return true;
   }
 
@@ -416,55 +296,6 @@ struct compiler {
     return true;
   }
 };
-
-// ---- Where attempts can begin ----
-
-// Follows the paths from `start` that consume nothing and records what they
-// lead to: the sets that can consume the first byte, MATCH, END.
-bool analyse_start(re_program *prog) {
-  auto *seen = static_cast<uint8_t *>(calloc(prog->count, 1));
-  auto *stack = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * (prog->count + 1)));
-  if (seen == nullptr || stack == nullptr) {
-    free(seen);
-    free(stack);
-    return false;
-  }
-  memset(&prog->first, 0, sizeof prog->first);
-  size_t sp = 0;
-  stack[sp++] = prog->start;
-  while (sp > 0) {
-    const uint32_t pc = stack[--sp];
-    if (seen[pc]) continue;
-    seen[pc] = 1;
-    const re_inst &in = prog->insts[pc];
-    switch (in.op) {
-      case RE_OP_MATCH:
-        prog->empty = true;
-        break;
-      case RE_OP_END:
-        prog->at_end = true;
-        break;
-      case RE_OP_SET:
-        for (int w = 0; w < 4; ++w) prog->first.bits[w] |= prog->sets[in.arg].bits[w];
-        break;
-      case RE_OP_SPLIT:
-        stack[sp++] = in.arg;
-        stack[sp++] = in.next;
-        break;
-      default:
-        break;
-    }
-  }
-  free(seen);
-  free(stack);
-  prog->first_count = 0;
-  for (unsigned c = 0; c < 256 && prog->first_count < 3; ++c) {
-    if (!re_set_has(&prog->first, static_cast<unsigned char>(c))) continue;
-    if (prog->first_count < 2) prog->first_bytes[prog->first_count] = static_cast<unsigned char>(c);
-    ++prog->first_count;
-  }
-  return true;
-}
 
 // ---- Literals that a matching line must hold ----
 
@@ -524,12 +355,12 @@ void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t 
     const size_t n = required_literal(P + p, P + alt_end, ignore_case, prog->literals[count]);
     if (n == 0) return;
     prog->literal_lens[count] = n;
-    qg_finder_init(&prog->literal_finders[count], prog->literals[count], n, !ignore_case);
     ++count;
     if (alt_end == m) break;
     p = alt_end + 1;
   }
   prog->literal_count = count;
+  re_prepare_literals(prog);
 }
 
 // Compiles the remainder [p, e) of the m bytes at P. With `star_atom`
@@ -556,7 +387,7 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e,
     ok = c.set_id(atom_set(star_atom, atom_end, P + e, c.fold), &set) &&
          c.add(RE_OP_SPLIT, 0, prog->start, &loop) && c.add(RE_OP_SET, loop, set, &consume);
     if (ok) {
-      c.insts.items[loop].next = consume;
+      c.b.insts.items[loop].next = consume;
       prog->start = loop;
     }
   }
@@ -565,12 +396,8 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e,
     free(prog);
     return nullptr;
   }
-  prog->count = c.insts.count;
-  prog->insts = c.insts.release();
-  prog->set_count = c.sets.count;
-  prog->sets = c.sets.release();
   prog->anchored = anchored;
-  if (!analyse_start(prog)) {
+  if (!program_finish(&c.b, prog)) {
     *why = compile_end::no_memory;
     re_program_free(prog);
     return nullptr;
@@ -610,6 +437,8 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
             static_cast<unsigned long long>(RE_MAX_PATTERN_BYTES));
     return nullptr;
   }
+  if (options->syntax == RE_SYNTAX_STANDARD)
+    return re_compile_standard(pattern, m, options, out_stopped);
   const bool anchored = pattern[0] == '^';
   const uint32_t begin = anchored ? 1 : 0;
   compile_end why;
@@ -621,7 +450,7 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
 }
 
 re_program *re_compile(const char *pattern, bool case_sensitive) {
-  const re_options options = {case_sensitive, nullptr, nullptr};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false};
   return re_compile_with(pattern, &options, nullptr);
 }
 
@@ -633,7 +462,7 @@ re_program *re_compile_part(const char *atom, const char *rest, const char *rest
     return nullptr;
   }
   const uint32_t m = static_cast<uint32_t>(rest_end - begin);
-  const re_options options = {case_sensitive, nullptr, nullptr};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false};
   compile_end why;
   return compile_range(begin, m, static_cast<uint32_t>(rest - begin), m, options, true, false,
                        repeat_atom ? atom : nullptr, &why);

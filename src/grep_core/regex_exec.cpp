@@ -8,8 +8,10 @@
 // Its bitmap holds S * (n + 1) bits; where that is too large, a breadth-first
 // search keeps every live thread in priority order instead (first thread to
 // reach MATCH wins over the ones below it), in O(S) memory.
+#include "grep_core/ascii_class.h"
 #include "grep_core/byte_scan.h"
 #include "grep_core/regex_program.h"
+#include "grep_core/utf8.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -94,6 +96,13 @@ struct start_finder {
   }
 
   size_t next(size_t s) {
+    s = next_byte_start(s);
+    // A standard-syntax attempt begins where a unit does.
+    while (prog->utf8_units && s < n && !re_unit_starts_at(text, n, s)) s = next_byte_start(s + 1);
+    return s;
+  }
+
+  size_t next_byte_start(size_t s) {
     if (prog->anchored) return s == 0 ? 0 : n + 1;
     if (prog->empty) return s <= n ? s : n + 1;
     if (prog->first_count > 0 && prog->first_count <= 2) {
@@ -224,6 +233,9 @@ attempt depth_first(const re_program *prog, re_scratch *sc, const char *text, si
       } else if (in.op == RE_OP_END) {
         if (pos != n) break;
         pc = in.next;
+      } else if (in.op == RE_OP_ASSERT) {
+        if (!re_assert_holds(in.arg, text, n, pos)) break;
+        pc = in.next;
       } else {
         *end = pos;
         return attempt::matched;
@@ -260,8 +272,8 @@ attempt memo_search(const re_program *prog, re_scratch *sc, const char *text, si
 // Adds the thread (pc, pos) and everything it reaches without consuming to
 // `list`, in priority order, each instruction once; only SET and MATCH
 // threads are kept, since the others have been followed.
-void add_thread(const re_program *prog, re_scratch *sc, thread_list *list, uint32_t pc, size_t pos,
-                size_t n, uint32_t from) {
+void add_thread(const re_program *prog, re_scratch *sc, thread_list *list, uint32_t pc,
+                const char *text, size_t pos, size_t n, uint32_t from) {
   uint32_t *stack = sc->closure;
   size_t sp = 0;
   stack[sp++] = pc;
@@ -276,7 +288,8 @@ void add_thread(const re_program *prog, re_scratch *sc, thread_list *list, uint3
     if (in.op == RE_OP_SPLIT) {
       stack[sp++] = in.arg;
       stack[sp++] = in.next;
-    } else if (in.op == RE_OP_END && pos == n) {
+    } else if ((in.op == RE_OP_END && pos == n) ||
+               (in.op == RE_OP_ASSERT && re_assert_holds(in.arg, text, n, pos))) {
       stack[sp++] = in.next;
     }
   }
@@ -321,7 +334,7 @@ attempt breadth_first(const re_program *prog, re_scratch *sc, const char *text, 
       pos = next_start;  // nothing alive: jump to the next possible start
     }
     if (!matched && pos == next_start) {
-      add_thread(prog, sc, now, prog->start, pos, n, static_cast<uint32_t>(pos));
+      add_thread(prog, sc, now, prog->start, text, pos, n, static_cast<uint32_t>(pos));
       next_start = one_start ? n + 1 : starts.next(pos + 1);
     }
     later->count = 0;
@@ -338,7 +351,7 @@ attempt breadth_first(const re_program *prog, re_scratch *sc, const char *text, 
       }
       if (in.op == RE_OP_SET && pos < n &&
           re_set_has(&prog->sets[in.arg], static_cast<unsigned char>(text[pos]))) {
-        add_thread(prog, sc, later, in.next, pos + 1, n, now->from[i]);
+        add_thread(prog, sc, later, in.next, text, pos + 1, n, now->from[i]);
       }
     }
     thread_list *t = now;
@@ -363,10 +376,9 @@ attempt search(const re_program *prog, re_scratch *sc, const char *text, size_t 
 // program has none.
 bool line_may_match(const re_program *prog, const char *text, size_t n) {
   if (prog->literal_count == 0) return true;
-  for (int i = 0; i < prog->literal_count; ++i) {
-    if (qg_finder_find(&prog->literal_finders[i], text, n) != nullptr) return true;
-  }
-  return false;
+  if (prog->literal_count == 1)
+    return qg_finder_find(&prog->literal_finders[0], text, n) != nullptr;
+  return qg_set_finder_find(&prog->literal_set, text, n, nullptr) != nullptr;
 }
 
 }  // namespace
@@ -442,4 +454,40 @@ re_result re_match_at(const re_program *program, re_scratch *scratch, const char
   if (a != attempt::matched) return RE_NO_MATCH;
   *out_len = end;
   return RE_MATCH;
+}
+
+bool re_unit_starts_at(const char *text, size_t n, size_t pos) {
+  const auto *t = reinterpret_cast<const unsigned char *>(text);
+  if (pos >= n || (t[pos] & 0xC0) != 0x80) return true;
+  // A continuation byte: inside a sequence only when a valid one that
+  // covers it begins at one of the three bytes before.
+  for (size_t back = 1; back <= 3 && back <= pos; ++back) {
+    const unsigned char lead = t[pos - back];
+    if ((lead & 0xC0) == 0x80) continue;
+    const size_t len = qg_utf8_sequence_length(t + pos - back, n - (pos - back));
+    return len <= back;
+  }
+  return true;
+}
+
+bool re_assert_holds(uint32_t kind, const char *text, size_t n, size_t pos) {
+  const auto *t = reinterpret_cast<const unsigned char *>(text);
+  switch (kind) {
+    case RE_ASSERT_LINE_START:
+      return pos == 0;
+    case RE_ASSERT_LINE_END:
+      return pos == n;
+    case RE_ASSERT_WORD_BOUNDARY:
+    case RE_ASSERT_NOT_WORD_BOUNDARY: {
+      // As in Python's re, \B holds nowhere in an empty line.
+      if (n == 0) return false;
+      const bool before = pos > 0 && qg_is_word(t[pos - 1]);
+      const bool after = pos < n && qg_is_word(t[pos]);
+      return (before != after) == (kind == RE_ASSERT_WORD_BOUNDARY);
+    }
+    case RE_ASSERT_INVALID_UNIT:
+      return pos < n && t[pos] >= 0x80 && qg_utf8_sequence_length(t + pos, n - pos) == 0;
+    default:
+      return false;
+  }
 }

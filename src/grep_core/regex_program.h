@@ -4,14 +4,19 @@
 // A program is a list of instructions; a thread of the automaton is an
 // instruction and a text position. SPLIT continues at `next` first and at
 // `arg` only when everything from `next` has failed: that is the priority
-// order of the dialect's definition. Every cycle of the program passes a SET
-// (each loop consumes a byte), so no path returns to an instruction without
-// moving forward in the text.
+// order of the pattern's meaning (the dialect's definition, or leftmost-first
+// for the standard syntax). Every cycle of the program passes a SET (each
+// loop consumes a byte), so no path returns to an instruction without moving
+// forward in the text. ASSERT tests only the position and the bytes around
+// it, so what follows a thread still depends on its instruction and position
+// alone.
 #ifndef QG_REGEX_PROGRAM_H
 #define QG_REGEX_PROGRAM_H
 
 #include "grep_core/find_bytes.h"
+#include "grep_core/find_set.h"
 #include "grep_core/regex.h"
+#include "grep_core/regex_syntax.h"
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -22,10 +27,11 @@ extern "C" {
 #endif
 
 typedef enum re_op {
-  RE_OP_MATCH = 0,  // the attempt succeeds here
-  RE_OP_SET = 1,    // consume one byte of set `arg`, then `next`
-  RE_OP_SPLIT = 2,  // `next`, then `arg`
-  RE_OP_END = 3,    // only at the end of the text: then `next`
+  RE_OP_MATCH = 0,   // the attempt succeeds here
+  RE_OP_SET = 1,     // consume one byte of set `arg`, then `next`
+  RE_OP_SPLIT = 2,   // `next`, then `arg`
+  RE_OP_END = 3,     // only at the end of the text: then `next`
+  RE_OP_ASSERT = 4,  // only where the test `arg` (re_assert_kind) holds: then `next`
 } re_op;
 
 typedef struct re_inst {
@@ -51,8 +57,9 @@ struct re_program {
   uint32_t count;
   re_byteset *sets;
   uint32_t set_count;
-  uint32_t start;  // first instruction of an attempt
-  bool anchored;   // the pattern began with '^': one attempt, at position 0
+  uint32_t start;   // first instruction of an attempt
+  bool anchored;    // the pattern began with '^': one attempt, at position 0
+  bool utf8_units;  // attempts begin only where a unit begins (see unit_starts_at)
 
   // Where attempts can begin: a byte of `first` at a position before the end,
   // or any position at all when `empty` (some path reaches MATCH without
@@ -63,15 +70,41 @@ struct re_program {
   int first_count;               // bytes in `first`, up to 3 counted
   unsigned char first_bytes[2];  // those bytes when there are at most two
 
-  // A line can hold a match only when it holds the literal of one of the
-  // `literal_count` top-level alternatives (compared ignoring ASCII case when
-  // `fold`); 0 literals: no such filter.
+  // A line can hold a match only when it holds one of the `literal_count`
+  // literals (for the dialect, that of each top-level alternative), compared
+  // ignoring ASCII case when `fold`; 0 literals: no such filter.
   int literal_count;
   bool fold;
   char literals[RE_MAX_PREFILTER_LITERALS][RE_PREFILTER_MAX + 1];
   size_t literal_lens[RE_MAX_PREFILTER_LITERALS];
   qg_finder literal_finders[RE_MAX_PREFILTER_LITERALS];  // prepared once for each
+  qg_set_finder literal_set;  // all of them at once, when there are two or more
 };
+
+// Prepares the finders of the program's literals (filled before).
+void re_prepare_literals(re_program *prog);
+
+// Fills the program's literals from the standard syntax's tree: a set of
+// texts one of which every match holds, when the pattern has one.
+void re_tree_literals(const re_tree *tree, re_program *prog);
+
+// True when a unit of a line read as the standard syntax reads it begins at
+// `pos` of the `n` bytes at `text`: every position but those inside a valid
+// multi-byte UTF-8 sequence (each byte that is not part of one being a unit
+// of its own).
+bool re_unit_starts_at(const char *text, size_t n, size_t pos);
+
+// Whether the test `kind` (re_assert_kind) holds at `pos` of the `n` bytes
+// at `text`.
+bool re_assert_holds(uint32_t kind, const char *text, size_t n, size_t pos);
+
+// Compiles `pattern` (`m` bytes) in the standard syntax, with the options'
+// folding (as a leading "(?i)") and, with `whole_word`, as \b(?:pattern)\b.
+// Null with the message and its kind set when it is invalid, too large or
+// memory runs out; with *out_stopped set and no message when the stop check
+// said to stop.
+re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
+                                bool *out_stopped);
 
 // re_find with the breadth-first search alone, whatever the line's length:
 // the two searches must agree, which tests and the fuzzer check.

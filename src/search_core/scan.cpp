@@ -1,6 +1,7 @@
 #include "search_core/scan.h"
 
 #include "grep_core/ascii_class.h"
+#include "grep_core/regex_program.h"
 #include "grep_core/text_lines.h"
 
 #include <stdlib.h>
@@ -16,6 +17,9 @@ struct scanner {
   bool never;       // no line can match (an empty literal, or a needle holding CR or LF)
   bool has_needle;  // every match covers the needle
   qg_finder finder;
+  bool has_set;  // every match covers one of the set's strings (a pattern's literals)
+  qg_set_finder set;
+  size_t set_longest;
   char literal[RE_PREFILTER_MAX + 1];
   text_span *window;  // the context window being reported
   size_t window_capacity;
@@ -48,6 +52,38 @@ const char *find_needle(scanner *s, const char *from, const char *end, bool *sto
     }
   }
   return nullptr;
+}
+
+// The first place in [from, end) where one of the set's strings begins, as
+// find_needle looks: a window at a time. Writes the string's length.
+const char *find_set_member(scanner *s, const char *from, const char *end, bool *stopped,
+                            size_t *len) {
+  const size_t overlap = s->set_longest - 1;
+  while (from < end) {
+    const size_t left = static_cast<size_t>(end - from);
+    const size_t window =
+        left <= QG_SCAN_STOP_WINDOW + overlap ? left : QG_SCAN_STOP_WINDOW + overlap;
+    int which = 0;
+    const char *hit = qg_set_finder_find(&s->set, from, window, &which);
+    if (hit != nullptr) {
+      *len = s->set.lens[which];
+      return hit;
+    }
+    if (window == left) return nullptr;
+    from += window - overlap;
+    if (stop_asked(s)) {
+      *stopped = true;
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+// The next hit of the needle or the set in [from, end), its length written.
+const char *next_hit(scanner *s, const char *from, const char *end, bool *stopped, size_t *len) {
+  if (s->has_set) return find_set_member(s, from, end, stopped, len);
+  *len = s->finder.n;
+  return find_needle(s, from, end, stopped);
 }
 
 // True when the `n` bytes at `hit` stand as a whole word: the bytes just
@@ -190,14 +226,14 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
   const char *const end = text + len;
   const bool literal = !s->opts->regex;
   const bool whole_word = literal && s->opts->whole_word;
-  const size_t n = s->finder.n;
   const char *pos = text;
   const char *counted = text;  // line breaks before here are in line_no
   const char *line_start = text;
   int64_t line_no = 1;
   while (pos < end) {
     bool stopped = false;
-    const char *hit = find_needle(s, pos, end, &stopped);
+    size_t n = 0;
+    const char *hit = next_hit(s, pos, end, &stopped, &n);
     if (stopped) return SCAN_STOPPED;
     if (hit == nullptr) break;
     if (whole_word && !whole_word_at(text, hit, n)) {
@@ -257,6 +293,27 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit 
   return SCAN_DONE;
 }
 
+// Makes the program's literals the scanner's set: those a line can hold
+// (a literal with CR or LF is in no line, and a match that needs it in none
+// either), or no line at all when none is left.
+void use_literal_set(scanner *s, const re_program *program) {
+  const char *needles[RE_MAX_PREFILTER_LITERALS];
+  size_t lens[RE_MAX_PREFILTER_LITERALS];
+  int count = 0;
+  for (int i = 0; i < program->literal_count; ++i) {
+    if (holds_line_break(program->literals[i], program->literal_lens[i])) continue;
+    needles[count] = program->literals[i];
+    lens[count++] = program->literal_lens[i];
+    if (program->literal_lens[i] > s->set_longest) s->set_longest = program->literal_lens[i];
+  }
+  if (count == 0) {
+    s->never = true;
+    return;
+  }
+  qg_set_finder_init(&s->set, needles, lens, count, !program->fold);
+  s->has_set = true;
+}
+
 }  // namespace
 
 scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_program *program,
@@ -270,6 +327,7 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
   s->stop_ctx = stop_ctx;
   const char *needle = pattern;
   size_t n = strlen(pattern);
+  bool case_sensitive = opts->case_sensitive;
   if (opts->regex) {
     s->scratch = re_scratch_new(program);
     if (s->scratch == nullptr) {
@@ -277,16 +335,24 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
       return nullptr;
     }
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
-    n = regex_required_literal(pattern, opts->case_sensitive, s->literal);
-    needle = s->literal;
+    if (opts->standard_syntax) {
+      // The program's literals: one is the needle, several the set.
+      n = program->literal_count == 1 ? program->literal_lens[0] : 0;
+      needle = program->literals[0];
+      case_sensitive = !program->fold;
+    } else {
+      n = regex_required_literal(pattern, opts->case_sensitive, s->literal);
+      needle = s->literal;
+    }
     s->never = n > 0 && holds_line_break(needle, n);
+    if (n == 0 && program->literal_count >= 2) use_literal_set(s, program);
   } else {
     // A line holds no CR or LF, so a literal holding one matches none; the
     // empty literal matches no line either.
     s->never = n == 0 || holds_line_break(needle, n);
   }
-  s->has_needle = n > 0;
-  qg_finder_init(&s->finder, needle, n, opts->case_sensitive);
+  s->has_needle = n > 0 || s->has_set;
+  qg_finder_init(&s->finder, needle, n, case_sensitive);
   return s;
 }
 

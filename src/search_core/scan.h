@@ -13,6 +13,7 @@
 #define QG_SCAN_H
 
 #include "grep_core/find_bytes.h"
+#include "grep_core/find_set.h"
 #include "grep_core/options.h"
 #include "grep_core/regex.h"
 

@@ -188,7 +188,9 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   s->matches_to_clock = kMatchesPerClockReading;
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
   if (opts->regex) {
-    const re_options options = {opts->case_sensitive, compile_should_stop, s};
+    const re_options options = {opts->case_sensitive, compile_should_stop, s,
+                                opts->standard_syntax ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+                                opts->standard_syntax && opts->whole_word};
     bool stopped = false;
     s->program = re_compile_with(pattern, &options, &stopped);
     if (s->program == nullptr) {

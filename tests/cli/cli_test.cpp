@@ -112,10 +112,12 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
   };
   const std::vector<row> rows = {
       {{}, "{}"},
-      {{"-E"}, R"({"regex":true})"},
+      {{"-E"}, R"({"syntax":"standard"})"},
+      {{"--dialect"}, R"({"regex":true})"},
+      {{"-E", "--dialect"}, R"({"regex":true})"},
       {{"-F"}, "{}"},
       {{"--regex", "--ignore-case", "--word-regexp"},
-       R"({"regex":true,"ignore_case":true,"whole_word":true})"},
+       R"({"syntax":"standard","ignore_case":true,"whole_word":true})"},
       {{"-i", "-w"}, R"({"ignore_case":true,"whole_word":true})"},
       {{"-m", "5", "-C", "2"}, R"({"max_per_file":5,"context_lines":2})"},
       {{"--max-total", "7", "--context", "0"}, R"({"max_results":7})"},
@@ -158,7 +160,7 @@ TEST(CliSearchTimeout, StopsWithAnError) {
   dir.write("long.txt", std::string(40000, 'a') + "b\n");
   const std::string pattern = std::string(20000, 'a') + "b";
   for (const char *form : {"--json", "--stream", "--color=never"}) {
-    run_result r = run_cli({"search", pattern, dir.path(), "-E", "--timeout", "30", form});
+    run_result r = run_cli({"search", pattern, dir.path(), "--dialect", "--timeout", "30", form});
     EXPECT_EQ(r.status, 2) << form;
     EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
   }
@@ -172,7 +174,7 @@ TEST(CliSearchTimeout, OnlyThePathThatHitTheLimitSaysSo) {
   const std::string fast = dir.write("fast/short.txt", "ab\n");
   const std::string pattern = std::string(20000, 'a') + "b|ab";
   for (const auto &paths : {std::vector<std::string>{slow, fast}, {fast, slow}}) {
-    run_result r = run_cli({"search", "-E", "--timeout", "30", pattern, paths[0], paths[1]});
+    run_result r = run_cli({"search", "--dialect", "--timeout", "30", pattern, paths[0], paths[1]});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n");
     EXPECT_NE(r.out.find(fast + ":1:1:ab\n"), std::string::npos) << r.out;
@@ -462,11 +464,12 @@ TEST(CliSearchContext, AfterAndBeforeShowEachSide) {
                 ":8:1:hit 8\n");
 }
 
-// Syntax of another dialect is searched as this one reads it, with a hint on
-// standard error that does not change the exit status.
+// With --dialect, syntax of another dialect is searched as the library's
+// dialect reads it, with a hint on standard error that does not change the
+// exit status; -E reads it as other tools do.
 TEST(CliSearchHints, OtherDialectsSyntaxIsNamed) {
   qg_test::TempDir dir;
-  std::string f = dir.write("f.txt", "mutex_lock\n");
+  std::string f = dir.write("f.txt", "mutex_lock 2024\n");
   struct row {
     const char *pattern;
     const char *hint;
@@ -476,15 +479,30 @@ TEST(CliSearchHints, OtherDialectsSyntaxIsNamed) {
                       {"\\bmutex", "'\\b'"},
                       {"[[:digit:]]", "'[[:name:]]'"}};
   for (const row &r : rows) {
-    run_result result = run_cli({"search", "-E", r.pattern, f});
+    run_result result = run_cli({"search", "--dialect", r.pattern, f});
     EXPECT_EQ(result.status, 1) << r.pattern;
     EXPECT_NE(result.err.find(std::string("hint: ") + r.hint), std::string::npos) << result.err;
+    // In the standard syntax they mean what other tools make of them.
+    run_result standard = run_cli({"search", "-E", r.pattern, f});
+    EXPECT_EQ(standard.status, 0) << r.pattern;
+    EXPECT_EQ(standard.err, "") << r.pattern;
   }
   run_result plain = run_cli({"search", "-E", "mutex_(un)?lock", f, "-F"});
   EXPECT_EQ(plain.status, 2);  // -E and -F together are a usage error
   run_result literal = run_cli({"search", "(un)", f});
   EXPECT_EQ(literal.err, "");  // a literal search means what it says
-  EXPECT_EQ(run_cli({"search", "-E", "mutex_\\w+", f}).err, "");
+  EXPECT_EQ(run_cli({"search", "--dialect", "mutex_\\w+", f}).err, "");
+}
+
+// A standard pattern that is not valid is an error, with where it goes wrong.
+TEST(CliSearchHints, InvalidStandardPatternIsAnError) {
+  qg_test::TempDir dir;
+  std::string f = dir.write("f.txt", "a[b\n");
+  run_result r = run_cli({"search", "-E", "a[b", f});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: Invalid pattern: unterminated character set at byte 1\n");
+  EXPECT_EQ(run_cli({"search", "-e", "a\\[b", f}).out, f + ":1:1:a[b\n");
+  EXPECT_EQ(run_cli({"search", "-F", "-e", "a[b", f}).out, f + ":1:1:a[b\n");
 }
 
 // Ignore files count by default inside a git work tree only, as they do for

@@ -9,6 +9,7 @@
 
 #include "grep_core/ascii_class.h"
 #include "grep_core/find_bytes.h"
+#include "grep_core/find_set.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -19,10 +20,13 @@ extern "C" {
 
 typedef const char *(*qg_find_fn)(const qg_finder *f, const char *text, size_t len);
 typedef size_t (*qg_count_fn)(const char *begin, const char *end);
+typedef const char *(*qg_find_set_fn)(const qg_set_finder *f, const char *text, size_t len,
+                                      int *which);
 
 typedef struct qg_simd_ops {
   qg_find_fn find;           // null: the portable search
   qg_count_fn count_breaks;  // null: the portable count
+  qg_find_set_fn find_set;   // null: the portable search of several strings
   const char *name;          // "avx2", "sse2" or "portable", for benchmarks
 } qg_simd_ops;
 
@@ -40,6 +44,18 @@ static inline bool qg_finder_matches_at(const qg_finder *f, const char *p) {
   if (!f->fold) return memcmp(p, f->needle, f->n) == 0;
   for (size_t i = 0; i < f->n; ++i) {
     if (qg_lower((unsigned char)p[i]) != qg_lower((unsigned char)f->needle[i])) return false;
+  }
+  return true;
+}
+
+// True when string `i` of the set finder occurs at `p`, which has at least
+// `avail` bytes.
+static inline bool qg_set_matches_at(const qg_set_finder *f, int i, const char *p, size_t avail) {
+  const size_t n = f->lens[i];
+  if (n > avail) return false;
+  if (!f->fold) return memcmp(p, f->needles[i], n) == 0;
+  for (size_t k = 0; k < n; ++k) {
+    if (qg_lower((unsigned char)p[k]) != qg_lower((unsigned char)f->needles[i][k])) return false;
   }
   return true;
 }

@@ -14,6 +14,7 @@ const char *qg_find_sse2_from(const qg_finder *f, const char *text, size_t len, 
 size_t qg_count_breaks_sse2(const char *begin, const char *end);
 const char *qg_find_avx2(const qg_finder *f, const char *text, size_t len);
 size_t qg_count_breaks_avx2(const char *begin, const char *end);
+const char *qg_find_set_avx2(const qg_set_finder *f, const char *text, size_t len, int *which);
 
 // Bit counting as compiler builtins, expanded in place in each file: an
 // out-of-line helper shared between the files could be the copy built for

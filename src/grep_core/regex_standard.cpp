@@ -1,0 +1,460 @@
+// Compiling a pattern of the standard syntax (a tree, regex_syntax.h) into a
+// program whose priority order is leftmost-first, as Python's re finds
+// matches: alternatives left to right, greedy repetitions longest first,
+// lazy ones shortest first.
+//
+// The one rule that is not plain backtracking is Python's guard against
+// empty iterations: once a repetition has done its required count, a
+// further iteration is only tried if the iteration before it consumed
+// something, and an iteration that consumed nothing goes on to what follows
+// the repetition. A thread's future thus depends on whether the iteration
+// it is in has consumed yet, which the program carries in its instruction:
+// a node is compiled in two forms, N(node, k) (normal: continue at k) and,
+// for a node that can match the empty text, A(node, kA, kB) (nothing
+// consumed yet: on reaching the node's end without consuming continue at kA,
+// after consuming finish in the normal form and continue at kB). Each form
+// of each (node, continuations) is made once. The compiler recurses with the
+// tree's depth, which the syntax bounds (RE_MAX_NESTING).
+#include "grep_core/last_error.h"
+#include "grep_core/regex_builder.h"
+#include "grep_core/regex_syntax.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <initializer_list>
+
+namespace {
+
+constexpr uint32_t kNone = QG_KEY_MAP_NONE;
+
+// A run of byte ranges that one UTF-8 sequence of a code point range takes,
+// one range per byte.
+struct byte_run {
+  unsigned char lo[4], hi[4];
+  int len;
+};
+
+int utf8_length(uint32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+void utf8_encode(uint32_t cp, unsigned char *out) {
+  const int n = utf8_length(cp);
+  if (n == 1) {
+    out[0] = static_cast<unsigned char>(cp);
+    return;
+  }
+  for (int i = n - 1; i > 0; --i) {
+    out[i] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    cp >>= 6;
+  }
+  out[0] = static_cast<unsigned char>((0xF00u >> n) | cp);
+}
+
+// Splits the valid code points [lo, hi] (no surrogates) into runs of byte
+// ranges, each run covering a range whose bytes vary independently, and
+// hands each to `emit`. At most a few dozen runs per range; the splitting
+// recurses a fixed number of levels.
+template <typename Emit>
+bool utf8_runs(uint32_t lo, uint32_t hi, Emit &emit) {
+  if (lo > hi) return true;
+  for (uint32_t max : {0x7Fu, 0x7FFu, 0xFFFFu}) {
+    if (lo <= max && max < hi) return utf8_runs(lo, max, emit) && utf8_runs(max + 1, hi, emit);
+  }
+  const int n = utf8_length(lo);
+  for (int i = 1; i < n; ++i) {
+    const uint32_t mask = (1u << (6 * i)) - 1;
+    if ((lo & ~mask) != (hi & ~mask)) {
+      if ((lo & mask) != 0)
+        return utf8_runs(lo, lo | mask, emit) && utf8_runs((lo | mask) + 1, hi, emit);
+      if ((hi & mask) != mask)
+        return utf8_runs(lo, (hi & ~mask) - 1, emit) && utf8_runs(hi & ~mask, hi, emit);
+    }
+  }
+  byte_run run;
+  run.len = n;
+  utf8_encode(lo, run.lo);
+  utf8_encode(hi, run.hi);
+  return emit(run);
+}
+
+enum class compile_end { done, no_memory, too_large, stopped };
+
+struct std_compiler {
+  const re_tree &t;
+  re_stop_check stop;
+  void *stop_ctx;
+  compile_end end = compile_end::no_memory;
+  program_builder b;
+  key_map normal;                     // (node, k) -> entry
+  key_map unconsumed;                 // (node, kA, kB) -> entry
+  grow_array<uint32_t> scratch_kids;  // children of a node, while it is compiled
+  uint32_t next_stop_check = 4096;
+
+  std_compiler(const re_tree &tree, re_stop_check s, void *ctx) : t(tree), stop(s), stop_ctx(ctx) {}
+
+  bool add(re_op op, uint32_t next, uint32_t arg, uint32_t *id) {
+    if (b.add(op, next, arg, id)) {
+      if (b.insts.count >= next_stop_check) {
+        next_stop_check += 4096;
+        if (stop != nullptr && stop(stop_ctx)) {
+          end = compile_end::stopped;
+          return false;
+        }
+      }
+      return true;
+    }
+    end = b.too_large ? compile_end::too_large : compile_end::no_memory;
+    return false;
+  }
+
+  bool fail_memory() {
+    end = compile_end::no_memory;
+    return false;
+  }
+
+  // ---- Units ----
+
+  // A chain of SETs that consumes the bytes of `run`, then continues at k.
+  bool run_chain(const byte_run &run, uint32_t k, uint32_t *entry) {
+    uint32_t cur = k;
+    for (int i = run.len - 1; i >= 0; --i) {
+      re_byteset s = {};
+      for (unsigned c = run.lo[i]; c <= run.hi[i]; ++c)
+        re_set_add(&s, static_cast<unsigned char>(c));
+      uint32_t set;
+      if (!b.set_id(s, &set)) return fail_memory();
+      if (!add(RE_OP_SET, cur, set, &cur)) return false;
+    }
+    *entry = cur;
+    return true;
+  }
+
+  // One alternative more in a unit's SPLIT chain (whose alternatives never
+  // both match: each unit is one way of reading the bytes at a position).
+  bool alternative(uint32_t entry, uint32_t *chain) {
+    if (*chain == kNone) {
+      *chain = entry;
+      return true;
+    }
+    return add(RE_OP_SPLIT, entry, *chain, chain);
+  }
+
+  // The instructions of a unit whose code points are `node`'s ranges.
+  bool unit(const re_node &node, uint32_t k, uint32_t *entry) {
+    const re_range *r = t.ranges + node.range_begin;
+    re_byteset ascii = {}, invalid = {};
+    bool has_ascii = false, has_invalid = false;
+    uint32_t chain = kNone;
+    bool ok = true;
+    auto emit = [&](const byte_run &run) {
+      uint32_t e;
+      return run_chain(run, k, &e) && alternative(e, &chain);
+    };
+    for (uint32_t i = 0; i < node.range_count && ok; ++i) {
+      uint32_t lo = r[i].lo, hi = r[i].hi;
+      for (uint32_t c = lo; c <= hi && c < 0x80; ++c) {
+        re_set_add(&ascii, static_cast<unsigned char>(c));
+        has_ascii = true;
+      }
+      if (lo < 0x80) lo = 0x80;
+      // Bytes that are not part of valid UTF-8.
+      for (uint32_t c = lo > RE_INVALID_FIRST ? lo : RE_INVALID_FIRST;
+           c <= hi && c <= RE_INVALID_LAST; ++c) {
+        re_set_add(&invalid, static_cast<unsigned char>(c - 0xDC00u));
+        has_invalid = true;
+      }
+      // Valid code points, surrogates left out.
+      if (lo <= hi && lo < 0xD800) ok = utf8_runs(lo, hi < 0xD7FF ? hi : 0xD7FF, emit);
+      if (ok && hi >= 0xE000 && lo <= hi) ok = utf8_runs(lo > 0xE000 ? lo : 0xE000, hi, emit);
+    }
+    if (!ok) return false;
+    if (has_invalid) {
+      uint32_t set, consume, test;
+      if (!b.set_id(invalid, &set)) return fail_memory();
+      if (!add(RE_OP_SET, k, set, &consume) ||
+          !add(RE_OP_ASSERT, consume, RE_ASSERT_INVALID_UNIT, &test) ||
+          !alternative(test, &chain)) {
+        return false;
+      }
+    }
+    if (has_ascii) {
+      uint32_t set, consume;
+      if (!b.set_id(ascii, &set)) return fail_memory();
+      if (!add(RE_OP_SET, k, set, &consume) || !alternative(consume, &chain)) return false;
+    }
+    if (chain == kNone) {
+      // A class that holds nothing: a SET of no byte never matches.
+      uint32_t set;
+      if (!b.set_id(re_byteset{}, &set)) return fail_memory();
+      return add(RE_OP_SET, k, set, entry);
+    }
+    *entry = chain;
+    return true;
+  }
+
+  // ---- Children ----
+
+  // The children of `node`, in order, appended to scratch_kids from
+  // `*begin` on.
+  bool kids_of(const re_node &node, uint32_t *begin, uint32_t *count) {
+    *begin = scratch_kids.count;
+    for (uint32_t c = node.first_child; c != RE_NO_NODE; c = t.nodes[c].next_sibling) {
+      if (!scratch_kids.push(c)) return fail_memory();
+    }
+    *count = scratch_kids.count - *begin;
+    return true;
+  }
+
+  // ---- The two forms ----
+
+  static uint64_t normal_key(uint32_t node, uint32_t k) { return (uint64_t{node} << 32) | k; }
+  static uint64_t unconsumed_key(uint32_t node, uint32_t ka, uint32_t kb) {
+    return (uint64_t{node} << 42) | (uint64_t{ka} << 21) | kb;
+  }
+
+  // N(node, k): the node, then k.
+  bool N(uint32_t id, uint32_t k, uint32_t *entry) {
+    const re_node &node = t.nodes[id];
+    if (node.kind == RE_NODE_EMPTY) {
+      *entry = k;
+      return true;
+    }
+    const uint64_t key = normal_key(id, k);
+    const uint32_t known = normal.find(key);
+    if (known != kNone) {
+      *entry = known;
+      return true;
+    }
+    bool ok = true;
+    switch (node.kind) {
+      case RE_NODE_UNIT:
+        ok = unit(node, k, entry);
+        break;
+      case RE_NODE_ASSERT:
+        ok = add(RE_OP_ASSERT, k, node.assert_kind, entry);
+        break;
+      case RE_NODE_CONCAT:
+        ok = concat(node, k, k, false, entry);
+        break;
+      case RE_NODE_ALT:
+        ok = alt(node, k, k, false, entry);
+        break;
+      case RE_NODE_REPEAT:
+        ok = repeat(node, k, k, false, entry);
+        break;
+      default:
+        break;
+    }
+    return ok && (normal.insert(key, *entry) || fail_memory());
+  }
+
+  // A(node, ka, kb): the node with nothing consumed yet in the innermost
+  // iteration around it; its end without consuming leads to ka, with
+  // something consumed to kb.
+  bool A(uint32_t id, uint32_t ka, uint32_t kb, uint32_t *entry) {
+    const re_node &node = t.nodes[id];
+    if (!node.nullable) return N(id, kb, entry);
+    if (node.kind == RE_NODE_EMPTY) {
+      *entry = ka;
+      return true;
+    }
+    const uint64_t key = unconsumed_key(id, ka, kb);
+    const uint32_t known = unconsumed.find(key);
+    if (known != kNone) {
+      *entry = known;
+      return true;
+    }
+    bool ok = true;
+    switch (node.kind) {
+      case RE_NODE_ASSERT:
+        ok = add(RE_OP_ASSERT, ka, node.assert_kind, entry);
+        break;
+      case RE_NODE_CONCAT:
+        ok = concat(node, ka, kb, true, entry);
+        break;
+      case RE_NODE_ALT:
+        ok = alt(node, ka, kb, true, entry);
+        break;
+      case RE_NODE_REPEAT:
+        ok = repeat(node, ka, kb, true, entry);
+        break;
+      default:
+        break;
+    }
+    return ok && (unconsumed.insert(key, *entry) || fail_memory());
+  }
+
+  // The children one after another, from the last: in the unconsumed form a
+  // child's end without consuming leads to the next child's unconsumed
+  // form, its end after consuming to the next child's normal form.
+  bool concat(const re_node &node, uint32_t ka, uint32_t kb, bool unconsumed_form,
+              uint32_t *entry) {
+    uint32_t begin, count;
+    if (!kids_of(node, &begin, &count)) return false;
+    uint32_t a = ka, n = kb;
+    for (uint32_t i = count; i-- > 0;) {
+      const uint32_t kid = scratch_kids.items[begin + i];
+      uint32_t next_a = a;
+      if (unconsumed_form && !A(kid, a, n, &next_a)) return false;
+      if (!N(kid, n, &n)) return false;
+      a = next_a;
+    }
+    scratch_kids.count = begin;
+    *entry = unconsumed_form ? a : n;
+    return true;
+  }
+
+  bool alt(const re_node &node, uint32_t ka, uint32_t kb, bool unconsumed_form, uint32_t *entry) {
+    uint32_t begin, count;
+    if (!kids_of(node, &begin, &count)) return false;
+    uint32_t chain = kNone;
+    for (uint32_t i = count; i-- > 0;) {
+      const uint32_t kid = scratch_kids.items[begin + i];
+      uint32_t e;
+      if (!(unconsumed_form ? A(kid, ka, kb, &e) : N(kid, kb, &e))) return false;
+      if (chain == kNone) {
+        chain = e;
+      } else if (!add(RE_OP_SPLIT, e, chain, &chain)) {
+        return false;
+      }
+    }
+    scratch_kids.count = begin;
+    *entry = chain;
+    return true;
+  }
+
+  // One optional iteration's choice: greedy tries the iteration first, lazy
+  // what follows first.
+  bool choice(bool greedy, uint32_t iteration, uint32_t tail, uint32_t *entry) {
+    return greedy ? add(RE_OP_SPLIT, iteration, tail, entry)
+                  : add(RE_OP_SPLIT, tail, iteration, entry);
+  }
+
+  // The optional iterations of `node` (at most `left` of them, or without
+  // bound) followed by `tail`, all in the normal form: an iteration that
+  // consumed nothing ends the repetition; one that consumed something may
+  // be followed by another.
+  bool optional_normal(const re_node &node, uint32_t left, uint32_t tail, uint32_t *entry) {
+    const uint32_t x = node.first_child;
+    if (node.max == RE_REPEAT_MANY) {
+      uint32_t loop, body;
+      if (!add(RE_OP_SPLIT, 0, 0, &loop) || !A(x, tail, loop, &body)) return false;
+      b.insts.items[loop] =
+          node.greedy ? re_inst{RE_OP_SPLIT, body, tail} : re_inst{RE_OP_SPLIT, tail, body};
+      *entry = loop;
+      return true;
+    }
+    uint32_t cur = tail;
+    for (uint32_t j = 0; j < left; ++j) {
+      uint32_t body;
+      if (!A(x, tail, cur, &body) || !choice(node.greedy, body, tail, &cur)) return false;
+    }
+    *entry = cur;
+    return true;
+  }
+
+  // The repetition: its required iterations, then the optional ones. In the
+  // unconsumed form, the iterations run unconsumed until one consumes; an
+  // optional iteration that begins unconsumed and consumes nothing ends the
+  // repetition at ka.
+  bool repeat(const re_node &node, uint32_t ka, uint32_t kb, bool unconsumed_form,
+              uint32_t *entry) {
+    const uint32_t x = node.first_child;
+    const uint32_t left = node.max == RE_REPEAT_MANY ? 0 : node.max - node.min;
+    uint32_t n;  // the optional part, normal form
+    if (!optional_normal(node, left, kb, &n)) return false;
+    uint32_t a = n;  // the optional part, unconsumed form
+    if (unconsumed_form && (node.max == RE_REPEAT_MANY || left > 0)) {
+      // The first optional iteration: its end without consuming is ka; the
+      // ones after it begin in the normal form.
+      uint32_t after = kb;  // what follows the first iteration after consuming
+      if (node.max == RE_REPEAT_MANY) {
+        after = n;
+      } else if (left > 1 && !optional_normal(node, left - 1, kb, &after)) {
+        return false;
+      }
+      uint32_t body;
+      if (!A(x, ka, after, &body) || !choice(node.greedy, body, ka, &a)) return false;
+    } else if (unconsumed_form) {
+      a = ka;
+    }
+    for (uint32_t i = 0; i < node.min; ++i) {
+      uint32_t next_a = a;
+      if (unconsumed_form && !A(x, a, n, &next_a)) return false;
+      if (!N(x, n, &n)) return false;
+      a = next_a;
+    }
+    *entry = unconsumed_form ? a : n;
+    return true;
+  }
+
+  // The whole program: the pattern (between word boundaries with
+  // `whole_word`), then MATCH.
+  bool run(bool whole_word, uint32_t *start) {
+    uint32_t match;
+    if (!add(RE_OP_MATCH, 0, 0, &match)) return false;
+    uint32_t k = kMatchInst;
+    if (whole_word && !add(RE_OP_ASSERT, k, RE_ASSERT_WORD_BOUNDARY, &k)) return false;
+    if (!N(t.root, k, &k)) return false;
+    if (whole_word && !add(RE_OP_ASSERT, k, RE_ASSERT_WORD_BOUNDARY, &k)) return false;
+    *start = k;
+    end = compile_end::done;
+    return true;
+  }
+};
+
+// Says why a pattern gave no program.
+void report(compile_end why, size_t m) {
+  switch (why) {
+    case compile_end::too_large:
+      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %llu instructions",
+              static_cast<unsigned long long>(RE_MAX_INSTRUCTIONS));
+      return;
+    case compile_end::no_memory:
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%llu bytes)",
+              static_cast<unsigned long long>(m));
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
+                                bool *out_stopped) {
+  re_tree tree;
+  re_syntax_error error;
+  const re_parse_result parsed =
+      re_syntax_parse(pattern, m, !options->case_sensitive, &tree, &error);
+  if (parsed == RE_PARSE_INVALID) {
+    qg_fail(GREP_E_ARGUMENT, "Invalid pattern: %s at byte %llu", error.what,
+            static_cast<unsigned long long>(error.at));
+    return nullptr;
+  }
+  if (parsed == RE_PARSE_NO_MEMORY) {
+    report(compile_end::no_memory, m);
+    return nullptr;
+  }
+  auto *prog = static_cast<re_program *>(calloc(1, sizeof(re_program)));
+  std_compiler c(tree, options->stop, options->stop_ctx);
+  bool ok = prog != nullptr && c.run(options->whole_word, &prog->start);
+  if (ok) {
+    prog->anchored = tree.anchored;
+    prog->utf8_units = true;
+    ok = program_finish(&c.b, prog);
+    if (!ok) c.end = compile_end::no_memory;
+    if (ok) {
+      re_tree_literals(&tree, prog);
+      re_prepare_literals(prog);
+    }
+  }
+  re_tree_free(&tree);
+  if (!ok) {
+    if (out_stopped != nullptr) *out_stopped = c.end == compile_end::stopped;
+    report(prog == nullptr ? compile_end::no_memory : c.end, m);
+    re_program_free(prog);
+    return nullptr;
+  }
+  return prog;
+}

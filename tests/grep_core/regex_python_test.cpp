@@ -1,0 +1,92 @@
+// The standard syntax against Python's re: generated patterns of every
+// construct the syntax accepts, on generated lines holding characters beyond
+// ASCII and bytes that are no part of valid UTF-8, must give what re.search
+// gives (found, byte column, byte length). QG_STANDARD_DIFF_CASES sets how
+// many cases run (default 4000; millions for a long run during development),
+// QG_STANDARD_DIFF_SEED the generator's seed.
+#include "grep_core/regex.h"
+#include "grep_core/regex_program.h"
+#include "support/run_process.h"
+#include "support/standard_regex_gen.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string oracle_path() {
+  return std::string(QG_TEST_SOURCE_DIR) + "/support/python_re_oracle.py";
+}
+
+// What this library finds, in the oracle's words.
+std::string ours(const std::string &pattern, const std::string &line) {
+  const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false};
+  re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
+  if (program == nullptr) return "E";
+  re_scratch *scratch = re_scratch_new(program);
+  int32_t col = 0, len = 0;
+  const re_result r = re_find(program, scratch, line.data(), line.size(), &col, &len);
+  int32_t bcol = 0, blen = 0;
+  const re_result b =
+      re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+  re_scratch_free(scratch);
+  re_program_free(program);
+  if (r != b || (r == RE_MATCH && (col != bcol || len != blen))) return "searches disagree";
+  if (r == RE_NO_MATCH) return "N";
+  if (r != RE_MATCH) return "failed";
+  return "M " + std::to_string(col) + " " + std::to_string(len);
+}
+
+uint64_t from_env(const char *name, uint64_t fallback) {
+  const char *given = getenv(name);
+  return given != nullptr ? strtoull(given, nullptr, 10) : fallback;
+}
+
+TEST(StandardSyntaxAgainstPython, GeneratedCasesAgree) {
+  if (!qg_test::program_exists("python3")) GTEST_SKIP() << "python3 is not installed";
+  const size_t total = from_env("QG_STANDARD_DIFF_CASES", 4000);
+  constexpr size_t kBatch = 20000;
+  auto choose = qg_test::seeded_choices(from_env("QG_STANDARD_DIFF_SEED", 20261209));
+  size_t compared = 0, matched = 0, failures = 0, slow = 0;
+  for (size_t done = 0; done < total; done += kBatch) {
+    std::vector<qg_test::standard_case> cases;
+    std::string input;
+    for (size_t i = done; i < total && i < done + kBatch; ++i) {
+      cases.push_back(qg_test::generate_standard_case(choose));
+      input +=
+          qg_test::hex_of(cases.back().python) + " " + qg_test::hex_of(cases.back().line) + "\n";
+    }
+    const qg_test::run_result r = qg_test::run_process({"python3", oracle_path()}, input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream answers(r.out);
+    for (const qg_test::standard_case &c : cases) {
+      std::string theirs;
+      ASSERT_TRUE(std::getline(answers, theirs));
+      if (theirs == "T") {
+        ++slow;  // Python's backtracking gave up; nothing to compare
+        continue;
+      }
+      const std::string mine = ours(c.pattern, c.line);
+      ++compared;
+      matched += mine[0] == 'M';
+      if (mine != theirs && ++failures <= 20) {
+        ADD_FAILURE() << "pattern " << testing::PrintToString(c.pattern) << " (Python "
+                      << testing::PrintToString(c.python) << ") on "
+                      << testing::PrintToString(c.line) << ": ours " << mine << ", Python "
+                      << theirs;
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0u) << "of " << compared;
+  EXPECT_LE(slow, total / 1000) << "cases too slow for Python";
+  // The generator must reach both outcomes often.
+  EXPECT_GT(matched, compared / 5);
+  EXPECT_LT(matched, compared - compared / 5);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+"""What Python's re finds, for the differential test of the standard syntax.
+
+Reads lines "PATTERN_HEX LINE_HEX" from standard input and writes one line
+per case: "E" when re refuses the pattern, "N" when it finds no match, "T"
+when re takes over a second (its backtracking can take exponential time),
+else "M COL LEN": the 1-based byte column and the length in bytes of the
+first match. Patterns and lines are decoded from UTF-8 with surrogateescape, so a
+byte that is no part of valid UTF-8 is one character of its own; patterns are
+compiled with re.ASCII. With --serve each answer is flushed at once, so that
+a program can ask one case at a time.
+"""
+
+import re
+import signal
+import sys
+import warnings
+
+
+class TooLong(Exception):
+    pass
+
+
+def too_long(signum, frame):
+    raise TooLong()
+
+
+def answer(pattern_hex, line_hex):
+    pattern = bytes.fromhex(pattern_hex).decode("utf-8", "surrogateescape")
+    line = bytes.fromhex(line_hex).decode("utf-8", "surrogateescape")
+    try:
+        compiled = re.compile(pattern, re.ASCII)
+    except (re.error, RecursionError, OverflowError):
+        return "E"
+    signal.setitimer(signal.ITIMER_REAL, 1.0)
+    try:
+        match = compiled.search(line)
+    except TooLong:
+        return "T"
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+    if match is None:
+        return "N"
+    before = len(line[: match.start()].encode("utf-8", "surrogateescape"))
+    inside = len(line[match.start() : match.end()].encode("utf-8", "surrogateescape"))
+    return "M %d %d" % (before + 1, inside)
+
+
+def main():
+    warnings.simplefilter("ignore")
+    signal.signal(signal.SIGALRM, too_long)
+    serve = "--serve" in sys.argv[1:]
+    for row in sys.stdin:
+        fields = row.split()
+        fields += [""] * (2 - len(fields))
+        sys.stdout.write(answer(fields[0], fields[1]) + "\n")
+        if serve:
+            sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

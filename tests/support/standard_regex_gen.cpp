@@ -1,0 +1,196 @@
+#include "support/standard_regex_gen.h"
+
+#include <memory>
+#include <random>
+
+namespace qg_test {
+
+namespace {
+
+// Literal units of a pattern: plain characters (some beyond ASCII, and a byte
+// that is no part of valid UTF-8), escaped punctuation, and escapes.
+const char *const kLiterals[] = {
+    "a",   "b",   "c",   "A",   "B",    "1",   "_",     "-",     " ",   "é",   "€",   "😀",  "\xff",
+    "\\.", "\\*", "\\(", "\\[", "\\\\", "\\{", "\\x41", "\\xe9", "\\t", "\\-", "\\ ", "\\é"};
+
+// Members of classes, as this library and Python write them.
+struct member {
+  const char *ours;
+  const char *python;
+};
+const member kMembers[] = {
+    {"a", "a"},
+    {"b", "b"},
+    {"A", "A"},
+    {"_", "_"},
+    {"é", "é"},
+    {"€", "€"},
+    {"\\-", "\\-"},
+    {"a-c", "a-c"},
+    {"A-Z", "A-Z"},
+    {"0-9", "0-9"},
+    {"é-ü", "é-ü"},
+    {"\\x41-\\x43", "\\x41-\\x43"},
+    {"\\d", "\\d"},
+    {"\\w", "\\w"},
+    {"\\s", "\\s"},
+    {"\\W", "\\W"},
+    {"[:alpha:]", "A-Za-z"},
+    {"[:digit:]", "0-9"},
+    {"[:upper:]", "A-Z"},
+    {"[:lower:]", "a-z"},
+    {"[:space:]", " \\t\\n\\r\\f\\v"},
+    {"[:word:]", "A-Za-z0-9_"},
+    {"[:xdigit:]", "0-9A-Fa-f"},
+};
+
+// Units of lines: ASCII, characters of two to four bytes, a byte that no
+// UTF-8 holds, a stray continuation byte and a cut sequence.
+const char *const kLineUnits[] = {"a", "b", "c",    "A",    "B",  "1",  "_",        "-", " ", "é",
+                                  "€", "😀", "\xff", "\x80", "ab", "\t", "\xe2\x82", "ü", "x", "."};
+
+template <typename T, size_t N>
+constexpr uint32_t count_of(const T (&)[N]) {
+  return static_cast<uint32_t>(N);
+}
+
+struct generator {
+  const std::function<uint32_t(uint32_t)> &choose;
+  standard_case out;
+  int names = 0;
+
+  void both(const std::string &s) {
+    out.pattern += s;
+    out.python += s;
+  }
+
+  void literal() { both(kLiterals[choose(count_of(kLiterals))]); }
+
+  void bracket_class() {
+    const bool negated = choose(3) == 0;
+    out.pattern += negated ? "[^" : "[";
+    out.python += negated ? "[^" : "[";
+    for (uint32_t i = 0, n = 1 + choose(3); i < n; ++i) {
+      const member &m = kMembers[choose(count_of(kMembers))];
+      out.pattern += m.ours;
+      out.python += m.python;
+    }
+    both("]");
+  }
+
+  void quantifier() {
+    static const char *const kForms[] = {"*",     "+",     "?",    "{2}",   "{0}", "{1,}",
+                                         "{0,2}", "{1,3}", "{,2}", "{2,3}", "{,}", "{0,0}"};
+    both(kForms[choose(count_of(kForms))]);
+    if (choose(3) == 0) both("?");
+  }
+
+  // One item: returns whether a quantifier may follow it.
+  bool atom(int depth) {
+    const uint32_t r = choose(100);
+    if (r < 40) {
+      literal();
+    } else if (r < 47) {
+      both(".");
+    } else if (r < 58) {
+      bracket_class();
+    } else if (r < 65) {
+      static const char *const kEscapes[] = {"\\d", "\\D", "\\w", "\\W", "\\s", "\\S"};
+      both(kEscapes[choose(count_of(kEscapes))]);
+    } else if (r < 72) {
+      static const char *const kAsserts[] = {"^", "$", "\\b", "\\B"};
+      both(kAsserts[choose(count_of(kAsserts))]);
+      return false;
+    } else if (depth < 3) {
+      group(depth);
+    } else {
+      literal();
+    }
+    return true;
+  }
+
+  void group(int depth) {
+    switch (choose(6)) {
+      case 0:
+        both("(?:");
+        break;
+      case 1:
+        both("(");
+        break;
+      case 2: {
+        const std::string name = "n" + std::to_string(++names);
+        both("(?P<" + name + ">");
+        break;
+      }
+      case 3: {
+        const std::string name = "n" + std::to_string(++names);
+        out.pattern += "(?<" + name + ">";
+        out.python += "(?P<" + name + ">";
+        break;
+      }
+      case 4:
+        both("(?i:");
+        break;
+      default:
+        both("(?-i:");
+        break;
+    }
+    alternation(depth + 1);
+    both(")");
+  }
+
+  void concat(int depth) {
+    for (uint32_t i = 0, n = choose(4) + (depth == 0 ? 1 : 0); i < n; ++i) {
+      if (atom(depth) && choose(3) == 0) quantifier();
+    }
+  }
+
+  void alternation(int depth) {
+    const uint32_t branches = choose(4) == 0 ? 2 + choose(2) : 1;
+    for (uint32_t i = 0; i < branches; ++i) {
+      if (i > 0) both("|");
+      concat(depth);
+    }
+  }
+
+  void line() {
+    for (uint32_t i = 0, n = choose(10); i < n; ++i)
+      out.line += kLineUnits[choose(count_of(kLineUnits))];
+  }
+};
+
+}  // namespace
+
+standard_case generate_standard_case(const std::function<uint32_t(uint32_t)> &choose) {
+  generator g{choose, {}, 0};
+  if (g.choose(8) == 0) g.both("(?i)");
+  g.alternation(0);
+  g.line();
+  return g.out;
+}
+
+std::function<uint32_t(uint32_t)> seeded_choices(uint64_t seed) {
+  auto engine = std::make_shared<std::mt19937_64>(seed);
+  return [engine](uint32_t n) { return static_cast<uint32_t>((*engine)() % n); };
+}
+
+std::function<uint32_t(uint32_t)> byte_choices(const uint8_t *data, size_t size) {
+  auto next = std::make_shared<size_t>(0);
+  return [data, size, next](uint32_t n) {
+    if (*next >= size) return uint32_t{0};
+    return static_cast<uint32_t>(data[(*next)++] % n);
+  };
+}
+
+std::string hex_of(const std::string &s) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size() * 2);
+  for (unsigned char c : s) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+}  // namespace qg_test
