@@ -57,7 +57,11 @@ std::string build_options_json(const search_flags &flags) {
   yyjson_mut_doc_set_root(doc.get(), root);
 
   bool ok = true;
-  if (flags.regex) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "regex", true);
+  if (flags.regex && flags.dialect) {
+    ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "regex", true);
+  } else if (flags.regex) {
+    ok = ok && yyjson_mut_obj_add_str(doc.get(), root, "syntax", "standard");
+  }
   if (flags.ignore_case) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "ignore_case", true);
   if (flags.whole_word) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "whole_word", true);
   if (flags.max_results) {
@@ -103,6 +107,8 @@ display_settings read_display_settings(const std::string &options_json) {
   if (!yyjson_is_obj(root)) return settings;
 
   read_bool(root, "regex", settings.regex);
+  settings.standard = yyjson_equals_str(yyjson_obj_get(root, "syntax"), "standard");
+  settings.regex = settings.regex || settings.standard;
   read_bool(root, "case_sensitive", settings.case_sensitive);
   bool folded = !settings.case_sensitive;
   read_bool(root, "case_insensitive", folded);

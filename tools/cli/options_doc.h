@@ -14,6 +14,7 @@ namespace qg_cli {
 // that false means "key absent" for every member.
 struct search_flags {
   bool regex = false;
+  bool dialect = false;  // with regex: the library's own dialect, not the standard syntax
   bool ignore_case = false;
   bool whole_word = false;
   std::optional<int> max_results;
@@ -37,6 +38,7 @@ struct search_flags {
 // match (0 or below: none).
 struct display_settings {
   bool regex = false;
+  bool standard = false;  // the regex is in the standard syntax
   bool case_sensitive = true;
   int context_lines = 0;
 };

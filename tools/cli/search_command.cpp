@@ -164,6 +164,7 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
   if (cmd.count("-e") > 0) {
     if (cmd.count("PATTERN") > 0) req.paths.insert(req.paths.begin(), req.pattern);
     req.pattern = req.pattern_flag;
+    req.flags.regex = !req.fixed;  // -e takes a regular expression, as grep's and rg's do
   } else if (cmd.count("PATTERN") == 0) {
     fail_with("search: a PATTERN is required (or -e PATTERN); see quenmar-grep search --help");
     return false;
@@ -178,6 +179,7 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
       return false;
     }
   }
+  if (req.flags.dialect) req.flags.regex = true;
   if (req.context || req.before || req.after) {
     const int around = req.context.value_or(0);
     req.before = req.before.value_or(around);
@@ -198,14 +200,16 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
 // The hints for a regex pattern; whether it is one, the flags or the options
 // document given as it is tell.
 void print_hints(const search_request &req) {
-  const bool regex =
-      req.options_json.empty() ? req.flags.regex : read_display_settings(req.options_json).regex;
-  if (!regex) return;
+  const display_settings given = read_display_settings(req.options_json);
+  const bool dialect = req.options_json.empty() ? req.flags.regex && req.flags.dialect
+                                                : given.regex && !given.standard;
+  if (!dialect) return;
   for (const std::string &hint : dialect_hints(req.pattern)) {
     std::fprintf(stderr, "quenmar-grep: hint: %s\n", hint.c_str());
   }
   if (req.flags.whole_word) {
-    std::fprintf(stderr, "quenmar-grep: hint: -w applies to literal searches; -E ignores it\n");
+    std::fprintf(stderr,
+                 "quenmar-grep: hint: -w applies to literal searches; --dialect ignores it\n");
   }
 }
 
@@ -234,20 +238,26 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       "search",
       "Search the PATHs (files or directory trees; the current folder when none) for PATTERN");
   cmd->add_option("PATTERN", req.pattern,
-                  "Literal text (or a pattern with -E); -e PATTERN for one that starts with '-'");
+                  "Literal text (a regular expression with -E); -e PATTERN for one that starts "
+                  "with '-'");
   cmd->add_option("PATH", req.paths, "Files or folders to search, one after another (default: .)");
   CLI::Option *fixed =
       cmd->add_flag("-F,--fixed-strings", req.fixed, "PATTERN is literal text (the default)");
   CLI::Option *regex =
       cmd->add_flag("-E,--regex", req.flags.regex,
-                    "PATTERN is in the library's pattern dialect (see the README)");
+                    "PATTERN is a regular expression in the standard syntax (docs/regex.md)");
+  CLI::Option *dialect = cmd->add_flag("--dialect", req.flags.dialect,
+                                       "PATTERN is in the library's own pattern dialect");
   fixed->excludes(regex);
-  cmd->add_option("-e,--pattern", req.pattern_flag, "The pattern (then every positional is a PATH)")
+  fixed->excludes(dialect);
+  cmd->add_option("-e,--pattern", req.pattern_flag,
+                  "The pattern, a regular expression unless -F (then every positional is a PATH)")
       ->type_name("PATTERN")
       ->allow_extra_args(false);
   std::vector<CLI::Option *> mapped = {
       fixed,
       regex,
+      dialect,
       cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case"),
       cmd->add_flag("-w,--word-regexp", req.flags.whole_word,
                     "A literal match must be a whole word"),
