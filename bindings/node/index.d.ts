@@ -44,6 +44,8 @@ export interface SearchOptions {
   gitignore?: boolean;
   match_length?: boolean;
   submatches?: boolean;
+  /** "standard": the pattern is a regular expression in the standard syntax (docs/regex.md). */
+  syntax?: 'dialect' | 'standard';
 }
 
 /** How a library call ended; a failure's Error carries the name as `code`. */

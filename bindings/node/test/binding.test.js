@@ -148,3 +148,12 @@ test('edits that state what they expect, text edits and dry runs', async () => {
   await qg.replaceLines(file, 1, 1, 'x = 0', { expected: 'x = 3' });
   assert.strictEqual(fs.readFileSync(file, 'utf8'), 'x = 0\r\ny = 3\r\n');
 });
+
+test('the standard syntax: alternations, counts, word boundaries; bad patterns say where', async () => {
+  const dir = tempTree({ 's.c': 'pthread_mutex_lock(&m);\nyear 2024\nmutexes\n' });
+  const doc = await qg.search(dir, 'pthread_(mutex|cond)_lock|[0-9]{4}|\\bmutex\\b', { syntax: 'standard' });
+  assert.deepStrictEqual(doc.matches.map((m) => [m.line, m.col]), [[1, 1], [2, 6]]);
+  await assert.rejects(qg.search(dir, 'a[b', { syntax: 'standard' }),
+    (e) => e.code === 'GREP_E_ARGUMENT' && e.message === 'Invalid pattern: unterminated character set at byte 1');
+  await assert.rejects(qg.search(dir, 'x', { syntax: 'perl' }), /Unknown syntax 'perl'/);
+});

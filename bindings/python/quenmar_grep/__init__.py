@@ -236,7 +236,7 @@ _KEYWORD_DEFAULTS = {
     "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
     "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
     "max_per_file": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
-    "gitignore": False, "match_length": False, "submatches": False,
+    "gitignore": False, "match_length": False, "submatches": False, "syntax": "dialect",
 }
 # Keys beyond the core ones: each enters the document only when it differs
 # from its default, so that a search without them sends what it always sent.
@@ -289,6 +289,8 @@ def _options_json(options: OptionsArg, keywords: Dict[str, Any]) -> bytes:
     for key in _EXTENSION_BOOLS:
         if bool(keywords[key]) != _KEYWORD_DEFAULTS[key]:
             document[key] = bool(keywords[key])
+    if keywords["syntax"] != "dialect":
+        document["syntax"] = keywords["syntax"]  # the library refuses what it does not know
     return json.dumps(document).encode("ascii")
 
 
@@ -297,7 +299,7 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
            include: Globs = (), exclude: Globs = (), exclude_dirs: Globs = (),
            timeout_ms: int = 0, max_per_file: int = 0, threads: int = 0, hidden: bool = False,
            skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-           match_length: bool = False, submatches: bool = False,
+           match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
            options: OptionsArg = None) -> SearchDocument:
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
@@ -315,7 +317,11 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
     other fixed names, ``follow_links=False`` leaves links in the tree alone,
     ``gitignore`` honours .gitignore, .ignore and .git/info/exclude,
     ``match_length`` adds each match's byte ``length``, and ``submatches``
-    adds every match of the line (``{"col", "length"}`` each). ``options``,
+    adds every match of the line (``{"col", "length"}`` each).
+    ``syntax="standard"`` reads ``pattern`` as a regular expression in the
+    syntax Python's own ``re`` takes (ASCII classes; see docs/regex.md),
+    whatever ``regex`` says; the default ``"dialect"`` keeps the library's
+    own. ``options``,
     instead of the keyword options, is an options document passed as it is
     (a dict, or a JSON text)."""
     document_text = _options_json(options, dict(
@@ -323,7 +329,7 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches))
+        match_length=match_length, submatches=submatches, syntax=syntax))
     raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
     status = _lib().grep_last_status()
     if status not in (Status.OK, Status.TIMED_OUT):
@@ -354,7 +360,7 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
                   exclude: Globs = (), exclude_dirs: Globs = (), timeout_ms: int = 0,
                   max_per_file: int = 0, threads: int = 0, hidden: bool = False,
                   skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-                  match_length: bool = False, submatches: bool = False,
+                  match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
                   options: OptionsArg = None) -> int:
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
@@ -370,7 +376,7 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches))
+        match_length=match_length, submatches=submatches, syntax=syntax))
     failure = []
 
     def deliver(raw, _user_data):

@@ -425,6 +425,19 @@ class Search(TempTree):
         self.assertEqual(len(document["matches"]), 1)
         self.assertIn("beta", document["matches"][0]["text"])
 
+    def test_standard_syntax(self):
+        doc = qg.search(self.root, r"\bbeta\b|alp(ha|ine)", syntax="standard")
+        self.assertEqual(sorted((os.path.basename(m["file"]), m["line"]) for m in doc["matches"]),
+                         [("a.c", 1), ("a.c", 2), ("c.md", 1)])
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.search(self.root, "a{2,1}", syntax="standard")
+        self.assertEqual(caught.exception.status, qg.Status.E_ARGUMENT)
+        self.assertEqual(str(caught.exception),
+                         "Invalid pattern: min repeat greater than max repeat at byte 1")
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.search_text("x.txt", "x", "x", syntax="perl")
+        self.assertEqual(str(caught.exception), "Unknown syntax 'perl'")
+
 
 if __name__ == "__main__":
     unittest.main()
