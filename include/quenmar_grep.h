@@ -145,7 +145,8 @@ QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, i
  * edit is malformed, overlaps another, or expects what the file does not hold
  * fails whole and nothing of its file is written. With "dry_run": true
  * nothing is written, and the report gains "diffs": [{"file":P,"diff":D}],
- * one unified diff per file that would change. */
+ * one unified diff per file that would change; with "diffs": true the files
+ * are written and the report lists the diff of each one written. */
 QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_json);
 
 /* Returns lines start_line..end_line of file_path, each as "N: text\n";

@@ -26,6 +26,9 @@ constexpr const char kMissingEditsResult[] =
 constexpr const char kBadDryRunResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"dry_run is not true "
     "or false\"]}";
+constexpr const char kBadDiffsResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"diffs is not true "
+    "or false\"]}";
 
 // Files edited together: read, staged, flushed and put in place as one
 // step, so that a batch pays for durability once per chunk, not per file.
@@ -391,27 +394,36 @@ void sort_by_identity(const edit_group *groups, int32_t *order, int32_t n) {
   }
 }
 
-// Reads, edits and (unless a dry run) stages one group; false when it failed
-// (its message recorded).
-bool prepare_group(edit_group *g, file_edit *fe, bool dry_run) {
-  const file_edit_input in = {g->path, g->edits, g->count, g->texts, g->text_count, dry_run};
+// Keeps the diff the edit of `g` made; false (the group failed) when memory
+// runs out.
+bool keep_diff(edit_group *g, const file_edit *fe) {
+  g->diff_len = fe->diff.len;
+  g->diff = static_cast<char *>(malloc(g->diff_len + 1));
+  if (g->diff == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory keeping the diff of '%s'", g->path);
+    fail_group(g);
+    return false;
+  }
+  if (g->diff_len > 0) memcpy(g->diff, fe->diff.data, g->diff_len);
+  g->diff[g->diff_len] = '\0';
+  return true;
+}
+
+// Reads, edits and (unless a dry run) stages one group, keeping its diff
+// when asked; false when it failed (its message recorded).
+bool prepare_group(edit_group *g, file_edit *fe, bool dry_run, bool diffs) {
+  const file_edit_input in = {g->path, g->edits, g->count, g->texts, g->text_count, diffs};
   const bool ok = file_edit_prepare(fe, &in) && (dry_run || file_edit_stage(fe));
   if (!ok) {
     fail_group(g);
     file_edit_release(fe);
     return false;
   }
+  const bool kept = !diffs || keep_diff(g, fe);
   if (dry_run) {
-    g->diff_len = fe->diff.len;
-    g->diff = static_cast<char *>(malloc(g->diff_len + 1));
-    if (g->diff == nullptr) {
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory keeping the diff of '%s'", g->path);
-      fail_group(g);
-    } else {
-      if (g->diff_len > 0) memcpy(g->diff, fe->diff.data, g->diff_len);
-      g->diff[g->diff_len] = '\0';
-      g->written = true;
-    }
+    g->written = kept;
+    file_edit_release(fe);
+  } else if (!kept) {
     file_edit_release(fe);
   }
   return g->message == nullptr;
@@ -420,7 +432,7 @@ bool prepare_group(edit_group *g, file_edit *fe, bool dry_run) {
 // Applies the groups [first, first + n): each read and staged (files locked
 // in the order of their identities), every staged file flushed at once,
 // then each put in place and the directories flushed once.
-void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run) {
+void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run, bool diffs) {
   int32_t order[kChunkGroups];
   file_edit edits[kChunkGroups];
   plat_replacement *staged[kChunkGroups];
@@ -433,7 +445,7 @@ void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run) {
   for (int32_t k = 0; k < n; ++k) {
     edit_group *g = &list->groups[order[k]];
     const int32_t slot = order[k] - first;
-    if (g->message == nullptr && prepare_group(g, &edits[slot], dry_run) && !dry_run) {
+    if (g->message == nullptr && prepare_group(g, &edits[slot], dry_run, diffs) && !dry_run) {
       staged[slot] = edits[slot].staged;
     }
   }
@@ -458,7 +470,7 @@ void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run) {
 }
 
 // The result document; null when it cannot be had.
-char *compose_result(const group_list &list, bool dry_run) {
+char *compose_result(const group_list &list, bool diffs) {
   int64_t failed = 0, modified = 0, total = 0;
   for (int32_t g = 0; g < list.count; ++g) {
     total += list.groups[g].total;
@@ -487,12 +499,12 @@ char *compose_result(const group_list &list, bool dry_run) {
                              group.message != nullptr ? group.message : "Out of memory");
   }
   json_out_char(&out, ']');
-  if (dry_run) {
+  if (diffs) {
     JSON_OUT_LITERAL(&out, ",\"diffs\":[");
     first = true;
     for (int32_t g = 0; g < list.count; ++g) {
       const edit_group &group = list.groups[g];
-      if (!group.written) continue;
+      if (!group.written || group.diff == nullptr) continue;
       if (!first) json_out_char(&out, ',');
       first = false;
       JSON_OUT_LITERAL(&out, "{\"file\":");
@@ -555,6 +567,12 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     return fixed_result(kBadDryRunResult, GREP_E_ARGUMENT, "dry_run is not true or false");
   }
   const bool dry_run = yyjson_get_bool(dry);
+  // Diffs of the files written, on request.
+  yyjson_val *want = yyjson_obj_get(yyjson_doc_get_root(doc), "diffs");
+  if (want != nullptr && !yyjson_is_bool(want)) {
+    return fixed_result(kBadDiffsResult, GREP_E_ARGUMENT, "diffs is not true or false");
+  }
+  const bool diffs = dry_run || yyjson_get_bool(want);
   // Going on with a group or edit missing would apply a batch the caller
   // never asked for: out of memory here fails the whole call before any file
   // is touched.
@@ -565,7 +583,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
   }
   for (int32_t first = 0; first < list.count; first += kChunkGroups) {
     const int32_t n = list.count - first < kChunkGroups ? list.count - first : kChunkGroups;
-    apply_chunk(&list, first, n, dry_run);
+    apply_chunk(&list, first, n, dry_run, diffs);
   }
   // The status is the first failed group's; the last-error text, as ever,
   // the last failed group's.
@@ -576,7 +594,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     if (qg_get_status() == GREP_OK) qg_set_status(group.kind);
     if (group.message != nullptr) qg_fail(group.kind, "%s", group.message);
   }
-  char *result = compose_result(list, dry_run);
+  char *result = compose_result(list, diffs);
   if (result == nullptr) {
     // The files are written by now; only the report is lost.
     qg_fail_call(GREP_E_NO_MEMORY, "Out of memory composing the batch report");

@@ -226,11 +226,17 @@ TEST(EditsThatStateWhatTheyExpect, DryRunWritesNothingAndGivesDiffs) {
             (std::vector<std::string>{
                 "--- " + a + "\n+++ " + a + "\n@@ -1,5 +1,5 @@\n L1\n-L2\n+X\n L3\n L4\n L5\n",
                 "--- " + b + "\n+++ " + b + "\n@@ -1,2 +1,2 @@\n x\r\n-y\r\n+Y\r\n"}));
-  // Without dry_run the same edits write what the diffs say.
-  const Outcome real = batch(edits);
+  // Without dry_run the same edits write what the diffs say; with "diffs"
+  // the report says it too.
+  const Outcome real = batch("{\"diffs\":true,\"edits\":" + edits + "}");
   EXPECT_EQ(real.files_modified, 2);
+  EXPECT_EQ(real.diffs, dry.diffs);
   EXPECT_EQ(read_bytes(a), "L1\nX\nL3\nL4\nL5\n");
   EXPECT_EQ(read_bytes(b), "x\r\nY\r\n");
+  const Outcome plain = batch(edits);
+  EXPECT_TRUE(plain.diffs.empty());
+  EXPECT_EQ(batch("{\"diffs\":1,\"edits\":" + edits + "}").status, GREP_E_ARGUMENT);
+  EXPECT_EQ(read_bytes(a), "L1\nX\nL3\nL4\nL5\n");
 }
 
 // Files that an edit cannot write back whole are refused and left as they
