@@ -147,29 +147,35 @@ run_tree() {
     echo "|---|---|---|---|---|---|---|---|---|---|---|"
   } >>"$out"
 
-  # label | library pattern | library options | grep flags | grep pattern |
-  # rg flags | rg pattern | many matches (then rg --json is timed too)
+  # label @ library pattern @ library options @ grep flags @ grep pattern @
+  # rg flags @ rg pattern @ many matches (then rg --json is timed too)
   local cases=(
-    "literal, few|PM_RESUME|{}|-F|PM_RESUME|-F|PM_RESUME|no"
-    "literal, many|return|{}|-F|return|-F|return|yes"
-    "ignore case|pm_resume|{\"ignore_case\":true}|-F -i|pm_resume|-F -i|pm_resume|no"
-    "whole word|size|{\"whole_word\":true}|-F -w|size|-F -w|size|yes"
-    "pattern|\\w+_SUSPEND|{\"regex\":true}|-E|\\w+_SUSPEND||(?-u)\\w+_SUSPEND|no"
-    "globs *.c;*.h|PM_RESUME|{\"include_globs\":\"*.c;*.h\"}|--include=*.c --include=*.h -F|PM_RESUME|-g *.c -g *.h -F|PM_RESUME|no"
-    "context 2|PM_RESUME|{\"context_lines\":2}|-F -C2|PM_RESUME|-F -C2|PM_RESUME|no"
+    "literal, few@PM_RESUME@{}@-F@PM_RESUME@-F@PM_RESUME@no"
+    "literal, many@return@{}@-F@return@-F@return@yes"
+    "ignore case@pm_resume@{\"ignore_case\":true}@-F -i@pm_resume@-F -i@pm_resume@no"
+    "whole word@size@{\"whole_word\":true}@-F -w@size@-F -w@size@yes"
+    "pattern@\\w+_SUSPEND@{\"regex\":true}@-E@\\w+_SUSPEND@@(?-u)\\w+_SUSPEND@no"
+    "pattern, standard@\\w+_SUSPEND@{\"syntax\":\"standard\"}@-E@\\w+_SUSPEND@@(?-u)\\w+_SUSPEND@no"
+    "alternation, dialect@obj|cmd_@{\"regex\":true}@-E@obj|cmd_@@obj|cmd_@yes"
+    "alternation, standard@obj|cmd_@{\"syntax\":\"standard\"}@-E@obj|cmd_@@obj|cmd_@yes"
+    "three names, dialect@PM_RESUME|PM_SUSPEND|PM_FREEZE@{\"regex\":true}@-E@PM_RESUME|PM_SUSPEND|PM_FREEZE@@PM_RESUME|PM_SUSPEND|PM_FREEZE@no"
+    "three names, standard@PM_RESUME|PM_SUSPEND|PM_FREEZE@{\"syntax\":\"standard\"}@-E@PM_RESUME|PM_SUSPEND|PM_FREEZE@@PM_RESUME|PM_SUSPEND|PM_FREEZE@no"
+    "group alternation@pthread_(mutex|cond)_lock@{\"syntax\":\"standard\"}@-E@pthread_(mutex|cond)_lock@@pthread_(mutex|cond)_lock@no"
+    "globs *.c;*.h@PM_RESUME@{\"include_globs\":\"*.c;*.h\"}@--include=*.c --include=*.h -F@PM_RESUME@-g *.c -g *.h -F@PM_RESUME@no"
+    "context 2@PM_RESUME@{\"context_lines\":2}@-F -C2@PM_RESUME@-F -C2@PM_RESUME@no"
   )
   if [ "$name" = synthetic ]; then
     cases=(
-      "literal, few|quenmar_needle|{}|-F|quenmar_needle|-F|quenmar_needle|no"
-      "literal, many|return|{}|-F|return|-F|return|yes"
-      "ignore case|QUENMAR_NEEDLE|{\"ignore_case\":true}|-F -i|QUENMAR_NEEDLE|-F -i|QUENMAR_NEEDLE|no"
-      "pattern|alloc_\\w+\\(\\d+|{\"regex\":true}|-E|alloc_\\w+\\([0-9]+||(?-u)alloc_\\w+\\(\\d+|no"
+      "literal, few@quenmar_needle@{}@-F@quenmar_needle@-F@quenmar_needle@no"
+      "literal, many@return@{}@-F@return@-F@return@yes"
+      "ignore case@QUENMAR_NEEDLE@{\"ignore_case\":true}@-F -i@QUENMAR_NEEDLE@-F -i@QUENMAR_NEEDLE@no"
+      "pattern@alloc_\\w+\\(\\d+@{\"regex\":true}@-E@alloc_\\w+\\([0-9]+@@(?-u)alloc_\\w+\\(\\d+@no"
     )
   fi
   local row
   for row in "${cases[@]}"; do
     local label pattern options gflags gpat rflags rpat many
-    IFS='|' read -r label pattern options gflags gpat rflags rpat many <<<"$row"
+    IFS='@' read -r label pattern options gflags gpat rflags rpat many <<<"$row"
     # shellcheck disable=SC2206
     local gf=($gflags) rf=($rflags)
     # Globs come first: grep takes a file no glob matches unless the first
