@@ -1,7 +1,8 @@
 # Warning flags per compiler: GCC and Clang (Linux, MinGW-w64) and MSVC (for
 # a native Windows build; written down, not tried here). QG_WARNINGS_AS_ERRORS
-# makes every warning an error, as the suite is built.
-option(QG_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
+# makes every warning an error, as scripts/test.sh builds the suite; off by
+# default, so that a newer compiler's new warning never stops someone's build.
+option(QG_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 if(MSVC)
   set(QG_WARNINGS /W4 /permissive- /utf-8 /D_CRT_SECURE_NO_WARNINGS)
   set(QG_C_HEADER_WARNINGS /W4)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows leg: installs what it needs (mingw-w64, Wine, CMake, Ninja,
-# GoogleTest's sources, CLI11), builds the dependencies for the target into a
-# private prefix (yyjson from its release source, GoogleTest), cross-builds
-# the library, the tool and the test programs with mingw-w64, and runs the
+# GoogleTest's sources, CLI11), builds GoogleTest for the target into a
+# private prefix, cross-builds the library (with yyjson built from its
+# release source), the tool and the test programs with mingw-w64, and runs the
 # suite under Wine, then the tool on a small tree. Fails when any test fails.
 # Idempotent: what is installed or built already is kept.
 set -euo pipefail
@@ -14,9 +14,10 @@ deps=$build/deps
 install_missing test-windows cmake ninja-build mingw-w64 g++-mingw-w64-x86-64-posix \
   gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest libcli11-dev
 
-# yyjson's release source, kept beside the project's checkout for builds for
-# other targets (never copied into the project tree): next to this checkout,
-# next to the one it was cloned from, or where QG_THIRD_PARTY says.
+# A copy of yyjson's release source kept beside the project's checkout, if
+# there is one (next to this checkout, next to the one it was cloned from, or
+# where QG_THIRD_PARTY says): the build uses it instead of fetching the
+# release.
 find_third_party() {
   local candidates=()
   [ -n "${QG_THIRD_PARTY:-}" ] && candidates+=("$QG_THIRD_PARTY")
@@ -30,7 +31,6 @@ find_third_party() {
       return 0
     fi
   done
-  echo "test-windows: yyjson 0.12.0's release source not found (set QG_THIRD_PARTY to the folder holding yyjson-0.12.0)" >&2
   return 1
 }
 
@@ -52,10 +52,6 @@ build_dependency() {
   touch "$deps/.$name-done"
 }
 
-if [ ! -f "$deps/.yyjson-done" ]; then
-  third_party=$(find_third_party)
-  build_dependency yyjson yyjson "$third_party/yyjson-0.12.0" -DBUILD_SHARED_LIBS=OFF
-fi
 build_dependency gtest GoogleTest /usr/src/googletest -Dgtest_disable_pthreads=OFF
 if [ ! -f "$deps/.cli11-done" ]; then
   # CLI11 is header-only: its headers, and a package file naming them.
@@ -70,10 +66,13 @@ CMAKE
 fi
 
 echo "== build $build"
-if [ ! -f "$build/project/build.ninja" ]; then
-  cmake -S "$root" -B "$build/project" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PREFIX_PATH="$deps" -DQG_BUILD_BENCH=OFF >/dev/null
+yyjson_source=()
+if third_party=$(find_third_party); then
+  yyjson_source=(-DFETCHCONTENT_SOURCE_DIR_YYJSON="$third_party/yyjson-0.12.0")
 fi
+cmake -S "$root" -B "$build/project" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PREFIX_PATH="$deps" -DQG_BUILD_BENCH=OFF \
+  -DQG_WARNINGS_AS_ERRORS=ON "${yyjson_source[@]}" >/dev/null
 cmake --build "$build/project" --parallel
 
 # A Wine prefix of the build's own, and one Wine server for the whole run, so

@@ -56,22 +56,40 @@ def _run(command):
                            % (command[0], _SOURCE_ROOT)) from None
 
 
+def _forget_other_source(build, project):
+    """Removes the configuration of a build folder made from another source folder."""
+    cache = os.path.join(build, "CMakeCache.txt")
+    if not os.path.isfile(cache):
+        return
+    with open(cache, encoding="utf-8", errors="replace") as f:
+        homes = [line.split("=", 1)[1].strip() for line in f
+                 if line.startswith("CMAKE_HOME_DIRECTORY:INTERNAL=")]
+    if homes and os.path.realpath(homes[0]) == os.path.realpath(project):
+        return
+    os.remove(cache)
+    shutil.rmtree(os.path.join(build, "CMakeFiles"), ignore_errors=True)
+
+
 def _built_library():
     """Builds the shared library alone, in release form, and returns its path."""
     if not os.path.isfile(os.path.join(_SOURCE_ROOT, "CMakeLists.txt")):
         raise RuntimeError("the package is built from a clone of quenmar-grep: "
                            "no CMakeLists.txt at %s" % _SOURCE_ROOT)
+    # The binding's CMake project builds the library as its subproject, with
+    # the library's own defaults for one: the library alone.
     build = os.path.join(_SOURCE_ROOT, "build-python")
-    if not os.path.isfile(os.path.join(build, "CMakeCache.txt")):
-        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
-        _run(["cmake", "-S", _SOURCE_ROOT, "-B", build, *generator,
-              "-DCMAKE_BUILD_TYPE=Release", "-DQG_BUILD_TESTS=OFF", "-DQG_BUILD_CLI=OFF",
-              "-DQG_BUILD_BENCH=OFF", "-DQG_WARNINGS_AS_ERRORS=OFF"])
+    project = os.path.join(_SOURCE_ROOT, "bindings", "python")
+    _forget_other_source(build, project)
+    generator = []
+    if not os.path.isfile(os.path.join(build, "CMakeCache.txt")) and shutil.which("ninja"):
+        generator = ["-G", "Ninja"]
+    _run(["cmake", "-S", project, "-B", build, *generator,
+          "-DCMAKE_BUILD_TYPE=Release"])
     _run(["cmake", "--build", build, "--target", "quenmar-grep", "--parallel"])
     built_name, _ = _library_names()
-    path = os.path.join(build, built_name)
+    path = os.path.join(build, "quenmar-grep", built_name)
     if sys.platform == "win32":
-        path = os.path.join(build, "bin", built_name)
+        path = os.path.join(build, "quenmar-grep", "bin", built_name)
     return os.path.realpath(path)
 
 
