@@ -1,8 +1,10 @@
-"""Runs the README's examples as written, so that they cannot drift.
+"""Runs the examples of the README and of docs/*.md as written, so that they
+cannot drift.
 
 A copy of the clone's files (what git tracks or would track, no build
 output) stands in for a fresh clone, with the build under test as its
-`build/` folder, and a fresh home folder. Then, in README order:
+`build/` folder, and a fresh home folder. Then, the README first and each page of docs/ in
+name order, in each file's order:
 
 - a fenced code block whose first line is a comment naming a file
   (`// host.c: ...`, `# example.py: ...`, `# my_host/CMakeLists.txt`) is
@@ -21,6 +23,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+NETWORK_SETTINGS = {"NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR", "http_proxy",
+                    "https_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY"}
 
 FILE_LINE = re.compile(r"^(?://|#)\s*([\w./-]+\.(?:c|py|js|txt)|[\w./-]*CMakeLists\.txt)\b")
 
@@ -65,17 +70,26 @@ def run_console(lines, clone, env):
 
 def main():
     source, build = (os.path.abspath(a) for a in sys.argv[1:3])
-    with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
-        readme = f.read()
+    pages = [os.path.join(source, "README.md")]
+    docs = os.path.join(source, "docs")
+    pages += sorted(os.path.join(docs, n) for n in os.listdir(docs) if n.endswith(".md"))
+    examples = []
+    for page in pages:
+        with open(page, encoding="utf-8") as f:
+            examples += [(os.path.relpath(page, source), info, lines) for info, lines in blocks(f.read())]
     scratch = tempfile.mkdtemp(prefix="quenmar-grep-readme-")
     try:
         clone, home = os.path.join(scratch, "clone"), os.path.join(scratch, "home")
         os.makedirs(home)
         copy_clone(source, build, clone)
         env = {"HOME": home, "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8",
-               "PIP_DISABLE_PIP_VERSION_CHECK": "1", "TMPDIR": scratch}
+               "PIP_DISABLE_PIP_VERSION_CHECK": "1", "NPM_CONFIG_UPDATE_NOTIFIER": "false",
+               "TMPDIR": scratch}
+        # How this machine reaches the network (proxies, its certificate
+        # authorities), which a fresh home folder does not say.
+        env.update((k, v) for k, v in os.environ.items() if k in NETWORK_SETTINGS)
         ran, failures = 0, []
-        for info, lines in blocks(readme):
+        for page, info, lines in examples:
             named = FILE_LINE.match(lines[0]) if lines else None
             if named and info in ("c", "python", "js", "cmake"):
                 path = os.path.join(home, named.group(1))
@@ -86,7 +100,7 @@ def main():
                 ran += 1
                 failure = run_console(lines, clone, env)
                 if failure:
-                    failures.append(failure)
+                    failures.append("%s: %s" % (page, failure))
         for failure in failures:
             print(failure, file=sys.stderr)
         print("readme_test: %d console blocks, %d failed" % (ran, len(failures)))
