@@ -99,6 +99,18 @@ QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char 
 QUENMAR_GREP_API const char *grep_search_text(const char *name, const char *text, size_t length,
                                               const char *pattern, const char *options_json);
 
+/* Lists the files that grep_search_json would read under root_path with the
+ * same options document, in the same order, without reading any:
+ * {"files":["src/a.c",...],"total_files":N,"duration_ms":N}, with
+ * "timed_out":true after "duration_ms" when "timeout_ms" ended it. The keys
+ * that concern matching have no effect. A root that is a file lists that
+ * file. On failure (a root that is missing or cannot be walked, invalid
+ * options) the same members with an "error" member holding the last-error
+ * text. The result is kept in a slot of its own on the calling thread,
+ * released by the next call of this function there. Beyond the core
+ * functions. */
+QUENMAR_GREP_API const char *grep_list_files_json(const char *root_path, const char *options_json);
+
 /* Runs the same search, handing each match object to callback (may be NULL,
  * then matches are only counted). Returns the number of matches, or -1 when
  * the search could not start. */

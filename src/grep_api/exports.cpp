@@ -8,6 +8,7 @@
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
 #include "read_core/read_lines.h"
+#include "search_core/report_files.h"
 #include "search_core/report_json.h"
 #include "search_core/report_stream.h"
 
@@ -23,6 +24,7 @@ struct result_slots {
   char *search_text = nullptr;
   char *batch = nullptr;
   char *read = nullptr;
+  char *files = nullptr;
 
   result_slots() = default;
   result_slots(const result_slots &) = delete;
@@ -32,6 +34,7 @@ struct result_slots {
     free(search_text);
     free(batch);
     free(read);
+    free(files);
   }
 };
 
@@ -58,6 +61,22 @@ char *fallback_search_document() {
   JSON_OUT_LITERAL(&out,
                    "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
                    "\"error\":");
+  json_out_string(&out, message, strlen(message));
+  json_out_char(&out, '}');
+  if (out.failed) {
+    json_out_free(&out);
+    return nullptr;
+  }
+  return out.data;
+}
+
+// The file list that stands in for a failed listing, with the last-error
+// text; null when it cannot be allocated.
+char *fallback_files_document() {
+  json_out out = {};
+  const char *message = qm_grep_get_last_error();
+  if (message == nullptr) message = "Unknown error";
+  JSON_OUT_LITERAL(&out, "{\"files\":[],\"total_files\":0,\"duration_ms\":0,\"error\":");
   json_out_string(&out, message, strlen(message));
   json_out_char(&out, '}');
   if (out.failed) {
@@ -94,6 +113,13 @@ const char *grep_search_text(const char *name, const char *text, size_t length, 
   begin_call(s_slots.search_text);
   return search_result(s_slots.search_text,
                        grep_core_search_text(name, text, length, pattern, options_json));
+}
+
+const char *grep_list_files_json(const char *root_path, const char *options_json) {
+  begin_call(s_slots.files);
+  s_slots.files = grep_core_list_files_json(root_path, options_json);
+  if (s_slots.files == nullptr) s_slots.files = fallback_files_document();
+  return s_slots.files != nullptr ? s_slots.files : "";
 }
 
 int grep_search_stream(const char *root_path, const char *pattern, const char *options_json,

@@ -17,6 +17,7 @@ void grep_opts_free(grep_opts *opts) {
   for (int32_t i = 0; i < opts->include_count; ++i) free(opts->include_globs[i]);
   for (int32_t i = 0; i < opts->exclude_count; ++i) free(opts->exclude_globs[i]);
   for (int32_t i = 0; i < opts->exclude_dir_count; ++i) free(opts->exclude_dirs[i]);
+  for (int32_t i = 0; i < opts->path_glob_count; ++i) free(opts->path_globs[i]);
   memset(opts, 0, sizeof *opts);
 }
 
@@ -70,6 +71,22 @@ static void read_globs(yyjson_val *root, const char *key, char **list, int32_t *
   yyjson_val *v = yyjson_obj_get(root, key);
   if (yyjson_is_str(v)) {
     add_globs_from_str(list, count, yyjson_get_str(v));
+    return;
+  }
+  if (!yyjson_is_arr(v)) return;
+  size_t idx, max;
+  yyjson_val *item;
+  yyjson_arr_foreach(v, idx, max, item) {
+    if (yyjson_is_str(item)) append_glob(list, count, yyjson_get_str(item), yyjson_get_len(item));
+  }
+}
+
+// A list of whole globs: a string is one glob, an array contributes each of
+// its string elements; other types are ignored.
+static void read_whole_globs(yyjson_val *root, const char *key, char **list, int32_t *count) {
+  yyjson_val *v = yyjson_obj_get(root, key);
+  if (yyjson_is_str(v)) {
+    append_glob(list, count, yyjson_get_str(v), yyjson_get_len(v));
     return;
   }
   if (!yyjson_is_arr(v)) return;
@@ -141,6 +158,7 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_bool(root, "gitignore", false, &opts->gitignore);
     read_bool(root, "match_length", false, &opts->match_length);
     read_bool(root, "submatches", false, &opts->submatches);
+    read_whole_globs(root, "path_globs", opts->path_globs, &opts->path_glob_count);
     if (!read_syntax(root, opts)) {
       yyjson_doc_free(doc);
       grep_opts_free(opts);

@@ -2,7 +2,7 @@
 //
 // A record is filled by grep_opts_parse_json at the start of one search, read
 // (never changed) by the walk, the scan and the match handlers, and released
-// with grep_opts_free at the end. It owns the glob strings in its three lists
+// with grep_opts_free at the end. It owns the glob strings in its four lists
 // and nothing else; it belongs to the thread that runs the search.
 #ifndef QG_OPTIONS_H
 #define QG_OPTIONS_H
@@ -42,6 +42,10 @@ typedef struct grep_opts {
   bool match_length;     // "match_length": match objects carry "length" after "col"
   bool submatches;       // "submatches": match objects carry every match of their line
   bool standard_syntax;  // "syntax":"standard": the pattern is a regex of the standard syntax
+  // "path_globs": globs in git's ignore syntax over the path below the root,
+  // each whole (a string is one glob); "!" before one excludes.
+  char *path_globs[GREP_OPTS_MAX_GLOBS];
+  int32_t path_glob_count;
 } grep_opts;
 
 // Sets the defaults: everything zero or empty, and case_sensitive, skip_dirs
@@ -58,7 +62,7 @@ void grep_opts_init(grep_opts *opts);
 // result is released with grep_opts_free.
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json);
 
-// Releases every glob of the three lists and zeroes the whole record, which
+// Releases every glob of the four lists and zeroes the whole record, which
 // must then be initialised or parsed again before use. Safe to call twice.
 void grep_opts_free(grep_opts *opts);
 

@@ -54,6 +54,12 @@ bool scan_now(searcher *s, void *) {
   return !searcher_should_stop(s);
 }
 
+// The walk's visit in a listing: each file is reported, never read.
+bool list_now(searcher *s, void *) {
+  if (searcher_begin_file(s, s->path)) searcher_end_file(s);
+  return !searcher_should_stop(s);
+}
+
 // Copies `path` into the searcher's path buffer; false when it does not fit.
 bool set_path(searcher *s, const char *path) {
   const size_t n = strlen(path);
@@ -85,16 +91,31 @@ void walk_root(searcher *s, const char *root_path) {
     searcher_fail(s);
     return;
   }
-  if (s->opts->threads >= 2) {
+  if (s->opts->threads >= 2 && !s->list_only) {
     searcher_walk_parallel(s, s->opts->threads);
   } else {
     searcher_walk(s);
   }
 }
 
+// A root that is a file, in a listing: reported when it is there.
+void list_root_file(searcher *s, const char *root_path) {
+  if (plat_path_kind_of(root_path) != PLAT_PATH_FILE) {
+    qg_fail(qg_status_of_error(ENOENT), "Cannot open file '%s': %s", root_path,
+            plat_error_text(ENOENT));
+    searcher_fail(s);
+    return;
+  }
+  if (searcher_begin_file(s, root_path)) searcher_end_file(s);
+}
+
 // A root that is a file, or names nothing: searched as one file, and failing
 // the search when it cannot be read.
 void scan_root_file(searcher *s, const char *root_path) {
+  if (s->list_only) {
+    list_root_file(s, root_path);
+    return;
+  }
   s->file_path = root_path;
   const match_receiver r = {s, direct_begin, direct_match, direct_end};
   const file_outcome outcome = search_file_content(&s->tools, root_path, &r);
@@ -111,7 +132,7 @@ bool compile_should_stop(void *ctx) { return searcher_should_stop(static_cast<se
 }  // namespace
 
 void searcher_walk(searcher *s) {
-  s->visit_file = scan_now;
+  s->visit_file = s->list_only ? list_now : scan_now;
   s->visit_ctx = nullptr;
   search_directory_win(s, 0);
 }
@@ -204,6 +225,10 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
     qg_fail(GREP_E_NO_MEMORY, "Out of memory starting the search");
     return nullptr;
   }
+  if (!path_globs_load(s)) {
+    searcher_free(s);
+    return nullptr;
+  }
   return s;
 }
 
@@ -211,6 +236,7 @@ void searcher_free(searcher *s) {
   if (s == nullptr) return;
   searcher_close_walk(s);
   ignore_free_outer(s);
+  path_globs_free(s);
   file_scanner_free(&s->tools);
   re_program_free(s->program);
   s->~searcher();

@@ -135,6 +135,9 @@ struct searcher {
   outer_rules outer[SEARCH_MAX_OUTER_RULES];  // deepest first
   int outer_count;
   outer_rules outer_exclude;         // that repository's info/exclude
+  ignore_rules *path_rules;          // the options' path globs, or null
+  int32_t path_selecting;            // how many of them select
+  bool list_only;                    // a listing: files are reported, never read
   char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
   size_t path_len;
 };
@@ -207,6 +210,23 @@ void ignore_free_outer(searcher *s);
 // True when the ignore rules in force exclude the entry whose path is in
 // s->path (a directory when `is_dir`), the deepest directory's rules first.
 bool ignore_excludes(searcher *s, bool is_dir);
+
+// ---- The options' path globs ----
+
+typedef enum path_glob_verdict {
+  PATH_GLOB_NONE = 0,  // no glob decides: the walk's other rules do
+  PATH_GLOB_SELECTED,  // walked or searched, whatever the other rules say
+  PATH_GLOB_EXCLUDED,  // passed over
+} path_glob_verdict;
+
+// Builds s->path_rules from the options' path globs (none: null). False,
+// with the message set, when memory runs out.
+bool path_globs_load(searcher *s);
+void path_globs_free(searcher *s);
+
+// What the path globs say of the entry whose path is in s->path, below the
+// walk's root (a directory when `is_dir`).
+path_glob_verdict path_globs_judge(const searcher *s, bool is_dir);
 
 // Releases every listing the walk still holds open.
 void searcher_close_walk(searcher *s);

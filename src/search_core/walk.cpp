@@ -124,6 +124,17 @@ bool entry_is_visited(const searcher *s, const plat_dir_entry &entry) {
   return false;
 }
 
+// Whether the walk visits an entry that a path glob selected: the hidden
+// rule, the fixed skip list and the ignore files do not apply to it; links,
+// the kind of entry and the name globs still do.
+bool entry_is_selectable(const searcher *s, const plat_dir_entry &entry) {
+  if (entry.is_link && !s->opts->follow_links) return false;
+  if (entry.is_dir) {
+    return !any_glob_matches(s->opts->exclude_dirs, s->opts->exclude_dir_count, entry.name);
+  }
+  return entry.is_regular && globs_admit_file(s->opts, entry.name);
+}
+
 // Moves the walk on to its next file; s->path then names it. False when the
 // walk is over or the search must stop.
 bool next_file(searcher *s) {
@@ -136,10 +147,13 @@ bool next_file(searcher *s) {
       leave_directory(s);
       continue;
     }
-    if (is_dot_or_dotdot(entry.name) || !entry_is_visited(s, entry) || !push_child(s, entry.name)) {
+    if (is_dot_or_dotdot(entry.name) || !push_child(s, entry.name)) continue;
+    const path_glob_verdict chosen = path_globs_judge(s, entry.is_dir);
+    if (chosen == PATH_GLOB_EXCLUDED) continue;
+    if (chosen == PATH_GLOB_SELECTED ? !entry_is_selectable(s, entry) : !entry_is_visited(s, entry)) {
       continue;
     }
-    if (s->opts->gitignore && ignore_excludes(s, entry.is_dir)) continue;
+    if (chosen == PATH_GLOB_NONE && s->opts->gitignore && ignore_excludes(s, entry.is_dir)) continue;
     if (entry.is_dir) {
       enter_directory(s, top.depth + 1);
       continue;

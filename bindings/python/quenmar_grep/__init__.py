@@ -36,7 +36,8 @@ from . import _native
 
 __all__ = [
     "QuenmarGrepError", "NotFoundError", "SearchTimeout", "Status", "version", "last_error",
-    "last_status", "search", "search_text", "search_stream", "iter_search", "read_lines",
+    "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
+    "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
     "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult",
 ]
@@ -335,6 +336,20 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
     if status not in (Status.OK, Status.TIMED_OUT):
         raise _error(status)
     return json.loads(_decode(raw))
+
+
+def list_files(root: PathArg, **options: Any) -> List[str]:
+    """The files that :func:`search` of ``root`` with the same keyword options
+    would read, in the same order, without reading them (``options`` with
+    ``"path_globs"`` chooses paths below the root in git's glob syntax). The
+    options that concern matching have no effect. Raises as :func:`search`
+    does."""
+    document_text = _options_json(options.pop("options", None), _keywords(options))
+    raw = _lib().grep_list_files_json(_path_arg(root), document_text)
+    status = _lib().grep_last_status()
+    if status not in (Status.OK, Status.TIMED_OUT):
+        raise _error(status)
+    return list(json.loads(_decode(raw))["files"])
 
 
 def search_text(name: PathArg, text: TextArg, pattern: TextArg, **options: Any) -> SearchDocument:

@@ -72,6 +72,7 @@ SIGNATURES = {
     "grep_replace_lines": ([_c_char_p, _c_int, _c_int, _c_char_p], _c_int),
     "grep_batch_replace_json": ([_c_char_p], _c_char_p),
     "grep_read_lines": ([_c_char_p, _c_int, _c_int], _c_char_p),
+    "grep_list_files_json": ([_c_char_p, _c_char_p], _c_char_p),
 }
 
 

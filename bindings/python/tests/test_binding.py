@@ -52,6 +52,20 @@ class VersionAndErrors(unittest.TestCase):
         declared = {name: len(argtypes) for name, (argtypes, _) in _native.SIGNATURES.items()}
         self.assertEqual(declared, exports)
 
+    def test_list_files_names_what_a_search_reads(self):
+        with tempfile.TemporaryDirectory() as root:
+            for name in ("a.c", "sub/b.h", "build/c.c", "empty.txt"):
+                os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+                with open(os.path.join(root, name), "w", encoding="utf-8") as f:
+                    f.write("" if name == "empty.txt" else "x\n")
+            self.assertEqual(sorted(os.path.relpath(p, root) for p in qg.list_files(root)),
+                             ["a.c", "empty.txt", os.path.join("sub", "b.h")])
+            self.assertEqual(qg.list_files(root, include="*.h"), [os.path.join(root, "sub", "b.h")])
+            self.assertEqual(qg.list_files(root, options={"path_globs": ["build", "build/*.c"]}),
+                             [os.path.join(root, "build", "c.c")])
+            with self.assertRaises(qg.NotFoundError):
+                qg.list_files(os.path.join(root, "missing"))
+
     def test_error_carries_the_last_error_text_and_status(self):
         with self.assertRaises(qg.QuenmarGrepError) as caught:
             qg.read_lines("")

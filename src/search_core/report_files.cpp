@@ -1,0 +1,84 @@
+#include "search_core/report_files.h"
+
+#include "grep_core/json_out.h"
+#include "grep_core/last_error.h"
+#include "grep_core/options.h"
+#include "search_core/clock.h"
+#include "search_core/searcher.h"
+
+#include <string.h>
+
+namespace {
+
+struct files_ctx {
+  json_out *out;
+  int64_t start_ms;
+};
+
+sink_verdict add_file(void *ctx, const char *path) {
+  auto *c = static_cast<files_ctx *>(ctx);
+  if (c->out->len > sizeof "{\"files\":[" - 1) json_out_char(c->out, ',');
+  json_out_string(c->out, path, strlen(path));
+  if (!c->out->failed) return SINK_GO_ON;
+  qg_fail(GREP_E_NO_MEMORY, "Out of memory building the file list");
+  return SINK_FAIL;
+}
+
+// Files are reported before they are read, so no match ever arrives.
+sink_verdict no_match(void *, const scan_match *) { return SINK_GO_ON; }
+
+void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
+  auto *c = static_cast<files_ctx *>(ctx);
+  if (outcome == SEARCH_FAILED) return;
+  JSON_OUT_LITERAL(c->out, "],\"total_files\":");
+  json_out_int(c->out, tally->files_searched);
+  JSON_OUT_LITERAL(c->out, ",\"duration_ms\":");
+  json_out_int(c->out, search_clock_ms() - c->start_ms);
+  if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(c->out, ",\"timed_out\":true");
+  json_out_char(c->out, '}');
+}
+
+}  // namespace
+
+char *grep_core_list_files_json(const char *root_path, const char *options_json) {
+  if (root_path == nullptr) {
+    qg_fail_call(GREP_E_ARGUMENT, "root_path is required");
+    return nullptr;
+  }
+  grep_opts opts;
+  if (!grep_opts_parse_json(&opts, options_json)) {
+    qg_status_from_failure();
+    return nullptr;
+  }
+  // Nothing is matched: a plain literal stands in for any pattern, so that
+  // no pattern is compiled and none can be refused.
+  opts.regex = false;
+  opts.standard_syntax = false;
+  search_tally tally{};
+  json_out out = {};
+  JSON_OUT_LITERAL(&out, "{\"files\":[");
+  files_ctx ctx = {&out, search_clock_ms()};
+  const search_sink sink = {&ctx, add_file, no_match, nullptr, finish};
+  char *text = nullptr;
+  searcher *s = searcher_new("-", &opts, &tally, &sink);
+  if (s == nullptr) {
+    qg_status_from_failure();
+  } else {
+    s->list_only = true;
+    const search_outcome outcome = searcher_run(s, root_path);
+    if (outcome != SEARCH_FAILED && out.failed) {
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory building the file list");
+      qg_status_from_failure();
+    } else {
+      searcher_report_outcome(s, outcome);
+      if (outcome != SEARCH_FAILED) {
+        text = out.data;
+        out.data = nullptr;
+      }
+    }
+    searcher_free(s);
+  }
+  json_out_free(&out);
+  grep_opts_free(&opts);
+  return text;
+}
