@@ -7,6 +7,7 @@
 
 #include "console.h"
 #include "edit_commands.h"
+#include "flag_errors.h"
 #include "messages.h"
 #include "search_command.h"
 
@@ -20,6 +21,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -37,6 +40,22 @@ int run_read(const std::string &file, int start, int end) {
   if (grep_last_status() != GREP_OK) return fail();
   std::fputs(text, stdout);
   return kExitMatch;
+}
+
+// The arguments with the command word `search` put in where the first
+// argument names no command, so that `quenmar-grep PATTERN [PATH...]` and
+// `quenmar-grep -i PATTERN` search as grep and ripgrep do.
+std::vector<char *> with_command(int argc, char **argv) {
+  std::vector<char *> args(argv, argv + argc);
+  static char search_word[] = "search";
+  if (argc < 2) return args;
+  constexpr std::string_view kNotSearch[] = {"search", "read",   "replace",  "edit",
+                                             "batch",  "--help", "-h",       "--version"};
+  for (std::string_view word : kNotSearch) {
+    if (word == argv[1]) return args;
+  }
+  args.insert(args.begin() + 1, search_word);
+  return args;
 }
 
 }  // namespace
@@ -65,13 +84,19 @@ int main(int argc, char **argv) {
   qg_cli::edit_request edit_req;
   const qg_cli::edit_commands edits = qg_cli::add_edit_commands(app, edit_req);
 
+  for (CLI::App *cmd : {read, edits.replace, edits.edit, edits.batch}) cmd->allow_extras();
+
+  std::vector<char *> args = with_command(argc, argv);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::ParseError &e) {
     int code = app.exit(e);
     return code == 0 ? 0 : kExitError;
   }
   if (search->parsed()) return qg_cli::run_search(search_req, *search);
+  for (CLI::App *cmd : {read, edits.replace, edits.edit, edits.batch}) {
+    if (cmd->parsed() && !qg_cli::no_leftovers(*cmd)) return kExitError;
+  }
   if (read->parsed()) return run_read(file, start, end);
   if (edits.replace->parsed()) return qg_cli::run_replace(edit_req);
   if (edits.edit->parsed()) return qg_cli::run_edit(edit_req);

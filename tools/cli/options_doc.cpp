@@ -87,7 +87,8 @@ std::string build_options_json(const search_flags &flags) {
   if (flags.submatches) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "submatches", true);
   ok = ok && add_glob_array(doc.get(), root, "include_globs", flags.include_globs) &&
        add_glob_array(doc.get(), root, "exclude_globs", flags.exclude_globs) &&
-       add_glob_array(doc.get(), root, "exclude_dirs", flags.exclude_dirs);
+       add_glob_array(doc.get(), root, "exclude_dirs", flags.exclude_dirs) &&
+       add_glob_array(doc.get(), root, "path_globs", flags.path_globs);
   if (!ok) return {};
 
   size_t len = 0;

@@ -23,6 +23,7 @@ struct search_flags {
   std::vector<std::string> include_globs;
   std::vector<std::string> exclude_globs;
   std::vector<std::string> exclude_dirs;
+  std::vector<std::string> path_globs;
   std::optional<int> timeout_ms;
   std::optional<int> threads;
   bool hidden = false;

@@ -2,6 +2,8 @@
 
 #include "console.h"
 #include "dialect_hints.h"
+#include "file_types.h"
+#include "flag_errors.h"
 #include "human_output.h"
 #include "input.h"
 #include "messages.h"
@@ -158,13 +160,115 @@ std::string options_for(const search_request &req, const std::string &root, bool
   return build_options_json(flags);
 }
 
+// The groups of the help, which also tell which flags feed the options
+// document (all but output and the document's own).
+constexpr const char *kPatternGroup = "Pattern";
+constexpr const char *kFilesGroup = "Files";
+constexpr const char *kLimitsGroup = "Limits";
+constexpr const char *kContextGroup = "Context";
+constexpr const char *kOutputGroup = "Output";
+constexpr const char *kDocumentGroup = "Options document";
+
+bool is_mapped_group(const std::string &group) {
+  return group == kPatternGroup || group == kFilesGroup || group == kLimitsGroup ||
+         group == kContextGroup;
+}
+
+// True when no two given flags contradict each other; otherwise prints which.
+bool flags_agree(const search_request &req, const CLI::App &cmd) {
+  const auto given = [&cmd](const char *name) { return cmd.count(name) > 0; };
+  if (req.fixed && (req.flags.regex || req.flags.dialect)) {
+    fail_with("search: -F cannot be combined with -E or --dialect");
+    return false;
+  }
+  if (req.gitignore && req.no_gitignore) {
+    fail_with("search: --gitignore cannot be combined with --no-gitignore");
+    return false;
+  }
+  int forms = 0;
+  for (const char *form : {"-l", "-c", "--json", "--stream", "-q", "--files"}) forms += given(form);
+  if (forms > 1) {
+    fail_with("search: choose one of -l, -c, --json, --stream, -q and --files");
+    return false;
+  }
+  if (req.list_files && !req.pattern_flags.empty()) {
+    fail_with("search: --files takes no pattern");
+    return false;
+  }
+  if (!req.options_json.empty()) {
+    for (const CLI::Option *opt : cmd.get_options()) {
+      if (is_mapped_group(opt->get_group()) && opt->count() > 0) {
+        fail_with("search: --options cannot be combined with " + opt->get_name());
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Adds the name globs of every -t TYPE to the include globs and of every
+// -T TYPE to the exclude globs. False, with a message, for an unknown type.
+bool add_type_globs(search_request &req) {
+  for (auto [names, globs] : {std::pair{&req.types, &req.flags.include_globs},
+                              std::pair{&req.types_not, &req.flags.exclude_globs}}) {
+    for (const std::string &name : *names) {
+      const file_type *type = find_file_type(name);
+      if (type == nullptr) {
+        fail_with("search: unknown file type '" + name + "' (see quenmar-grep search --type-list)");
+        return false;
+      }
+      for (std::string_view g : type->globs) globs->emplace_back(g);
+    }
+  }
+  return true;
+}
+
+// `text` as a pattern of the standard syntax that matches it literally.
+std::string escaped_literal(const std::string &text) {
+  std::string out;
+  for (const char c : text) {
+    if (std::ispunct(static_cast<unsigned char>(c)) != 0) out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+// The pattern of the -e flags: one is taken as it is, a regular expression
+// unless -F, as grep's and rg's -e is; several become one alternation that
+// matches where any of them does (with -F, of their escaped texts).
+void join_patterns(search_request &req) {
+  if (req.pattern_flags.size() == 1) {
+    req.pattern = req.pattern_flags.front();
+    req.flags.regex = !req.fixed;
+    return;
+  }
+  req.pattern.clear();
+  const bool dialect = req.flags.dialect;
+  for (const std::string &p : req.pattern_flags) {
+    if (!req.pattern.empty()) req.pattern += '|';
+    if (dialect) {
+      req.pattern += p;  // the dialect's '|' splits the whole pattern
+    } else {
+      req.pattern += "(?:" + (req.fixed ? escaped_literal(p) : p) + ")";
+    }
+  }
+  req.fixed = false;
+  req.flags.regex = true;
+}
+
 // Settles the pattern, the paths and the flags that several options feed.
 // False, with a message printed, for a command that names no pattern.
 bool settle_request(search_request &req, const CLI::App &cmd) {
-  if (cmd.count("-e") > 0) {
+  if (!flags_agree(req, cmd) || !add_type_globs(req)) return false;
+  if (req.list_files) {
+    // --files takes no pattern: every positional is a PATH.
     if (cmd.count("PATTERN") > 0) req.paths.insert(req.paths.begin(), req.pattern);
-    req.pattern = req.pattern_flag;
-    req.flags.regex = !req.fixed;  // -e takes a regular expression, as grep's and rg's do
+    if (req.paths.empty()) req.paths.emplace_back(".");
+    return true;
+  }
+  if (!req.pattern_flags.empty()) {
+    if (cmd.count("PATTERN") > 0) req.paths.insert(req.paths.begin(), req.pattern);
+    join_patterns(req);
   } else if (cmd.count("PATTERN") == 0) {
     fail_with("search: a PATTERN is required (or -e PATTERN); see quenmar-grep search --help");
     return false;
@@ -231,114 +335,202 @@ outcome search_one(const std::string &root, const search_request &req, const std
   return outcome_of_search(count > 0);
 }
 
+// Stops a search at its first match.
+int stop_at_first(const char *, void *) { return 1; }
+
+// -q: searches the PATHs until one matches; prints nothing but errors.
+int search_quietly(const search_request &req, bool colour) {
+  bool failed = false;
+  for (const std::string &root : req.paths) {
+    const std::string options = options_for(req, root, colour);
+    if (options.empty()) return fail_with("Out of memory");
+    const int count = search_path(root, req, options, stop_at_first, nullptr);
+    if (count > 0) return kExitMatch;
+    if (count < 0 || grep_last_status() != GREP_OK) {
+      fail();
+      failed = true;
+    }
+  }
+  return failed ? kExitError : kExitNoMatch;
+}
+
+// --files: prints the files a search of each PATH would read, in walk order.
+int list_files(const search_request &req, bool colour) {
+  bool listed = false, failed = false;
+  for (const std::string &root : req.paths) {
+    const std::string options = options_for(req, root, colour);
+    if (options.empty()) return fail_with("Out of memory");
+    doc_ptr doc = parse_json(grep_list_files_json(root.c_str(), options.c_str()));
+    yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+    size_t idx, max;
+    yyjson_val *file;
+    yyjson_arr_foreach(yyjson_obj_get(top, "files"), idx, max, file) {
+      const char *path = yyjson_get_str(file);
+      if (path == nullptr) continue;
+      print_path(stdout, colour, path);
+      std::fputc('\n', stdout);
+      listed = true;
+    }
+    if (grep_last_status() != GREP_OK) {
+      fail();
+      failed = true;
+    }
+  }
+  std::fflush(stdout);
+  if (failed) return kExitError;
+  return listed ? kExitMatch : kExitNoMatch;
+}
+
 }  // namespace
 
 CLI::App *add_search_command(CLI::App &app, search_request &req) {
   CLI::App *cmd = app.add_subcommand(
       "search",
-      "Search the PATHs (files or directory trees; the current folder when none) for PATTERN");
+      "Search the PATHs (files or directory trees; the current folder when none) for PATTERN "
+      "(the command word may be left out: quenmar-grep PATTERN [PATH...])");
+  cmd->allow_extras();  // what is left is reported with the nearest flag
   cmd->add_option("PATTERN", req.pattern,
                   "Literal text (a regular expression with -E); -e PATTERN for one that starts "
                   "with '-'");
   cmd->add_option("PATH", req.paths, "Files or folders to search, one after another (default: .)");
-  CLI::Option *fixed =
-      cmd->add_flag("-F,--fixed-strings", req.fixed, "PATTERN is literal text (the default)");
-  CLI::Option *regex =
-      cmd->add_flag("-E,--regex", req.flags.regex,
-                    "PATTERN is a regular expression in the standard syntax (docs/regex.md)");
-  CLI::Option *dialect = cmd->add_flag("--dialect", req.flags.dialect,
-                                       "PATTERN is in the library's own pattern dialect");
-  fixed->excludes(regex);
-  fixed->excludes(dialect);
-  cmd->add_option("-e,--pattern", req.pattern_flag,
-                  "The pattern, a regular expression unless -F (then every positional is a PATH)")
+
+  cmd->add_flag("-F,--fixed-strings", req.fixed, "PATTERN is literal text (the default)")
+      ->group(kPatternGroup);
+  cmd->add_flag("-E,--regex", req.flags.regex,
+                "PATTERN is a regular expression in the standard syntax (docs/regex.md)")
+      ->group(kPatternGroup);
+  cmd->add_flag("--dialect", req.flags.dialect, "PATTERN is in the library's own pattern dialect")
+      ->group(kPatternGroup);
+  cmd->add_option("-e,--pattern", req.pattern_flags,
+                  "A pattern, a regular expression unless -F; repeatable: any of them matches "
+                  "(then every positional is a PATH)")
       ->type_name("PATTERN")
-      ->allow_extra_args(false);
-  std::vector<CLI::Option *> mapped = {
-      fixed,
-      regex,
-      dialect,
-      cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case"),
-      cmd->add_flag("-w,--word-regexp", req.flags.whole_word,
-                    "A literal match must be a whole word"),
-      cmd->add_option("-m,--max-count", req.max_per_file, "Take at most N matches from each file")
-          ->type_name("N")
-          ->check(CLI::PositiveNumber),
-      cmd->add_option("--max-total", req.flags.max_results, "Stop the search after N matches")
-          ->type_name("N")
-          ->check(CLI::PositiveNumber),
-      cmd->add_option("-C,--context", req.context, "Show N lines before and after each match")
-          ->type_name("N")
-          ->check(CLI::NonNegativeNumber),
-      cmd->add_option("-A,--after-context", req.after, "Show N lines after each match")
-          ->type_name("N")
-          ->check(CLI::NonNegativeNumber),
-      cmd->add_option("-B,--before-context", req.before, "Show N lines before each match")
-          ->type_name("N")
-          ->check(CLI::NonNegativeNumber),
-      cmd->add_flag("--hidden", req.flags.hidden,
-                    "Search files and folders whose name starts with '.'"),
-      cmd->add_flag("--no-skip-dirs", req.flags.no_skip_dirs,
-                    "Enter node_modules, build, target, bin, obj, dist and __pycache__ too"),
-      cmd->add_flag("--no-follow", req.flags.no_follow, "Do not follow links met in the tree"),
-      cmd->add_option("--include", req.flags.include_globs,
-                      "Search only files whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--exclude", req.flags.exclude_globs,
-                      "Skip files whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--exclude-dir", req.flags.exclude_dirs,
-                      "Do not enter folders whose name matches GLOB (repeatable)")
-          ->type_name("GLOB")
-          ->allow_extra_args(false),
-      cmd->add_option("--timeout", req.flags.timeout_ms,
-                      "Stop the search after MS milliseconds, keeping what it found")
-          ->type_name("MS"),
-      cmd->add_option("-j,--threads", req.flags.threads,
-                      "Read and scan files on N threads (the same results, in the same order)")
-          ->type_name("N")
-          ->check(CLI::PositiveNumber),
-  };
-  CLI::Option *gitignore = cmd->add_flag(
-      "--gitignore", req.gitignore,
-      "Honour .gitignore, .ignore and .git/info/exclude (the default inside a git work tree)");
-  CLI::Option *no_gitignore =
-      cmd->add_flag("--no-gitignore", req.no_gitignore, "Search what ignore files name too");
-  gitignore->excludes(no_gitignore);
-  mapped.push_back(gitignore);
-  mapped.push_back(no_gitignore);
+      ->allow_extra_args(false)
+      ->group(kPatternGroup);
+  cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case")
+      ->group(kPatternGroup);
+  cmd->add_flag("-w,--word-regexp", req.flags.whole_word, "Only matches that are whole words")
+      ->group(kPatternGroup);
 
-  CLI::Option *options =
-      cmd->add_option("--options", req.options_json, "Pass the options document JSON as it is");
-  options->type_name("JSON");
-  for (CLI::Option *opt : mapped) options->excludes(opt);
+  cmd->add_option("-g,--glob", req.flags.path_globs,
+                  "Search only paths below the root that match GLOB (git's ignore syntax: **, "
+                  "{a,b}; !GLOB excludes); repeatable, the last match decides")
+      ->type_name("GLOB")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("-t,--type", req.types, "Search only files of TYPE (see --type-list)")
+      ->type_name("TYPE")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("-T,--type-not", req.types_not, "Skip files of TYPE")
+      ->type_name("TYPE")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("--include", req.flags.include_globs,
+                  "Search only files whose name matches GLOB (repeatable)")
+      ->type_name("GLOB")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("--exclude", req.flags.exclude_globs,
+                  "Skip files whose name matches GLOB (repeatable)")
+      ->type_name("GLOB")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("--exclude-dir", req.flags.exclude_dirs,
+                  "Do not enter folders whose name matches GLOB (repeatable)")
+      ->type_name("GLOB")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_flag("--hidden", req.flags.hidden, "Search files and folders whose name starts with '.'")
+      ->group(kFilesGroup);
+  cmd->add_flag("--no-skip-dirs", req.flags.no_skip_dirs,
+                "Enter node_modules, build, target, bin, obj, dist and __pycache__ too")
+      ->group(kFilesGroup);
+  cmd->add_flag("--no-follow", req.flags.no_follow, "Do not follow links met in the tree")
+      ->group(kFilesGroup);
+  cmd->add_flag("--gitignore", req.gitignore,
+                "Honour .gitignore, .ignore and .git/info/exclude (the default inside a git work "
+                "tree)")
+      ->group(kFilesGroup);
+  cmd->add_flag("--no-gitignore", req.no_gitignore, "Search what ignore files name too")
+      ->group(kFilesGroup);
 
-  CLI::Option *list = cmd->add_flag("-l,--files-with-matches", req.files_with_matches,
-                                    "Print only the files that match");
-  CLI::Option *count =
-      cmd->add_flag("-c,--count", req.count, "Print path:count for each file that matches");
-  CLI::Option *json = cmd->add_flag("--json", req.json, "Print the search document of each PATH");
-  CLI::Option *stream =
-      cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)");
-  const std::vector<CLI::Option *> forms = {list, count, json, stream};
-  for (CLI::Option *a : forms) {
-    for (CLI::Option *b : forms) {
-      if (a != b) a->excludes(b);
-    }
-  }
+  cmd->add_option("-m,--max-count", req.max_per_file, "Take at most N matches from each file")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber)
+      ->group(kLimitsGroup);
+  cmd->add_option("--max-total", req.flags.max_results, "Stop the search after N matches")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber)
+      ->group(kLimitsGroup);
+  cmd->add_option("--timeout", req.flags.timeout_ms,
+                  "Stop the search after MS milliseconds, keeping what it found")
+      ->type_name("MS")
+      ->group(kLimitsGroup);
+  cmd->add_option("-j,--threads", req.flags.threads,
+                  "Read and scan files on N threads (the same results, in the same order)")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber)
+      ->group(kLimitsGroup);
+
+  cmd->add_option("-C,--context", req.context, "Show N lines before and after each match")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber)
+      ->group(kContextGroup);
+  cmd->add_option("-A,--after-context", req.after, "Show N lines after each match")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber)
+      ->group(kContextGroup);
+  cmd->add_option("-B,--before-context", req.before, "Show N lines before each match")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber)
+      ->group(kContextGroup);
+
+  cmd->add_flag("-l,--files-with-matches", req.files_with_matches,
+                "Print only the files that match")
+      ->group(kOutputGroup);
+  cmd->add_flag("-c,--count", req.count, "Print path:count for each file that matches")
+      ->group(kOutputGroup);
   cmd->add_flag("-o,--only-matching", req.only_matching,
-                "Print each match of a line on its own, not the whole line");
-  cmd->add_flag("--show-options", req.show_options,
-                "Print the options document this command would pass, and stop");
-  cmd->add_option("--color,--colour", req.colour, "Colour the human output")
+                "Print each match of a line on its own, not the whole line")
+      ->group(kOutputGroup);
+  cmd->add_flag("-q,--quiet", req.quiet, "Print nothing: the exit status says whether it matched")
+      ->group(kOutputGroup);
+  cmd->add_flag("--files", req.list_files,
+                "Print the files a search would read, in walk order; takes no PATTERN")
+      ->group(kOutputGroup);
+  cmd->add_flag("--type-list", req.type_list, "Print the file types of -t and -T, and stop")
+      ->group(kOutputGroup);
+  cmd->add_flag("--json", req.json, "Print the search document of each PATH")
+      ->group(kOutputGroup);
+  cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)")
+      ->group(kOutputGroup);
+  cmd->add_option("--color,--colour", req.colour, "Colour the output: auto, always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
-      ->type_name("WHEN");
+      ->type_name("WHEN")
+      ->group(kOutputGroup);
+  cmd->add_flag("-n,--line-number", req.line_number, "Accepted: line numbers are always shown")
+      ->group(kOutputGroup);
+  cmd->add_flag("-H,--with-filename", req.with_filename, "Accepted: file names are always shown")
+      ->group(kOutputGroup);
+
+  cmd->add_option("--options", req.options_json,
+                  "Pass the options document JSON as it is (instead of the pattern, file, limit "
+                  "and context flags)")
+      ->type_name("JSON")
+      ->group(kDocumentGroup);
+  cmd->add_flag("--show-options", req.show_options,
+                "Print the options document this command would pass, and stop")
+      ->group(kDocumentGroup);
   return cmd;
 }
 
 int run_search(search_request &req, const CLI::App &cmd) {
+  if (!no_leftovers(cmd)) return kExitError;
+  if (req.type_list) {
+    print_file_types();
+    return kExitMatch;
+  }
   if (!settle_request(req, cmd)) return kExitError;
   const bool colour = use_colour(req.colour);
   if (req.show_options) {
@@ -349,7 +541,9 @@ int run_search(search_request &req, const CLI::App &cmd) {
     }
     return kExitMatch;
   }
+  if (req.list_files) return list_files(req, colour);
   print_hints(req);
+  if (req.quiet) return search_quietly(req, colour);
 
   human_printer printer;
   printer_init(printer, stdout, colour, display_settings{}, req.pattern, req.before.value_or(-1),

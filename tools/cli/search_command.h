@@ -2,7 +2,9 @@
 // it is a pipe or a file, or the current folder, when none; "-" for standard
 // input), with the flags grep and ripgrep users know, printed as
 // `path:line:col:text` lines, file names (-l), counts per file (-c), the
-// library's document (--json) or its match objects as JSON Lines (--stream).
+// library's document (--json) or its match objects as JSON Lines (--stream);
+// or nothing but the exit status (-q); or, with --files, the files a search
+// would read.
 #ifndef QG_CLI_SEARCH_COMMAND_H
 #define QG_CLI_SEARCH_COMMAND_H
 
@@ -18,8 +20,8 @@ namespace qg_cli {
 
 // Everything the command line says about one search command.
 struct search_request {
-  std::string pattern;       // the first positional, unless -e gave the pattern
-  std::string pattern_flag;  // -e PATTERN
+  std::string pattern;  // the first positional, unless -e gave the pattern
+  std::vector<std::string> pattern_flags;  // each -e PATTERN: any of them matches
   std::vector<std::string> paths;
   search_flags flags;
   bool fixed = false;
@@ -34,6 +36,11 @@ struct search_request {
   bool stream = false;
   bool show_options = false;
   bool only_matching = false;
+  bool quiet = false;       // -q: the exit status alone
+  bool list_files = false;  // --files: the files a search would read
+  bool type_list = false;   // --type-list
+  std::vector<std::string> types, types_not;  // -t TYPE, -T TYPE
+  bool line_number = false, with_filename = false;  // -n, -H: always so
   std::string colour = "auto";
   std::string stdin_text;  // what standard input held, when a PATH is "-"
 };
