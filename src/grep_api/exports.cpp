@@ -51,16 +51,16 @@ void begin_call(char *&slot) {
 constexpr const char kBatchOutOfMemory[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"Out of memory\"]}";
 
-// The search document that stands in for a failed search, carrying the
-// calling thread's last-error text as valid JSON string content. Null when it
-// cannot be allocated.
-char *fallback_search_document() {
+// A document of `head` (its members with their empty values, ending in a
+// comma) and "error", the calling thread's last-error text as valid JSON
+// string content: what stands in for a failed search or listing. Null when
+// it cannot be allocated.
+char *fallback_document(const char *head) {
   json_out out = {};
   const char *message = qm_grep_get_last_error();
   if (message == nullptr) message = "Unknown error";
-  JSON_OUT_LITERAL(&out,
-                   "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],"
-                   "\"error\":");
+  json_out_bytes(&out, head, strlen(head));
+  JSON_OUT_LITERAL(&out, "\"error\":");
   json_out_string(&out, message, strlen(message));
   json_out_char(&out, '}');
   if (out.failed) {
@@ -70,20 +70,13 @@ char *fallback_search_document() {
   return out.data;
 }
 
-// The file list that stands in for a failed listing, with the last-error
-// text; null when it cannot be allocated.
+char *fallback_search_document() {
+  return fallback_document(
+      "{\"total_matches\":0,\"files_searched\":0,\"duration_ms\":0,\"matches\":[],");
+}
+
 char *fallback_files_document() {
-  json_out out = {};
-  const char *message = qm_grep_get_last_error();
-  if (message == nullptr) message = "Unknown error";
-  JSON_OUT_LITERAL(&out, "{\"files\":[],\"total_files\":0,\"duration_ms\":0,\"error\":");
-  json_out_string(&out, message, strlen(message));
-  json_out_char(&out, '}');
-  if (out.failed) {
-    json_out_free(&out);
-    return nullptr;
-  }
-  return out.data;
+  return fallback_document("{\"files\":[],\"total_files\":0,\"duration_ms\":0,");
 }
 
 // The search document in `slot`, or the fallback document when the driver

@@ -65,28 +65,18 @@ static void read_int32(yyjson_val *root, const char *key, int32_t *field) {
   *field = static_cast<int32_t>(static_cast<uint32_t>(bits));
 }
 
-// A list value: a string is split at separators, an array contributes each of
-// its string elements whole; other types are ignored.
-static void read_globs(yyjson_val *root, const char *key, char **list, int32_t *count) {
+// A list value: an array contributes each of its string elements whole, a
+// string is split at separators when `split`, else one glob; other types are
+// ignored.
+static void read_globs(yyjson_val *root, const char *key, char **list, int32_t *count,
+                       bool split = true) {
   yyjson_val *v = yyjson_obj_get(root, key);
   if (yyjson_is_str(v)) {
-    add_globs_from_str(list, count, yyjson_get_str(v));
-    return;
-  }
-  if (!yyjson_is_arr(v)) return;
-  size_t idx, max;
-  yyjson_val *item;
-  yyjson_arr_foreach(v, idx, max, item) {
-    if (yyjson_is_str(item)) append_glob(list, count, yyjson_get_str(item), yyjson_get_len(item));
-  }
-}
-
-// A list of whole globs: a string is one glob, an array contributes each of
-// its string elements; other types are ignored.
-static void read_whole_globs(yyjson_val *root, const char *key, char **list, int32_t *count) {
-  yyjson_val *v = yyjson_obj_get(root, key);
-  if (yyjson_is_str(v)) {
-    append_glob(list, count, yyjson_get_str(v), yyjson_get_len(v));
+    if (split) {
+      add_globs_from_str(list, count, yyjson_get_str(v));
+    } else {
+      append_glob(list, count, yyjson_get_str(v), yyjson_get_len(v));
+    }
     return;
   }
   if (!yyjson_is_arr(v)) return;
@@ -158,7 +148,7 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_bool(root, "gitignore", false, &opts->gitignore);
     read_bool(root, "match_length", false, &opts->match_length);
     read_bool(root, "submatches", false, &opts->submatches);
-    read_whole_globs(root, "path_globs", opts->path_globs, &opts->path_glob_count);
+    read_globs(root, "path_globs", opts->path_globs, &opts->path_glob_count, false);
     if (!read_syntax(root, opts)) {
       yyjson_doc_free(doc);
       grep_opts_free(opts);

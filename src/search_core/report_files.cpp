@@ -4,6 +4,7 @@
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
 #include "search_core/clock.h"
+#include "search_core/report_json.h"
 #include "search_core/searcher.h"
 
 #include <string.h>
@@ -65,17 +66,7 @@ char *grep_core_list_files_json(const char *root_path, const char *options_json)
     qg_status_from_failure();
   } else {
     s->list_only = true;
-    const search_outcome outcome = searcher_run(s, root_path);
-    if (outcome != SEARCH_FAILED && out.failed) {
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory building the file list");
-      qg_status_from_failure();
-    } else {
-      searcher_report_outcome(s, outcome);
-      if (outcome != SEARCH_FAILED) {
-        text = out.data;
-        out.data = nullptr;
-      }
-    }
+    text = take_document(s, searcher_run(s, root_path), &out, "the file list");
     searcher_free(s);
   }
   json_out_free(&out);

@@ -61,17 +61,7 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
   if (s == nullptr) {
     qg_status_from_failure();
   } else {
-    const search_outcome outcome = run(s);
-    if (outcome != SEARCH_FAILED && out.failed) {
-      document_fails();
-      qg_status_from_failure();
-    } else {
-      searcher_report_outcome(s, outcome);
-      if (outcome != SEARCH_FAILED) {
-        text = out.data;
-        out.data = nullptr;
-      }
-    }
+    text = take_document(s, run(s), &out, "the search document");
     searcher_free(s);
   }
   json_out_free(&ctx.path);
@@ -81,6 +71,19 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
 }
 
 }  // namespace
+
+char *take_document(const searcher *s, search_outcome outcome, json_out *out, const char *what) {
+  if (outcome != SEARCH_FAILED && out->failed) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory building %s", what);
+    qg_status_from_failure();
+    return nullptr;
+  }
+  searcher_report_outcome(s, outcome);
+  if (outcome == SEARCH_FAILED) return nullptr;
+  char *text = out->data;
+  out->data = nullptr;
+  return text;
+}
 
 sink_verdict full_json_match_handler(void *ctx, const scan_match *m) {
   auto *c = static_cast<json_match_ctx *>(ctx);

@@ -32,6 +32,12 @@ char *grep_core_search_json(const char *root_path, const char *pattern, const ch
 char *grep_core_search_text(const char *name, const char *text, size_t len, const char *pattern,
                             const char *options_json);
 
+// The document a finished search left in `out`, handed over (out->data is
+// then null), with the thread's status set from `outcome`. Null, with the
+// message and status set, when the search failed or `out` ran out of memory
+// ("Out of memory building <what>").
+char *take_document(const searcher *s, search_outcome outcome, json_out *out, const char *what);
+
 // The document's sink state, the context of its match handler.
 typedef struct json_match_ctx {
   json_out *out;      // the document, from its "matches" array on
