@@ -79,7 +79,7 @@ TEST(ListFiles, ListsWhatASearchReadsInWalkOrderWithoutReadingIt) {
     // read too, and listed, though no match can come from them.
     const std::string regex = options == "{}" ? R"({"regex":true})" : R"({"regex":true,)" + options.substr(1);
     std::set<std::string> expected = searched(root, regex);
-    for (const std::string &extra : {root + "/empty.txt", root + "/bin.dat"}) {
+    for (const std::string &extra : {t.at("empty.txt"), t.at("bin.dat")}) {
       if (std::find(l.files.begin(), l.files.end(), extra) != l.files.end()) expected.insert(extra);
     }
     EXPECT_EQ(std::set<std::string>(l.files.begin(), l.files.end()), expected) << options;
@@ -87,7 +87,7 @@ TEST(ListFiles, ListsWhatASearchReadsInWalkOrderWithoutReadingIt) {
   const Listing all = list(root);
   EXPECT_EQ(all.files.size(), 5u);  // a.c, b.h, c.txt, empty.txt, bin.dat
   EXPECT_EQ(list(root, R"({"path_globs":["**/linux/*.h"]})").files,
-            std::vector<std::string>{root + "/src/linux/b.h"});
+            std::vector<std::string>{t.at("src/linux/b.h")});
   // A selecting glob opens what the hidden rule and the skip list close; a
   // folder that no glob selects is judged by those rules first.
   EXPECT_EQ(list(root, R"({"path_globs":[".hidden","build",".hidden/*","build/*.c"]})").files.size(),
@@ -99,7 +99,7 @@ TEST(ListFiles, RootsAndFailuresAsASearchHasThem) {
   qg_test::TempDir t;
   const std::string file = t.write("a.txt", "x\n");
   EXPECT_EQ(list(file).files, std::vector<std::string>{file});
-  const Listing missing = list(t.path() + "/nothing");
+  const Listing missing = list(t.at("nothing"));
   EXPECT_EQ(grep_last_status(), GREP_E_NOT_FOUND);
   EXPECT_NE(missing.error.find("nothing"), std::string::npos);
   EXPECT_TRUE(missing.files.empty());
@@ -122,7 +122,7 @@ TEST(ListFiles, HostileBracesAndGlobsEndPromptly) {
                               json_quoted(deep) + "," + json_quoted("!\n*.c") + ",\"a/**\"]}";
   const Listing l = list(t.path(), options);
   EXPECT_EQ(grep_last_status(), GREP_OK);
-  EXPECT_EQ(l.files, std::vector<std::string>{t.path() + "/a/b.c"});
+  EXPECT_EQ(l.files, std::vector<std::string>{t.at("a/b.c")});
 }
 
 }  // namespace
