@@ -162,6 +162,10 @@ test('read_lines gives numbered lines and says how to read on when cut', async (
   const tail = await call(client, 'read_lines', { path: 'long.txt', start_line: 2100 });
   assert.strictEqual(tail.text.split('\n').length, 401);
   assert.ok(!tail.text.includes('read_lines with'));
+  assert.deepStrictEqual(await call(client, 'read_lines', { path: 'docs/notes.txt', start_line: 9 }),
+    { text: 'File has only 3 lines, requested start at line 9', isError: true, structured: undefined });
+  assert.deepStrictEqual(await call(client, 'read_lines', { path: 'docs/notes.txt', start_line: 3, end_line: 2 }),
+    { text: 'start_line (3) must be <= end_line (2)', isError: true, structured: undefined });
   const missing = await call(client, 'read_lines', { path: 'nope.txt' });
   assert.strictEqual(missing.isError, true);
   assert.match(missing.text, /nope\.txt/);
