@@ -85,7 +85,11 @@ QUENMAR_GREP_API int grep_last_status(void);
  * the JSON options document options_json (may be NULL). Returns the search
  * document {"matches":[...],"total_matches":N,"files_searched":N,
  * "duration_ms":N}; on failure a document of the same totals with an "error"
- * member holding the last-error text. */
+ * member holding the last-error text. A regular expression (either syntax) of
+ * more than 262,144 bytes, or whose compiled program would pass 262,144
+ * instructions, is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
+ * as is one in the standard syntax that is not valid ("Invalid pattern: WHAT
+ * at byte N"). */
 QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,
                                               const char *options_json);
 
