@@ -2,6 +2,7 @@
 
 #include "edit_core/edit.h"
 #include "edit_core/file_edit.h"
+#include "grep_core/grow_array.h"
 #include "grep_core/json_alloc.h"
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
@@ -65,22 +66,6 @@ void fail_group(edit_group *g) {
   g->kind = qg_failure_kind();
   // Without memory for the message the failure still shows, with a shorter one.
   if (g->message == nullptr) g->kind = GREP_E_NO_MEMORY;
-}
-
-// A growable array of plain records on malloc; false (unchanged) when out of
-// memory.
-template <typename T>
-bool push(T **items, int32_t *count, int32_t *capacity, const T &item) {
-  if (*count == *capacity) {
-    if (*capacity > INT32_MAX / 2) return false;
-    const int32_t grown = *capacity == 0 ? 8 : *capacity * 2;
-    auto *block = static_cast<T *>(realloc(*items, static_cast<size_t>(grown) * sizeof(T)));
-    if (block == nullptr) return false;
-    *items = block;
-    *capacity = grown;
-  }
-  (*items)[(*count)++] = item;
-  return true;
 }
 
 // Group indices by key, open addressing: by a path's bytes, and by a file's
@@ -224,7 +209,7 @@ edit_group *group_for(group_list *list, const char *path, size_t len) {
   fresh.path_len = len;
   fresh.id = id;
   fresh.has_id = has_id;
-  if (!push(&list->groups, &list->count, &list->capacity, fresh) ||
+  if (!grow_push(&list->groups, &list->count, &list->capacity, fresh) ||
       !list->table.insert(group_table::by_path(path, len, next)) ||
       (has_id && !list->table.insert(group_table::by_id(id, next)))) {
     return nullptr;
@@ -333,11 +318,11 @@ bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position
     return true;
   }
   if (has_old) {
-    return push(&g->texts, &g->text_count, &g->text_capacity,
+    return grow_push(&g->texts, &g->text_count, &g->text_capacity,
                 text_edit{old_text, new_text, yyjson_get_bool(all)});
   }
   if (e == member::absent) end = start;
-  return push(&g->edits, &g->count, &g->capacity, line_edit{start, end, new_text, expected});
+  return grow_push(&g->edits, &g->count, &g->capacity, line_edit{start, end, new_text, expected});
 }
 
 // Gathers the edits of `array` into groups. Elements that are not objects,

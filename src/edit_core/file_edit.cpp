@@ -2,6 +2,7 @@
 
 #include "edit_core/unified_diff.h"
 #include "grep_core/find_bytes.h"
+#include "grep_core/grow_array.h"
 #include "grep_core/last_error.h"
 #include "grep_core/text_lines.h"
 #include "grep_core/text_write.h"
@@ -99,33 +100,7 @@ bool make_reader_text(const file_edit *fe, reader_text *rt) {
 }
 
 // The line holding offset `at` of the reader's text.
-size_t line_of(const reader_text &rt, size_t at) {
-  size_t lo = 0, hi = rt.lines;
-  while (hi - lo > 1) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if (rt.starts[mid] <= at) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
-}
-
-// A growable array of malloc'd items; push fails (false) when out of memory.
-template <typename T>
-bool push(T **items, int *count, int *capacity, T item) {
-  if (*count == *capacity) {
-    if (*capacity > INT32_MAX / 2) return false;
-    const int grown = *capacity == 0 ? 8 : *capacity * 2;
-    auto *block = static_cast<T *>(realloc(*items, static_cast<size_t>(grown) * sizeof(T)));
-    if (block == nullptr) return false;
-    *items = block;
-    *capacity = grown;
-  }
-  (*items)[(*count)++] = item;
-  return true;
-}
+size_t line_of(const reader_text &rt, size_t at) { return qg_line_holding(rt.starts, rt.lines, at); }
 
 struct edit_list {
   line_edit *items = nullptr;
@@ -227,11 +202,11 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
       ++end;
     }
     char *text = replace_in_lines(rt, first, last, hits + k, end - k, n, with);
-    ok = text != nullptr && push(&out->owned, &out->owned_count, &out->owned_capacity, text);
+    ok = text != nullptr && grow_push(&out->owned, &out->owned_count, &out->owned_capacity, text);
     if (!ok) {
       free(text);
     } else {
-      ok = push(&out->items, &out->count, &out->capacity,
+      ok = grow_push(&out->items, &out->count, &out->capacity,
                 line_edit{static_cast<int32_t>(first + 1), static_cast<int32_t>(last + 1), text,
                           nullptr});
     }
@@ -329,7 +304,7 @@ bool gather_edits(file_edit *fe, const file_edit_input *in) {
   edit_list list;
   bool ok = true;
   for (int k = 0; k < in->count && ok; ++k) {
-    ok = push(&list.items, &list.count, &list.capacity, in->edits[k]);
+    ok = grow_push(&list.items, &list.count, &list.capacity, in->edits[k]);
   }
   if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory gathering the edits of '%s'", fe->path);
   if (ok && in->text_count > 0) {

@@ -1,5 +1,7 @@
 #include "edit_core/unified_diff.h"
 
+#include "grep_core/text_lines.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -42,18 +44,7 @@ bool same(const sides &d, size_t i, size_t j) {
 }
 
 // The old line holding offset `at` of the text.
-size_t old_line_of(const sides &d, size_t at) {
-  size_t lo = 0, hi = d.old_count;
-  while (hi - lo > 1) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if (d.starts[mid] <= at) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
-}
+size_t old_line_of(const sides &d, size_t at) { return qg_line_holding(d.starts, d.old_count, at); }
 
 // The old line new line `j` still stands in, unchanged, or old_count.
 size_t unchanged_at(const sides &d, size_t j) {

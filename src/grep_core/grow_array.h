@@ -1,6 +1,8 @@
-// A growable array of plain records on malloc, for the pattern compilers:
-// push fails (false) when out of memory or past 2^32 - 1 items, and leaves
-// the array as it was. Owned by one thread.
+// Growable arrays of plain records on malloc: grow_array, whose push fails
+// (false) when out of memory or past 2^32 - 1 items and leaves the array as
+// it was; and grow_push, the same growth for an array kept as three fields of
+// a record that other code reads as a pointer and a count. Owned by one
+// thread.
 #ifndef QG_GROW_ARRAY_H
 #define QG_GROW_ARRAY_H
 
@@ -41,5 +43,22 @@ struct grow_array {
     return block;
   }
 };
+
+// Appends `item` to the array of `*count` items at `*items` (room for
+// `*capacity`), doubling it when full; false, with the array unchanged, when
+// out of memory or past INT32_MAX items.
+template <typename T>
+bool grow_push(T **items, int32_t *count, int32_t *capacity, const T &item) {
+  if (*count == *capacity) {
+    if (*capacity > INT32_MAX / 2) return false;
+    const int32_t grown = *capacity == 0 ? 8 : *capacity * 2;
+    auto *block = static_cast<T *>(realloc(*items, static_cast<size_t>(grown) * sizeof(T)));
+    if (block == nullptr) return false;
+    *items = block;
+    *capacity = grown;
+  }
+  (*items)[(*count)++] = item;
+  return true;
+}
 
 #endif  // QG_GROW_ARRAY_H

@@ -1,5 +1,7 @@
 #include "grep_core/regex_builder.h"
 
+#include "grep_core/last_error.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -97,5 +99,22 @@ void re_prepare_literals(re_program *prog) {
   if (prog->literal_count >= 2) {
     qg_set_finder_init(&prog->literal_set, needles, prog->literal_lens, prog->literal_count,
                        !prog->fold);
+  }
+}
+
+void report_compile_end(compile_end why, size_t m, bool *out_stopped) {
+  if (out_stopped != nullptr) *out_stopped = why == compile_end::stopped;
+  switch (why) {
+    case compile_end::too_large:
+      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %llu instructions",
+              static_cast<unsigned long long>(RE_MAX_INSTRUCTIONS));
+      return;
+    case compile_end::no_memory:
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%llu bytes)",
+              static_cast<unsigned long long>(m));
+      return;
+    case compile_end::stopped:
+    case compile_end::done:
+      return;
   }
 }

@@ -30,6 +30,14 @@ inline void re_set_add(re_byteset *s, unsigned char c) {
   s->bits[c >> 6] |= uint64_t{1} << (c & 63);
 }
 
+// Why a compilation ended without a program.
+enum class compile_end { done, no_memory, too_large, stopped };
+
+// Says why a compilation of a pattern of `m` bytes gave no program: the
+// message and its kind, or nothing when it was stopped. *out_stopped (may be
+// null) tells whether it was.
+void report_compile_end(compile_end why, size_t m, bool *out_stopped);
+
 // Hands the builder's instructions and sets to `prog` and works out where
 // its attempts can begin (re_program's `first`, `empty`, `at_end`). False
 // when out of memory; the builder is empty afterwards either way.

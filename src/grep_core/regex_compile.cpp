@@ -173,9 +173,6 @@ struct pending {
   uint32_t p, e, inst;
 };
 
-// Why a compilation ended without a program.
-enum class compile_end { done, no_memory, too_large, stopped };
-
 struct compiler {
   const char *P;
   uint32_t m;
@@ -404,25 +401,6 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e,
   }
   if (literals && !anchored) analyse_literals(prog, P, p, m, c.bar, !case_sensitive);
   return prog;
-}
-
-// Says why a compilation gave no program: the message and its kind, or
-// nothing when it was stopped.
-void report_compile_end(compile_end why, size_t m, bool *out_stopped) {
-  if (out_stopped != nullptr) *out_stopped = why == compile_end::stopped;
-  switch (why) {
-    case compile_end::too_large:
-      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %llu instructions",
-              static_cast<unsigned long long>(RE_MAX_INSTRUCTIONS));
-      return;
-    case compile_end::no_memory:
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%llu bytes)",
-              static_cast<unsigned long long>(m));
-      return;
-    case compile_end::stopped:
-    case compile_end::done:
-      return;
-  }
 }
 
 }  // namespace

@@ -77,8 +77,6 @@ bool utf8_runs(uint32_t lo, uint32_t hi, Emit &emit) {
   return emit(run);
 }
 
-enum class compile_end { done, no_memory, too_large, stopped };
-
 struct std_compiler {
   const re_tree &t;
   re_stop_check stop;
@@ -403,22 +401,6 @@ struct std_compiler {
   }
 };
 
-// Says why a pattern gave no program.
-void report(compile_end why, size_t m) {
-  switch (why) {
-    case compile_end::too_large:
-      qg_fail(GREP_E_ARGUMENT, "Pattern too large: its program passes %llu instructions",
-              static_cast<unsigned long long>(RE_MAX_INSTRUCTIONS));
-      return;
-    case compile_end::no_memory:
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern (%llu bytes)",
-              static_cast<unsigned long long>(m));
-      return;
-    default:
-      return;
-  }
-}
-
 }  // namespace
 
 re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
@@ -433,7 +415,7 @@ re_program *re_compile_standard(const char *pattern, size_t m, const re_options 
     return nullptr;
   }
   if (parsed == RE_PARSE_NO_MEMORY) {
-    report(compile_end::no_memory, m);
+    report_compile_end(compile_end::no_memory, m, nullptr);
     return nullptr;
   }
   auto *prog = static_cast<re_program *>(calloc(1, sizeof(re_program)));
@@ -451,8 +433,7 @@ re_program *re_compile_standard(const char *pattern, size_t m, const re_options 
   }
   re_tree_free(&tree);
   if (!ok) {
-    if (out_stopped != nullptr) *out_stopped = c.end == compile_end::stopped;
-    report(prog == nullptr ? compile_end::no_memory : c.end, m);
+    report_compile_end(prog == nullptr ? compile_end::no_memory : c.end, m, out_stopped);
     re_program_free(prog);
     return nullptr;
   }

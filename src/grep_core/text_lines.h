@@ -63,6 +63,21 @@ static inline line_ending qg_dominant_ending(ending_counts counts) {
   return counts.crlf > counts.lf ? LE_CRLF : LE_LF;
 }
 
+// The line holding offset `at`, given where each of `lines` lines starts
+// (`starts` ascending, starts[0] <= at): a binary search.
+static inline size_t qg_line_holding(const size_t *starts, size_t lines, size_t at) {
+  size_t lo = 0, hi = lines;
+  while (hi - lo > 1) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (starts[mid] <= at) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
 #ifdef __cplusplus
 }
 #endif
