@@ -36,6 +36,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   JSON_OUT_LITERAL(c->out, ",\"duration_ms\":");
   json_out_int(c->out, search_clock_ms() - c->start_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(c->out, ",\"timed_out\":true");
+  if (tally->depth_limited) JSON_OUT_LITERAL(c->out, ",\"depth_limited\":true");
   json_out_char(c->out, '}');
 }
 
@@ -54,12 +55,12 @@ char *grep_core_list_files_json(const char *root_path, const char *options_json)
   // Nothing is matched: a plain literal stands in for any pattern, so that
   // no pattern is compiled and none can be refused.
   opts.regex = false;
-  opts.standard_syntax = false;
+  opts.syntax = GREP_SYNTAX_DIALECT;
   search_tally tally{};
   json_out out = {};
   JSON_OUT_LITERAL(&out, "{\"files\":[");
   files_ctx ctx = {&out, search_clock_ms()};
-  const search_sink sink = {&ctx, add_file, no_match, nullptr, finish};
+  const search_sink sink = {&ctx, add_file, no_match, nullptr, finish, nullptr, nullptr};
   char *text = nullptr;
   searcher *s = searcher_new("-", &opts, &tally, &sink);
   if (s == nullptr) {

@@ -38,6 +38,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   JSON_OUT_LITERAL(out, ",\"duration_ms\":");
   json_out_int(out, duration_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
+  if (tally->depth_limited) JSON_OUT_LITERAL(out, ",\"depth_limited\":true");
   json_out_char(out, '}');
 }
 
@@ -55,7 +56,8 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
   JSON_OUT_LITERAL(&out, "{\"matches\":[");
   json_match_ctx ctx = {&out, nullptr,           false,           {},
                         0,    opts.match_length, opts.submatches, search_clock_ms()};
-  const search_sink sink = {&ctx, begin_file, full_json_match_handler, nullptr, finish};
+  const search_sink sink = {&ctx,   begin_file, full_json_match_handler, nullptr,
+                            finish, nullptr,    nullptr};
   char *text = nullptr;
   searcher *s = searcher_new(pattern, &opts, &tally, &sink);
   if (s == nullptr) {

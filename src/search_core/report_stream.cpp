@@ -41,7 +41,8 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   ctx.length = opts.match_length;
   ctx.submatches = opts.submatches;
   search_tally tally{};
-  const search_sink sink = {&ctx, begin_file, stream_match_handler, nullptr, nullptr};
+  const search_sink sink = {&ctx,    begin_file, stream_match_handler, nullptr,
+                            nullptr, nullptr,    nullptr};
   int result = -1;
   searcher *s = searcher_new(pattern, &opts, &tally, &sink);
   if (s == nullptr) {

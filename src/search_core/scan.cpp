@@ -208,9 +208,11 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   0,
                   nullptr,
                   0};
-  const int64_t n = s->opts->context_lines;
-  if (n > 0) {
-    if (!collect_window(s, text, end, start, stop, n, n, &m.context_count)) return SCAN_NO_MEMORY;
+  const int64_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
+  if (before > 0 || after > 0) {
+    if (!collect_window(s, text, end, start, stop, before, after, &m.context_count)) {
+      return SCAN_NO_MEMORY;
+    }
     m.context = s->window;
   }
   if (s->opts->submatches) {
@@ -335,7 +337,7 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
       return nullptr;
     }
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
-    if (opts->standard_syntax) {
+    if (opts->syntax == GREP_SYNTAX_STANDARD) {
       // The program's literals: one is the needle, several the set.
       n = program->literal_count == 1 ? program->literal_lens[0] : 0;
       needle = program->literals[0];

@@ -158,12 +158,25 @@ bool searcher_take_match(searcher *s, const scan_match *m) {
     if (searcher_should_stop(s)) return false;
   }
   ++s->tally->total_matches;
-  if (!accept_verdict(s, s->sink->match(s->sink->ctx, m))) return false;
+  const sink_verdict verdict =
+      s->sink->context != nullptr
+          ? context_events_match(&s->context, s->sink, m, grep_opts_before(s->opts),
+                                 grep_opts_after(s->opts))
+          : s->sink->match(s->sink->ctx, m);
+  if (!accept_verdict(s, verdict)) return false;
   if (cap_reached(s)) end_search(s, SEARCH_DONE);
   return !s->ended;
 }
 
 void searcher_end_file(searcher *s) {
+  // The file's last context lines, even when the search has ended at its
+  // cap or its time limit: they belong to what was found. Not after the host
+  // asked to stop, nor after a failure.
+  if (s->sink->context != nullptr) {
+    const bool deliver =
+        !s->ended || s->outcome == SEARCH_DONE || s->outcome == SEARCH_TIMED_OUT;
+    accept_verdict(s, context_events_end_file(&s->context, s->sink, deliver));
+  }
   if (s->sink->end_file != nullptr) s->sink->end_file(s->sink->ctx);
 }
 
@@ -210,8 +223,8 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
   if (opts->regex) {
     const re_options options = {opts->case_sensitive, compile_should_stop, s,
-                                opts->standard_syntax ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                opts->standard_syntax && opts->whole_word};
+                                opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+                                opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word};
     bool stopped = false;
     s->program = re_compile_with(pattern, &options, &stopped);
     if (s->program == nullptr) {

@@ -12,6 +12,7 @@
 
 #include "grep_core/regex.h"
 #include "platform/platform.h"
+#include "search_core/context_events.h"
 #include "search_core/file_scan.h"
 #include "search_core/ignore_rules.h"
 #include "search_core/search.h"
@@ -138,6 +139,7 @@ struct searcher {
   ignore_rules *path_rules;          // the options' path globs, or null
   int32_t path_selecting;            // how many of them select
   bool list_only;                    // a listing: files are reported, never read
+  context_state context;             // for a sink that takes context as events
   char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
   size_t path_len;
 };

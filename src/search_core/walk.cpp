@@ -89,7 +89,10 @@ void walk_out_of_memory(searcher *s) {
 // the walk. A directory that cannot be listed is passed over, unless memory
 // ran out.
 void enter_directory(searcher *s, int depth) {
-  if (depth > SEARCH_MAX_DEPTH) return;
+  if (depth > SEARCH_MAX_DEPTH) {
+    if (s->opts->strict) s->tally->depth_limited = true;
+    return;
+  }
   plat_dir *dir = plat_dir_open(s->path);
   if (dir == nullptr) {
     if (errno == ENOMEM) walk_out_of_memory(s);
