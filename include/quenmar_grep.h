@@ -58,6 +58,11 @@ typedef enum grep_status {
   GREP_E_NO_MEMORY = -5  /* memory ran out */
 } grep_status;
 
+/* The name of a grep_status value as this header spells it, e.g.
+ * "GREP_E_NOT_FOUND"; "" for a value it does not define. Static text.
+ * Beyond the core functions. */
+QUENMAR_GREP_API const char *grep_status_name(int status);
+
 /* Receives one streamed match object (compact JSON). The text is valid only
  * during the call; copy it to keep it. Called on the thread that called
  * grep_search_stream, before that call returns, in match order. */
@@ -75,8 +80,8 @@ QUENMAR_GREP_API const char *grep_version(void);
 QUENMAR_GREP_API const char *grep_last_error(void);
 
 /* The status (a grep_status value) of the calling thread's most recent call of
- * any other function of this header; grep_version, grep_last_error and
- * grep_last_status leave it as it is. GREP_OK before any call. A search that
+ * any other function of this header; grep_version, grep_last_error,
+ * grep_last_status and grep_status_name leave it as it is. GREP_OK before any call. A search that
  * stopped (GREP_STOPPED) or timed out (GREP_TIMED_OUT) still returns what it
  * found; a batch is GREP_OK when every file succeeded, else the status of its
  * first failed file. Beyond the core functions: hosts branch on this. */

@@ -123,6 +123,8 @@ const char *grep_last_error(void) { return qm_grep_get_last_error(); }
 
 int grep_last_status(void) { return qg_get_status(); }
 
+const char *grep_status_name(int status) { return qg_status_name(status); }
+
 const char *grep_search_json(const char *root_path, const char *pattern, const char *options_json) {
   begin_call(s_slots.search);
   return search_result(s_slots.search, grep_core_search_json(root_path, pattern, options_json));

@@ -111,6 +111,9 @@ constexpr option_spec kSpecs[] = {
     boolean("line_number", kExt, kLines, true, QG_AT(line_number), "each line's number"),
     boolean("column", kExt, kLines, true, QG_AT(column), "each matched line's column"),
     boolean("with_filename", kExt, kLines, true, QG_AT(with_filename), "each line's path"),
+    boolean("continued", kExt, kLines, false, QG_AT(continued),
+            "the lines follow what an earlier call printed: the first file is parted from them "
+            "as later files are"),
 };
 
 #undef QG_AT

@@ -56,6 +56,7 @@ typedef struct grep_opts {
   bool line_number;    // "line_number" (default true): each line's number
   bool column;         // "column" (default true): each match's column
   bool with_filename;  // "with_filename" (default true): each line's path
+  bool continued;      // "continued": the lines follow what an earlier call printed
 } grep_opts;
 
 // The values of "syntax".

@@ -302,6 +302,7 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
   p.callback = callback;
   p.user_data = user_data;
   p.start_ms = search_clock_ms();
+  p.printed_any = opts.continued;
   const bool lines = opts.print_mode == GREP_PRINT_LINES;
   const search_sink sink = {&p,     begin_file, match,   end_file,
                             finish, lines ? context : nullptr,

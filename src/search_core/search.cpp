@@ -158,11 +158,11 @@ bool searcher_take_match(searcher *s, const scan_match *m) {
     if (searcher_should_stop(s)) return false;
   }
   ++s->tally->total_matches;
-  const sink_verdict verdict =
-      s->sink->context != nullptr
-          ? context_events_match(&s->context, s->sink, m, grep_opts_before(s->opts),
-                                 grep_opts_after(s->opts))
-          : s->sink->match(s->sink->ctx, m);
+  const int32_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
+  const bool events = s->sink->context != nullptr && (before > 0 || after > 0);
+  const sink_verdict verdict = events
+                                   ? context_events_match(&s->context, s->sink, m, before, after)
+                                   : s->sink->match(s->sink->ctx, m);
   if (!accept_verdict(s, verdict)) return false;
   if (cap_reached(s)) end_search(s, SEARCH_DONE);
   return !s->ended;

@@ -110,32 +110,40 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
     std::string document;
   };
   const std::vector<row> rows = {
-      {{}, "{}"},
-      {{"-E"}, R"({"syntax":"standard"})"},
-      {{"--dialect"}, R"({"regex":true})"},
-      {{"-E", "--dialect"}, R"({"regex":true})"},
-      {{"-F"}, "{}"},
+      {{}, R"({"strict":true})"},
+      {{"-E"}, R"({"strict":true,"syntax":"standard"})"},
+      {{"--dialect"}, R"({"strict":true,"regex":true})"},
+      {{"-E", "--dialect"}, R"({"strict":true,"regex":true})"},
+      {{"-F"}, R"({"strict":true})"},
       {{"--regex", "--ignore-case", "--word-regexp"},
-       R"({"syntax":"standard","ignore_case":true,"whole_word":true})"},
-      {{"-i", "-w"}, R"({"ignore_case":true,"whole_word":true})"},
-      {{"-m", "5", "-C", "2"}, R"({"max_per_file":5,"context_lines":2})"},
-      {{"--max-total", "7", "--context", "0"}, R"({"max_results":7})"},
-      {{"-A", "1", "-B", "3"}, R"({"context_lines":3})"},
-      {{"-l", "-C", "2"}, R"({"max_per_file":1})"},
-      {{"-c", "-m", "2", "-A", "1"}, R"({"max_per_file":2})"},
+       R"({"strict":true,"syntax":"standard","ignore_case":true,"whole_word":true})"},
+      {{"-i", "-w"}, R"({"strict":true,"ignore_case":true,"whole_word":true})"},
+      {{"-m", "5", "-C", "2"}, R"({"strict":true,"max_per_file":5,"context_lines":2})"},
+      {{"--max-total", "7", "--context", "0"}, R"({"strict":true,"max_results":7})"},
+      {{"-A", "1", "-B", "3"}, R"({"strict":true,"before_context":3,"after_context":1})"},
+      {{"-C", "2", "-A", "0"}, R"({"strict":true,"context_lines":2,"after_context":0})"},
+      {{"-l", "-C", "2"}, R"({"strict":true,"print":"files"})"},
+      {{"-c", "-m", "2", "-A", "1"}, R"({"strict":true,"max_per_file":2,"print":"count"})"},
       {{"--hidden", "--no-skip-dirs", "--no-follow", "--gitignore"},
-       R"({"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
-      {{"--color=always", "-j", "2"}, R"({"threads":2,"submatches":true})"},
-      {{"-o"}, R"({"submatches":true})"},
-      {{"--include", "*.c", "--include", "*.h"}, R"({"include_globs":["*.c","*.h"]})"},
+       R"({"strict":true,"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
+      {{"--color=always", "-j", "2"}, R"({"strict":true,"threads":2,"color":true})"},
+      {{"-o"}, R"({"strict":true,"print":"matches"})"},
+      {{"--stream", "-C", "1"}, R"({"strict":true,"context_lines":1,"print":"json"})"},
+      {{"--json", "--color=always"}, R"({"strict":true})"},
+      {{"--include", "*.c", "--include", "*.h"},
+       R"({"strict":true,"include_globs":["*.c","*.h"]})"},
       {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir", "out"},
-       R"({"include_globs":["*.c"],"exclude_globs":["*.min.js"],"exclude_dirs":["build","out"]})"},
+       R"({"strict":true,"include_globs":["*.c"],"exclude_globs":["*.min.js"],)"
+       R"("exclude_dirs":["build","out"]})"},
       // A glob is one element whatever it holds: no splitting at commas or
       // spaces, and quotation marks and reverse solidi are escaped.
-      {{"--include", "a,b c;d"}, R"({"include_globs":["a,b c;d"]})"},
-      {{"--exclude", "q\"uo\\te"}, R"({"exclude_globs":["q\"uo\\te"]})"},
+      {{"--include", "a,b c;d"}, R"({"strict":true,"include_globs":["a,b c;d"]})"},
+      {{"--exclude", "q\"uo\\te"}, R"({"strict":true,"exclude_globs":["q\"uo\\te"]})"},
+      // A document passed as it is keeps its text, gaining only what the
+      // output flags ask the printer for.
       {{"--options", R"({"regex":tru)"}, R"({"regex":tru)"},
       {{"--options", R"( {"include_globs":"*.c;*.h"} )"}, R"( {"include_globs":"*.c;*.h"} )"},
+      {{"--options", R"({"print":"json","x":1})", "-c"}, R"({"x":1,"print":"count"})"},
   };
   for (const row &r : rows) {
     std::vector<std::string> args = {"search", "--show-options", "pattern", outside_git.path()};
@@ -147,9 +155,11 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
 }
 
 TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
-  run_result r = run_cli({"search", "--show-options", "--include", "*.c", "--", "-x", "ROOT"});
+  qg_test::TempDir outside_git;
+  run_result r = run_cli(
+      {"search", "--show-options", "--include", "*.c", "--", "-x", outside_git.at("ROOT")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"include_globs\":[\"*.c\"]}\n");
+  EXPECT_EQ(r.out, "{\"strict\":true,\"include_globs\":[\"*.c\"]}\n");
 }
 
 // A search stopped by --timeout prints what it found, says why on standard
@@ -239,6 +249,45 @@ TEST(CliAgainstRipgrep, OnlyMatchingPrintsEachMatch) {
       theirs.insert(theirs.end(), flags.begin(), flags.end());
       EXPECT_EQ(run_cli(ours).out, qg_test::run_process(theirs).out) << text;
     }
+  }
+}
+
+// Matched and context lines of several files, each line once and "--"
+// between groups that do not touch, within a file and between files, are
+// ripgrep's lines for -C and for every mix of -A and -B, with and without
+// -w.
+TEST(CliAgainstRipgrep, ContextLinesAgree) {
+  if (!qg_test::program_exists("rg")) GTEST_SKIP() << "ripgrep is not installed";
+  std::mt19937 rng(23);
+  static const char *const lines[] = {"x", "hay", "x x", "", "ax", "y", "b x"};
+  for (int round = 0; round < 60; ++round) {
+    qg_test::TempDir t;
+    std::vector<std::string> files;
+    for (int f = static_cast<int>(1 + rng() % 3); f > 0; --f) {
+      std::string text;
+      for (int n = static_cast<int>(rng() % 16); n > 0; --n) {
+        text += std::string(lines[rng() % 7]) + "\n";
+      }
+      files.push_back(t.write("f" + std::to_string(f) + ".txt", text));
+    }
+    std::vector<std::string> flags;
+    // -C alone, or -A and -B: ripgrep lets a later one of them undo an earlier -C.
+    if (rng() % 3 == 0) {
+      flags.insert(flags.end(), {"-C", std::to_string(rng() % 4)});
+    } else {
+      for (const char *flag : {"-A", "-B"}) {
+        if (rng() % 2 == 0) flags.insert(flags.end(), {flag, std::to_string(rng() % 4)});
+      }
+    }
+    if (rng() % 4 == 0) flags.emplace_back("-w");
+    std::vector<std::string> ours = {"search", "x", "--color=never"};
+    std::vector<std::string> theirs = {"rg", "-j1", "-n", "--column", "-H", "--no-heading", "-F"};
+    for (auto *args : {&ours, &theirs}) args->insert(args->end(), flags.begin(), flags.end());
+    theirs.emplace_back("x");
+    for (auto *args : {&ours, &theirs}) args->insert(args->end(), files.begin(), files.end());
+    std::string shown;
+    for (const std::string &a : flags) shown += a + " ";
+    ASSERT_EQ(run_cli(ours).out, qg_test::run_process(theirs).out) << shown << round;
   }
 }
 
