@@ -10,25 +10,20 @@ const path = require('node:path');
 const native = require(process.env.QUENMAR_GREP_NODE_ADDON ||
                        path.join(__dirname, 'build', 'quenmar_grep.node'));
 
-/**
- * How a library call ended, as the public header names them; a failure's
- * Error carries the name as `code` and the number as `status`.
- */
-const Status = Object.freeze({
-  GREP_OK: 0,
-  GREP_STOPPED: 1,
-  GREP_TIMED_OUT: 2,
-  GREP_E_ARGUMENT: -1,
-  GREP_E_NOT_FOUND: -2,
-  GREP_E_IO: -3,
-  GREP_E_CONFLICT: -4,
-  GREP_E_NO_MEMORY: -5,
-});
+// How a library call ended, as the public header names them; a failure's
+// Error carries the name as `code` and the number as `status`.
+const { Status } = require('./generated');
 
+/**
+ * The options document of a call: a text passed as it is, or an object
+ * written as JSON and read by the library under "strict" (unless it says
+ * otherwise), so that a misspelt key or a value of the wrong type is
+ * refused with its name instead of being ignored.
+ */
 function optionsText(options) {
-  if (options === undefined || options === null) return '{}';
+  if (options === undefined || options === null) return '{"strict":true}';
   if (typeof options === 'string') return options;
-  return JSON.stringify(options);
+  return JSON.stringify({ strict: true, ...options });
 }
 
 /** The library's version text, e.g. "1.0.0". */
@@ -122,6 +117,26 @@ function searchStream(root, pattern, options) {
   return iterator;
 }
 
+/**
+ * Searches the file or tree at `root` and resolves to the lines the library
+ * prints for it (`text`: PATH:LINE:COL:TEXT, context as PATH-LINE-TEXT with
+ * each line once and "--" between groups, or what the printer keys "print",
+ * "heading", "color", "line_number", "column" and "with_filename" ask for)
+ * and the search's `summary`. With `options.text` (a string or a Buffer),
+ * that buffer is searched as one file called `root`.
+ */
+async function searchLines(root, pattern, options = {}) {
+  const { text, ...rest } = typeof options === 'string' ? { options } : options;
+  const optionsJson = typeof options === 'string' ? options : optionsText(rest);
+  const result = await native.searchLines(root, text ?? null, pattern, optionsJson);
+  return { text: result.text, summary: JSON.parse(result.summary) };
+}
+
+/** Every key of the options document, with its type, default and documentation. */
+function optionsSchema() {
+  return JSON.parse(native.optionsSchema()).options;
+}
+
 /** Lines start..end of the file as "N: text\n" rows (start < 1: whole file). */
 function readLines(file, start = 0, end = 0) {
   return native.readLines(file, start, end);
@@ -184,6 +199,6 @@ async function batchReplace(edits, { dryRun = false } = {}) {
 }
 
 module.exports = {
-  Status, version, search, searchText, searchStream, readLines, numberedLines, replaceLines,
-  editText, batchReplace,
+  Status, version, search, searchText, searchStream, searchLines, optionsSchema, readLines,
+  numberedLines, replaceLines, editText, batchReplace,
 };

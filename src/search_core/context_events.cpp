@@ -1,14 +1,7 @@
 #include "search_core/context_events.h"
 
-#include "grep_core/grow_array.h"
 #include "grep_core/last_error.h"
 
-#include <stdlib.h>
-
-context_state::~context_state() {
-  json_out_free(&text);
-  free(waiting);
-}
 
 namespace {
 
@@ -30,15 +23,15 @@ sink_verdict open_group(context_state *state, const search_sink *sink, int32_t f
 // forgets every waiting line.
 sink_verdict flush_waiting(context_state *state, const search_sink *sink, int32_t until) {
   sink_verdict verdict = SINK_GO_ON;
-  for (int32_t k = 0; k < state->waiting_count && verdict == SINK_GO_ON; ++k) {
-    const waiting_line &w = state->waiting[k];
+  for (uint32_t k = 0; k < state->waiting.count && verdict == SINK_GO_ON; ++k) {
+    const waiting_line &w = state->waiting.items[k];
     if (w.line_no >= until || w.line_no <= state->shown_through) continue;
     verdict = open_group(state, sink, w.line_no);
     if (verdict == SINK_GO_ON) {
       verdict = deliver(state, sink, w.line_no, {state->text.data + w.offset, w.len});
     }
   }
-  state->waiting_count = 0;
+  state->waiting.count = 0;
   state->text.len = 0;
   return verdict;
 }
@@ -46,8 +39,7 @@ sink_verdict flush_waiting(context_state *state, const search_sink *sink, int32_
 bool keep_waiting(context_state *state, int32_t line_no, text_span text) {
   const waiting_line w = {line_no, state->text.len, text.n};
   json_out_bytes(&state->text, text.p, text.n);
-  return !state->text.failed &&
-         grow_push(&state->waiting, &state->waiting_count, &state->waiting_capacity, w);
+  return !state->text.failed && state->waiting.push(w);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #ifndef QG_CONTEXT_EVENTS_H
 #define QG_CONTEXT_EVENTS_H
 
+#include "grep_core/grow_array.h"
 #include "grep_core/json_out.h"
 #include "search_core/search.h"
 
@@ -28,14 +29,9 @@ struct waiting_line {
 struct context_state {
   int32_t shown_through = 0;  // the last line of the file delivered; 0: none yet
   json_out text = {};         // the waiting lines' bytes
-  waiting_line *waiting = nullptr;
-  int32_t waiting_count = 0;
-  int32_t waiting_capacity = 0;
+  grow_array<waiting_line> waiting;
 
-  context_state() = default;
-  context_state(const context_state &) = delete;
-  context_state &operator=(const context_state &) = delete;
-  ~context_state();
+  ~context_state() { json_out_free(&text); }
 };
 
 // Delivers the match `m` to `sink` with its context as events (the sink's

@@ -63,26 +63,11 @@ napi_value make_string(napi_env env, const std::string &s) {
   return v;
 }
 
-// The name of a status, as the public header spells it.
-const char *status_name(int status) {
-  switch (status) {
-    case GREP_OK:
-      return "GREP_OK";
-    case GREP_STOPPED:
-      return "GREP_STOPPED";
-    case GREP_TIMED_OUT:
-      return "GREP_TIMED_OUT";
-    case GREP_E_ARGUMENT:
-      return "GREP_E_ARGUMENT";
-    case GREP_E_NOT_FOUND:
-      return "GREP_E_NOT_FOUND";
-    case GREP_E_CONFLICT:
-      return "GREP_E_CONFLICT";
-    case GREP_E_NO_MEMORY:
-      return "GREP_E_NO_MEMORY";
-    default:
-      return "GREP_E_IO";
-  }
+// The name of a status, as the public header spells it; a value the header
+// does not define (which the library never gives) keeps its number.
+std::string status_name(int status) {
+  const char *name = grep_status_name(status);
+  return name[0] != '\0' ? name : "GREP_STATUS_" + std::to_string(status);
 }
 
 // An Error with the library's message, its status's name as `code` and the
@@ -97,13 +82,15 @@ napi_value make_error(napi_env env, const std::string &message, int status) {
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
 
-enum class call_kind { search_json, search_text, read_lines, replace_lines, batch, edit };
+enum class call_kind { search_json, search_text, search_lines, read_lines, replace_lines, batch, edit };
 
 struct call {
   call_kind kind = call_kind::search_json;
   std::string a, b, c, d;  // root/path/name/instructions, pattern/text, options, text searched
+  bool has_text = false;   // search_lines: `d` is searched as one file called `a`
   int32_t start = 0, end = 0;
   std::string result;
+  std::string printed;  // search_lines: the lines the library printed
   int status = GREP_OK;
   bool failed = false;
   napi_deferred deferred = nullptr;
@@ -121,9 +108,19 @@ call *new_call(call_kind kind) {
 // batch resolves to its report whatever its status (its files stand or fall
 // one by one), unless it carries one edit that the caller wants settled as a
 // call of its own; a search that timed out resolves to what it found.
+// Appends a piece of printed lines to the call's text.
+int keep_lines(const char *text, size_t length, void *user_data) {
+  static_cast<call *>(user_data)->printed.append(text, length);
+  return 0;
+}
+
 void execute_call(napi_env, void *data) {
   auto *c = static_cast<call *>(data);
   switch (c->kind) {
+    case call_kind::search_lines:
+      c->result = grep_search_lines(c->a.c_str(), c->has_text ? c->d.data() : nullptr, c->d.size(),
+                                    c->b.c_str(), c->c.c_str(), keep_lines, c);
+      break;
     case call_kind::search_json:
       c->result = grep_search_json(c->a.c_str(), c->b.c_str(), c->c.c_str());
       break;
@@ -159,6 +156,12 @@ void complete_call(napi_env env, napi_status, void *data) {
     napi_value undefined = nullptr;
     napi_get_undefined(env, &undefined);
     napi_resolve_deferred(env, c->deferred, undefined);
+  } else if (c->kind == call_kind::search_lines) {
+    napi_value pair = nullptr;
+    napi_create_object(env, &pair);
+    napi_set_named_property(env, pair, "text", make_string(env, c->printed));
+    napi_set_named_property(env, pair, "summary", make_string(env, c->result));
+    napi_resolve_deferred(env, c->deferred, pair);
   } else {
     napi_resolve_deferred(env, c->deferred, make_string(env, c->result));
   }
@@ -250,6 +253,36 @@ napi_value search_text(napi_env env, napi_callback_info info) {
     return nullptr;
   }
   return start_call(env, c);
+}
+
+// searchLines(root, text | null, pattern, optionsJson) -> Promise<{text, summary}>
+napi_value search_lines(napi_env env, napi_callback_info info) {
+  napi_value args[4];
+  auto *c = new_call(call_kind::search_lines);
+  napi_valuetype text_type = napi_undefined;
+  if (!get_args(env, info, 4, args) || !read_string(env, args[0], "root", c->a) ||
+      napi_typeof(env, args[1], &text_type) != napi_ok ||
+      (text_type != napi_null && text_type != napi_undefined &&
+       !read_bytes(env, args[1], "text", c->d)) ||
+      !read_string(env, args[2], "pattern", c->b) || !read_string(env, args[3], "options", c->c)) {
+    delete c;
+    return nullptr;
+  }
+  c->has_text = text_type != napi_null && text_type != napi_undefined;
+  return start_call(env, c);
+}
+
+// optionsSchema() -> string: the library's options schema.
+napi_value options_schema(napi_env env, napi_callback_info) {
+  return make_string(env, grep_options_schema_json());
+}
+
+// readOptions(optionsJson) -> string: the options as a search would read them.
+napi_value read_options(napi_env env, napi_callback_info info) {
+  napi_value arg = nullptr;
+  std::string options;
+  if (!get_args(env, info, 1, &arg) || !read_string(env, arg, "options", options)) return nullptr;
+  return make_string(env, grep_options_read_json(options.c_str()));
 }
 
 // readLines(path, start, end) -> Promise<string>
@@ -483,6 +516,9 @@ napi_value init(napi_env env, napi_value exports) {
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"batchJson", nullptr, batch_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"editJson", nullptr, edit_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"searchLines", nullptr, search_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"optionsSchema", nullptr, options_schema, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"readOptions", nullptr, read_options, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   NAPI_CHECK(env,
              napi_define_properties(env, exports, sizeof functions / sizeof *functions, functions));
