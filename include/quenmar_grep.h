@@ -147,6 +147,17 @@ QUENMAR_GREP_API int grep_search_stream_ctx(const char *root_path, const char *p
 QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, int end_line,
                                         const char *new_text);
 
+/* grep_replace_lines that changes only the lines it names: every other line
+ * keeps its bytes and its own line end (LF, CR LF or a lone CR), and a last
+ * line without one keeps none; each new line takes the line end of the line
+ * it replaces, an inserted line the file's most common one. A start_line past
+ * the line after the last fails ("File has only N lines, requested start at
+ * line M", GREP_E_ARGUMENT); start_line below 1 and end_line past the end are
+ * brought into range as in grep_replace_lines. The same as a batch edit with
+ * "exact": true. Beyond the core functions. */
+QUENMAR_GREP_API int grep_replace_lines_exact(const char *file_path, int start_line,
+                                              int end_line, const char *new_text);
+
 /* Applies a JSON list of line edits over many files and returns the report
  * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}.
  *

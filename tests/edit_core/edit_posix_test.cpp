@@ -164,7 +164,7 @@ TEST(EditLocking, AFileChangedSinceItWasReadIsRefused) {
   for (const change &c : changes) {
     const std::string path = dir.write("f.txt", "L1\nL2\n");
     line_edit edit = {1, 1, "X", nullptr};
-    const file_edit_input in = {path.c_str(), &edit, 1, nullptr, 0, false};
+    const file_edit_input in = {path.c_str(), &edit, 1, nullptr, 0, false, false};
     file_edit fe;
     ASSERT_TRUE(file_edit_prepare(&fe, &in)) << qm_grep_get_last_error();
     c.apply(path);
