@@ -371,9 +371,10 @@ line_ends ends_of(const file_edit *fe, bool exact) {
   const char *fill = exact ? fe->exact_fill : le_str(fe->ending);
   line_ends ends = {fill, strlen(fill), exact, false};
   if (exact && fe->open_end && fe->lines.count > 0) {
-    // A last line that is not the file's own ends as the file ended.
-    const char *last = fe->lines.items[fe->lines.count - 1].text;
-    ends.open_last = last < fe->text || last > fe->text + fe->len;
+    // A new last line ends as the file ended; an empty one keeps its ending,
+    // without which it would be no line at all.
+    const line_span &last = fe->lines.items[fe->lines.count - 1];
+    ends.open_last = last.len > 0 && (last.text < fe->text || last.text > fe->text + fe->len);
   }
   return ends;
 }

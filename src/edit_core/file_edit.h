@@ -65,8 +65,8 @@ typedef struct file_edit {
 // and a last line without one keeps none; a new line takes the ending of the
 // line it replaces (the ones beyond them that of the last line replaced),
 // an inserted line, and a replaced line that had none, the dominant one of
-// the three; new lines at the end of a file whose last line had no ending
-// end the same way; and an edit that starts past the line after the last
+// the three; a new last line (not empty) of a file whose last line had no
+// ending has none either; and an edit that starts past the line after the last
 // fails. False, with the message and its kind set, on failure; release `fe`
 // in every case.
 bool file_edit_prepare(file_edit *fe, const file_edit_input *in);

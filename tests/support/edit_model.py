@@ -21,8 +21,8 @@ the j-th new line of a replacement takes the end of the j-th line it
 replaces (lines beyond them that of the last one replaced); inserted lines,
 and lines whose line had none, take the most common of LF, CR LF and lone CR
 (LF or CR LF on a tie, as before); a line with no end that is no longer the
-last takes that one too; and new lines that end a file whose last line had
-no end have none either.
+last takes that one too; and a new line, not empty, that ends a file whose
+last line had no end has none either.
 
   python3 edit_model.py generate SEED COUNT
 
@@ -163,7 +163,7 @@ def apply(data, edits, exact):
     if out:
         t, e, new = out[-1]
         open_end = n > 0 and lines[-1][1] == b""
-        ended.append((t, b"" if open_end and new else e))
+        ended.append((t, b"" if open_end and new and t else e))
     return b"".join(t + e for t, e in ended)
 
 
