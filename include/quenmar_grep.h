@@ -158,8 +158,8 @@ QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, i
  * line M", GREP_E_ARGUMENT); start_line below 1 and end_line past the end are
  * brought into range as in grep_replace_lines. The same as a batch edit with
  * "exact": true. Beyond the core functions. */
-QUENMAR_GREP_API int grep_replace_lines_exact(const char *file_path, int start_line,
-                                              int end_line, const char *new_text);
+QUENMAR_GREP_API int grep_replace_lines_exact(const char *file_path, int start_line, int end_line,
+                                              const char *new_text);
 
 /* Applies a JSON list of line edits over many files and returns the report
  * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}.

@@ -313,7 +313,8 @@ bool refuse_edit(edit_group *g, int64_t position, const char *path, const char *
 bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position) {
   ++g->total;
   if (g->message != nullptr) return true;  // failed already: nothing of it is applied
-  if (yyjson_val *key = unknown_member(obj, kEditMembers, sizeof kEditMembers / sizeof *kEditMembers)) {
+  if (yyjson_val *key =
+          unknown_member(obj, kEditMembers, sizeof kEditMembers / sizeof *kEditMembers)) {
     qg_fail(GREP_E_ARGUMENT, "Edit %lld for '%s': unknown member '%s' (an edit takes %s)",
             static_cast<long long>(position), path, yyjson_get_str(key), kEditMembersText);
     fail_group(g);
@@ -367,7 +368,7 @@ bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position
   }
   if (has_old) {
     return grow_push(&g->texts, &g->text_count, &g->text_capacity,
-                text_edit{old_text, new_text, yyjson_get_bool(all)});
+                     text_edit{old_text, new_text, yyjson_get_bool(all)});
   }
   if (e == member::absent) end = start;
   return grow_push(&g->edits, &g->count, &g->capacity, line_edit{start, end, new_text, expected});
@@ -388,8 +389,8 @@ bool refuse_pathless(group_list *list, yyjson_val *element, int64_t position) {
             file != nullptr ? "file" : "file_path");
   } else if (yyjson_val *key = unknown_member(element, kEditMembers,
                                               sizeof kEditMembers / sizeof *kEditMembers)) {
-    qg_fail(GREP_E_ARGUMENT, "Edit %lld names no file: unknown member '%s' (an edit takes %s)",
-            at, yyjson_get_str(key), kEditMembersText);
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld names no file: unknown member '%s' (an edit takes %s)", at,
+            yyjson_get_str(key), kEditMembersText);
   } else {
     qg_fail(GREP_E_ARGUMENT, "Edit %lld names no file", at);
   }
@@ -478,8 +479,8 @@ bool keep_diff(edit_group *g, const file_edit *fe) {
 // Reads, edits and (unless a dry run) stages one group, keeping its diff
 // when asked; false when it failed (its message recorded).
 bool prepare_group(edit_group *g, file_edit *fe, const batch_options &o) {
-  const file_edit_input in = {g->path,       g->edits,      g->count, g->texts,
-                              g->text_count, o.diffs, o.exact};
+  const file_edit_input in = {g->path,       g->edits, g->count, g->texts,
+                              g->text_count, o.diffs,  o.exact};
   const bool ok = file_edit_prepare(fe, &in) && (o.dry_run || file_edit_stage(fe));
   if (!ok) {
     fail_group(g);
@@ -653,10 +654,10 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     return fixed_result(kMissingEditsResult, GREP_E_ARGUMENT, "Expected 'edits' array in JSON");
   }
   yyjson_val *root = yyjson_doc_get_root(doc);
-  yyjson_val *key = yyjson_is_obj(root) ? unknown_member(root, kDocumentMembers,
-                                                          sizeof kDocumentMembers /
-                                                              sizeof *kDocumentMembers)
-                                         : nullptr;
+  yyjson_val *key = yyjson_is_obj(root)
+                        ? unknown_member(root, kDocumentMembers,
+                                         sizeof kDocumentMembers / sizeof *kDocumentMembers)
+                        : nullptr;
   if (key != nullptr) return refused_document(key);
   // A dry run that is not asked for plainly must not be taken for a write.
   yyjson_val *dry = yyjson_obj_get(root, "dry_run");
@@ -673,8 +674,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     return fixed_result(kBadExactResult, GREP_E_ARGUMENT, "exact is not true or false");
   }
   const bool dry_run = yyjson_get_bool(dry);
-  const batch_options options = {dry_run, dry_run || yyjson_get_bool(want),
-                                 yyjson_get_bool(exact)};
+  const batch_options options = {dry_run, dry_run || yyjson_get_bool(want), yyjson_get_bool(exact)};
   // Going on with a group or edit missing would apply a batch the caller
   // never asked for: out of memory here fails the whole call before any file
   // is touched.

@@ -36,10 +36,10 @@ extern "C" {
 char *grep_core_batch_replace_json(const char *instructions_json);
 
 // Appends to `errors` one report error string: the `path_len` bytes of `path`
-// (NULs included) and ": ", unless `path` is null, then `message`, as a
-// quoted JSON string, each byte that
-// is not valid UTF-8 written as U+FFFD so the report always parses. Null
-// texts count as empty. Running out of memory shows in errors->failed.
+// (NULs included) and ": ", unless `path` is null (an element that names no
+// file), then `message`, as a quoted JSON string, each byte that is not
+// valid UTF-8 written as U+FFFD so the report always parses. A null message
+// counts as empty. Running out of memory shows in errors->failed.
 void batch_append_group_error(json_out *errors, const char *path, size_t path_len,
                               const char *message);
 

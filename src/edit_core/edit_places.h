@@ -31,10 +31,10 @@ extern "C" {
 // of lines for after the last one).
 typedef struct edit_place {
   size_t position;
-  size_t removed;          // 0 for an insertion
-  int32_t order;           // where the edit stood in the caller's list
-  const char *new_text;    // the text whose lines go in; may be null
-  const line_edit *edit;   // the edit as given, for messages
+  size_t removed;         // 0 for an insertion
+  int32_t order;          // where the edit stood in the caller's list
+  const char *new_text;   // the text whose lines go in; may be null
+  const line_edit *edit;  // the edit as given, for messages
 } edit_place;
 
 // Places the `count` edits against a file of `lines` lines in a new array

@@ -57,7 +57,8 @@ bool read_locked(file_edit *fe, size_t extra) {
   // its own: the same LF and CR LF bytes decide.
   fe->ending = qg_dominant_ending(counts);
   const size_t n = fe->lines.count;
-  fe->open_end = n > 0 && ending_after(fe->lines.items[n - 1].text, fe->lines.items[n - 1].len) == 0;
+  const line_span *last = n > 0 ? &fe->lines.items[n - 1] : nullptr;
+  fe->open_end = last != nullptr && ending_after(last->text, last->len) == 0;
   // Every line but an open last one ends in LF, CR LF or a lone CR.
   const size_t lone_cr = n - (fe->open_end ? 1 : 0) - counts.lf - counts.crlf;
   fe->exact_fill = lone_cr > counts.lf && lone_cr > counts.crlf ? "\r" : le_str(fe->ending);

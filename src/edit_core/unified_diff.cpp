@@ -260,7 +260,8 @@ void unified_diff_write(json_out *out, const char *path, const char *mark, const
     out->failed = true;
     return;
   }
-  const sides d = {mark, mark_len, text, text_len, starts, old_count, after, ends, groups, new_count};
+  const sides d = {mark,      mark_len, text, text_len, starts,
+                   old_count, after,    ends, groups,   new_count};
   hunk h = {};
   bool headers = false;
   size_t i = 0, j = 0;

@@ -151,8 +151,8 @@ TEST(BatchModel, GeneratedBatchesGiveTheModelsFileOrFailWhole) {
       EXPECT_FALSE(o.success) << shown;
       EXPECT_EQ(read_bytes(path), original) << shown;
       ASSERT_EQ(o.errors.size(), 1u) << shown;
-      EXPECT_EQ(o.errors[0].rfind(path + ": " + kFailures.at(failure), 0), 0u)
-          << shown << "\n" << o.errors[0];
+      EXPECT_EQ(o.errors[0].rfind(path + ": " + kFailures.at(failure), 0), 0u) << shown << "\n"
+                                                                               << o.errors[0];
     }
     yyjson_doc_free(c);
     if (HasFailure()) break;

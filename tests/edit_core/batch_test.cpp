@@ -167,10 +167,11 @@ TEST_F(BatchTest, ElementsThatNameNoFileFailInTheReport) {
 TEST_F(BatchTest, UnknownDocumentMembersFailTheWholeCall) {
   for (const char *member : {"dryrun", "Edits", "dry-run", "exact_endings"}) {
     dir().write("a.txt", kFiveLines);
-    const std::string json = std::string(R"({"edits":[{"file":"a.txt","new_text":"X"}],")") +
-                             member + R"(":true})";
-    const std::string message = std::string("Unknown member '") + member +
-                                "' in the batch document (it takes edits, dry_run, diffs and exact)";
+    const std::string json =
+        std::string(R"({"edits":[{"file":"a.txt","new_text":"X"}],")") + member + R"(":true})";
+    const std::string message =
+        std::string("Unknown member '") + member +
+        "' in the batch document (it takes edits, dry_run, diffs and exact)";
     EXPECT_EQ(run_batch(json.c_str()),
               "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"" + message +
                   "\"]}");

@@ -168,7 +168,8 @@ TEST(ExactLineEnds, EveryOtherByteIsKept) {
   for (const Case &c : cases) {
     const std::string path = dir.write("f.txt", c.before);
     char *result = grep_core_batch_replace_json(
-        ("{\"exact\":true,\"edits\":[{\"file\":" + json_quoted(path) + "," + c.edit + "}]}").c_str());
+        ("{\"exact\":true,\"edits\":[{\"file\":" + json_quoted(path) + "," + c.edit + "}]}")
+            .c_str());
     EXPECT_NE(strstr(result, "\"success\":true"), nullptr) << c.name << ": " << result;
     free(result);
     EXPECT_EQ(read_bytes(path), c.after) << c.name;
@@ -183,23 +184,9 @@ TEST(ExactLineEnds, EveryOtherByteIsKept) {
   EXPECT_EQ(read_bytes(path), "a\rb\rc");
 }
 
+// The bytes of a base64 text, as coreutils' base64 decodes them.
 std::string base64_decoded(const std::string &text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int have = 0;
-  for (char c : text) {
-    const size_t v = kAlphabet.find(c);
-    if (v == std::string::npos) break;  // '=' padding
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    have += 6;
-    if (have >= 8) {
-      have -= 8;
-      out += static_cast<char>((bits >> have) & 0xFF);
-    }
-  }
-  return out;
+  return qg_test::run_process({"base64", "-d"}, text).out;
 }
 
 // The dry-run diff of files with a byte-order mark, with bytes that are not
@@ -243,8 +230,8 @@ TEST(DryRun, DiffsApplyWithPatchAndGitApply) {
     dir.write("f.txt", c.before);
     const std::string edits = std::string("[{\"file\":\"f.txt\",") + c.edit + "}]";
     const std::string exact = c.exact ? "\"exact\":true," : "";
-    char *dry = grep_core_batch_replace_json(("{" + exact + "\"dry_run\":true,\"edits\":" + edits +
-                                              "}").c_str());
+    char *dry = grep_core_batch_replace_json(
+        ("{" + exact + "\"dry_run\":true,\"edits\":" + edits + "}").c_str());
     yyjson_doc *doc = yyjson_read(dry, strlen(dry), 0);
     free(dry);
     yyjson_val *first = yyjson_arr_get_first(yyjson_obj_get(yyjson_doc_get_root(doc), "diffs"));
@@ -253,7 +240,8 @@ TEST(DryRun, DiffsApplyWithPatchAndGitApply) {
     const std::string diff = raw != nullptr ? base64_decoded(yyjson_get_str(raw))
                                             : yyjson_get_str(yyjson_obj_get(first, "diff"));
     yyjson_doc_free(doc);
-    char *written = grep_core_batch_replace_json(("{" + exact + "\"edits\":" + edits + "}").c_str());
+    char *written =
+        grep_core_batch_replace_json(("{" + exact + "\"edits\":" + edits + "}").c_str());
     free(written);
     const std::string want = read_bytes("f.txt");
     ASSERT_NE(want, c.before) << c.name;

@@ -123,7 +123,8 @@ constexpr int kAttributeReadAttempts = 8;
 // frees; its length goes to *len. Null with errno set on failure.
 char *read_attribute(int fd, const char *name, size_t *len) {
   for (int attempt = 0; attempt < kAttributeReadAttempts; ++attempt) {
-    const ssize_t size = name == nullptr ? flistxattr(fd, nullptr, 0) : fgetxattr(fd, name, nullptr, 0);
+    const ssize_t size =
+        name == nullptr ? flistxattr(fd, nullptr, 0) : fgetxattr(fd, name, nullptr, 0);
     if (size < 0) return nullptr;
     auto *block = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
     if (block == nullptr) {
@@ -351,9 +352,8 @@ plat_replace_result stage_temp(plat_replacement *r, const plat_bytes *pieces, si
   int err = write_pieces(r->fd, pieces, count);
   if (err != 0) return failed(PLAT_REPLACE_WRITE, err);
   int attributes_err = 0;
-  if (r->has_original && (err = copy_metadata(r->fd, original_fd, r->original, &attributes_err)) != 0) {
-    return failed(PLAT_REPLACE_CREATE_TEMP, err);
-  }
+  if (r->has_original) err = copy_metadata(r->fd, original_fd, r->original, &attributes_err);
+  if (err != 0) return failed(PLAT_REPLACE_CREATE_TEMP, err);
   *attributes_kept = attributes_err == 0;
   struct stat st;
   if (fstat(r->fd, &st) != 0) return failed(PLAT_REPLACE_WRITE, errno);
