@@ -197,28 +197,51 @@ QUENMAR_GREP_API int grep_search_stream_ctx(const char *root_path, const char *p
  * are not held up; a change they make between the read and the write is
  * found and fails the edit ("changed since it was read", GREP_E_IO) with the
  * file left as they wrote it. The file is replaced whole through a temporary
- * file beside it, so it holds either its old or its new contents, durably,
- * when the call returns (a file with several hard links is written in place,
- * once the room for it is secured). */
+ * file beside it that takes its mode, owner and extended attributes, so it
+ * holds either its old or its new contents, durably, when the call returns
+ * (a file with several hard links, or whose attributes the new file cannot
+ * take, is written in place, once the room for it is secured). Every line is
+ * written with the file's most common line ending; grep_replace_lines_exact
+ * keeps the endings of the lines it does not name. */
 QUENMAR_GREP_API int grep_replace_lines(const char *file_path, int start_line, int end_line,
                                         const char *new_text);
+
+/* grep_replace_lines that changes only the lines it names: every other line
+ * keeps its bytes and its own line end (LF, CR LF or a lone CR), and a last
+ * line without one keeps none; each new line takes the line end of the line
+ * it replaces, an inserted line the file's most common one. A start_line past
+ * the line after the last fails ("File has only N lines, requested start at
+ * line M", GREP_E_ARGUMENT); start_line below 1 and end_line past the end are
+ * brought into range as in grep_replace_lines. The same as a batch edit with
+ * "exact": true. Beyond the core functions. */
+QUENMAR_GREP_API int grep_replace_lines_exact(const char *file_path, int start_line, int end_line,
+                                              const char *new_text);
 
 /* Applies a JSON list of line edits over many files and returns the report
  * {"success":B,"files_modified":N,"total_edits":N,"errors":[...]}.
  *
- * The instructions are an array of edit objects, or {"edits":[...]} with an
- * optional "dry_run". An edit object holds "file" and either a line edit
- * ("start_line", "end_line": integers within 32 bits; "new_text": a string;
- * "expected_text": the text the lines must hold now, joined with \n, for the
- * edit to apply) or a text edit ("old_text": a non-empty text that must occur
- * exactly once in the file, with every line ending read as \n; "new_text";
- * "replace_all": true to replace every occurrence). Edits naming one file by
- * several paths are one group, reported under the first path. A group whose
- * edit is malformed, overlaps another, or expects what the file does not hold
- * fails whole and nothing of its file is written. With "dry_run": true
+ * The instructions are an array of edit objects, or {"edits":[...]} with the
+ * optional "dry_run", "diffs" and "exact" (true or false each; any other
+ * member fails the whole call before a file is touched). An edit object holds
+ * "file" and either a line edit ("start_line", "end_line": integers within
+ * 32 bits; "new_text": a string; "expected_text": the text the lines must
+ * hold now, joined with \n, for the edit to apply) or a text edit
+ * ("old_text": a non-empty text that must occur exactly once in the file,
+ * with every line ending read as \n; "new_text"; "replace_all": true to
+ * replace every occurrence), and no other member. Every line number refers
+ * to the file as it was read. Edits naming one file by several paths are one
+ * group, reported under the first path. A group whose edit is malformed,
+ * holds a member the batch does not take, collides with another (replacements
+ * sharing a line, an insertion strictly inside a replaced range), or expects
+ * what the file does not hold fails whole and nothing of its file is written;
+ * an element that names no file is an error string of its own. With "exact":
+ * true every line that no edit names keeps its bytes and line end, and an
+ * edit starting past the line after the last fails. With "dry_run": true
  * nothing is written, and the report gains "diffs": [{"file":P,"diff":D}],
- * one unified diff per file that would change; with "diffs": true the files
- * are written and the report lists the diff of each one written. */
+ * one unified diff of the file's own bytes per file that would change (with
+ * "diff_base64", those bytes in base64, when they are not UTF-8); with
+ * "diffs": true the files are written and the report lists the diff of each
+ * one written. */
 QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_json);
 
 /* Returns lines start_line..end_line of file_path, each as "N: text\n";

@@ -113,7 +113,6 @@ export interface QuenmarGrepError extends Error {
   count?: number;
 }
 
-/** One line edit of a batch. */
 /**
  * One edit of a batch: a line edit (start_line, end_line, new_text, and
  * optionally expected_text: what the lines hold now, joined with "\n") or a
@@ -129,10 +128,24 @@ export interface Edit {
   replace_all?: boolean;
 }
 
-/** What a dry run would change in one file, as a unified diff. */
+/**
+ * What a dry run would change in one file, as a unified diff. A diff of
+ * lines that are not UTF-8 also comes as its own bytes in `diff_base64`
+ * (`diff` shows them as U+FFFD): apply those.
+ */
 export interface FileDiff {
   file: string;
   diff: string;
+  diff_base64?: string;
+}
+
+/** Batch instructions as a document. */
+export interface BatchInstructions {
+  edits: Edit[];
+  dry_run?: boolean;
+  diffs?: boolean;
+  /** Keep every line end that no edit names (the bindings send true unless told). */
+  exact?: boolean;
 }
 
 /** The batch result document; `diffs` is present for a dry run. */
@@ -223,10 +236,13 @@ export function numberedLines(file: string, start?: number, end?: number): Promi
  * Replaces lines `start`..`end` with the lines of `text`; `start` > `end`
  * inserts before `start`. With `expected`, the lines must hold that text now
  * (joined with "\n"), else it rejects with code "GREP_E_CONFLICT" and the
- * file stays as it is.
+ * file stays as it is. With `exact` (the default) every line the edit does
+ * not name keeps its bytes and line end, and a start past the line after the
+ * last rejects; `exact: false` writes every line with the file's most common
+ * ending.
  */
 export function replaceLines(file: string, start: number, end: number, text: string,
-                             options?: { expected?: string }): Promise<void>;
+                             options?: { expected?: string; exact?: boolean }): Promise<void>;
 
 /**
  * Replaces `oldText` by `newText` in the file (every line ending reads as
@@ -234,11 +250,12 @@ export function replaceLines(file: string, start: number, end: number, text: str
  * `dryRun` nothing is written and it resolves to the unified diff.
  */
 export function editText(file: string, oldText: string, newText: string,
-                         options?: { replaceAll?: boolean; dryRun?: boolean }): Promise<string | undefined>;
+                         options?: { replaceAll?: boolean; dryRun?: boolean; exact?: boolean }): Promise<string | undefined>;
 
 /**
  * Applies many edits; files stand or fall one by one (check `success`). With
- * `dryRun` nothing is written and `diffs` holds each file's diff.
+ * `dryRun` nothing is written and `diffs` holds each file's diff. With
+ * `exact` (the default) "exact": true is sent unless the instructions say.
  */
-export function batchReplace(edits: Edit[] | { edits: Edit[]; dry_run?: boolean } | string,
-                             options?: { dryRun?: boolean }): Promise<BatchResult>;
+export function batchReplace(edits: Edit[] | BatchInstructions | string,
+                             options?: { dryRun?: boolean; exact?: boolean }): Promise<BatchResult>;

@@ -152,50 +152,85 @@ async function numberedLines(file, start = 0, end = 0) {
 }
 
 /**
+ * The batch instructions `edits` (an array of edits, an object with them
+ * under "edits", or a JSON text) as the JSON text the library reads, with
+ * "dry_run": true when `dryRun`, and "exact": true when `exact` and the
+ * instructions do not say. A text is kept byte for byte: the members go in
+ * front of its own (the first member of a name counts), and a text that is
+ * not JSON is passed on for the library to refuse.
+ */
+function instructionsText(edits, { dryRun = false, exact = true } = {}) {
+  if (typeof edits !== 'string') {
+    const doc = Array.isArray(edits) ? { edits } : edits;
+    if (doc === null || typeof doc !== 'object') return JSON.stringify(doc);
+    const added = { ...doc };
+    if (dryRun) added.dry_run = true;
+    if (exact && !('exact' in doc)) added.exact = true;
+    return JSON.stringify(added);
+  }
+  let parsed;
+  try {
+    parsed = JSON.parse(edits);
+  } catch {
+    return edits;
+  }
+  const isObject = parsed !== null && typeof parsed === 'object' && !Array.isArray(parsed);
+  const members = [];
+  if (dryRun) members.push('"dry_run":true');
+  if (exact && !(isObject && 'exact' in parsed)) members.push('"exact":true');
+  if (members.length === 0) return edits;
+  if (Array.isArray(parsed)) return `{"edits":${edits},${members.join(',')}}`;
+  if (!isObject) return edits;
+  const open = edits.indexOf('{') + 1;
+  const more = Object.keys(parsed).length > 0 ? ',' : '';
+  return `${edits.slice(0, open)}${members.join(',')}${more}${edits.slice(open)}`;
+}
+
+/**
  * Replaces lines start..end with the lines of `text` (start > end inserts).
  * With `expected`, the lines must hold that text now (joined with "\n"; ""
  * for an insertion), else it rejects with code GREP_E_CONFLICT and the file
- * stays as it is.
+ * stays as it is. With `exact` (the default) every line the edit does not
+ * name keeps its bytes and line end, and a start past the line after the
+ * last rejects; `exact: false` writes every line with the file's most
+ * common ending.
  */
-async function replaceLines(file, start, end, text, { expected } = {}) {
-  if (expected === undefined) return native.replaceLines(file, start, end, text);
+async function replaceLines(file, start, end, text, { expected, exact = true } = {}) {
+  if (expected === undefined) return native.replaceLines(file, start, end, text, Boolean(exact));
   const edit = { file, start_line: start, end_line: end, new_text: text, expected_text: expected };
-  await native.editJson(JSON.stringify({ edits: [edit] }));
+  await native.editJson(instructionsText({ edits: [edit] }, { exact }));
   return undefined;
+}
+
+/** The text of a dry run's diffs; one that is not UTF-8 as its bytes read as UTF-8. */
+function diffsText(result) {
+  return result.diffs.map((d) => (d.diff_base64 !== undefined
+    ? Buffer.from(d.diff_base64, 'base64').toString('utf8') : d.diff)).join('');
 }
 
 /**
  * Replaces `oldText` by `newText` in the file (every line ending reads as
  * "\n"); `oldText` must occur once unless `replaceAll`. With `dryRun`
  * nothing is written and it resolves to the unified diff of the change.
+ * `exact` as for replaceLines.
  */
-async function editText(file, oldText, newText, { replaceAll = false, dryRun = false } = {}) {
+async function editText(file, oldText, newText, { replaceAll = false, dryRun = false,
+  exact = true } = {}) {
   const edit = { file, old_text: oldText, new_text: newText, replace_all: replaceAll };
-  const result = JSON.parse(await native.editJson(JSON.stringify({ edits: [edit], dry_run: dryRun })));
-  return dryRun ? result.diffs.map((d) => d.diff).join('') : undefined;
+  const text = instructionsText({ edits: [edit] }, { dryRun, exact });
+  const result = JSON.parse(await native.editJson(text));
+  return dryRun ? diffsText(result) : undefined;
 }
 
 /**
  * Applies many edits; resolves to the batch result document. With `dryRun`
- * nothing is written and the document lists each file's diff in `diffs`.
+ * nothing is written and the document lists each file's diff in `diffs`
+ * (with `diff_base64`, the diff's own bytes, where they are not UTF-8).
+ * With `exact` (the default) "exact": true is sent unless the instructions
+ * say otherwise.
  */
-async function batchReplace(edits, { dryRun = false } = {}) {
-  let instructions = edits;
-  if (dryRun) {
-    if (typeof instructions === 'string') {
-      try {
-        instructions = JSON.parse(instructions);
-      } catch {
-        return JSON.parse(await native.batchJson(edits));  // the library says what is wrong
-      }
-    }
-    if (Array.isArray(instructions)) instructions = { edits: instructions };
-    if (instructions !== null && typeof instructions === 'object') {
-      instructions = { ...instructions, dry_run: true };
-    }
-  }
-  const text = typeof instructions === 'string' ? instructions : JSON.stringify(instructions);
-  return JSON.parse(await native.batchJson(text));
+async function batchReplace(edits, { dryRun = false, exact = true } = {}) {
+  return JSON.parse(await native.batchJson(instructionsText(edits, { dryRun, exact })));
 }
 
 module.exports = {

@@ -7,6 +7,7 @@
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
 #include "grep_core/text_write.h"
+#include "grep_core/utf8.h"
 
 #include <yyjson.h>
 
@@ -30,6 +31,18 @@ constexpr const char kBadDryRunResult[] =
 constexpr const char kBadDiffsResult[] =
     "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"diffs is not true "
     "or false\"]}";
+constexpr const char kBadExactResult[] =
+    "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"exact is not true "
+    "or false\"]}";
+
+// The members an edit object and the batch document may hold: any other is
+// a misspelling that must not be taken for a default.
+constexpr const char *kEditMembers[] = {"file",     "file_path",     "start_line", "end_line",
+                                        "new_text", "expected_text", "old_text",   "replace_all"};
+constexpr const char kEditMembersText[] =
+    "file, file_path, start_line, end_line, new_text, expected_text, old_text and replace_all";
+constexpr const char *kDocumentMembers[] = {"edits", "dry_run", "diffs", "exact"};
+constexpr const char kDocumentMembersText[] = "edits, dry_run, diffs and exact";
 
 // Files edited together: read, staged, flushed and put in place as one
 // step, so that a batch pays for durability once per chunk, not per file.
@@ -40,8 +53,10 @@ constexpr int32_t kChunkGroups = 128;
 // point into the parsed document, which outlives the groups, so no text is
 // copied. A JSON string may hold U+0000, which no C text can carry: such a
 // path or text fails the group untouched instead of being cut at the NUL.
+// An element that names no file is a group of its own without a path,
+// failed from the start.
 struct edit_group {
-  const char *path;  // the first path given for the file
+  const char *path;  // the first path given for the file; null for no file
   size_t path_len;   // bytes of `path`, NULs included
   plat_file_id id;
   bool has_id;
@@ -177,9 +192,9 @@ struct doc_guard {
   ~doc_guard() { yyjson_doc_free(doc); }
 };
 
-// The path member of an edit object, or null when the object is to be
-// skipped. The "file" member decides alone when present; "file_path" stands
-// in otherwise.
+// The path member of an edit object, or null when it names no file. The
+// "file" member decides alone when present; "file_path" stands in
+// otherwise.
 yyjson_val *edit_path(yyjson_val *obj) {
   yyjson_val *file = yyjson_obj_get(obj, "file");
   if (file == nullptr) file = yyjson_obj_get(obj, "file_path");
@@ -217,7 +232,34 @@ edit_group *group_for(group_list *list, const char *path, size_t len) {
   return &list->groups[next];
 }
 
+// Adds, at the end of the list, the failed group of an element that names no
+// file, with the message set last. False when out of memory.
+bool add_pathless_failure(group_list *list) {
+  edit_group failed = {};
+  failed.total = 1;
+  fail_group(&failed);
+  if (!grow_push(&list->groups, &list->count, &list->capacity, failed)) {
+    free(failed.message);
+    return false;
+  }
+  return true;
+}
+
 // ---- Reading one edit object ----
+
+// The first member of `obj` whose key is none of the `n` names, or null.
+yyjson_val *unknown_member(yyjson_val *obj, const char *const *names, size_t n) {
+  size_t idx = 0, max = 0;
+  yyjson_val *key = nullptr, *value = nullptr;
+  yyjson_obj_foreach(obj, idx, max, key, value) {
+    bool known = false;
+    for (size_t k = 0; k < n && !known; ++k) {
+      known = yyjson_equals_strn(key, names[k], strlen(names[k]));
+    }
+    if (!known) return key;
+  }
+  return nullptr;
+}
 
 // What a member of an edit object holds, once checked.
 enum class member { absent, ok, bad };
@@ -271,6 +313,13 @@ bool refuse_edit(edit_group *g, int64_t position, const char *path, const char *
 bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position) {
   ++g->total;
   if (g->message != nullptr) return true;  // failed already: nothing of it is applied
+  if (yyjson_val *key =
+          unknown_member(obj, kEditMembers, sizeof kEditMembers / sizeof *kEditMembers)) {
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld for '%s': unknown member '%s' (an edit takes %s)",
+            static_cast<long long>(position), path, yyjson_get_str(key), kEditMembersText);
+    fail_group(g);
+    return true;
+  }
   int32_t start = 1, end = 0;
   const char *new_text = nullptr, *old_text = nullptr, *expected = nullptr;
   bool has_nul = false;
@@ -319,23 +368,49 @@ bool add_edit(edit_group *g, yyjson_val *obj, const char *path, int64_t position
   }
   if (has_old) {
     return grow_push(&g->texts, &g->text_count, &g->text_capacity,
-                text_edit{old_text, new_text, yyjson_get_bool(all)});
+                     text_edit{old_text, new_text, yyjson_get_bool(all)});
   }
   if (e == member::absent) end = start;
   return grow_push(&g->edits, &g->count, &g->capacity, line_edit{start, end, new_text, expected});
 }
 
-// Gathers the edits of `array` into groups. Elements that are not objects,
-// objects without members and objects without a usable path are skipped.
-// False when out of memory; the groups made so far stay in `list`.
+// Fails, as a group of its own, the element at `position` that names no
+// file: it is no object, its path member is no string, or it has none
+// (naming the first unknown member, which may be the misspelt path). False
+// when out of memory.
+bool refuse_pathless(group_list *list, yyjson_val *element, int64_t position) {
+  const auto at = static_cast<long long>(position);
+  yyjson_val *file = yyjson_obj_get(element, "file");
+  yyjson_val *file_path = yyjson_obj_get(element, "file_path");
+  if (!yyjson_is_obj(element)) {
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld is not an object", at);
+  } else if (file != nullptr || file_path != nullptr) {
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld: %s is not a string", at,
+            file != nullptr ? "file" : "file_path");
+  } else if (yyjson_val *key = unknown_member(element, kEditMembers,
+                                              sizeof kEditMembers / sizeof *kEditMembers)) {
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld names no file: unknown member '%s' (an edit takes %s)", at,
+            yyjson_get_str(key), kEditMembersText);
+  } else {
+    qg_fail(GREP_E_ARGUMENT, "Edit %lld names no file", at);
+  }
+  return add_pathless_failure(list);
+}
+
+// Gathers the edits of `array` into groups; an element that names no file
+// fails alone. False when out of memory; the groups made so far stay in
+// `list`.
 bool group_edits(yyjson_val *array, group_list *list) {
   size_t idx = 0;
   size_t max = 0;
   yyjson_val *obj = nullptr;
   yyjson_arr_foreach(array, idx, max, obj) {
-    if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) continue;
-    yyjson_val *path = edit_path(obj);
-    if (path == nullptr) continue;
+    const auto position = static_cast<int64_t>(idx) + 1;
+    yyjson_val *path = yyjson_is_obj(obj) ? edit_path(obj) : nullptr;
+    if (path == nullptr) {
+      if (!refuse_pathless(list, obj, position)) return false;
+      continue;
+    }
     const char *p = yyjson_get_str(path);
     const size_t len = yyjson_get_len(path);
     edit_group *group = group_for(list, p, len);
@@ -346,7 +421,7 @@ bool group_edits(yyjson_val *array, group_list *list) {
       fail_group(group);
       continue;
     }
-    if (!add_edit(group, obj, p, static_cast<int64_t>(idx) + 1)) return false;
+    if (!add_edit(group, obj, p, position)) return false;
   }
   return true;
 }
@@ -379,6 +454,13 @@ void sort_by_identity(const edit_group *groups, int32_t *order, int32_t n) {
   }
 }
 
+// What the batch document asks of every file.
+struct batch_options {
+  bool dry_run;
+  bool diffs;
+  bool exact;
+};
+
 // Keeps the diff the edit of `g` made; false (the group failed) when memory
 // runs out.
 bool keep_diff(edit_group *g, const file_edit *fe) {
@@ -396,16 +478,17 @@ bool keep_diff(edit_group *g, const file_edit *fe) {
 
 // Reads, edits and (unless a dry run) stages one group, keeping its diff
 // when asked; false when it failed (its message recorded).
-bool prepare_group(edit_group *g, file_edit *fe, bool dry_run, bool diffs) {
-  const file_edit_input in = {g->path, g->edits, g->count, g->texts, g->text_count, diffs};
-  const bool ok = file_edit_prepare(fe, &in) && (dry_run || file_edit_stage(fe));
+bool prepare_group(edit_group *g, file_edit *fe, const batch_options &o) {
+  const file_edit_input in = {g->path,       g->edits, g->count, g->texts,
+                              g->text_count, o.diffs,  o.exact};
+  const bool ok = file_edit_prepare(fe, &in) && (o.dry_run || file_edit_stage(fe));
   if (!ok) {
     fail_group(g);
     file_edit_release(fe);
     return false;
   }
-  const bool kept = !diffs || keep_diff(g, fe);
-  if (dry_run) {
+  const bool kept = !o.diffs || keep_diff(g, fe);
+  if (o.dry_run) {
     g->written = kept;
     file_edit_release(fe);
   } else if (!kept) {
@@ -417,7 +500,7 @@ bool prepare_group(edit_group *g, file_edit *fe, bool dry_run, bool diffs) {
 // Applies the groups [first, first + n): each read and staged (files locked
 // in the order of their identities), every staged file flushed at once,
 // then each put in place and the directories flushed once.
-void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run, bool diffs) {
+void apply_chunk(group_list *list, int32_t first, int32_t n, const batch_options &o) {
   int32_t order[kChunkGroups];
   file_edit edits[kChunkGroups];
   plat_replacement *staged[kChunkGroups];
@@ -430,11 +513,11 @@ void apply_chunk(group_list *list, int32_t first, int32_t n, bool dry_run, bool 
   for (int32_t k = 0; k < n; ++k) {
     edit_group *g = &list->groups[order[k]];
     const int32_t slot = order[k] - first;
-    if (g->message == nullptr && prepare_group(g, &edits[slot], dry_run, diffs) && !dry_run) {
+    if (g->message == nullptr && prepare_group(g, &edits[slot], o) && !o.dry_run) {
       staged[slot] = edits[slot].staged;
     }
   }
-  if (dry_run) return;
+  if (o.dry_run) return;
   plat_replacements_flush(staged, static_cast<size_t>(n), results);
   for (int32_t k = 0; k < n; ++k) {
     edit_group *g = &list->groups[first + k];
@@ -496,11 +579,33 @@ char *compose_result(const group_list &list, bool diffs) {
       json_out_string(&out, group.path, group.path_len);
       JSON_OUT_LITERAL(&out, ",\"diff\":");
       json_out_string(&out, group.diff, group.diff_len);
+      // A JSON string holds only UTF-8: a diff of other bytes, which only
+      // apply as they are, comes whole beside its readable form.
+      if (!qg_utf8_valid(group.diff, group.diff_len)) {
+        JSON_OUT_LITERAL(&out, ",\"diff_base64\":");
+        json_out_base64(&out, group.diff, group.diff_len);
+      }
       json_out_char(&out, '}');
     }
     json_out_char(&out, ']');
   }
   json_out_char(&out, '}');
+  if (out.failed) {
+    json_out_free(&out);
+    return nullptr;
+  }
+  return out.data;
+}
+
+// The result of a batch document with the member `key`, which it does not
+// take: the call fails whole, before any file is touched.
+char *refused_document(yyjson_val *key) {
+  qg_fail_call(GREP_E_ARGUMENT, "Unknown member '%s' in the batch document (it takes %s)",
+               yyjson_get_str(key), kDocumentMembersText);
+  json_out out = {};
+  JSON_OUT_LITERAL(&out, "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[");
+  json_out_string(&out, qm_grep_get_last_error(), strlen(qm_grep_get_last_error()));
+  JSON_OUT_LITERAL(&out, "]}");
   if (out.failed) {
     json_out_free(&out);
     return nullptr;
@@ -519,8 +624,10 @@ char *fixed_result(const char *result, int status, const char *message) {
 void batch_append_group_error(json_out *errors, const char *path, size_t path_len,
                               const char *message) {
   json_out_char(errors, '"');
-  if (path != nullptr) json_out_string_content(errors, path, path_len);
-  JSON_OUT_LITERAL(errors, ": ");
+  if (path != nullptr) {
+    json_out_string_content(errors, path, path_len);
+    JSON_OUT_LITERAL(errors, ": ");
+  }
   if (message != nullptr) json_out_string_content(errors, message, strlen(message));
   json_out_char(errors, '"');
 }
@@ -546,18 +653,28 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
   if (array == nullptr) {
     return fixed_result(kMissingEditsResult, GREP_E_ARGUMENT, "Expected 'edits' array in JSON");
   }
+  yyjson_val *root = yyjson_doc_get_root(doc);
+  yyjson_val *key = yyjson_is_obj(root)
+                        ? unknown_member(root, kDocumentMembers,
+                                         sizeof kDocumentMembers / sizeof *kDocumentMembers)
+                        : nullptr;
+  if (key != nullptr) return refused_document(key);
   // A dry run that is not asked for plainly must not be taken for a write.
-  yyjson_val *dry = yyjson_obj_get(yyjson_doc_get_root(doc), "dry_run");
+  yyjson_val *dry = yyjson_obj_get(root, "dry_run");
   if (dry != nullptr && !yyjson_is_bool(dry)) {
     return fixed_result(kBadDryRunResult, GREP_E_ARGUMENT, "dry_run is not true or false");
   }
-  const bool dry_run = yyjson_get_bool(dry);
   // Diffs of the files written, on request.
-  yyjson_val *want = yyjson_obj_get(yyjson_doc_get_root(doc), "diffs");
+  yyjson_val *want = yyjson_obj_get(root, "diffs");
   if (want != nullptr && !yyjson_is_bool(want)) {
     return fixed_result(kBadDiffsResult, GREP_E_ARGUMENT, "diffs is not true or false");
   }
-  const bool diffs = dry_run || yyjson_get_bool(want);
+  yyjson_val *exact = yyjson_obj_get(root, "exact");
+  if (exact != nullptr && !yyjson_is_bool(exact)) {
+    return fixed_result(kBadExactResult, GREP_E_ARGUMENT, "exact is not true or false");
+  }
+  const bool dry_run = yyjson_get_bool(dry);
+  const batch_options options = {dry_run, dry_run || yyjson_get_bool(want), yyjson_get_bool(exact)};
   // Going on with a group or edit missing would apply a batch the caller
   // never asked for: out of memory here fails the whole call before any file
   // is touched.
@@ -568,7 +685,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
   }
   for (int32_t first = 0; first < list.count; first += kChunkGroups) {
     const int32_t n = list.count - first < kChunkGroups ? list.count - first : kChunkGroups;
-    apply_chunk(&list, first, n, dry_run, diffs);
+    apply_chunk(&list, first, n, options);
   }
   // The status is the first failed group's; the last-error text, as ever,
   // the last failed group's.
@@ -579,7 +696,7 @@ char *grep_core_batch_replace_json(const char *instructions_json) {
     if (qg_get_status() == GREP_OK) qg_set_status(group.kind);
     if (group.message != nullptr) qg_fail(group.kind, "%s", group.message);
   }
-  char *result = compose_result(list, diffs);
+  char *result = compose_result(list, options.diffs);
   if (result == nullptr) {
     // The files are written by now; only the report is lost.
     qg_fail_call(GREP_E_NO_MEMORY, "Out of memory composing the batch report");

@@ -1,8 +1,10 @@
-// The line edit engine: sorted, non-overlapping line-range edits of one file.
+// The line edit engine: line-range edits of one file, every line number
+// counting the lines of the file as read (see edit_places.h).
 //
 // A file is read once (any supported encoding), every edit is applied to its
 // lines in memory, and only then is it written back once, in the encoding it
-// was found in and with its dominant line ending after every line. A call
+// was found in and with its dominant line ending after every line (or, for
+// the exact form, with every line end kept; see file_edit_prepare). A call
 // that fails before the write leaves the file untouched. Runs on the caller's
 // thread with no state of its own; failures set the last-error text.
 #ifndef QG_EDIT_H
@@ -41,9 +43,9 @@ typedef struct text_edit {
 } text_edit;
 
 // Applies the `count` edits to the file at `path` (UTF-8) and writes it; true
-// when the file was written. Sorts `edits` in place and neither keeps nor
-// frees them or their texts. Fails with a message (and its kind) on
-// replacements that overlap, on an expected text that differs, on a file
+// when the file was written. Neither changes, keeps nor frees the edits or
+// their texts. Fails with a message (and its kind) on edits that collide
+// (see edit_places.h), on an expected text that differs, on a file
 // whose text holds a NUL byte (it could not be split without losing what
 // follows) or that is UTF-16 with an odd number of bytes, and on a file
 // changed by another program between the read and the write. Other editors
@@ -52,16 +54,20 @@ typedef struct text_edit {
 // nothing touched.
 bool apply_file_edits(const char *path, line_edit *edits, int count);
 
-// qsort order of two line_edit records: higher start_line first, then higher
-// end_line; 0 when both fields are equal. Exact over the whole int32 range.
-int cmp_edits_desc(const void *a, const void *b);
-
 // Replaces, deletes or inserts lines start_line..end_line of one file; a null
 // `new_text` is the empty text. Returns 0 on success, -1 on failure with the
 // last-error text and the status set ("Missing file_path" for a null or
 // empty path).
 int grep_core_replace_lines(const char *file_path, int start_line, int end_line,
                             const char *new_text);
+
+// grep_core_replace_lines with every line end kept: the lines the edit does
+// not name keep their bytes and endings (and a last line without one keeps
+// none), the new lines take the endings of the lines they replace, and a
+// start past the line after the last fails ("File has only N lines,
+// requested start at line M").
+int grep_core_replace_lines_exact(const char *file_path, int start_line, int end_line,
+                                  const char *new_text);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 #include "edit_core/file_edit.h"
 
+#include "edit_core/edit_places.h"
 #include "edit_core/unified_diff.h"
 #include "grep_core/find_bytes.h"
 #include "grep_core/grow_array.h"
@@ -55,6 +56,12 @@ bool read_locked(file_edit *fe, size_t extra) {
   // The reader's majority rule, counted while cutting instead of in a pass of
   // its own: the same LF and CR LF bytes decide.
   fe->ending = qg_dominant_ending(counts);
+  const size_t n = fe->lines.count;
+  const line_span *last = n > 0 ? &fe->lines.items[n - 1] : nullptr;
+  fe->open_end = last != nullptr && ending_after(last->text, last->len) == 0;
+  // Every line but an open last one ends in LF, CR LF or a lone CR.
+  const size_t lone_cr = n - (fe->open_end ? 1 : 0) - counts.lf - counts.crlf;
+  fe->exact_fill = lone_cr > counts.lf && lone_cr > counts.crlf ? "\r" : le_str(fe->ending);
   return true;
 }
 
@@ -219,25 +226,6 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
 
 // ---- Checks ----
 
-// Checks the sorted edits for replacements that overlap: each replacement
-// against every one before it in the sorted order, so that an insertion
-// between two never hides them from each other. Since the order descends by
-// start line, the replacement seen last is the nearest one above.
-bool check_no_overlap(const char *path, const line_edit *edits, int count) {
-  const line_edit *above = nullptr;
-  for (int k = 0; k < count; ++k) {
-    const line_edit &e = edits[k];
-    if (!is_replacement(e)) continue;
-    if (above != nullptr && e.end_line >= above->start_line) {
-      qg_fail(GREP_E_ARGUMENT, "Overlapping edit ranges in '%s': lines %d-%d and %d-%d", path,
-              e.start_line, e.end_line, above->start_line, above->end_line);
-      return false;
-    }
-    above = &e;
-  }
-  return true;
-}
-
 // Refuses new texts that a UTF-16 file cannot hold unchanged: bytes that are
 // not UTF-8 would be converted to units nobody wrote, and could swallow the
 // line breaks after them. Nothing is guessed; the message names the file.
@@ -318,24 +306,95 @@ bool gather_edits(file_edit *fe, const file_edit_input *in) {
   fe->count = list.count;
   fe->owned = list.owned;
   fe->owned_count = list.owned_count;
+  fe->owned_capacity = list.owned_capacity;
   return ok;
+}
+
+// ---- Exact line ends ----
+
+// The ending new line `j` of the edit at `p` takes: that of the line it
+// replaces (the last one replaced for lines beyond them), or the file's
+// dominant one where that line has none or the edit replaces nothing.
+void new_line_ending(const file_edit *fe, const edit_place &p, size_t j, const char **bytes,
+                     size_t *n) {
+  if (p.removed > 0) {
+    const line_span &old = fe->lines.items[p.position + (j < p.removed ? j : p.removed - 1)];
+    *n = ending_after(old.text, old.len);
+    *bytes = old.text + old.len;
+    if (*n > 0) return;
+  }
+  *bytes = fe->exact_fill;
+  *n = strlen(fe->exact_fill);
+}
+
+// Gives every placed edit's new text the endings its lines take, as a text
+// of its own (owned by fe) in which each line is followed by its ending, so
+// that the writer keeps it as it keeps the file's own lines. Before the
+// edits are applied: the endings are read from the file's lines as read.
+bool end_new_lines_exactly(file_edit *fe) {
+  line_spans split = {nullptr, 0, 0};
+  bool ok = true;
+  for (int k = 0; k < fe->count && ok; ++k) {
+    edit_place &p = fe->places[k];
+    if (p.new_text == nullptr || p.new_text[0] == '\0') continue;
+    split.count = 0;
+    ok = spans_split(p.new_text, strlen(p.new_text), &split, nullptr);
+    size_t total = 0, n = 0;
+    const char *ending = nullptr;
+    for (size_t j = 0; ok && j < split.count; ++j) {
+      new_line_ending(fe, p, j, &ending, &n);
+      total += split.items[j].len + n;
+    }
+    char *text = ok ? static_cast<char *>(malloc(total + 1)) : nullptr;
+    ok = text != nullptr && grow_push(&fe->owned, &fe->owned_count, &fe->owned_capacity, text);
+    if (!ok) {
+      free(text);
+      break;
+    }
+    char *w = text;
+    for (size_t j = 0; j < split.count; ++j) {
+      memcpy(w, split.items[j].text, split.items[j].len);
+      w += split.items[j].len;
+      new_line_ending(fe, p, j, &ending, &n);
+      memcpy(w, ending, n);
+      w += n;
+    }
+    *w = '\0';
+    p.new_text = text;
+  }
+  spans_free(&split);
+  if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory ending the new lines of '%s'", fe->path);
+  return ok;
+}
+
+// How the edited lines are written (see file_edit_prepare).
+line_ends ends_of(const file_edit *fe, bool exact) {
+  const char *fill = exact ? fe->exact_fill : le_str(fe->ending);
+  line_ends ends = {fill, strlen(fill), exact, false};
+  if (exact && fe->open_end && fe->lines.count > 0) {
+    // A new last line ends as the file ended; an empty one keeps its ending,
+    // without which it would be no line at all.
+    const line_span &last = fe->lines.items[fe->lines.count - 1];
+    ends.open_last = last.len > 0 && (last.text < fe->text || last.text > fe->text + fe->len);
+  }
+  return ends;
 }
 
 // ---- Writing ----
 
 // Stages the edited lines of `fe`. In a UTF-8 file whose lines mostly stand
-// in its text followed by the chosen ending, the runs of such lines are
-// written where they stand; otherwise (other endings, lone CRs, UTF-16) the
+// in its text followed by the ending they are written with, the runs of such
+// lines are written where they stand; otherwise (other endings, UTF-16) the
 // lines are joined into a new text first.
 bool stage_lines(file_edit *fe) {
   if (!is_utf16(fe->encoding)) {
     // A piece costs 16 bytes of memory and a few of a system call's work; a
     // join costs a copy of the whole text.
-    const size_t pieces = spans_pieces(&fe->lines, fe->ending, nullptr);
+    const size_t pieces = spans_pieces(&fe->lines, &fe->ends, nullptr);
     if (pieces * sizeof(plat_bytes) <= fe->len / 2) {
       auto *list = static_cast<plat_bytes *>(malloc((pieces + 1) * sizeof(plat_bytes)));
       if (list != nullptr) {
-        spans_pieces(&fe->lines, fe->ending, list + 1);
+        spans_pieces(&fe->lines, &fe->ends, list + 1);
         const bool staged =
             stage_file_pieces(fe->path, list, pieces + 1, fe->encoding, &fe->meta, &fe->staged);
         free(list);
@@ -343,7 +402,7 @@ bool stage_lines(file_edit *fe) {
       }
     }
   }
-  char *joined = spans_join(&fe->lines, fe->ending, nullptr);
+  char *joined = spans_join(&fe->lines, &fe->ends, nullptr);
   if (joined == nullptr) {
     qg_fail(GREP_E_NO_MEMORY, "Out of memory joining lines for '%s'", fe->path);
     return false;
@@ -370,15 +429,20 @@ bool file_edit_prepare(file_edit *fe, const file_edit_input *in) {
   if (!read_locked(fe, new_lines_bound(in->edits, in->count)) || !gather_edits(fe, in)) {
     return false;
   }
-  qsort(fe->edits, static_cast<size_t>(fe->count), sizeof *fe->edits, cmp_edits_desc);
-  if (!check_no_overlap(fe->path, fe->edits, fe->count) || !check_expected(fe)) return false;
+  fe->places = place_edits(fe->path, fe->edits, fe->count, fe->lines.count, in->exact);
+  if (fe->places == nullptr || !check_expected(fe)) return false;
   if (is_utf16(fe->encoding) && !new_texts_fit_utf16(fe->path, fe->edits, fe->count)) {
     return false;
   }
-  bool ok = apply_sorted_edits(&fe->lines, fe->edits, fe->count);
+  if (in->exact && !end_new_lines_exactly(fe)) return false;
+  bool ok = apply_sorted_edits(&fe->lines, fe->places, fe->count);
   if (!ok) qg_fail(GREP_E_NO_MEMORY, "Failed applying edit to '%s'", fe->path);
+  fe->ends = ends_of(fe, in->exact);
   if (ok && in->diff) {
-    unified_diff_write(&fe->diff, fe->path, fe->text, fe->len, &fe->lines, fe->ending);
+    // The diff is of the bytes on the disk: a UTF-8 file's mark stands at
+    // the start of its first line.
+    const char *mark = fe->encoding == ENC_UTF8_BOM ? "\xEF\xBB\xBF" : "";
+    unified_diff_write(&fe->diff, fe->path, mark, fe->text, fe->len, &fe->lines, &fe->ends);
     ok = !fe->diff.failed;
     if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory making the diff of '%s'", fe->path);
   }
@@ -398,6 +462,7 @@ void file_edit_release(file_edit *fe) {
   for (int k = 0; k < fe->owned_count; ++k) free(fe->owned[k]);
   free(fe->owned);
   free(fe->edits);
+  free(fe->places);
   json_out_free(&fe->diff);
   *fe = file_edit{};
 }

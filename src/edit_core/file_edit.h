@@ -1,9 +1,9 @@
 // The edits of one file, from its read to its write: the file is locked for
 // editing and read, its edits by matching text become line edits, every
-// edit is checked (replacements that overlap, expected texts), and all are
-// applied in memory in one pass; then the new contents are staged beside the
-// file, to be flushed and put in place by the caller (alone, or with a
-// batch's other files). Nothing reaches the disk before every edit of the
+// edit is placed in the file as read and checked (edits that collide,
+// expected texts), and all are applied in memory in one pass; then the new
+// contents are staged beside the file, to be flushed and put in place by the
+// caller (alone, or with a batch's other files). Nothing reaches the disk before every edit of the
 // file has been applied. A file_edit belongs to one thread; the file stays
 // locked, against other editors of this library, until it is released.
 #ifndef QG_FILE_EDIT_H
@@ -29,7 +29,8 @@ typedef struct file_edit_input {
   int count;
   const text_edit *texts;  // may be null when text_count is 0
   int text_count;
-  bool diff;  // make the unified diff of the change (a dry run)
+  bool diff;   // make the unified diff of the change (a dry run)
+  bool exact;  // keep every line end (see file_edit_prepare)
 } file_edit_input;
 
 typedef struct file_edit {
@@ -41,24 +42,37 @@ typedef struct file_edit {
   const char *text;
   size_t len;
   text_encoding encoding;
-  line_ending ending;
+  line_ending ending;  // the dominant one of LF and CR LF
+  const char *exact_fill;  // the dominant one of LF, CR LF and lone CR
+  bool open_end;  // the file's last line has no ending
   line_spans lines;   // the file's lines, then the edited ones
+  line_ends ends;     // how the edited lines are written
   line_edit *edits;   // the line edits and those made from text edits
   int count;
-  char **owned;  // new texts made from text edits
+  edit_place *places;  // the edits placed in the file as read
+  char **owned;  // new texts made from text edits and exact line ends
   int owned_count;
+  int owned_capacity;
   json_out diff;  // the unified diff, when asked for
   plat_replacement *staged;
 } file_edit;
 
-// Locks and reads the file, turns its text edits into line edits, checks
-// every edit and applies them in memory; with in->diff, makes the diff of
-// the change. False, with the message and its kind set, on failure; release
-// `fe` in every case.
+// Locks and reads the file, turns its text edits into line edits, places and
+// checks every edit and applies them in memory; with in->diff, makes the
+// diff of the change. Without in->exact every line is written with the
+// file's dominant ending of LF and CR LF, the last one included. With it,
+// every line that no edit names keeps its own ending (LF, CR LF or lone CR)
+// and a last line without one keeps none; a new line takes the ending of the
+// line it replaces (the ones beyond them that of the last line replaced),
+// an inserted line, and a replaced line that had none, the dominant one of
+// the three; a new last line (not empty) of a file whose last line had no
+// ending has none either; and an edit that starts past the line after the last
+// fails. False, with the message and its kind set, on failure; release `fe`
+// in every case.
 bool file_edit_prepare(file_edit *fe, const file_edit_input *in);
 
-// Stages the write of the edited file in its own encoding and dominant line
-// ending (see stage_file_pieces): it must still be the file that was read.
+// Stages the write of the edited file in its own encoding and the line
+// endings file_edit_prepare chose (see stage_file_pieces): it must still be the file that was read.
 // Then releases the text, holding only the lock and the staged write. False
 // with the message set.
 bool file_edit_stage(file_edit *fe);

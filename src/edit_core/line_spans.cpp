@@ -48,25 +48,6 @@ bool push_span(line_spans *lines, const char *text, size_t len) {
   return true;
 }
 
-// The one-by-one procedure's view of an edit against a file of `n` lines: the
-// 0-based position of its first new line and the number of lines it removes.
-struct edit_extent {
-  int64_t position;
-  int64_t removed;
-};
-
-edit_extent extent_of(const line_edit &edit, int64_t n) {
-  const int64_t start = edit.start_line;
-  const int64_t position = start < 1 ? 0 : (start > n + 1 ? n : start - 1);
-  int64_t removed = 0;
-  if (edit.start_line <= edit.end_line) {
-    const int64_t first = start < 1 ? 1 : start;
-    const int64_t last = edit.end_line > n ? n : edit.end_line;
-    if (first <= last) removed = last - first + 1;  // then first - 1 == position
-  }
-  return {position, removed};
-}
-
 // Spans in a gap buffer: lines [0, gap_start) then [gap_end, capacity).
 struct gap_buffer {
   line_span *slots;
@@ -136,13 +117,13 @@ bool spans_split(const char *text, size_t len, line_spans *lines, ending_counts 
   return ok;
 }
 
-bool apply_sorted_edits(line_spans *lines, const line_edit *edits, int count) {
-  // Every edit's new lines, one run after another in edit order.
+bool apply_sorted_edits(line_spans *lines, const edit_place *places, int count) {
+  // Every edit's new lines, one run after another in application order.
   line_spans added = {nullptr, 0, 0};
   auto *added_end = static_cast<size_t *>(malloc(sizeof(size_t) * (count > 0 ? count : 1)));
   bool ok = added_end != nullptr;
   for (int k = 0; ok && k < count; ++k) {
-    const char *text = edits[k].new_text;
+    const char *text = places[k].new_text;
     ok = text == nullptr || spans_split(text, strlen(text), &added, nullptr);
     if (ok) added_end[k] = added.count;
   }
@@ -155,19 +136,20 @@ bool apply_sorted_edits(line_spans *lines, const line_edit *edits, int count) {
     spans_free(&added);
     return false;
   }
+  // Every edit below the current one left the lines under its position as
+  // they were read, so a position in the file as read is one in the buffer.
   gap_buffer g = {lines->items, lines->capacity, lines->count, lines->capacity};
   for (int k = 0; k < count && ok; ++k) {
     const size_t first_new = k == 0 ? 0 : added_end[k - 1];
     const size_t m = added_end[k] - first_new;
-    const int64_t n = static_cast<int64_t>(g.size());
-    const edit_extent e = extent_of(edits[k], n);
-    if (e.removed == 0 && m == 0) continue;
-    if (n - e.removed + static_cast<int64_t>(m) > INT32_MAX) {
+    const edit_place &p = places[k];
+    if (p.removed == 0 && m == 0) continue;
+    if (static_cast<int64_t>(g.size() - p.removed + m) > INT32_MAX) {
       ok = false;
       break;
     }
-    g.move_gap(static_cast<size_t>(e.position));
-    g.gap_end += static_cast<size_t>(e.removed);
+    g.move_gap(p.position);
+    g.gap_end += p.removed;
     g.gap_end -= m;
     if (m > 0) memcpy(g.slots + g.gap_end, added.items + first_new, m * sizeof(line_span));
   }
@@ -178,11 +160,33 @@ bool apply_sorted_edits(line_spans *lines, const line_edit *edits, int count) {
   return ok;
 }
 
-size_t spans_pieces(const line_spans *lines, line_ending ending, plat_bytes *out) {
-  static const char kCrLf[] = "\r\n";
-  const bool crlf = ending == LE_CRLF;
-  const size_t term_len = crlf ? 2 : 1;
-  const char *const term = crlf ? kCrLf : kCrLf + 1;
+size_t ending_after(const char *text, size_t len) {
+  const char *after = text + len;
+  if (after[0] == '\r') return after[1] == '\n' ? 2 : 1;
+  return after[0] == '\n' ? 1 : 0;
+}
+
+size_t line_end_of(const line_spans *lines, size_t j, const line_ends *ends, const char **out) {
+  const line_span &s = lines->items[j];
+  if (!ends->exact) {
+    *out = ends->fill;
+    return ends->fill_len;
+  }
+  const bool last = j + 1 == lines->count;
+  if (last && ends->open_last) {
+    *out = s.text + s.len;
+    return 0;
+  }
+  const size_t own = ending_after(s.text, s.len);
+  if (own == 0 && !last) {
+    *out = ends->fill;
+    return ends->fill_len;
+  }
+  *out = s.text + s.len;
+  return own;
+}
+
+size_t spans_pieces(const line_spans *lines, const line_ends *ends, plat_bytes *out) {
   size_t count = 0;
   const char *run = nullptr;  // the piece being extended, in its source
   size_t run_len = 0;
@@ -205,14 +209,15 @@ size_t spans_pieces(const line_spans *lines, line_ending ending, plat_bytes *out
   };
   for (size_t i = 0; i < lines->count; ++i) {
     const line_span &s = lines->items[i];
+    const char *ending = nullptr;
+    const size_t n = line_end_of(lines, i, ends, &ending);
     const char *after = s.text + s.len;
-    const bool ending_follows = crlf ? after[0] == '\r' && after[1] == '\n' : after[0] == '\n';
-    if (ending_follows) {
-      extend(s.text, s.len + term_len);
+    if (ending == after || (n == ending_after(s.text, s.len) && memcmp(after, ending, n) == 0)) {
+      extend(s.text, s.len + n);
     } else {
       extend(s.text, s.len);
       flush();
-      if (out != nullptr) out[count] = {term, term_len};
+      if (out != nullptr) out[count] = {ending, n};
       ++count;
     }
   }
@@ -220,19 +225,21 @@ size_t spans_pieces(const line_spans *lines, line_ending ending, plat_bytes *out
   return count;
 }
 
-char *spans_join(const line_spans *lines, line_ending ending, size_t *out_len) {
-  const bool crlf = ending == LE_CRLF;
-  const size_t term_len = crlf ? 2 : 1;
+char *spans_join(const line_spans *lines, const line_ends *ends, size_t *out_len) {
   size_t total = 0;
-  for (size_t i = 0; i < lines->count; ++i) total += lines->items[i].len + term_len;
+  const char *ending = nullptr;
+  for (size_t i = 0; i < lines->count; ++i) {
+    total += lines->items[i].len + line_end_of(lines, i, ends, &ending);
+  }
   auto *out = static_cast<char *>(plat_alloc_large(total + 1));
   if (out == nullptr) return nullptr;
   char *w = out;
   for (size_t i = 0; i < lines->count; ++i) {
     memcpy(w, lines->items[i].text, lines->items[i].len);
     w += lines->items[i].len;
-    if (crlf) *w++ = '\r';
-    *w++ = '\n';
+    const size_t n = line_end_of(lines, i, ends, &ending);
+    memcpy(w, ending, n);
+    w += n;
   }
   *w = '\0';
   if (out_len != nullptr) *out_len = total;

@@ -12,6 +12,7 @@
 #define QG_LINE_SPANS_H
 
 #include "edit_core/edit.h"
+#include "edit_core/edit_places.h"
 #include "grep_core/text_lines.h"
 #include "grep_core/text_read.h"
 #include "platform/platform.h"
@@ -54,31 +55,51 @@ bool spans_reserve(line_spans *lines, size_t total);
 // the lines cut so far stay appended.
 bool spans_split(const char *text, size_t len, line_spans *lines, ending_counts *counts);
 
-// Applies `count` edits, sorted by cmp_edits_desc and free of overlaps, to
-// `lines`, with exactly the result of applying them one at a time in that
-// order to an array of lines (each edit's position and removed range clamped
-// against the lines as the edits before it left them). Costs
-// O(lines + edits + new lines): the lines sit in a gap buffer whose gap moves
-// to each edit's position, and an edit's position is at or below the one
-// before it except after edits past the end of the file, where the gap moves
-// up at most over the lines that edit added. The new lines are spans into the
-// edits' texts, which must outlive `lines`. False when out of memory (then
-// before any change) or when the file would pass INT32_MAX lines (then the
-// array holds the edits applied so far, and is only fit to be released).
-bool apply_sorted_edits(line_spans *lines, const line_edit *edits, int count);
+// Applies the `count` placed edits, in the order place_edits gives them, to
+// `lines`, the file's lines as read: each edit's lines replace the ones it
+// removes, or go in at its position, ahead of those of the edits applied
+// before it at the same position. Costs O(lines + edits + new lines): the
+// lines sit in a gap buffer whose gap only moves down, from one edit's
+// position to the next. The new lines are spans into the edits' texts, which
+// must outlive `lines`. False when out of memory (then before any change) or
+// when the file would pass INT32_MAX lines (then the array holds the edits
+// applied so far, and is only fit to be released).
+bool apply_sorted_edits(line_spans *lines, const edit_place *places, int count);
+
+// How lines are ended when they are written. Without `exact`, every line is
+// followed by `fill`. With it, each line keeps the ending that follows its
+// text where the text stands (CR LF, lone CR or LF), a line with none there
+// takes `fill` unless it is the last one, and the last one takes none when
+// `open_last` says so.
+typedef struct line_ends {
+  const char *fill;
+  size_t fill_len;
+  bool exact;
+  bool open_last;
+} line_ends;
+
+// The ending written after line `j` of `lines`: its bytes at *out, their
+// number returned (0: none). Reads at most two bytes past the line's text,
+// never past a NUL.
+size_t line_end_of(const line_spans *lines, size_t j, const line_ends *ends, const char **out);
+
+// The ending that stands after the `len` bytes at `text` (which must be
+// followed by a readable byte, a NUL at the end of its block): 2 for CR LF,
+// 1 for a lone CR or an LF, 0 for none.
+size_t ending_after(const char *text, size_t len);
 
 // The joined text of spans_join as pieces to be written one after another,
-// without a copy: runs of spans that stand in their source followed by the
-// ending, one after another, become one piece each; a span followed by
+// without a copy: runs of lines that stand in their source followed by their
+// ending, one after another, become one piece each; a line followed by
 // anything else becomes its bytes and a piece holding the ending. With `out`
 // null only counts the pieces; otherwise fills `out`, which must have room
-// for that count. Reads at most two bytes past each span, never past a NUL.
-size_t spans_pieces(const line_spans *lines, line_ending ending, plat_bytes *out);
+// for that count.
+size_t spans_pieces(const line_spans *lines, const line_ends *ends, plat_bytes *out);
 
-// The lines joined into one new NUL-terminated block, each followed by "\r\n"
-// for LE_CRLF and "\n" otherwise, the last one included; writes its length to
-// `out_len` unless null. The caller frees it; null when out of memory.
-char *spans_join(const line_spans *lines, line_ending ending, size_t *out_len);
+// The lines joined into one new NUL-terminated block, each followed by the
+// ending `ends` gives it; writes its length to `out_len` unless null. The
+// caller frees it; null when out of memory.
+char *spans_join(const line_spans *lines, const line_ends *ends, size_t *out_len);
 
 #ifdef __cplusplus
 }

@@ -7,51 +7,108 @@
 
 // diff and patch cut a file at LF alone: a CR is part of its line. The old
 // side is therefore the text's LF-ended lines (a line ended by a lone CR is
-// part of the LF-ended line it stands in); the new side is the edited lines,
-// each of which the writer ends with the file's ending, LF last.
+// part of the LF-ended line it stands in); the new side is the edited lines
+// with their endings, gathered the same way into LF-ended lines. The mark
+// stands before the first line of either side, so a file of the mark alone
+// is one line without an ending.
 
 namespace {
 
 constexpr size_t kContext = 3;
 
 struct sides {
+  const char *mark;
+  size_t mark_len;
   const char *text;
   size_t text_len;
   const size_t *starts;  // where each old line starts; one more entry: text_len
   size_t old_count;
   const line_spans *after;
-  const char *ending;  // the file's
-  size_t ending_n;
+  const line_ends *ends;
+  const size_t *groups;  // the first span of each new line; one more entry: after->count
+  size_t new_count;
 };
 
-// Old line `i`: its bytes, its LF included when it has one.
-const char *old_bytes(const sides &d, size_t i, size_t *n) {
-  *n = d.starts[i + 1] - d.starts[i];
-  return d.text + d.starts[i];
+// The bytes of one line of either side, piece by piece: the mark before the
+// first line, then the old line's bytes, or each span and its ending.
+struct line_bytes {
+  const sides *d;
+  bool is_new;
+  size_t line;
+  size_t piece = 0;  // 0: the mark; then the old bytes, or span and ending by turns
+  const char *at = nullptr;
+  size_t left = 0;
+
+  line_bytes(const sides &s, bool side_new, size_t l) : d(&s), is_new(side_new), line(l) {}
+
+  // The next piece into at/left; false when the line has no more bytes.
+  bool next() {
+    for (;;) {
+      const size_t k = piece++;
+      if (k == 0) {
+        at = d->mark;
+        left = line == 0 ? d->mark_len : 0;
+      } else if (!is_new) {
+        if (k > 1) return false;
+        at = d->text + d->starts[line];
+        left = d->starts[line + 1] - d->starts[line];
+      } else {
+        const size_t j = d->groups[line] + (k - 1) / 2;
+        if (j >= d->groups[line + 1]) return false;
+        const line_span &s = d->after->items[j];
+        if (k % 2 == 1) {
+          at = s.text;
+          left = s.len;
+        } else {
+          left = line_end_of(d->after, j, d->ends, &at);
+        }
+      }
+      if (left > 0) return true;
+    }
+  }
+};
+
+// True when old line `i` and new line `k` hold the same bytes.
+bool same(const sides &d, size_t i, size_t k) {
+  line_bytes a(d, false, i), b(d, true, k);
+  bool more_a = a.next(), more_b = b.next();
+  while (more_a && more_b) {
+    const size_t n = a.left < b.left ? a.left : b.left;
+    if (memcmp(a.at, b.at, n) != 0) return false;
+    a.at += n;
+    a.left -= n;
+    b.at += n;
+    b.left -= n;
+    if (a.left == 0) more_a = a.next();
+    if (b.left == 0) more_b = b.next();
+  }
+  return !more_a && !more_b;
 }
 
 bool old_has_lf(const sides &d, size_t i) {
   return d.starts[i + 1] > d.starts[i] && d.text[d.starts[i + 1] - 1] == '\n';
 }
 
-// True when old line `i` is exactly new line `j` written with the ending.
-bool same(const sides &d, size_t i, size_t j) {
-  size_t n = 0;
-  const char *old = old_bytes(d, i, &n);
-  const line_span &s = d.after->items[j];
-  return n == s.len + d.ending_n && memcmp(old, s.text, s.len) == 0 &&
-         memcmp(old + s.len, d.ending, d.ending_n) == 0;
+// Every new line but the last ends with LF; the last one when its last
+// span's ending does.
+bool new_has_lf(const sides &d, size_t k) {
+  if (k + 1 < d.new_count) return true;
+  if (d.groups[k] == d.groups[k + 1]) return false;  // the mark alone
+  const char *ending = nullptr;
+  const size_t n = line_end_of(d.after, d.groups[k + 1] - 1, d.ends, &ending);
+  return n > 0 && ending[n - 1] == '\n';
 }
 
 // The old line holding offset `at` of the text.
 size_t old_line_of(const sides &d, size_t at) { return qg_line_holding(d.starts, d.old_count, at); }
 
-// The old line new line `j` still stands in, unchanged, or old_count.
-size_t unchanged_at(const sides &d, size_t j) {
-  const char *p = d.after->items[j].text;
-  if (d.old_count == 0 || p < d.text || p >= d.text + d.text_len) return d.old_count;
+// The old line new line `k` still stands in, unchanged, or old_count.
+size_t unchanged_at(const sides &d, size_t k) {
+  if (d.groups[k] == d.groups[k + 1] || d.old_count == 0) return d.old_count;
+  const char *p = d.after->items[d.groups[k]].text;
+  if (p < d.text || p >= d.text + d.text_len) return d.old_count;
   const size_t i = old_line_of(d, static_cast<size_t>(p - d.text));
-  return d.starts[i] == static_cast<size_t>(p - d.text) && same(d, i, j) ? i : d.old_count;
+  return d.starts[i] == static_cast<size_t>(p - d.text) && same(d, i, k) ? i : d.old_count;
 }
 
 // A run of changed lines: old[i0, i1) became new[j0, j1).
@@ -63,7 +120,7 @@ struct block {
 // sides share unchanged (unchanged lines keep their place in the text and
 // their order); false when the rest is equal.
 bool next_block(const sides &d, size_t *i, size_t *j, block *out) {
-  const size_t N = d.old_count, M = d.after->count;
+  const size_t N = d.old_count, M = d.new_count;
   while (*i < N && *j < M && unchanged_at(d, *j) == *i) {
     ++*i;
     ++*j;
@@ -102,19 +159,13 @@ void put_range(json_out *out, size_t start, size_t count) {
   }
 }
 
-void put_old(json_out *out, const sides &d, char mark, size_t i) {
-  size_t n = 0;
-  const char *bytes = old_bytes(d, i, &n);
+void put_line(json_out *out, const sides &d, char mark, bool is_new, size_t line) {
   json_out_char(out, mark);
-  json_out_bytes(out, bytes, n);
-  if (!old_has_lf(d, i)) JSON_OUT_LITERAL(out, "\n\\ No newline at end of file\n");
-}
-
-void put_new(json_out *out, const sides &d, size_t j) {
-  const line_span &s = d.after->items[j];
-  json_out_char(out, '+');
-  json_out_bytes(out, s.text, s.len);
-  json_out_bytes(out, d.ending, d.ending_n);
+  line_bytes bytes(d, is_new, line);
+  while (bytes.next()) json_out_bytes(out, bytes.at, bytes.left);
+  if (!(is_new ? new_has_lf(d, line) : old_has_lf(d, line))) {
+    JSON_OUT_LITERAL(out, "\n\\ No newline at end of file\n");
+  }
 }
 
 // The hunk being written: its lines go to `body` until its end is known,
@@ -127,7 +178,7 @@ struct hunk {
 };
 
 void put_context(hunk *h, const sides &d, size_t until) {
-  for (; h->i < until; ++h->i, ++h->j) put_old(&h->body, d, ' ', h->i);
+  for (; h->i < until; ++h->i, ++h->j) put_line(&h->body, d, ' ', false, h->i);
 }
 
 void put_headers(json_out *out, const char *path) {
@@ -154,14 +205,15 @@ void close_hunk(json_out *out, hunk *h, const sides &d) {
 }
 
 // Where each LF-ended line of the text starts, and one more entry for the
-// end; null when out of memory.
-size_t *old_line_starts(const char *text, size_t len, size_t *count) {
+// end; a text that is empty but for the mark is one empty line. Null when
+// out of memory.
+size_t *old_line_starts(const char *text, size_t len, bool marked, size_t *count) {
   size_t n = 0;
   for (const char *p = text; (p = static_cast<const char *>(memchr(p, '\n', text + len - p)));
        ++p) {
     ++n;
   }
-  const bool open_last = len > 0 && text[len - 1] != '\n';
+  const bool open_last = (len > 0 && text[len - 1] != '\n') || (len == 0 && marked);
   *count = n + (open_last ? 1 : 0);
   auto *starts = static_cast<size_t *>(malloc((*count + 1) * sizeof(size_t)));
   if (starts == nullptr) return nullptr;
@@ -176,19 +228,40 @@ size_t *old_line_starts(const char *text, size_t len, size_t *count) {
   return starts;
 }
 
+// The first span of each LF-ended new line, and one more entry for the end;
+// no lines but the mark are one line of no spans. Null when out of memory.
+size_t *new_line_groups(const line_spans *after, const line_ends *ends, bool marked,
+                        size_t *count) {
+  auto *groups = static_cast<size_t *>(malloc((after->count + 2) * sizeof(size_t)));
+  if (groups == nullptr) return nullptr;
+  size_t k = 0;
+  groups[0] = 0;
+  const char *ending = nullptr;
+  for (size_t j = 0; j < after->count; ++j) {
+    const size_t n = line_end_of(after, j, ends, &ending);
+    if ((n > 0 && ending[n - 1] == '\n') || j + 1 == after->count) groups[++k] = j + 1;
+  }
+  if (after->count == 0 && marked) groups[++k] = 0;
+  *count = k;
+  return groups;
+}
+
 }  // namespace
 
-void unified_diff_write(json_out *out, const char *path, const char *text, size_t text_len,
-                        const line_spans *after, line_ending ending) {
-  const bool crlf = ending == LE_CRLF;
-  size_t old_count = 0;
-  size_t *starts = old_line_starts(text, text_len, &old_count);
-  if (starts == nullptr) {
+void unified_diff_write(json_out *out, const char *path, const char *mark, const char *text,
+                        size_t text_len, const line_spans *after, const line_ends *ends) {
+  const size_t mark_len = strlen(mark);
+  size_t old_count = 0, new_count = 0;
+  size_t *starts = old_line_starts(text, text_len, mark_len > 0, &old_count);
+  size_t *groups = new_line_groups(after, ends, mark_len > 0, &new_count);
+  if (starts == nullptr || groups == nullptr) {
+    free(starts);
+    free(groups);
     out->failed = true;
     return;
   }
-  const sides d = {
-      text, text_len, starts, old_count, after, crlf ? "\r\n" : "\n", crlf ? size_t{2} : 1};
+  const sides d = {mark,      mark_len, text, text_len, starts,
+                   old_count, after,    ends, groups,   new_count};
   hunk h = {};
   bool headers = false;
   size_t i = 0, j = 0;
@@ -205,10 +278,11 @@ void unified_diff_write(json_out *out, const char *path, const char *text, size_
       h.j = h.j0 = b.j0 - lead;
     }
     put_context(&h, d, b.i0);
-    for (; h.i < b.i1; ++h.i) put_old(&h.body, d, '-', h.i);
-    for (; h.j < b.j1; ++h.j) put_new(&h.body, d, h.j);
+    for (; h.i < b.i1; ++h.i) put_line(&h.body, d, '-', false, h.i);
+    for (; h.j < b.j1; ++h.j) put_line(&h.body, d, '+', true, h.j);
   }
   if (h.open) close_hunk(out, &h, d);
   json_out_free(&h.body);
   free(starts);
+  free(groups);
 }

@@ -187,6 +187,12 @@ int grep_replace_lines(const char *file_path, int start_line, int end_line, cons
   return grep_core_replace_lines(file_path, start_line, end_line, new_text);
 }
 
+int grep_replace_lines_exact(const char *file_path, int start_line, int end_line,
+                             const char *new_text) {
+  qg_set_status(GREP_OK);
+  return grep_core_replace_lines_exact(file_path, start_line, end_line, new_text);
+}
+
 const char *grep_batch_replace_json(const char *instructions_json) {
   begin_call(s_slots.batch);
   s_slots.batch = grep_core_batch_replace_json(instructions_json);

@@ -191,6 +191,33 @@ void json_out_string(json_out *out, const char *s, size_t n) {
   json_out_char(out, '"');
 }
 
+void json_out_base64(json_out *out, const char *s, size_t n) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (!json_out_reserve(out, (n + 2) / 3 * 4 + 2)) return;
+  const auto *p = reinterpret_cast<const unsigned char *>(s);
+  char *w = out->data + out->len;
+  *w++ = '"';
+  size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    const uint32_t v = (uint32_t{p[i]} << 16) | (uint32_t{p[i + 1]} << 8) | p[i + 2];
+    *w++ = kAlphabet[v >> 18];
+    *w++ = kAlphabet[(v >> 12) & 63];
+    *w++ = kAlphabet[(v >> 6) & 63];
+    *w++ = kAlphabet[v & 63];
+  }
+  if (i < n) {
+    const uint32_t v = (uint32_t{p[i]} << 16) | (i + 1 < n ? uint32_t{p[i + 1]} << 8 : 0);
+    *w++ = kAlphabet[v >> 18];
+    *w++ = kAlphabet[(v >> 12) & 63];
+    *w++ = i + 1 < n ? kAlphabet[(v >> 6) & 63] : '=';
+    *w++ = '=';
+  }
+  *w++ = '"';
+  out->len = static_cast<size_t>(w - out->data);
+  out->data[out->len] = '\0';
+}
+
 void json_out_string_into(json_out *escaped, const char *s, size_t n) {
   escaped->len = 0;
   escaped->failed = false;

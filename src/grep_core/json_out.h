@@ -53,6 +53,11 @@ void json_out_string(json_out *out, const char *s, size_t n);
 // quotes: for a string composed of several pieces.
 void json_out_string_content(json_out *out, const char *s, size_t n);
 
+// Appends the `n` bytes at `s`, whatever they are, as a JSON string of their
+// base64 form (RFC 4648: the standard alphabet, padded with '='), for bytes
+// that must reach the reader unchanged where a JSON string cannot carry them.
+void json_out_base64(json_out *out, const char *s, size_t n);
+
 // The bytes json_out_string appends for `n` bytes at `s`, written into a
 // fresh buffer `escaped` (reused by the caller, e.g. a path written once per
 // file and then copied per match).

@@ -228,13 +228,16 @@ typedef struct plat_replacement plat_replacement;
 
 // Stages the replacement of the file at `path` by the `count` pieces, one
 // after another. A file that exists is replaced whole: the new contents go to
-// a temporary file in its directory, which takes the file's permission bits
-// (and owner, where the process may set it) and which commit renames over it,
-// so a failure at any step leaves the old contents byte for byte and removes
-// the temporary file. A symbolic link is followed: the file it points to is
-// replaced and the link kept. A file with several hard links, or one that is
-// not a regular file, is written in place here, at once, so that every name
-// keeps sharing it (nothing is left for commit but to count it done). A
+// a temporary file in its directory, which takes the file's permission bits,
+// owner (where the process may set it), extended attributes, ACLs and
+// security labels (where the platform keeps them with the file) and which
+// commit renames over it, so a failure at any step leaves the old contents
+// byte for byte and removes the temporary file. A symbolic link is followed:
+// the file it points to is replaced and the link kept. A file with several
+// hard links, one that is not a regular file, and one whose extended
+// attributes the new file cannot take, is written in place here, at once,
+// so that every name keeps sharing it and nothing of it is dropped (nothing
+// is left for commit but to count it done). A
 // missing file is created, with mode 0666 less the umask. Before a byte is
 // written anywhere, the room is made sure of: the process's file size limit
 // is checked and, in place, the space is reserved; a refused write leaves

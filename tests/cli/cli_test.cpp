@@ -858,6 +858,36 @@ TEST(CliReplace, ExpectAndDryRun) {
   EXPECT_EQ(qg_test::read_bytes(file), "a\nX\n");
 }
 
+// Every command changes only what it names: the other lines keep their own
+// endings and a missing last one; a batch says "exact" unless its document
+// does; a dry run prints the file's own bytes, so patch applies them.
+TEST(CliReplace, ChangesOnlyWhatItNames) {
+  qg_test::TempDir dir;
+  std::string file = dir.write("f.txt", "a\r\nb\nc\rd");
+  run_result r = run_cli({"replace", file, "2", "2", "B"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(qg_test::read_bytes(file), "a\r\nB\nc\rd");
+  r = run_cli({"edit", file, "--old", "c", "--new", "C"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(qg_test::read_bytes(file), "a\r\nB\nC\rd");
+  r = run_cli({"replace", file, "6", "6", "x"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "quenmar-grep: File has only 4 lines, requested start at line 6\n");
+
+  const std::string edit = R"({"file":")" + file + R"(","start_line":1,"new_text":"A"})";
+  r = run_cli({"batch", "-"}, "[" + edit + "]");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(qg_test::read_bytes(file), "A\r\nB\nC\rd");
+  r = run_cli({"batch", "-"}, R"({"exact":false,"edits":[)" + edit + "]}");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(qg_test::read_bytes(file), "A\nB\nC\nd\n");
+
+  std::string latin = dir.write("l.txt", "caf\xE9\nx\n");
+  r = run_cli({"replace", latin, "2", "2", "y", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "--- " + latin + "\n+++ " + latin + "\n@@ -1,2 +1,2 @@\n caf\xE9\n-x\n+y\n");
+}
+
 TEST(CliEdit, ReplacesTextThatOccursOnceOrEveryOccurrenceWithAll) {
   qg_test::TempDir dir;
   std::string file = dir.write("f.txt", "int x;\r\nint y;\r\n");

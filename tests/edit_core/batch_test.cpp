@@ -95,6 +95,7 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
       {"5", "Missing edits array", "Expected 'edits' array in JSON"},
       {"\"x\"", "Missing edits array", "Expected 'edits' array in JSON"},
       {"{\"edits\":[],\"dry_run\":1}", "dry_run is not true or false", "dry_run is not true or false"},
+      {"{\"edits\":[],\"exact\":\"yes\"}", "exact is not true or false", "exact is not true or false"},
   };
   // clang-format on
   for (const Case &c : cases) {
@@ -110,16 +111,74 @@ TEST(BatchReplaceJson, FixedFailureDocuments) {
 TEST_F(BatchTest, NothingToDoSucceedsAndKeepsTheLastError) {
   dir().write("a.txt", kFiveLines);
   qm_grep_set_last_error("earlier");
-  for (const char *json :
-       {"[]", "{\"edits\":[]}", "[1,\"x\",null,{},[]]", "[{\"file\":5,\"file_path\":\"a.txt\"}]",
-        "[{\"file_path\":null}]", "[{\"start_line\":1,\"new_text\":\"X\"}]",
-        "{\"edits\":[],\"dry_run\":false}"}) {
+  for (const char *json : {"[]", "{\"edits\":[]}", "{\"edits\":[],\"dry_run\":false}",
+                           "{\"edits\":[],\"exact\":true,\"diffs\":false}"}) {
     EXPECT_EQ(run_batch(json),
               "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
         << json;
   }
   EXPECT_STREQ(qm_grep_get_last_error(), "earlier");
   EXPECT_EQ(read_bytes("a.txt"), kFiveLines);
+}
+
+// An element that names no file is a failure of its own in the report, with
+// its position, never a silent skip; the files that are named go on.
+TEST_F(BatchTest, ElementsThatNameNoFileFailInTheReport) {
+  const std::string takes =
+      " (an edit takes file, file_path, start_line, end_line, new_text, expected_text, old_text "
+      "and replace_all)";
+  struct Case {
+    const char *elements;  // after a good edit of b.txt
+    std::vector<std::string> errors;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {R"(1,"x",null,{},[])", {"Edit 2 is not an object", "Edit 3 is not an object",
+                               "Edit 4 is not an object", "Edit 5 names no file",
+                               "Edit 6 is not an object"}},
+      {R"([{"file":"a.txt","start_line":1}])", {"Edit 2 is not an object"}},
+      {R"({"file":5,"file_path":"a.txt"})", {"Edit 2: file is not a string"}},
+      {R"({"file_path":null})", {"Edit 2: file_path is not a string"}},
+      {R"({"start_line":1,"new_text":"X"})", {"Edit 2 names no file"}},
+      {R"({"path":"a.txt","start_line":2,"new_text":"X"})", {"Edit 2 names no file: unknown member 'path'" + takes}},
+      {R"({"fiel":"a.txt","new_text":"X"})", {"Edit 2 names no file: unknown member 'fiel'" + takes}},
+  };
+  // clang-format on
+  for (const Case &c : cases) {
+    dir().write("a.txt", kFiveLines);
+    dir().write("b.txt", kFiveLines);
+    qg_set_status(GREP_OK);
+    const std::string json =
+        std::string(R"([{"file":"b.txt","start_line":1,"new_text":"B"},)") + c.elements + "]";
+    Report r = parse_report(run_batch(json.c_str()));
+    ASSERT_TRUE(r.parsed) << c.elements;
+    EXPECT_FALSE(r.success) << c.elements;
+    EXPECT_EQ(qg_get_status(), GREP_E_ARGUMENT) << c.elements;
+    EXPECT_EQ(r.files_modified, 1) << c.elements;
+    EXPECT_EQ(r.total_edits, static_cast<int64_t>(1 + c.errors.size())) << c.elements;
+    EXPECT_EQ(r.errors, c.errors) << c.elements;
+    EXPECT_EQ(read_bytes("a.txt"), kFiveLines) << c.elements;
+    EXPECT_EQ(read_bytes("b.txt"), "B\nL2\nL3\nL4\nL5\n") << c.elements;
+  }
+}
+
+// A member the batch document does not take fails the whole call, naming
+// it, before any file is touched: a misspelt "dry_run" must not write.
+TEST_F(BatchTest, UnknownDocumentMembersFailTheWholeCall) {
+  for (const char *member : {"dryrun", "Edits", "dry-run", "exact_endings"}) {
+    dir().write("a.txt", kFiveLines);
+    const std::string json =
+        std::string(R"({"edits":[{"file":"a.txt","new_text":"X"}],")") + member + R"(":true})";
+    const std::string message =
+        std::string("Unknown member '") + member +
+        "' in the batch document (it takes edits, dry_run, diffs and exact)";
+    EXPECT_EQ(run_batch(json.c_str()),
+              "{\"success\":false,\"files_modified\":0,\"total_edits\":0,\"errors\":[\"" + message +
+                  "\"]}");
+    EXPECT_EQ(qm_grep_get_last_error(), message);
+    EXPECT_EQ(qg_get_status(), GREP_E_ARGUMENT);
+    EXPECT_EQ(read_bytes("a.txt"), kFiveLines) << member;
+  }
 }
 
 // How the members of one edit object become an edit of a.txt (L1..L5).
@@ -140,8 +199,6 @@ TEST_F(BatchTest, EditObjectRules) {
       {R"([{"fil\u0065":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
       {R"({"edits":[{"file":"a.txt","start_line":1,"end_line":0,"new_text":"top"}],"edits":5})",
        "top\nL1\nL2\nL3\nL4\nL5\n"},
-      // Members the library does not know stay ignored beside known ones.
-      {R"([{"file":"a.txt","start_line":2,"new_text":"X","id":"host-7"}])", "L1\nX\nL3\nL4\nL5\n"},
       // start_line / end_line: missing, or a number without a fraction.
       {R"([{"file":"a.txt","new_text":"X"}])", "X\nL2\nL3\nL4\nL5\n"},
       {R"([{"file":"a.txt","end_line":3,"new_text":"X"}])", "X\nL4\nL5\n"},
@@ -171,11 +228,24 @@ TEST_F(BatchTest, EditObjectRules) {
 TEST_F(BatchTest, MalformedEditObjectsFailTheirGroup) {
   struct Case {
     const char *edit;  // the second element; the first is a good edit of b.txt
-    const char *message;
+    std::string message;
+  };
+  auto unknown = [](const char *member) {
+    return std::string("Edit 2 for 'a.txt': unknown member '") + member +
+           "' (an edit takes file, file_path, start_line, end_line, new_text, expected_text, "
+           "old_text and replace_all)";
   };
   // clang-format off
   const Case cases[] = {
-      {R"({"file":"a.txt","line":2,"text":"x"})", "Edit 2 for 'a.txt' has no start_line, end_line, old_text or new_text"},
+      // Misspelt members would delete or overwrite lines, or drop a check.
+      {R"({"file":"a.txt","start_lin":2,"end_line":3,"new_text":"X"})", unknown("start_lin")},
+      {R"({"file":"a.txt","start_line":2,"end_line":3,"new_txt":"X"})", unknown("new_txt")},
+      {R"({"file":"a.txt","old_txt":"L2","new_text":"X"})", unknown("old_txt")},
+      {R"({"file":"a.txt","old_text":"L2","new_txt":"X"})", unknown("new_txt")},
+      {R"({"file":"a.txt","start_line":2,"new_text":"X","expected_txt":"L9"})", unknown("expected_txt")},
+      {R"({"file":"a.txt","start_line":2,"new_text":"X","expected":"L9"})", unknown("expected")},
+      {R"({"file":"a.txt","start_line":2,"new_text":"X","id":"host-7"})", unknown("id")},
+      {R"({"file":"a.txt","line":2,"text":"x"})", unknown("line")},
       {R"({"file":"a.txt","expected_text":"L1"})", "Edit 2 for 'a.txt' has no start_line, end_line, old_text or new_text"},
       {R"({"file":"a.txt","start_line":"3"})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
       {R"({"file":"a.txt","start_line":3.5})", "Edit 2 for 'a.txt': start_line is not a 32-bit integer"},
@@ -204,7 +274,7 @@ TEST_F(BatchTest, MalformedEditObjectsFailTheirGroup) {
     EXPECT_EQ(qg_get_status(), GREP_E_ARGUMENT) << c.edit;
     EXPECT_EQ(r.files_modified, 1) << c.edit;
     EXPECT_EQ(r.total_edits, 2) << c.edit;
-    EXPECT_EQ(r.errors, std::vector<std::string>{std::string("a.txt: ") + c.message}) << c.edit;
+    EXPECT_EQ(r.errors, std::vector<std::string>{"a.txt: " + c.message}) << c.edit;
     EXPECT_EQ(read_bytes("a.txt"), kFiveLines) << c.edit;
     EXPECT_EQ(read_bytes("b.txt"), "B\nL2\nL3\nL4\nL5\n") << c.edit;
   }

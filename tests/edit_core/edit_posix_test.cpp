@@ -1,6 +1,7 @@
-// Edits against what POSIX lets a test arrange: patch(1) applying a dry
-// run's diffs, processes racing for one file, and files that change or turn
-// into named pipes between an edit's read and its write.
+// Edits against what POSIX lets a test arrange: patch(1) and git apply
+// applying a dry run's diffs, exact line ends on files of every form,
+// extended attributes, processes racing for one file, and files that change
+// or turn into named pipes between an edit's read and its write.
 #include "edit_core/batch.h"
 #include "edit_core/edit.h"
 #include "edit_core/file_edit.h"
@@ -12,17 +13,34 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
+#include <dlfcn.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
+
+// Set by a test to make the library's fsetxattr calls fail as a file system
+// or a security policy that refuses an attribute does; else the system's.
+std::atomic<bool> g_refuse_attributes{false};
+
+extern "C" int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags) {
+  using setter = int (*)(int, const char *, const void *, size_t, int);
+  static const setter real = reinterpret_cast<setter>(dlsym(RTLD_NEXT, "fsetxattr"));
+  if (g_refuse_attributes) {
+    errno = EPERM;
+    return -1;
+  }
+  return real(fd, name, value, size, flags);
+}
 
 namespace {
 
@@ -104,6 +122,144 @@ TEST(DryRun, PatchAppliedToTheDiffGivesTheWrittenFile) {
   EXPECT_GT(compared, 150);
 }
 
+// A UTF-16 LE file with its mark: each byte of `text` (ASCII) as one unit.
+std::string utf16le(const std::string &text) {
+  std::string out = "\xFF\xFE";
+  for (char c : text) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+// With "exact", a file of any line ending keeps every byte that no edit
+// names: its lines' own endings (LF, CR LF, lone CR, mixed), its missing
+// final ending, its mark and encoding; new lines take the ending of the line
+// they replace, inserted ones the file's most common one. Every row's
+// dry-run diff, of the file's own bytes (from "diff_base64" where they are
+// not UTF-8), applies with patch and git apply to the file on the disk and
+// gives the same bytes; a UTF-16 file's diff is of its UTF-8 text.
+TEST(ExactLineEnds, EveryOtherByteIsKeptAndDiffsApply) {
+  const bool apply = qg_test::program_exists("patch") && qg_test::program_exists("git");
+  struct Case {
+    const char *name;
+    std::string before;
+    const char *edit;  // members after "file"
+    std::string after;
+    bool exact;
+  };
+  const std::string bom = "\xEF\xBB\xBF";
+  // clang-format off
+  const Case cases[] = {
+      {"lf", "a\nb\nc\n", R"("start_line":2,"new_text":"X")", "a\nX\nc\n", true},
+      {"crlf", "a\r\nb\r\nc\r\n", R"("start_line":2,"new_text":"X\nY")", "a\r\nX\r\nY\r\nc\r\n", true},
+      {"lone cr", "a\rb\rc\r", R"("start_line":2,"new_text":"X\nY")", "a\rX\rY\rc\r", true},
+      {"lone cr insertion", "a\rb\rc\r", R"("start_line":4,"end_line":3,"new_text":"Y\nZ")", "a\rb\rc\rY\rZ\r", true},
+      {"lone cr made lf", "a\rb\nc\n", R"("start_line":3,"new_text":"X")", "a\nb\nX\n", false},
+      {"mixed", "a\r\nb\nc\rd\r\n", R"("start_line":3,"new_text":"X\r\nY")", "a\r\nb\nX\rY\rd\r\n", true},
+      {"mixed, ends by place", "a\r\nb\nc\rd\r\n", R"("start_line":1,"end_line":3,"new_text":"1\n2\n3")", "1\r\n2\n3\rd\r\n", true},
+      {"mixed text edit", "a\r\nb\nc\rd\r\n", R"("old_text":"b\nc","new_text":"B\nC")", "a\r\nB\nC\rd\r\n", true},
+      {"no final ending", "a\nb", R"("start_line":1,"new_text":"X")", "X\nb", true},
+      {"no final ending, last line", "a\nb", R"("start_line":2,"new_text":"B\n")", "a\nB", true},
+      {"no final ending, appended", "a\r\nb", R"("start_line":3,"end_line":2,"new_text":"c")", "a\r\nb\r\nc", true},
+      {"no final ending, empty line kept", "a\nb", R"("start_line":2,"new_text":"\n")", "a\n\n", true},
+      {"no final ending, last deleted", "a\nb\nc", R"("start_line":3)", "a\nb\n", true},
+      {"mark, first line", bom + "a\r\nb\n", R"("start_line":1,"new_text":"\u00e9")", bom + "\xC3\xA9\r\nb\n", true},
+      {"mark, last line", bom + "a\nb\nc\nd\ne\n", R"("start_line":5,"new_text":"X")", bom + "a\nb\nc\nd\nX\n", true},
+      {"mark, lines above deleted", bom + "a\nb\nc\n", R"("start_line":1,"end_line":2)", bom + "c\n", false},
+      {"mark, everything deleted", bom + "a\nb\n", R"("start_line":1,"end_line":2)", bom, true},
+      {"mark alone, line added", bom, R"("start_line":1,"end_line":0,"new_text":"a")", bom + "a\n", true},
+      {"not utf-8, edited", "caf\xE9\nb\n", R"("start_line":1,"new_text":"cafe")", "cafe\nb\n", true},
+      {"not utf-8, context", "x\ncaf\xE9\n", R"("start_line":1,"new_text":"y")", "y\ncaf\xE9\n", true},
+      {"utf16", utf16le("a\r\nb\rc"), R"("start_line":2,"new_text":"X")", utf16le("a\r\nX\rc"), true},
+      {"start below 1 clamped", "a\nb\n", R"("start_line":-4,"end_line":0,"new_text":"top")", "top\na\nb\n", true},
+      {"end past the end clamped", "a\nb\r\n", R"("start_line":2,"end_line":9,"new_text":"B")", "a\nB\r\n", true},
+  };
+  // clang-format on
+  TempDir dir;
+  const std::filesystem::path old_cwd = std::filesystem::current_path();
+  std::filesystem::current_path(qg_test::from_utf8(dir.path()));
+  for (const Case &c : cases) {
+    const std::string edits = std::string("\"edits\":[{\"file\":\"f.txt\",") + c.edit + "}]}";
+    const std::string head = c.exact ? "{\"exact\":true," : "{";
+    dir.write("f.txt", c.before);
+    char *dry = grep_core_batch_replace_json((head + "\"dry_run\":true," + edits).c_str());
+    yyjson_doc *doc = yyjson_read(dry, strlen(dry), 0);
+    free(dry);
+    yyjson_val *first = yyjson_arr_get_first(yyjson_obj_get(yyjson_doc_get_root(doc), "diffs"));
+    yyjson_val *raw = yyjson_obj_get(first, "diff_base64");
+    const std::string diff = raw != nullptr
+                                 ? qg_test::run_process({"base64", "-d"}, yyjson_get_str(raw)).out
+                                 : yyjson_get_str(yyjson_obj_get(first, "diff"));
+    yyjson_doc_free(doc);
+    char *result = grep_core_batch_replace_json((head + edits).c_str());
+    EXPECT_NE(strstr(result, "\"success\":true"), nullptr) << c.name << ": " << result;
+    free(result);
+    EXPECT_EQ(read_bytes("f.txt"), c.after) << c.name;
+    if (!apply || c.before.rfind("\xFF\xFE", 0) == 0) continue;
+    dir.write("f.txt", c.before);
+    const qg_test::run_result p = qg_test::run_process({"patch", "-s", "-o", "-", "f.txt"}, diff);
+    EXPECT_EQ(p.status, 0) << c.name << ": " << p.err << diff;
+    EXPECT_EQ(p.out, c.after) << c.name << "\n" << diff;
+    const qg_test::run_result g = qg_test::run_process({"git", "apply", "-p0", "-"}, diff);
+    EXPECT_EQ(g.status, 0) << c.name << ": " << g.err << diff;
+    EXPECT_EQ(read_bytes("f.txt"), c.after) << c.name << "\n" << diff;
+  }
+  std::filesystem::current_path(old_cwd);
+  // The export's form of one edit, and a start past the line after the last.
+  const std::string path = dir.write("g.txt", "a\rb");
+  EXPECT_EQ(grep_core_replace_lines_exact(path.c_str(), 3, 2, "c"), 0);
+  EXPECT_EQ(read_bytes(path), "a\rb\rc");
+  EXPECT_EQ(grep_core_replace_lines_exact(path.c_str(), 5, 5, "x"), -1);
+  EXPECT_STREQ(qm_grep_get_last_error(), "File has only 3 lines, requested start at line 5");
+  EXPECT_EQ(qg_get_status(), GREP_E_ARGUMENT);
+  EXPECT_EQ(read_bytes(path), "a\rb\rc");
+}
+
+// Extended attributes (user ones here; ACLs and security labels are kept the
+// same way) survive an edit, which replaces the file by a new one. They are
+// set with setfattr on a folder of the build tree: a temporary folder in
+// memory may not take them.
+TEST(EditMetadata, ExtendedAttributesAreKept) {
+  if (!qg_test::program_exists("setfattr")) GTEST_SKIP() << "setfattr (attr) is not installed";
+  const char *bin = getenv("QG_TEST_BIN_DIR");
+  const std::string path = std::string(bin != nullptr ? bin : ".") + "/xattr-edit-test.txt";
+  FILE *f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  fputs("a\nb\n", f);
+  fclose(f);
+  const std::string value(300, 'v');
+  const qg_test::run_result set =
+      qg_test::run_process({"setfattr", "-n", "user.quenmar.test", "-v", value, path});
+  if (set.status != 0) {
+    unlink(path.c_str());
+    GTEST_SKIP() << "the file system of " << path << " takes no user attributes: " << set.err;
+  }
+  ASSERT_EQ(qg_test::run_process({"setfattr", "-n", "user.empty", path}).status, 0);
+  EXPECT_EQ(grep_core_replace_lines(path.c_str(), 1, 1, "A"), 0) << qm_grep_get_last_error();
+  EXPECT_EQ(grep_core_replace_lines_exact(path.c_str(), 3, 2, "c"), 0) << qm_grep_get_last_error();
+  const qg_test::run_result got =
+      qg_test::run_process({"getfattr", "--absolute-names", "-d", path});
+  EXPECT_NE(got.out.find("user.quenmar.test=\"" + value + "\""), std::string::npos) << got.out;
+  EXPECT_NE(got.out.find("user.empty"), std::string::npos) << got.out;
+  EXPECT_EQ(read_bytes(path), "A\nb\nc\n");
+
+  // Where the new file cannot take them, the file is written in place (the
+  // same file, every attribute on it) rather than lose them.
+  struct stat before, after;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  g_refuse_attributes = true;
+  EXPECT_EQ(grep_core_replace_lines(path.c_str(), 2, 2, "B"), 0) << qm_grep_get_last_error();
+  g_refuse_attributes = false;
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(read_bytes(path), "A\nB\nc\n");
+  const qg_test::run_result kept =
+      qg_test::run_process({"getfattr", "--absolute-names", "-d", path});
+  EXPECT_NE(kept.out.find("user.quenmar.test=\"" + value + "\""), std::string::npos) << kept.out;
+  unlink(path.c_str());
+}
+
 // Editors in two processes each take the file in turn: every insertion of
 // both survives.
 TEST(EditLocking, TwoProcessesLoseNoUpdate) {
@@ -164,7 +320,7 @@ TEST(EditLocking, AFileChangedSinceItWasReadIsRefused) {
   for (const change &c : changes) {
     const std::string path = dir.write("f.txt", "L1\nL2\n");
     line_edit edit = {1, 1, "X", nullptr};
-    const file_edit_input in = {path.c_str(), &edit, 1, nullptr, 0, false};
+    const file_edit_input in = {path.c_str(), &edit, 1, nullptr, 0, false, false};
     file_edit fe;
     ASSERT_TRUE(file_edit_prepare(&fe, &in)) << qm_grep_get_last_error();
     c.apply(path);

@@ -62,9 +62,17 @@ TEST(ApplyFileEdits, LineNumberCases) {
       {"touching replacements", {{2, 3, "A"}, {4, 5, "B"}}, "L1\nA\nB\n"},
       {"replacement then insertion at its line", {{3, 3, "X"}, {3, 2, "Y"}},
        "L1\nL2\nY\nX\nL4\nL5\n"},
-      {"two insertions at one line", {{3, 2, "Y"}, {3, 1, "Z"}}, "L1\nL2\nZ\nY\nL3\nL4\nL5\n"},
-      {"insertion inside a replacement runs first", {{2, 4, "X"}, {3, 2, "Y"}}, "L1\nX\nL4\nL5\n"},
+      {"insertions at one line in list order", {{3, 2, "Y"}, {3, 1, "Z"}, {3, 2, "W"}},
+       "L1\nL2\nY\nZ\nW\nL3\nL4\nL5\n"},
       {"insertion just after a range", {{2, 4, "X"}, {5, 4, "Y"}}, "L1\nX\nY\nL5\n"},
+      {"insertions at both ends of a range", {{5, 4, "after"}, {2, 4, "X"}, {2, 1, "before"}},
+       "L1\nbefore\nX\nafter\nL5\n"},
+      {"insertion between touching ranges", {{2, 3, "A"}, {4, 3, "I"}, {4, 5, "B"}},
+       "L1\nA\nI\nB\n"},
+      {"numbers count the file as read", {{4, 4, "D"}, {1, 2, "a\nb\nc"}, {3, 2, "I"}},
+       "a\nb\nc\nI\nL3\nD\nL5\n"},
+      {"past the end clamped, then kept", {{7, 7, "E0"}, {0, 6, "E1_0\nE1_1"}}, "E1_0\nE1_1\nE0\n"},
+      {"past the end in list order", {{7, 7, "Y"}, {6, 6, "X"}, {9, 8, "Z"}}, kFiveLines + "Y\nX\nZ\n"},
       {"whole int32 range", {{INT32_MIN, INT32_MAX, "X"}}, "X\n"},
       {"insertion at INT32_MAX appends", {{INT32_MAX, INT32_MIN, "X"}}, kFiveLines + "X\n"},
       {"replacement at INT32_MAX appends", {{INT32_MAX, INT32_MAX, "X"}}, kFiveLines + "X\n"},
@@ -92,9 +100,14 @@ TEST(ApplyFileEdits, OverlapNamesTheLowerEditFirstAndLeavesFileUnchanged) {
       {{{1, 5, "A"}, {2, 2, "B"}}, "lines 1-5 and 2-2"},
       {{{2, 2, "A"}, {2, 2, "B"}}, "lines 2-2 and 2-2"},
       {{{5, 5, "C"}, {1, 1, "A"}, {4, 6, "B"}}, "lines 4-6 and 5-5"},
-      // An insertion sorted between two replacements no longer hides them.
-      {{{4, 5, "A"}, {3, 2, "I"}, {1, 4, "B"}}, "lines 1-4 and 4-5"},
-      {{{10, 12, "A"}, {8, 7, "INS"}, {5, 11, "B"}}, "lines 5-11 and 10-12"},
+      // An insertion strictly inside a replaced range, before any line but
+      // its first, collides with it.
+      {{{2, 4, "X"}, {3, 2, "Y"}}, "lines 2-4 and 3-2"},
+      {{{3, 2, "Y"}, {1, 5, "X"}}, "lines 1-5 and 3-2"},
+      {{{4, 5, "A"}, {3, 2, "I"}, {1, 4, "B"}}, "lines 1-4 and 3-2"},
+      {{{5, 4, "I"}, {-3, 9, "X"}}, "lines -3-9 and 5-4"},
+      // Past the end only what the file has counts: 5-9 keeps line 5.
+      {{{5, 9, "A"}, {3, 7, "B"}}, "lines 3-7 and 5-9"},
   };
   // clang-format on
   TempDir dir;
@@ -235,32 +248,6 @@ TEST(ApplyFileEdits, NothingToDoFailsSilently) {
   EXPECT_FALSE(apply_file_edits(path.c_str(), nullptr, 1));
   EXPECT_STREQ(qm_grep_get_last_error(), "earlier");
   EXPECT_EQ(read_bytes(path), "a");
-}
-
-TEST(CmpEditsDesc, OrdersByStartThenEndDescendingOverTheWholeRange) {
-  struct Case {
-    line_edit a;
-    line_edit b;
-    int sign;  // -1: a first, 1: b first, 0: equal
-  };
-  // clang-format off
-  const Case cases[] = {
-      {{INT32_MAX, 0, nullptr, nullptr}, {INT32_MIN, 0, nullptr, nullptr}, -1},
-      {{INT32_MIN, 0, nullptr, nullptr}, {INT32_MAX, 0, nullptr, nullptr}, 1},
-      {{-1, 0, nullptr, nullptr}, {INT32_MAX, 0, nullptr, nullptr}, 1},
-      {{INT32_MIN, 0, nullptr, nullptr}, {1, 0, nullptr, nullptr}, 1},
-      {{3, INT32_MAX, nullptr, nullptr}, {3, INT32_MIN, nullptr, nullptr}, -1},
-      {{3, INT32_MIN, nullptr, nullptr}, {3, INT32_MAX, nullptr, nullptr}, 1},
-      {{3, 2, "a", nullptr}, {3, 2, "b", nullptr}, 0},
-      {{INT32_MIN, INT32_MIN, nullptr, nullptr}, {INT32_MIN, INT32_MIN, nullptr, nullptr}, 0},
-  };
-  // clang-format on
-  for (const Case &c : cases) {
-    int r = cmp_edits_desc(&c.a, &c.b);
-    int sign = (r > 0) - (r < 0);
-    EXPECT_EQ(sign, c.sign) << c.a.start_line << "," << c.a.end_line << " vs " << c.b.start_line
-                            << "," << c.b.end_line;
-  }
 }
 
 TEST(GrepCoreReplaceLines, ReturnsZeroOrMinusOne) {

@@ -1,20 +1,20 @@
-// The line edit engine's definition, for comparison: every edit applied on
-// its own, in sorted order, to an array of lines, exactly as the one-by-one
-// procedure describes it (positions and removed ranges clamped against the
-// lines as the earlier edits left them). Deliberately plain and slow.
+// The one-pass application's definition, for comparison: each placed edit
+// applied on its own, in the order given, to an array of lines (its removed
+// lines erased at its position, its new lines put there). Deliberately plain
+// and slow. What the edits of a batch must give is edit_model.py's.
 #ifndef QG_TEST_EDIT_REFERENCE_H
 #define QG_TEST_EDIT_REFERENCE_H
 
-#include <stdint.h>
+#include <stddef.h>
 
 #include <string>
 #include <vector>
 
 namespace qg_test {
 
-struct ref_edit {
-  int32_t start;
-  int32_t end;
+struct ref_place {
+  size_t position;
+  size_t removed;
   std::string text;
 };
 
@@ -39,32 +39,15 @@ inline std::vector<std::string> ref_split(const std::string &text) {
   return lines;
 }
 
-// True when the sorted edits pass the neighbour overlap check.
-inline bool ref_no_overlap(const std::vector<ref_edit> &sorted) {
-  for (size_t k = 0; k + 1 < sorted.size(); ++k) {
-    const ref_edit &a = sorted[k];
-    if (a.start <= a.end && sorted[k + 1].end >= a.start) return false;
-  }
-  return true;
-}
-
-// Applies the sorted edits one at a time.
+// Applies the placed edits one at a time.
 inline std::vector<std::string> ref_apply(std::vector<std::string> lines,
-                                          const std::vector<ref_edit> &sorted) {
-  for (const ref_edit &e : sorted) {
-    const std::vector<std::string> added = ref_split(e.text);
-    const int64_t n = static_cast<int64_t>(lines.size());
-    const int64_t start = e.start;
-    const int64_t p = start < 1 ? 0 : (start > n + 1 ? n : start - 1);
-    int64_t d = 0;
-    if (e.start <= e.end) {
-      const int64_t s = start < 1 ? 1 : start;
-      const int64_t last = e.end > n ? n : e.end;
-      if (s <= last) d = last - s + 1;
-    }
-    if (d == 0 && added.empty()) continue;
-    lines.erase(lines.begin() + p, lines.begin() + p + d);
-    lines.insert(lines.begin() + p, added.begin(), added.end());
+                                          const std::vector<ref_place> &places) {
+  for (const ref_place &p : places) {
+    const std::vector<std::string> added = ref_split(p.text);
+    const auto at = lines.begin() + static_cast<std::ptrdiff_t>(p.position);
+    lines.erase(at, at + static_cast<std::ptrdiff_t>(p.removed));
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(p.position), added.begin(),
+                 added.end());
   }
   return lines;
 }

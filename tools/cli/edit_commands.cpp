@@ -40,6 +40,31 @@ bool text_argument(const std::string &given, const char *what, std::string &out)
   return true;
 }
 
+// The bytes of a base64 text (RFC 4648, padded), as the library writes
+// "diff_base64"; stops at the padding or at anything else.
+std::string from_base64(const char *text, size_t len) {
+  std::string out;
+  uint32_t bits = 0;
+  int have = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const char c = text[i];
+    int v = c >= 'A' && c <= 'Z'   ? c - 'A'
+            : c >= 'a' && c <= 'z' ? c - 'a' + 26
+            : c >= '0' && c <= '9' ? c - '0' + 52
+            : c == '+'             ? 62
+            : c == '/'             ? 63
+                                   : -1;
+    if (v < 0) break;
+    bits = (bits << 6) | static_cast<uint32_t>(v);
+    have += 6;
+    if (have >= 8) {
+      have -= 8;
+      out += static_cast<char>((bits >> have) & 0xFF);
+    }
+  }
+  return out;
+}
+
 // What a command prints of a batch's result on standard output.
 enum class shown { result_document, diffs, nothing };
 
@@ -54,9 +79,16 @@ int apply_batch(const std::string &instructions, shown show) {
   size_t idx, max;
   yyjson_val *item;
   if (show == shown::diffs) {
+    // The file's own bytes, which a diff of lines that are not UTF-8 holds
+    // only in its base64 form, so that patch applies what is printed.
     yyjson_arr_foreach(yyjson_obj_get(root, "diffs"), idx, max, item) {
       yyjson_val *diff = yyjson_obj_get(item, "diff");
-      std::fwrite(yyjson_get_str(diff), 1, yyjson_get_len(diff), stdout);
+      if (yyjson_val *raw = yyjson_obj_get(item, "diff_base64")) {
+        const std::string bytes = from_base64(yyjson_get_str(raw), yyjson_get_len(raw));
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+      } else {
+        std::fwrite(yyjson_get_str(diff), 1, yyjson_get_len(diff), stdout);
+      }
     }
   } else if (show == shown::result_document) {
     std::fputs(result, stdout);
@@ -72,13 +104,14 @@ int apply_batch(const std::string &instructions, shown show) {
   return kExitError;
 }
 
-// The batch document of the one edit `edit` (an object of `doc`), as a dry
-// run when asked.
+// The batch document of the one edit `edit` (an object of `doc`), with
+// every line end kept, as a dry run when asked.
 std::string one_edit_document(yyjson_mut_doc *doc, yyjson_mut_val *edit, bool dry_run) {
   yyjson_mut_val *root = yyjson_mut_obj(doc);
   yyjson_mut_val *edits = yyjson_mut_arr(doc);
   yyjson_mut_arr_append(edits, edit);
   yyjson_mut_obj_add_val(doc, root, "edits", edits);
+  yyjson_mut_obj_add_bool(doc, root, "exact", true);
   if (dry_run) yyjson_mut_obj_add_bool(doc, root, "dry_run", true);
   yyjson_mut_doc_set_root(doc, root);
   size_t len = 0;
@@ -130,7 +163,7 @@ int run_replace(const edit_request &req) {
   std::string text;
   if (!text_argument(req.text, "TEXT", text)) return kExitError;
   if (!req.expect && !req.dry_run) {
-    grep_replace_lines(req.file.c_str(), req.start, req.end, text.c_str());
+    grep_replace_lines_exact(req.file.c_str(), req.start, req.end, text.c_str());
     return grep_last_status() == GREP_OK ? kExitMatch : fail();
   }
   mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
@@ -171,30 +204,33 @@ int run_batch(const edit_request &req) {
   if (instructions.find('\0') != std::string::npos) {
     return fail_with("'" + req.batch_input + "' holds a NUL byte, which no JSON text holds");
   }
-  if (req.dry_run) {
-    // The document as given, asked to be a dry run: an array becomes the
-    // edits of an object; an object gains "dry_run".
-    doc_ptr given = parse_json(instructions.c_str());
-    if (!given)
-      return apply_batch(instructions, shown::result_document);  // the library says what is wrong
-    mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
-    yyjson_mut_val *root = yyjson_val_mut_copy(doc.get(), yyjson_doc_get_root(given.get()));
-    if (yyjson_mut_is_arr(root)) {
-      yyjson_mut_val *wrapper = yyjson_mut_obj(doc.get());
-      yyjson_mut_obj_add_val(doc.get(), wrapper, "edits", root);
-      root = wrapper;
+  // The document as given, with every line end kept unless it says
+  // otherwise, and as a dry run when asked: an array becomes the edits of an
+  // object; an object gains "exact" and "dry_run".
+  doc_ptr given = parse_json(instructions.c_str());
+  if (!given) return apply_batch(instructions, shown::result_document);  // the library says why
+  mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
+  yyjson_mut_val *root = yyjson_val_mut_copy(doc.get(), yyjson_doc_get_root(given.get()));
+  if (yyjson_mut_is_arr(root)) {
+    yyjson_mut_val *wrapper = yyjson_mut_obj(doc.get());
+    yyjson_mut_obj_add_val(doc.get(), wrapper, "edits", root);
+    root = wrapper;
+  }
+  if (yyjson_mut_is_obj(root)) {
+    if (yyjson_mut_obj_get(root, "exact") == nullptr) {
+      yyjson_mut_obj_add_bool(doc.get(), root, "exact", true);
     }
-    if (yyjson_mut_is_obj(root)) {
+    if (req.dry_run) {
       yyjson_mut_obj_remove_key(root, "dry_run");
       yyjson_mut_obj_add_bool(doc.get(), root, "dry_run", true);
     }
-    yyjson_mut_doc_set_root(doc.get(), root);
-    size_t len = 0;
-    char *text = yyjson_mut_write(doc.get(), 0, &len);
-    if (text == nullptr) return fail_with("Out of memory");
-    instructions.assign(text, len);
-    std::free(text);
   }
+  yyjson_mut_doc_set_root(doc.get(), root);
+  size_t len = 0;
+  char *text = yyjson_mut_write(doc.get(), 0, &len);
+  if (text == nullptr) return fail_with("Out of memory");
+  instructions.assign(text, len);
+  std::free(text);
   return apply_batch(instructions, shown::result_document);
 }
 

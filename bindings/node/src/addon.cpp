@@ -89,6 +89,7 @@ struct call {
   std::string a, b, c, d;  // root/path/name/instructions, pattern/text, options, text searched
   bool has_text = false;   // search_lines: `d` is searched as one file called `a`
   int32_t start = 0, end = 0;
+  bool exact = false;  // replaceLines: every line end kept
   std::string result;
   std::string printed;  // search_lines: the lines the library printed
   int status = GREP_OK;
@@ -135,7 +136,11 @@ void execute_call(napi_env, void *data) {
       c->result = grep_batch_replace_json(c->a.c_str());
       break;
     case call_kind::replace_lines:
-      grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str());
+      if (c->exact) {
+        grep_replace_lines_exact(c->a.c_str(), c->start, c->end, c->b.c_str());
+      } else {
+        grep_replace_lines(c->a.c_str(), c->start, c->end, c->b.c_str());
+      }
       break;
     case call_kind::read_lines:
       c->result = grep_read_lines(c->a.c_str(), c->start, c->end);
@@ -297,14 +302,22 @@ napi_value read_lines(napi_env env, napi_callback_info info) {
   return start_call(env, c);
 }
 
-// replaceLines(path, start, end, text) -> Promise<undefined>
+// replaceLines(path, start, end, text, exact) -> Promise<undefined>; with
+// `exact` true (a boolean, false when left out) every line end is kept.
 napi_value replace_lines(napi_env env, napi_callback_info info) {
-  napi_value args[4];
+  napi_value args[5];
+  size_t given = 5;
   auto *c = new_call(call_kind::replace_lines);
   if (!get_args(env, info, 4, args) || !read_string(env, args[0], "path", c->a) ||
       !read_int32(env, args[1], "start", c->start) || !read_int32(env, args[2], "end", c->end) ||
       !read_string(env, args[3], "text", c->b)) {
     delete c;
+    return nullptr;
+  }
+  napi_get_cb_info(env, info, &given, args, nullptr, nullptr);
+  if (given >= 5 && napi_get_value_bool(env, args[4], &c->exact) != napi_ok) {
+    delete c;
+    napi_throw_type_error(env, nullptr, "exact must be true or false");
     return nullptr;
   }
   return start_call(env, c);

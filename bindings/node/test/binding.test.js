@@ -152,6 +152,36 @@ test('edits that state what they expect, text edits and dry runs', async () => {
   assert.strictEqual(fs.readFileSync(file, 'utf8'), 'x = 0\r\ny = 3\r\n');
 });
 
+test('edits change only what they name, unless told otherwise', async () => {
+  const dir = tempTree({ 'm.txt': 'a\r\nb\nc\rd' });
+  const file = path.join(dir, 'm.txt');
+  const reset = () => fs.writeFileSync(file, 'a\r\nb\nc\rd');
+  await qg.replaceLines(file, 2, 2, 'B');
+  assert.strictEqual(fs.readFileSync(file, 'latin1'), 'a\r\nB\nc\rd');
+  await qg.editText(file, 'c', 'C');
+  assert.strictEqual(fs.readFileSync(file, 'latin1'), 'a\r\nB\nC\rd');
+  await assert.rejects(qg.replaceLines(file, 9, 9, 'x'),
+    (e) => e.message === 'File has only 4 lines, requested start at line 9');
+  const edit = { file, start_line: 2, new_text: 'X' };
+  for (const form of [[edit], { edits: [edit] }, JSON.stringify([edit]),
+    ` {"edits":${JSON.stringify([edit])}}`, '{}']) {
+    reset();
+    const result = await qg.batchReplace(form);
+    assert.strictEqual(result.success, form !== '{}', JSON.stringify(result));
+    if (form !== '{}') assert.strictEqual(fs.readFileSync(file, 'latin1'), 'a\r\nX\nc\rd');
+  }
+  for (const form of [{ edits: [edit], exact: false }, JSON.stringify({ exact: false, edits: [edit] })]) {
+    reset();
+    assert.strictEqual((await qg.batchReplace(form)).success, true);
+    assert.strictEqual(fs.readFileSync(file, 'latin1'), 'a\nX\nc\nd\n');
+  }
+  reset();
+  await qg.replaceLines(file, 1, 1, 'A', { exact: false });
+  assert.strictEqual(fs.readFileSync(file, 'latin1'), 'A\nb\nc\nd\n');
+  const misspelt = await qg.batchReplace([{ file, start_lin: 2, new_text: 'x' }]);
+  assert.match(misspelt.errors[0], /unknown member 'start_lin'/);
+});
+
 test('the standard syntax: alternations, counts, word boundaries; bad patterns say where', async () => {
   const dir = tempTree({ 's.c': 'pthread_mutex_lock(&m);\nyear 2024\nmutexes\n' });
   const doc = await qg.search(dir, 'pthread_(mutex|cond)_lock|[0-9]{4}|\\bmutex\\b', { syntax: 'standard' });

@@ -18,6 +18,7 @@ written back through :func:`replace_lines` byte for byte.
 
 from __future__ import annotations
 
+import base64
 import ctypes
 import enum
 import json
@@ -506,74 +507,120 @@ def _run_batch(instructions: Any) -> BatchResult:
     return json.loads(_decode(_lib().grep_batch_replace_json(data)))
 
 
-def _run_one_edit(edit: Dict[str, Any], dry_run: bool) -> Optional[str]:
+def _diff_text(diff: Dict[str, Any]) -> str:
+    """A dry run's diff of one file as text: one of lines that are not UTF-8
+    from its own bytes (``diff_base64``), their bytes kept as surrogates."""
+    if "diff_base64" in diff:
+        return base64.b64decode(diff["diff_base64"]).decode("utf-8", "surrogateescape")
+    return diff["diff"]
+
+
+def _run_one_edit(edit: Dict[str, Any], dry_run: bool, exact: bool) -> Optional[str]:
     """Applies one edit through a batch of one; raises the library's error
     for it, else returns its diff on a dry run ("" when nothing would change)."""
-    instructions: Dict[str, Any] = {"edits": [edit]}
+    instructions: Dict[str, Any] = {"edits": [edit], "exact": bool(exact)}
     if dry_run:
         instructions["dry_run"] = True
     result = _run_batch(instructions)
     _check()
     if not dry_run:
         return None
-    return "".join(d["diff"] for d in result.get("diffs", []))
+    return "".join(_diff_text(d) for d in result.get("diffs", []))
 
 
 def replace_lines(path: PathArg, start: int, end: int, text: TextArg, *,
-                  expected: Optional[TextArg] = None) -> None:
+                  expected: Optional[TextArg] = None, exact: bool = True) -> None:
     """Replaces lines ``start``..``end`` (1-based, inclusive) of the file with
     the lines of ``text``; ``start > end`` inserts before line ``start``, and an
-    empty text deletes. The file keeps its encoding and line ending. With
-    ``expected``, the lines must hold that text now (joined with ``\\n``, no
-    ending after the last; ``""`` for an insertion), else the file is left as
-    it is and the error's status is ``Status.E_CONFLICT``. Raises
-    QuenmarGrepError on failure."""
+    empty text deletes. The file keeps its encoding. With ``exact`` (the
+    default) every line the edit does not name keeps its bytes and its own
+    line ending (and a last line without one keeps none), the new lines take
+    the ending of the lines they replace, and a ``start`` past the line after
+    the last raises; ``exact=False`` writes every line with the file's most
+    common ending. With ``expected``, the lines must hold that text now
+    (joined with ``\\n``, no ending after the last; ``""`` for an insertion),
+    else the file is left as it is and the error's status is
+    ``Status.E_CONFLICT``. Raises QuenmarGrepError on failure."""
     start, end = _int32(start, "start"), _int32(end, "end")
     if expected is None:
-        _lib().grep_replace_lines(_path_arg(path), start, end, _text_arg(text, "text"))
+        replace = _lib().grep_replace_lines_exact if exact else _lib().grep_replace_lines
+        replace(_path_arg(path), start, end, _text_arg(text, "text"))
         _check()
         return
     _run_one_edit({"file": _json_text(path, "path"), "start_line": start, "end_line": end,
                    "new_text": _json_text(text, "text"),
-                   "expected_text": _json_text(expected, "expected")}, False)
+                   "expected_text": _json_text(expected, "expected")}, False, exact)
 
 
 def edit_text(path: PathArg, old: TextArg, new: TextArg, replace_all: bool = False,
-              dry_run: bool = False) -> Optional[str]:
+              dry_run: bool = False, exact: bool = True) -> Optional[str]:
     """Replaces the text ``old`` by ``new`` in the file, whose every line
-    ending reads as ``\\n`` here; the file keeps its encoding and line
-    ending. ``old`` must occur exactly once, unless ``replace_all`` replaces
+    ending reads as ``\\n`` here; the file keeps its encoding and, with
+    ``exact`` (the default), every line ending but those of the lines it
+    changes. ``old`` must occur exactly once, unless ``replace_all`` replaces
     every occurrence; otherwise the error's status is ``Status.E_CONFLICT``.
     With ``dry_run`` nothing is written and the change comes back as a
-    unified diff. Raises QuenmarGrepError on failure."""
+    unified diff (of the file's own bytes: those that are not UTF-8 as
+    surrogates, which ``errors="surrogateescape"`` writes back). Raises
+    QuenmarGrepError on failure."""
     return _run_one_edit({"file": _json_text(path, "path"), "old_text": _json_text(old, "old"),
                           "new_text": _json_text(new, "new"),
-                          "replace_all": bool(replace_all)}, dry_run)
+                          "replace_all": bool(replace_all)}, dry_run, exact)
+
+
+_JSON_SPACE = b" \t\n\r"
+
+
+def _with_members(text: bytes, dry_run: bool, exact: bool) -> bytes:
+    """The instructions ``text`` kept byte for byte, with "dry_run": true (when
+    asked) and "exact": true (when asked and the text does not say) in front
+    of its own members, where the first member of a name counts; an array
+    becomes the edits of an object. A text that is not JSON is left for the
+    library to refuse."""
+    try:
+        parsed = json.loads(text)
+    except ValueError:
+        return text
+    members = []
+    if dry_run:
+        members.append(b'"dry_run":true')
+    if exact and not (isinstance(parsed, dict) and "exact" in parsed):
+        members.append(b'"exact":true')
+    if not members:
+        return text
+    if isinstance(parsed, list):
+        return b'{"edits":' + text + b"," + b",".join(members) + b"}"
+    if not isinstance(parsed, dict):
+        return text
+    at = len(text) - len(text.lstrip(_JSON_SPACE)) + 1
+    return text[:at] + b",".join(members) + (b"," if parsed else b"") + text[at:]
 
 
 def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg], *,
-                  dry_run: bool = False) -> BatchResult:
+                  dry_run: bool = False, exact: bool = True) -> BatchResult:
     """Applies many edits (see :class:`Edit`) over many files and returns the
     result document as a dict: ``success``, ``files_modified``,
-    ``total_edits`` and ``errors`` (one ``"path: message"`` per failed file).
-    ``edits`` is a list of edit dicts, a dict with such a list under
-    ``"edits"``, or the instructions as a JSON text. Files stand or fall one
-    by one, so this does not raise for a failed file: check
-    ``result["success"]``. With ``dry_run`` nothing is written and
-    ``result["diffs"]`` holds one ``{"file", "diff"}`` per file that would
-    change."""
+    ``total_edits`` and ``errors`` (one ``"path: message"`` per failed file,
+    or a message alone for an element that names no file). ``edits`` is a
+    list of edit dicts, a dict with such a list under ``"edits"``, or the
+    instructions as a JSON text. Files stand or fall one by one, so this does
+    not raise for a failed file: check ``result["success"]``. With ``exact``
+    (the default) "exact": true is sent unless the instructions say: every
+    line that no edit names keeps its bytes and line ending. With
+    ``dry_run`` nothing is written and ``result["diffs"]`` holds one
+    ``{"file", "diff"}`` per file that would change (with ``"diff_base64"``,
+    the diff's own bytes, where they are not UTF-8)."""
     if isinstance(edits, (str, bytes, bytearray)):
-        instructions = _text_arg(edits, "edits")
-        if not dry_run:
-            return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
-        try:
-            edits = json.loads(instructions)
-        except ValueError:  # the library says what is wrong with it
-            return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
-    if not dry_run:
-        return _run_batch(edits)
+        instructions = _with_members(_text_arg(edits, "edits"), dry_run, exact)
+        return json.loads(_decode(_lib().grep_batch_replace_json(instructions)))
     if isinstance(edits, Mapping):
-        return _run_batch(dict(edits, dry_run=True))
-    if isinstance(edits, Sequence) and not isinstance(edits, (str, bytes, bytearray)):
-        return _run_batch({"edits": list(edits), "dry_run": True})
-    return _run_batch(edits)  # not instructions: the library's own report
+        document = dict(edits)
+    elif isinstance(edits, Sequence):
+        document = {"edits": list(edits)}
+    else:
+        return _run_batch(edits)  # not instructions: the library's own report
+    if dry_run:
+        document["dry_run"] = True
+    if exact:
+        document.setdefault("exact", True)
+    return _run_batch(document)

@@ -266,6 +266,44 @@ class Edits(TempTree):
         self.assertNotIn("diffs", qg.batch_replace([edit]))
         self.assertEqual(self.read(path), b"1\ntwo\n")
 
+    def test_edits_change_only_what_they_name(self):
+        path = self.write("f.txt", b"a\r\nb\nc\rd")
+        qg.replace_lines(path, 2, 2, "B")
+        self.assertEqual(self.read(path), b"a\r\nB\nc\rd")
+        qg.edit_text(path, "c", "C")
+        self.assertEqual(self.read(path), b"a\r\nB\nC\rd")
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg.replace_lines(path, 9, 9, "x")
+        self.assertEqual(str(caught.exception), "File has only 4 lines, requested start at line 9")
+        edit = {"file": path, "start_line": 1, "new_text": "A"}
+        for form in ([edit], {"edits": [edit]}, qg.json.dumps([edit]),
+                     ' {"edits": %s}' % qg.json.dumps([edit]), qg.json.dumps([edit]).encode()):
+            self.write("f.txt", b"a\r\nB\nC\rd")
+            self.assertTrue(qg.batch_replace(form)["success"], form)
+            self.assertEqual(self.read(path), b"A\r\nB\nC\rd", form)
+        for form in ({"edits": [edit], "exact": False}, '{"exact":false,"edits":[%s]}'
+                     % qg.json.dumps(edit)):
+            self.write("f.txt", b"a\r\nB\nC\rd")
+            self.assertTrue(qg.batch_replace(form)["success"], form)
+            self.assertEqual(self.read(path), b"A\nB\nC\nd\n", form)
+        self.write("f.txt", b"a\r\nb\n")
+        qg.replace_lines(path, 1, 1, "x", exact=False)
+        self.assertEqual(self.read(path), b"x\nb\n")
+
+    def test_misspelt_members_and_diffs_of_other_bytes(self):
+        path = self.write("f.txt", b"caf\xe9\nx\n")
+        result = qg.batch_replace([{"file": path, "start_lin": 2, "new_text": "y"}])
+        self.assertFalse(result["success"])
+        self.assertIn("unknown member 'start_lin'", result["errors"][0])
+        result = qg.batch_replace({"edits": [], "dryrun": True})
+        self.assertFalse(result["success"])
+        self.assertIn("Unknown member 'dryrun'", result["errors"][0])
+        diff = qg.edit_text(path, "x", "y", dry_run=True)
+        self.assertEqual(diff.encode("utf-8", "surrogateescape"),
+                         b"--- %s\n+++ %s\n@@ -1,2 +1,2 @@\n caf\xe9\n-x\n+y\n"
+                         % (path.encode(), path.encode()))
+        self.assertEqual(self.read(path), b"caf\xe9\nx\n")
+
     def test_batch_of_invalid_json_is_a_failed_report(self):
         result = qg.batch_replace('[{"file":')
         self.assertFalse(result["success"])

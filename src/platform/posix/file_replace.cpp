@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -113,14 +114,83 @@ int create_temp_beside(const char *target, char *temp, mode_t mode) {
   return -1;
 }
 
-// Gives the file behind `fd` the owner and permission bits of `original`. The
-// owner is kept where the process may set it (root, or a group it belongs
-// to); the permission bits always, after the owner, since a change of owner
-// may clear the set-id bits. Returns 0 or an errno.
-int copy_owner_and_mode(int fd, const struct stat &original) {
+// Attempts at reading a list or value that another process may be growing
+// meanwhile, before giving up with ERANGE.
+constexpr int kAttributeReadAttempts = 8;
+
+// The list of extended attribute names (for a null `name`) or the value of
+// the attribute `name` of the file behind `fd`, in a new block the caller
+// frees; its length goes to *len. Null with errno set on failure.
+char *read_attribute(int fd, const char *name, size_t *len) {
+  for (int attempt = 0; attempt < kAttributeReadAttempts; ++attempt) {
+    const ssize_t size =
+        name == nullptr ? flistxattr(fd, nullptr, 0) : fgetxattr(fd, name, nullptr, 0);
+    if (size < 0) return nullptr;
+    auto *block = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
+    if (block == nullptr) {
+      errno = ENOMEM;
+      return nullptr;
+    }
+    const ssize_t got = name == nullptr ? flistxattr(fd, block, static_cast<size_t>(size))
+                                        : fgetxattr(fd, name, block, static_cast<size_t>(size));
+    if (got >= 0) {
+      *len = static_cast<size_t>(got);
+      return block;
+    }
+    free(block);
+    if (errno != ERANGE) return nullptr;
+  }
+  errno = ERANGE;
+  return nullptr;
+}
+
+// True when the file behind `fd` holds `value` as its attribute `name`
+// already (a security label the system gave a new file, say).
+bool holds_attribute(int fd, const char *name, const char *value, size_t len) {
+  size_t have = 0;
+  char *now = read_attribute(fd, name, &have);
+  const bool same = now != nullptr && have == len && memcmp(now, value, len) == 0;
+  free(now);
+  return same;
+}
+
+// Gives the file behind `to` every extended attribute of the file behind
+// `from` (user attributes, and with them ACLs and security labels, which the
+// system keeps as attributes). Returns 0, or the errno of the first one that
+// cannot be read or set; a file system without attributes has none to copy.
+int copy_attributes(int from, int to) {
+  size_t list_len = 0;
+  char *names = read_attribute(from, nullptr, &list_len);
+  if (names == nullptr) return errno == ENOTSUP || errno == ENOSYS ? 0 : errno;
+  int err = 0;
+  for (size_t at = 0; at < list_len && err == 0; at += strlen(names + at) + 1) {
+    const char *name = names + at;
+    size_t len = 0;
+    char *value = read_attribute(from, name, &len);
+    if (value == nullptr) {
+      err = errno == ENODATA ? 0 : errno;  // removed meanwhile: nothing to keep
+      continue;
+    }
+    if (fsetxattr(to, name, value, len, 0) != 0 && !holds_attribute(to, name, value, len)) {
+      err = errno != 0 ? errno : EPERM;
+    }
+    free(value);
+  }
+  free(names);
+  return err;
+}
+
+// Gives the file behind `fd` the owner, extended attributes and permission
+// bits of `original` (behind `original_fd`). The owner is kept where the
+// process may set it (root, or a group it belongs to); the attributes after
+// it, as the new owner may set them; the permission bits last, since a
+// change of owner may clear the set-id bits. Returns 0 or the errno of the
+// permission bits; *attributes_err is that of the attributes.
+int copy_metadata(int fd, int original_fd, const struct stat &original, int *attributes_err) {
   if (fchown(fd, original.st_uid, original.st_gid) != 0) {
     (void)!fchown(fd, static_cast<uid_t>(-1), original.st_gid);
   }
+  *attributes_err = copy_attributes(original_fd, fd);
   return fchmod(fd, original.st_mode & 07777) == 0 ? 0 : errno;
 }
 
@@ -265,23 +335,38 @@ plat_replacement *new_replacement() {
 }
 
 // Writes the pieces to a new temporary file beside r->target (created with
-// `mode` less the umask, given the original's owner and mode when there is
-// one). The temporary file stays open for the flush.
+// `mode` less the umask), then gives it the metadata of the original (open
+// as `original_fd`) when there is one: after the write, which would clear a
+// file's set-id bits and capabilities. The temporary file stays open for the
+// flush. *attributes_kept is false when the original's extended attributes
+// cannot all be given to it.
 plat_replace_result stage_temp(plat_replacement *r, const plat_bytes *pieces, size_t count,
-                               mode_t mode) {
+                               mode_t mode, int original_fd, bool *attributes_kept) {
+  *attributes_kept = true;
   r->fd = create_temp_beside(r->target, r->temp, mode);
   if (r->fd < 0) {
     r->temp[0] = '\0';
     // For a new file this is the creation of the file itself.
     return failed(r->has_original ? PLAT_REPLACE_CREATE_TEMP : PLAT_REPLACE_OPEN, errno);
   }
-  int err = r->has_original ? copy_owner_and_mode(r->fd, r->original) : 0;
+  int err = write_pieces(r->fd, pieces, count);
+  if (err != 0) return failed(PLAT_REPLACE_WRITE, err);
+  int attributes_err = 0;
+  if (r->has_original) err = copy_metadata(r->fd, original_fd, r->original, &attributes_err);
   if (err != 0) return failed(PLAT_REPLACE_CREATE_TEMP, err);
-  if ((err = write_pieces(r->fd, pieces, count)) != 0) return failed(PLAT_REPLACE_WRITE, err);
+  *attributes_kept = attributes_err == 0;
   struct stat st;
   if (fstat(r->fd, &st) != 0) return failed(PLAT_REPLACE_WRITE, errno);
   r->device = st.st_dev;
   return failed(PLAT_REPLACE_DONE, 0);
+}
+
+// Drops the staged temporary file of `r`.
+void drop_temp(plat_replacement *r) {
+  if (r->fd >= 0) close(r->fd);
+  r->fd = -1;
+  if (r->temp[0] != '\0') unlink(r->temp);
+  r->temp[0] = '\0';
 }
 
 // Flushes the file behind `fd`, or the whole file system it is on.
@@ -327,16 +412,23 @@ plat_replace_result plat_replacement_stage(const char *path, const plat_bytes *p
   if (result.step == PLAT_REPLACE_DONE && (err = check_size_limit(total_length(pieces, count))) != 0) {
     result = failed(PLAT_REPLACE_WRITE, err);
   }
-  if (result.step == PLAT_REPLACE_DONE && fd >= 0 &&
-      (!S_ISREG(r->original.st_mode) || r->original.st_nlink > 1)) {
+  bool in_place = fd >= 0 && (!S_ISREG(r->original.st_mode) || r->original.st_nlink > 1);
+  if (result.step == PLAT_REPLACE_DONE && !in_place) {
+    bool attributes_kept = true;
+    result = stage_temp(r, pieces, count, r->has_original ? 0600 : 0666, fd, &attributes_kept);
+    // A new file that cannot carry the old one's attributes would drop
+    // them: the file is written where it is instead, and keeps them all.
+    if (result.step == PLAT_REPLACE_DONE && !attributes_kept) {
+      drop_temp(r);
+      in_place = true;
+    }
+  }
+  if (result.step == PLAT_REPLACE_DONE && in_place) {
     result = write_in_place(fd, r->original, pieces, count);
     fd = -1;
     r->flushed = r->done = result.step == PLAT_REPLACE_DONE;
   }
   if (fd >= 0) close(fd);
-  if (result.step == PLAT_REPLACE_DONE && !r->done) {
-    result = stage_temp(r, pieces, count, r->has_original ? 0600 : 0666);
-  }
   if (result.step != PLAT_REPLACE_DONE) {
     plat_replacement_free(r);
     return result;
@@ -412,7 +504,6 @@ void plat_replacements_settle(plat_replacement *const *list, size_t count) {
 
 void plat_replacement_free(plat_replacement *r) {
   if (r == nullptr) return;
-  if (r->fd >= 0) close(r->fd);
-  if (r->temp[0] != '\0') unlink(r->temp);
+  drop_temp(r);
   free(r);
 }

@@ -275,7 +275,8 @@ void plat_replacements_flush(plat_replacement *const *list, size_t count,
   }
 }
 
-// ReplaceFileW keeps the old file's attributes and ACLs, and takes its place
+// ReplaceFileW keeps the old file's attributes, ACLs and named streams (its
+// alternate data streams), and takes its place
 // even while an edit holds it open (edits share deletion); a new file is
 // moved into place, written through.
 plat_replace_result plat_replacement_commit(plat_replacement *r) {
