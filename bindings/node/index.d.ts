@@ -149,11 +149,19 @@ export interface BatchInstructions {
 }
 
 /** The batch result document; `diffs` is present for a dry run. */
+/** One failed file of a batch: its path (null for an edit that names none), its status and message. */
+export interface Failure {
+  file: string | null;
+  status: keyof typeof Status;
+  message: string;
+}
+
 export interface BatchResult {
   success: boolean;
   files_modified: number;
   total_edits: number;
   errors: string[];
+  failures: Failure[];
   diffs?: FileDiff[];
 }
 

@@ -538,6 +538,34 @@ void apply_chunk(group_list *list, int32_t first, int32_t n, const batch_options
 }
 
 // The result document; null when it cannot be had.
+// The report's "failures": each failed group's file (null for an element
+// that names none), status by name and message, so that a host branches on
+// the status and never parses an error string.
+void append_failures(json_out *out, const group_list &list) {
+  JSON_OUT_LITERAL(out, ",\"failures\":[");
+  bool first = true;
+  for (int32_t g = 0; g < list.count; ++g) {
+    const edit_group &group = list.groups[g];
+    if (group.message == nullptr && group.kind == 0) continue;
+    if (!first) json_out_char(out, ',');
+    first = false;
+    JSON_OUT_LITERAL(out, "{\"file\":");
+    if (group.path != nullptr) {
+      json_out_string(out, group.path, group.path_len);
+    } else {
+      JSON_OUT_LITERAL(out, "null");
+    }
+    JSON_OUT_LITERAL(out, ",\"status\":");
+    const char *status = qg_status_name(group.kind);
+    json_out_string(out, status, strlen(status));
+    JSON_OUT_LITERAL(out, ",\"message\":");
+    const char *message = group.message != nullptr ? group.message : "Out of memory";
+    json_out_string(out, message, strlen(message));
+    json_out_char(out, '}');
+  }
+  json_out_char(out, ']');
+}
+
 char *compose_result(const group_list &list, bool diffs) {
   int64_t failed = 0, modified = 0, total = 0;
   for (int32_t g = 0; g < list.count; ++g) {
@@ -567,6 +595,7 @@ char *compose_result(const group_list &list, bool diffs) {
                              group.message != nullptr ? group.message : "Out of memory");
   }
   json_out_char(&out, ']');
+  append_failures(&out, list);
   if (diffs) {
     JSON_OUT_LITERAL(&out, ",\"diffs\":[");
     first = true;

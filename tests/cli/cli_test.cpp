@@ -171,7 +171,8 @@ TEST(CliSearchTimeout, StopsWithAnError) {
   for (const char *form : {"--json", "--stream", "--color=never"}) {
     run_result r = run_cli({"search", pattern, dir.path(), "--dialect", "--timeout", "30", form});
     EXPECT_EQ(r.status, 2) << form;
-    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
+    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms (GREP_TIMED_OUT)\n")
+        << form;
   }
 }
 
@@ -188,7 +189,8 @@ TEST(CliSearchTimeout, OnlyThePathThatHitTheLimitSaysSo) {
     run_result r =
         run_cli({"search", "--dialect", "--timeout", "1000", pattern, paths[0], paths[1]});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 1000 ms\n");
+    EXPECT_EQ(r.err,
+              "quenmar-grep: Search stopped at the time limit of 1000 ms (GREP_TIMED_OUT)\n");
     EXPECT_NE(r.out.find(fast + ":1:1:ab\n"), std::string::npos) << r.out;
   }
 }
@@ -203,8 +205,9 @@ TEST(CliSearchPaths, RefusedPathsExitWithTwoAndTheirMessage) {
     std::string path, message;
   };
   for (const row &r :
-       {row{missing, "Cannot open file '" + missing + "': No such file or directory"},
-        row{pipe, "Cannot open file '" + pipe + "': Not a regular file"}}) {
+       {row{missing,
+            "Cannot open file '" + missing + "': No such file or directory (GREP_E_NOT_FOUND)"},
+        row{pipe, "Cannot open file '" + pipe + "': Not a regular file (GREP_E_IO)"}}) {
     for (const char *form : {"--json", "-l", "--color=never"}) {
       run_result result = run_cli({"search", "x", r.path, form});
       EXPECT_EQ(result.status, 2) << r.path << " " << form;
@@ -309,8 +312,11 @@ TEST(CliRead, SelectsLinesLikeTheLibrary) {
       {{"-1"}, 0, "1: a\n2: b\n3: \n4: c\n5: \n6: d\n", ""},
       {{"3", "-1"}, 0, "3: \n4: c\n5: \n6: d\n", ""},
       {{"6", "9"}, 0, "6: d\n", ""},
-      {{"7", "9"}, 2, "", "quenmar-grep: File has only 6 lines, requested start at line 7\n"},
-      {{"4", "2"}, 2, "", "quenmar-grep: start_line (4) must be <= end_line (2)\n"},
+      {{"7", "9"},
+       2,
+       "",
+       "quenmar-grep: File has only 6 lines, requested start at line 7 (GREP_E_ARGUMENT)\n"},
+      {{"4", "2"}, 2, "", "quenmar-grep: start_line (4) must be <= end_line (2) (GREP_E_ARGUMENT)\n"},
   };
   for (const row &r : rows) {
     std::vector<std::string> args = {"read", file};
@@ -333,7 +339,8 @@ TEST(CliRead, EmptyFileIsAnEmptySuccessButHasNoLineOne) {
 
   run_result first = run_cli({"read", file, "1"});
   EXPECT_EQ(first.status, 2);
-  EXPECT_EQ(first.err, "quenmar-grep: File has only 0 lines, requested start at line 1\n");
+  EXPECT_EQ(first.err,
+            "quenmar-grep: File has only 0 lines, requested start at line 1 (GREP_E_ARGUMENT)\n");
 }
 
 TEST(CliRead, MissingFileReportsTheLibraryMessage) {
@@ -388,7 +395,8 @@ TEST_F(CliSearch, InvalidOptionsDocumentIsAnErrorInEveryForm) {
   for (const char *form : {"--json", "--stream", "--color=never"}) {
     run_result r = run_cli({"search", "beta", tree, form, "--options", R"({"regex":tru)"});
     EXPECT_EQ(r.status, 2) << form;
-    EXPECT_EQ(r.err, "quenmar-grep: Invalid JSON in options: {\"regex\":tru\n") << form;
+    EXPECT_EQ(r.err, "quenmar-grep: Invalid JSON in options: {\"regex\":tru (GREP_E_ARGUMENT)\n")
+        << form;
   }
 }
 
@@ -551,7 +559,8 @@ TEST(CliSearchHints, InvalidStandardPatternIsAnError) {
   std::string f = dir.write("f.txt", "a[b\n");
   run_result r = run_cli({"search", "-E", "a[b", f});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Invalid pattern: unterminated character set at byte 1\n");
+  EXPECT_EQ(r.err,
+            "quenmar-grep: Invalid pattern: unterminated character set at byte 1 (GREP_E_ARGUMENT)\n");
   EXPECT_EQ(run_cli({"search", "-e", "a\\[b", f}).out, f + ":1:1:a[b\n");
   EXPECT_EQ(run_cli({"search", "-F", "-e", "a[b", f}).out, f + ":1:1:a[b\n");
 }
@@ -844,7 +853,8 @@ TEST(CliReplace, ExpectAndDryRun) {
   std::string file = dir.write("f.txt", "a\nb\nc\n");
   run_result r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nC"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Lines 2-3 of '" + file + "' do not hold the expected text\n");
+  EXPECT_EQ(r.err, "quenmar-grep: Lines 2-3 of '" + file +
+                       "' do not hold the expected text (GREP_E_CONFLICT)\n");
   EXPECT_EQ(qg_test::read_bytes(file), "a\nb\nc\n");
 
   r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nc", "--dry-run"});
@@ -872,7 +882,8 @@ TEST(CliReplace, ChangesOnlyWhatItNames) {
   EXPECT_EQ(qg_test::read_bytes(file), "a\r\nB\nC\rd");
   r = run_cli({"replace", file, "6", "6", "x"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: File has only 4 lines, requested start at line 6\n");
+  EXPECT_EQ(r.err,
+            "quenmar-grep: File has only 4 lines, requested start at line 6 (GREP_E_ARGUMENT)\n");
 
   const std::string edit = R"({"file":")" + file + R"(","start_line":1,"new_text":"A"})";
   r = run_cli({"batch", "-"}, "[" + edit + "]");
@@ -908,7 +919,7 @@ TEST(CliEdit, ReplacesTextThatOccursOnceOrEveryOccurrenceWithAll) {
 
   r = run_cli({"edit", file, "--old", "absent"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Text not found in '" + file + "'\n");
+  EXPECT_EQ(r.err, "quenmar-grep: Text not found in '" + file + "' (GREP_E_CONFLICT)\n");
 }
 
 // ---- batch ----
@@ -924,7 +935,8 @@ TEST(CliBatch, AppliesEditsFromAFileOrStandardInput) {
 
   run_result r = run_cli({"batch", edits_file});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"success\":true,\"files_modified\":2,\"total_edits\":2,\"errors\":[]}\n");
+  EXPECT_EQ(r.out, "{\"success\":true,\"files_modified\":2,\"total_edits\":2,\"errors\":[],"
+                   "\"failures\":[]}\n");
   EXPECT_EQ(qg_test::read_bytes(one), "1\ntwo\n3\n");
   EXPECT_EQ(qg_test::read_bytes(two), "X\ny\n");
 

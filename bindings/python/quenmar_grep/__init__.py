@@ -42,7 +42,7 @@ __all__ = [
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
     "search_lines", "options_schema", "SearchOptions", "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
-    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult",
+    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult", "Failure",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -116,11 +116,21 @@ class FileDiff(TypedDict):
     diff: str
 
 
+class Failure(TypedDict):
+    """One failed file of a batch: its path (None for an edit that names
+    none), the status's name (``"GREP_E_CONFLICT"``, ...) and the message."""
+
+    file: Optional[str]
+    status: str
+    message: str
+
+
 class _BatchCore(TypedDict):
     success: bool
     files_modified: int
     total_edits: int
     errors: List[str]
+    failures: List[Failure]
 
 
 class BatchResult(_BatchCore, total=False):

@@ -216,12 +216,14 @@ class Edits(TempTree):
         self.assertEqual(result["total_edits"], 3)
         self.assertEqual(len(result["errors"]), 1)
         self.assertTrue(result["errors"][0].startswith(missing + ": "))
+        self.assertEqual(result["failures"], [{"file": missing, "status": "GREP_E_NOT_FOUND",
+                                               "message": result["errors"][0][len(missing) + 2:]}])
         self.assertEqual(self.read(one), b"1\ndeux\n3\n")
         self.assertEqual(self.read(two), b"X\n")
 
         result = qg.batch_replace({"edits": [{"file": one, "start_line": 1}]})
         self.assertEqual(result, {"success": True, "files_modified": 1, "total_edits": 1,
-                                  "errors": []})
+                                  "errors": [], "failures": []})
         self.assertEqual(self.read(one), b"deux\n3\n")
 
         text = '[{"file": %s, "start_line": 1, "new_text": "\u00e9t\u00e9"}]' % (
