@@ -98,10 +98,10 @@ void enter_directory(searcher *s, int depth) {
     if (errno == ENOMEM) walk_out_of_memory(s);
     return;
   }
-  const dir_set::added added = s->listed.insert(plat_dir_id(dir));
-  if (added != dir_set::added::yes) {
+  const file_id_map::added added = s->listed.insert(plat_dir_id(dir), 0);
+  if (added != file_id_map::added::yes) {
     plat_dir_close(dir);
-    if (added == dir_set::added::no_memory) walk_out_of_memory(s);
+    if (added == file_id_map::added::no_memory) walk_out_of_memory(s);
     return;
   }
   walk_frame &frame = s->frames[s->frame_count++];
