@@ -92,9 +92,10 @@ QUENMAR_GREP_API int grep_last_status(void);
  * document holds no match object that would take it past that many bytes: the
  * search ends there, with "output_limited":true after "duration_ms" and
  * GREP_OUTPUT_LIMITED (the document is never longer than the cap, unless the
- * cap is below the size of a document without matches, about 140 bytes). A regular expression
- * (either syntax) of more than 262,144 bytes, or whose compiled program would pass 262,144
- * instructions, is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
+ * cap is below 126 bytes, the size of a document without matches and with
+ * the largest totals). A regular expression (either syntax) of more than
+ * 262,144 bytes, or whose compiled program would pass 262,144 instructions,
+ * is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
  * as is one in the standard syntax that is not valid ("Invalid pattern: WHAT
  * at byte N"). */
 QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,

@@ -154,10 +154,15 @@ class LineTransport {
     return new Promise((resolve) => {
       if (this.output.write(`${text}\n`)) {
         resolve();
-      } else {
-        this.output.once('drain', resolve);
-        this.output.once('close', resolve);
+        return;
       }
+      const done = () => {
+        this.output.off('drain', done);
+        this.output.off('close', done);
+        resolve();
+      };
+      this.output.on('drain', done);
+      this.output.on('close', done);
     });
   }
 
