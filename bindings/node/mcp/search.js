@@ -145,8 +145,9 @@ function closingLines(shown, files, ends, more) {
     lines.push(count);
   }
   if (ends.has('output_limited')) {
-    lines.push('The search stopped early: the next match, with its context, was too long to ' +
-      'return. Search with less context or a more specific path to see it.');
+    lines.push(`The search stopped early: its matched lines and their context passed the ` +
+      `${MAX_LIBRARY_OUTPUT / (1024 * 1024)} MiB a search reads (the lines are long). Search ` +
+      'with less context, a more specific pattern or a path to see more.');
   }
   if (ends.has('timed_out')) {
     lines.push(`The search stopped at the time limit of ${ends.timeoutMs} ms; ` +
