@@ -81,11 +81,11 @@ napi_value make_string(napi_env env, const std::string &s) {
   return make_string(env, s.data(), s.size());
 }
 
-// The message of a text of `n` bytes that cannot become a JavaScript string.
-std::string too_large_message(const char *what, size_t n) {
+// The message of a text of `n` bytes that cannot become a JavaScript string,
+// with what to do instead.
+std::string too_large_message(const char *what, size_t n, const char *instead) {
   return std::string("The ") + what + " (" + std::to_string(n) +
-         " bytes) is too large for a JavaScript string; narrow the search or set "
-         "max_output_bytes";
+         " bytes) is too large for a JavaScript string; " + instead;
 }
 
 // The name of a status, as the public header spells it.
@@ -173,6 +173,19 @@ const char *result_name(call_kind kind) {
   }
 }
 
+// What to do when the result of a call of `kind` is too large.
+const char *smaller_result(call_kind kind) {
+  switch (kind) {
+    case call_kind::search_json:
+    case call_kind::search_text:
+      return "narrow the search or set max_output_bytes";
+    case call_kind::read_lines:
+      return "read fewer lines";
+    default:
+      return "apply the edits in smaller batches";
+  }
+}
+
 // Keeps a copy of `text` (the library's, valid until the next call of its
 // export on this thread) in `c`; a copy that cannot be had fails the call.
 void keep_result(call *c, const char *text) {
@@ -244,7 +257,7 @@ void complete_call(napi_env env, napi_status, void *data) {
     settle(env, c->deferred, undefined, "Cannot settle the call");
   } else {
     settle(env, c->deferred, make_string(env, c->result, c->result_len),
-           too_large_message(result_name(c->kind), c->result_len));
+           too_large_message(result_name(c->kind), c->result_len, smaller_result(c->kind)));
   }
   napi_delete_async_work(env, c->work);
   delete c;
@@ -515,7 +528,8 @@ void call_on_match(napi_env env, napi_value js_callback, void *context, void *da
     const size_t n = std::strlen(text);
     napi_value undefined = nullptr, arg = make_string(env, text, n);
     if (arg == nullptr) {
-      fail_stream(s, too_large_message("match object", n));
+      fail_stream(
+          s, too_large_message("match object", n, "narrow the search or set max_output_bytes"));
     } else {
       napi_get_undefined(env, &undefined);
       ++s->delivered;
