@@ -21,6 +21,8 @@ export interface SearchDocument {
   duration_ms: number;
   /** True when the search stopped at its time limit. */
   timed_out?: boolean;
+  /** True when the search stopped at its `max_output_bytes`. */
+  output_limited?: boolean;
 }
 
 /** The options document: each key as the library reads it. */
@@ -38,6 +40,8 @@ export interface SearchOptions {
   threads?: number;
   timeout_ms?: number;
   max_per_file?: number;
+  /** The most bytes of the result (the document, or the streamed match texts together). */
+  max_output_bytes?: number;
   hidden?: boolean;
   skip_dirs?: boolean;
   follow_links?: boolean;
@@ -53,6 +57,7 @@ export declare const Status: {
   readonly GREP_OK: 0;
   readonly GREP_STOPPED: 1;
   readonly GREP_TIMED_OUT: 2;
+  readonly GREP_OUTPUT_LIMITED: 3;
   readonly GREP_E_ARGUMENT: -1;
   readonly GREP_E_NOT_FOUND: -2;
   readonly GREP_E_IO: -3;
@@ -119,8 +124,11 @@ export function version(): string;
 
 /**
  * Searches the file or tree at `root`. Rejects with a QuenmarGrepError (code
- * "GREP_E_NOT_FOUND" when nothing is there) when the search fails; a search
- * stopped by `timeout_ms` resolves to what it found, with `timed_out`.
+ * "GREP_E_NOT_FOUND" when nothing is there) when the search fails, and with
+ * code "GREP_E_NO_MEMORY" when the document is too large for a JavaScript
+ * string (set `max_output_bytes`); a search stopped by `timeout_ms` resolves
+ * to what it found, with `timed_out`, and one stopped by `max_output_bytes`
+ * with `output_limited`.
  * `options` may also be a JSON text.
  */
 export function search(root: string, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
@@ -134,7 +142,9 @@ export function searchText(name: string, text: string | Uint8Array, pattern: str
 /**
  * Yields each match while the search runs; leaving the loop early stops the
  * search. A search stopped by `timeout_ms` throws a QuenmarGrepError (code
- * "GREP_TIMED_OUT", with `count`) after its last match.
+ * "GREP_TIMED_OUT", with `count`) after its last match, and one stopped by
+ * `max_output_bytes` likewise (code "GREP_OUTPUT_LIMITED"); a match too large
+ * for a JavaScript string ends it with code "GREP_E_NO_MEMORY".
  */
 export function searchStream(root: string, pattern: string, options?: SearchOptions | string): MatchStream;
 

@@ -65,6 +65,17 @@ static void read_int32(yyjson_val *root, const char *key, int32_t *field) {
   *field = static_cast<int32_t>(static_cast<uint32_t>(bits));
 }
 
+// A JSON integer stored whole into a 64-bit field; one beyond the signed
+// range, reals and other types are ignored.
+static void read_int64(yyjson_val *root, const char *key, int64_t *field) {
+  yyjson_val *v = yyjson_obj_get(root, key);
+  if (yyjson_is_sint(v)) {
+    *field = yyjson_get_sint(v);
+  } else if (yyjson_is_uint(v) && yyjson_get_uint(v) <= static_cast<uint64_t>(INT64_MAX)) {
+    *field = static_cast<int64_t>(yyjson_get_uint(v));
+  }
+}
+
 // A list value: an array contributes each of its string elements whole, a
 // string is split at separators when `split`, else one glob; other types are
 // ignored.
@@ -142,6 +153,7 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     read_int32(root, "timeout_ms", &opts->timeout_ms);
     read_int32(root, "threads", &opts->threads);
     read_int32(root, "max_per_file", &opts->max_per_file);
+    read_int64(root, "max_output_bytes", &opts->max_output_bytes);
     read_bool(root, "hidden", false, &opts->hidden);
     read_bool(root, "skip_dirs", false, &opts->skip_dirs);
     read_bool(root, "follow_links", false, &opts->follow_links);

@@ -115,33 +115,48 @@ bool push_window(scanner *s, size_t *count, text_span span) {
 
 // Fills the scanner's window with up to `before` lines before the line
 // [start, stop), the line itself, and up to `after` lines after it, in file
-// order. False when memory runs out.
-bool collect_window(scanner *s, const char *text, const char *end, const char *start,
-                    const char *stop, int64_t before, int64_t after, size_t *count) {
+// order. A wide window over a large text is gathered with a look at the stop
+// check every QG_SCAN_STOP_WINDOW bytes it spans, so that a time limit holds
+// however large `before` and `after` are. SCAN_STOPPED when the check ended
+// it, SCAN_NO_MEMORY when the window cannot grow.
+scan_result collect_window(scanner *s, const char *text, const char *end, const char *start,
+                           const char *stop, int64_t before, int64_t after, size_t *count) {
   *count = 0;
+  const char *checked = start;  // where the stop check was last asked, going back
   // Lines before, gathered backwards, then put in order.
   const char *cur = start;
   for (int64_t k = 0; k < before && cur > text; ++k) {
     const char *brk = cur - 1;  // the ending of the line before
     if (*brk == '\n' && brk > text && brk[-1] == '\r') --brk;
     const char *prev = qg_line_start(brk, text);
-    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return false;
+    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return SCAN_NO_MEMORY;
     cur = prev;
+    if (static_cast<size_t>(checked - cur) >= QG_SCAN_STOP_WINDOW) {
+      checked = cur;
+      if (stop_asked(s)) return SCAN_STOPPED;
+    }
   }
   for (size_t i = 0, j = *count; i + 1 < j; ++i, --j) {
     const text_span t = s->window[i];
     s->window[i] = s->window[j - 1];
     s->window[j - 1] = t;
   }
-  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return false;
+  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return SCAN_NO_MEMORY;
   const char *line_end = stop;
+  checked = stop;
   for (int64_t k = 0; k < after; ++k) {
     const char *next = qg_line_next(line_end, end);
     if (next >= end) break;
     line_end = qg_line_end(next, end, true);
-    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) return false;
+    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) {
+      return SCAN_NO_MEMORY;
+    }
+    if (static_cast<size_t>(line_end - checked) >= QG_SCAN_STOP_WINDOW) {
+      checked = line_end;
+      if (stop_asked(s)) return SCAN_STOPPED;
+    }
   }
-  return true;
+  return SCAN_DONE;
 }
 
 // Every further match of a literal in the line [start, stop) after the
@@ -210,7 +225,8 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   0};
   const int64_t n = s->opts->context_lines;
   if (n > 0) {
-    if (!collect_window(s, text, end, start, stop, n, n, &m.context_count)) return SCAN_NO_MEMORY;
+    const scan_result r = collect_window(s, text, end, start, stop, n, n, &m.context_count);
+    if (r != SCAN_DONE) return r;
     m.context = s->window;
   }
   if (s->opts->submatches) {

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -169,6 +170,28 @@ TEST(GrepOpts, WalkKeysFollowTheSameRules) {
     EXPECT_EQ(o.gitignore, c.gitignore) << c.json;
     EXPECT_EQ(o.match_length, c.match_length) << c.json;
     EXPECT_EQ(o.max_per_file, c.max_per_file) << c.json;
+    grep_opts_free(&o);
+  }
+}
+
+// The output cap is read whole as 64 bits (a cap past 4 GiB is not cut to a
+// small one or to none); reals, texts and integers past the signed range
+// leave it at 0, and the first member counts.
+TEST(GrepOpts, OutputCapIsAWhole64BitInteger) {
+  const std::pair<const char *, int64_t> cases[] = {
+      {R"({"max_output_bytes":1048576})", 1048576},
+      {R"({"max_output_bytes":4294967296})", 4294967296},
+      {R"({"max_output_bytes":9223372036854775807})", INT64_MAX},
+      {R"({"max_output_bytes":-1})", -1},
+      {R"({"max_output_bytes":9223372036854775808})", 0},
+      {R"({"max_output_bytes":1e6})", 0},
+      {R"({"max_output_bytes":"100"})", 0},
+      {R"({"max_output_bytes":null,"max_output_bytes":7})", 0},
+      {"{}", 0},
+  };
+  for (const auto &[json, cap] : cases) {
+    grep_opts o = parsed(json);
+    EXPECT_EQ(o.max_output_bytes, cap) << json;
     grep_opts_free(&o);
   }
 }

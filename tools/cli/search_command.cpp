@@ -85,7 +85,9 @@ int search_path(const std::string &root, const search_request &req, const std::s
   }
   const char *document = grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
                                           req.pattern.c_str(), options.c_str());
-  if (grep_last_status() != GREP_OK && grep_last_status() != GREP_TIMED_OUT) return -1;
+  // A search that ended early (a time limit, the output cap) still delivers
+  // what it found; its status then fails the path after it.
+  if (grep_last_status() < 0) return -1;
   for_each_match(document, each, user_data);
   doc_ptr doc = parse_json(document);
   return static_cast<int>(yyjson_get_sint(
@@ -501,8 +503,7 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kOutputGroup);
   cmd->add_flag("--type-list", req.type_list, "Print the file types of -t and -T, and stop")
       ->group(kOutputGroup);
-  cmd->add_flag("--json", req.json, "Print the search document of each PATH")
-      ->group(kOutputGroup);
+  cmd->add_flag("--json", req.json, "Print the search document of each PATH")->group(kOutputGroup);
   cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)")
       ->group(kOutputGroup);
   cmd->add_option("--color,--colour", req.colour, "Colour the output: auto, always or never")

@@ -19,6 +19,7 @@ written back through :func:`replace_lines` byte for byte.
 from __future__ import annotations
 
 import base64
+import ctypes
 import enum
 import json
 import os
@@ -36,7 +37,7 @@ else:  # pragma: no cover - the package asks for 3.8 or later
 from . import _native
 
 __all__ = [
-    "QuenmarGrepError", "NotFoundError", "SearchTimeout", "Status", "version", "last_error",
+    "QuenmarGrepError", "NotFoundError", "SearchTimeout", "OutputLimited", "Status", "version", "last_error",
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
     "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
@@ -87,9 +88,11 @@ class _SearchCore(TypedDict):
 
 class SearchDocument(_SearchCore, total=False):
     """The search document; ``timed_out`` is present (true) when the search
-    stopped at its time limit."""
+    stopped at its time limit, ``output_limited`` when it stopped at its
+    ``max_output_bytes``."""
 
     timed_out: bool
+    output_limited: bool
 
 
 class Edit(TypedDict, total=False):
@@ -135,6 +138,7 @@ class Status(enum.IntEnum):
     OK = 0
     STOPPED = 1
     TIMED_OUT = 2
+    OUTPUT_LIMITED = 3
     E_ARGUMENT = -1
     E_NOT_FOUND = -2
     E_IO = -3
@@ -160,6 +164,11 @@ class NotFoundError(QuenmarGrepError, FileNotFoundError):
 class SearchTimeout(QuenmarGrepError, TimeoutError):
     """A streamed search reached its ``timeout_ms``; every match it found was
     delivered before this was raised."""
+
+
+class OutputLimited(QuenmarGrepError):
+    """A streamed search reached its ``max_output_bytes``; every match that
+    fitted was delivered before this was raised."""
 
 
 def _lib() -> Any:
@@ -190,8 +199,13 @@ def last_status() -> Status:
 def _error(status: Optional[int] = None) -> QuenmarGrepError:
     """The exception for the call that just ended on this thread."""
     status = Status(_lib().grep_last_status() if status is None else status)
-    kind = {Status.E_NOT_FOUND: NotFoundError, Status.TIMED_OUT: SearchTimeout}
+    kind = {Status.E_NOT_FOUND: NotFoundError, Status.TIMED_OUT: SearchTimeout,
+            Status.OUTPUT_LIMITED: OutputLimited}
     return kind.get(status, QuenmarGrepError)(last_error(), status)
+
+
+#: The statuses of a search that returns what it found.
+_ENDED_EARLY_OR_OK = (Status.OK, Status.TIMED_OUT, Status.OUTPUT_LIMITED)
 
 
 def _check() -> None:
@@ -237,7 +251,7 @@ def _glob_list(globs: Globs) -> List[str]:
 _KEYWORD_DEFAULTS = {
     "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
     "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
-    "max_per_file": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
+    "max_per_file": 0, "max_output_bytes": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
     "gitignore": False, "match_length": False, "submatches": False, "syntax": "dialect",
 }
 # Keys beyond the core ones: each enters the document only when it differs
@@ -284,6 +298,11 @@ def _options_json(options: OptionsArg, keywords: Dict[str, Any]) -> bytes:
     timeout_ms = _int32(keywords["timeout_ms"], "timeout_ms")
     if timeout_ms > 0:
         document["timeout_ms"] = timeout_ms
+    max_output_bytes = int(keywords["max_output_bytes"])
+    if max_output_bytes > 0:
+        if max_output_bytes > 2**63 - 1:
+            raise ValueError("max_output_bytes must fit a signed 64-bit integer")
+        document["max_output_bytes"] = max_output_bytes
     for key in _EXTENSION_INTS:
         value = _int32(keywords[key], key)
         if value > 0:
@@ -302,7 +321,7 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
            timeout_ms: int = 0, max_per_file: int = 0, threads: int = 0, hidden: bool = False,
            skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
            match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
-           options: OptionsArg = None) -> SearchDocument:
+           max_output_bytes: int = 0, options: OptionsArg = None) -> SearchDocument:
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
@@ -312,7 +331,9 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
     ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
     single string is one glob). ``timeout_ms`` above 0 stops the search after
     that many milliseconds; the document then holds what was found and
-    ``"timed_out": True``. ``max_per_file`` caps the matches taken from one
+    ``"timed_out": True``; ``max_output_bytes`` above 0 caps the document's
+    size, and a search that reaches it holds what fitted and
+    ``"output_limited": True``. ``max_per_file`` caps the matches taken from one
     file, ``threads`` reads and scans files on that many threads (the same
     results in the same order). ``hidden`` searches entries whose name starts
     with '.', ``skip_dirs=False`` enters node_modules, build, target and the
@@ -331,10 +352,11 @@ def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case:
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches, syntax=syntax))
+        match_length=match_length, submatches=submatches, syntax=syntax,
+        max_output_bytes=max_output_bytes))
     raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
     status = _lib().grep_last_status()
-    if status not in (Status.OK, Status.TIMED_OUT):
+    if status not in _ENDED_EARLY_OR_OK:
         raise _error(status)
     return json.loads(_decode(raw))
 
@@ -348,7 +370,7 @@ def list_files(root: PathArg, **options: Any) -> List[str]:
     document_text = _options_json(options.pop("options", None), _keywords(options))
     raw = _lib().grep_list_files_json(_path_arg(root), document_text)
     status = _lib().grep_last_status()
-    if status not in (Status.OK, Status.TIMED_OUT):
+    if status not in _ENDED_EARLY_OR_OK:
         raise _error(status)
     return list(json.loads(_decode(raw))["files"])
 
@@ -365,7 +387,7 @@ def search_text(name: PathArg, text: TextArg, pattern: TextArg, **options: Any) 
     raw = _lib().grep_search_text(_path_arg(name), data, len(data), _text_arg(pattern, "pattern"),
                                   document_text)
     status = _lib().grep_last_status()
-    if status not in (Status.OK, Status.TIMED_OUT):
+    if status not in _ENDED_EARLY_OR_OK:
         raise _error(status)
     return json.loads(_decode(raw))
 
@@ -377,7 +399,7 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
                   max_per_file: int = 0, threads: int = 0, hidden: bool = False,
                   skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
                   match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
-                  options: OptionsArg = None) -> int:
+                  max_output_bytes: int = 0, options: OptionsArg = None) -> int:
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
@@ -385,19 +407,22 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
     When ``callback`` raises, the search stops at once (no further line is
     matched, no further file read) and the exception is raised from here.
     Raises :class:`SearchTimeout` (a TimeoutError) once every match found
-    within ``timeout_ms`` was delivered, and QuenmarGrepError when the search
-    fails. The options are those of :func:`search`."""
+    within ``timeout_ms`` was delivered, :class:`OutputLimited` once every
+    match within ``max_output_bytes`` (the match texts together) was, and
+    QuenmarGrepError when the search fails. The options are those of
+    :func:`search`."""
     document_text = _options_json(options, dict(
         regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
         context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
         timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
         skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches, syntax=syntax))
+        match_length=match_length, submatches=submatches, syntax=syntax,
+        max_output_bytes=max_output_bytes))
     failure = []
 
-    def deliver(raw, _user_data):
+    def deliver(address, _user_data):
         try:
-            callback(json.loads(_decode(raw)))
+            callback(json.loads(_decode(ctypes.string_at(address))))
             return 0
         except BaseException as error:  # re-raised below, once the search returns
             failure.append(error)
@@ -466,7 +491,7 @@ def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
     thread.start()
     try:
         while True:
-            item = channel.get()
+            item = _next_from(channel, thread)
             if isinstance(item, tuple) and item[0] is _DONE:
                 if item[2] is not None:
                     raise item[2]
@@ -474,6 +499,19 @@ def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
             yield item
     finally:
         closed.set()
+
+
+def _next_from(channel: "queue.Queue[Any]", thread: threading.Thread) -> Any:
+    """The worker's next item; raises rather than waits for ever when the
+    worker ended without handing over its end (it could not, say, for lack
+    of memory)."""
+    while True:
+        try:
+            return channel.get(timeout=0.05)
+        except queue.Empty:
+            if not thread.is_alive() and channel.empty():
+                raise QuenmarGrepError("The search thread ended without its result",
+                                       Status.E_NO_MEMORY) from None
 
 
 def read_lines(path: PathArg, start: int = 0, end: int = 0) -> str:
