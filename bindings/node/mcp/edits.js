@@ -1,5 +1,5 @@
 'use strict';
-// The edit tools (replace_lines, edit, batch_edit): their edits, each marked
+// The edit tools (replace_lines, edit, batch_edit): their edits, sent with
 // "exact", are applied one file at a time, one library call per file, in
 // the edits' lane. One file's edits go together (whatever paths name it:
 // edits are grouped by the file they reach), so each file is checked and
@@ -50,7 +50,7 @@ function groupsOf(edits, targets) {
     const key = identity(targets[i].real);
     if (!groups.has(key)) groups.set(key, { target: targets[i], edits: [], targets: [] });
     const group = groups.get(key);
-    group.edits.push({ ...edit, file: targets[i].real, exact: true });
+    group.edits.push({ ...edit, file: targets[i].real });
     group.targets.push(targets[i]);
   });
   return [...groups.values()];
@@ -61,7 +61,7 @@ function groupsOf(edits, targets) {
  * { ok, diffs: [{path, diff}], errors: [text], written }.
  */
 async function applyGroup(group, dryRun) {
-  const instructions = { edits: group.edits, diffs: true };
+  const instructions = { edits: group.edits, diffs: true, exact: true };
   if (dryRun) instructions.dry_run = true;
   let result;
   try {
