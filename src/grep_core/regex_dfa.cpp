@@ -10,14 +10,15 @@
 // byte. A thread reaching MATCH on the way means the line holds a match.
 //
 // The transition table has one row per state and one column per byte class,
-// plus one for the end of the text; an entry is the next row's offset, or
-// kUnknown (not built yet) or kMatch. Row 0 is never a state, so every
-// offset below the row width is one of those two marks and the inner loop
-// needs a single comparison.
+// plus one for the end of the text; an entry is the address of the next
+// state's row, or one of three marks that no address equals: kUnknown (not
+// built yet), kMatch, kSkip. So the inner loop goes from row to row by one
+// load per byte, and tells the marks apart by one comparison.
 #include "grep_core/regex_dfa.h"
 
 #include "grep_core/ascii_class.h"
 #include "grep_core/regex_program.h"
+#include "grep_core/text_lines.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -29,14 +30,18 @@
 
 namespace {
 
-constexpr uint32_t kUnknown = 0;
-constexpr uint32_t kMatch = 1;
-constexpr uint32_t kSkip = 2;  // a quiet state stays quiet: skip to the next stop byte
+// A state, as the address of its row; the marks below are no address.
+using row_ref = uintptr_t;
+constexpr row_ref kUnknown = 0;
+constexpr row_ref kMatch = 1;
+constexpr row_ref kSkip = 2;  // a quiet state stays quiet: skip to the next stop byte
 
 // A quiet state skips ahead only where stop bytes are at most this share of
 // source text, as the byte ranks estimate it: with more, the skips are too
 // short to pay for leaving the table loop.
 constexpr double kSkipMaxShare = 0.2;
+constexpr size_t kSkipsJudged = 4096;
+constexpr size_t kSkipMinAverage = 12;
 
 // The states that most bytes leave as they are, and that the scan skips
 // over: with no thread alive, waiting for an attempt to begin (idle), or
@@ -76,8 +81,29 @@ struct look {
   bool next_high;   // the byte ahead is 0x80-0xFF
 };
 
-// How building one transition ended.
-enum class built { ok, gave_up, stopped };
+// Where one pass over the text stands: its state, its position, and the
+// end of the bytes it reads.
+struct stream {
+  row_ref s;
+  size_t p;
+  size_t end;
+};
+
+// The second half of a window, read in step with the first: its bytes'
+// transitions do not depend on the first half's (it starts at a line
+// start), so the two chains of loads overlap. Kept across calls until the
+// first half reaches `begin`.
+struct lookahead {
+  bool live;
+  bool matched;  // it stopped at a line that may hold a match, at st.p
+  size_t begin;  // a line start
+  stream st;
+};
+
+// How building one transition ended: `no_room` only where the cache may not
+// be cleared (the second stream's, which would leave the first one's state
+// behind).
+enum class built { ok, gave_up, stopped, no_room };
 
 }  // namespace
 
@@ -92,9 +118,9 @@ struct re_dfa {
   uint8_t stops[256];  // the bytes that may take a quiet state elsewhere
 
   // The cache.
-  uint32_t *trans;
+  row_ref *trans;
   dfa_state *states;  // by row
-  uint32_t rows;      // rows in use, row 0 included
+  uint32_t rows;      // rows in use
   uint32_t row_cap;
   uint32_t *pool;  // the states' instructions
   uint32_t pool_used;
@@ -108,10 +134,13 @@ struct re_dfa {
   uint32_t *stack;
   uint32_t *out;
 
-  uint32_t current;   // the row offset the scan stands at
-  uint32_t start;     // a line start
-  uint32_t start_cr;  // a line start after a CR
-  uint32_t quiet_at[2];  // the quiet states, after a byte that is not a word byte and after one
+  row_ref current;      // the state the scan stands at
+  row_ref start;        // a line start
+  row_ref start_cr;     // a line start after a CR
+  row_ref quiet_at[2];  // the quiet states, after a byte that is not a word byte and after one
+  lookahead ahead;
+  size_t skips;  // skips since they were last judged, and the bytes they passed
+  size_t skipped;
 
   // How often the cache was cleared in this text, and how hard it worked.
   uint32_t clears;
@@ -203,9 +232,18 @@ void choose_quiet(re_dfa *dfa) {
   if (share_of(dfa->stops) <= kSkipMaxShare) dfa->quiet = quiet_kind::idle;
 }
 
-bool is_quiet(const re_dfa *dfa, uint32_t offset) {
-  return dfa->quiet != quiet_kind::none &&
-         (offset == dfa->quiet_at[0] || offset == dfa->quiet_at[1]);
+bool is_quiet(const re_dfa *dfa, row_ref state) {
+  return dfa->quiet != quiet_kind::none && (state == dfa->quiet_at[0] || state == dfa->quiet_at[1]);
+}
+
+row_ref row_at(const re_dfa *dfa, uint32_t row) {
+  return reinterpret_cast<row_ref>(dfa->trans + size_t{row} * dfa->stride);
+}
+
+const dfa_state &state_of(const re_dfa *dfa, row_ref state) {
+  const size_t row = (state - reinterpret_cast<row_ref>(dfa->trans)) /
+                     (size_t{dfa->stride} * sizeof(row_ref));
+  return dfa->states[row];
 }
 
 // ---- The cache ----
@@ -219,15 +257,15 @@ uint64_t state_hash(uint8_t flags, const uint32_t *pcs, uint32_t n) {
   return h;
 }
 
-// The row offset of the state (flags, pcs), added when new; kUnknown when
-// the cache has no room for it.
-uint32_t find_or_add(re_dfa *dfa, uint8_t flags, const uint32_t *pcs, uint32_t n) {
+// The state (flags, pcs), added when new; kUnknown when the cache has no
+// room for it.
+row_ref find_or_add(re_dfa *dfa, uint8_t flags, const uint32_t *pcs, uint32_t n) {
   uint32_t slot = static_cast<uint32_t>(state_hash(flags, pcs, n)) & dfa->table_mask;
   for (; dfa->table[slot] != 0; slot = (slot + 1) & dfa->table_mask) {
     const dfa_state &s = dfa->states[dfa->table[slot]];
     if (s.flags == flags && s.pc_count == n &&
         memcmp(dfa->pool + s.pcs_at, pcs, n * sizeof(uint32_t)) == 0) {
-      return dfa->table[slot] * dfa->stride;
+      return row_at(dfa, dfa->table[slot]);
     }
   }
   if (dfa->rows == dfa->row_cap || n > dfa->pool_cap - dfa->pool_used) return kUnknown;
@@ -235,16 +273,18 @@ uint32_t find_or_add(re_dfa *dfa, uint8_t flags, const uint32_t *pcs, uint32_t n
   memcpy(dfa->pool + dfa->pool_used, pcs, n * sizeof(uint32_t));
   dfa->states[row] = {dfa->pool_used, n, flags};
   dfa->pool_used += n;
-  memset(dfa->trans + size_t{row} * dfa->stride, 0, dfa->stride * sizeof(uint32_t));
+  row_ref *entries = dfa->trans + size_t{row} * dfa->stride;
+  for (uint32_t i = 0; i < dfa->stride; ++i) entries[i] = kUnknown;
   dfa->table[slot] = row;
   ++dfa->built_since_clear;
-  return row * dfa->stride;
+  return row_at(dfa, row);
 }
 
 // Empties the cache and makes the two line-start states again.
 void clear_cache(re_dfa *dfa) {
-  dfa->rows = 1;
+  dfa->rows = 0;
   dfa->pool_used = 0;
+  dfa->ahead.live = false;  // its state is gone
   memset(dfa->table, 0, (size_t{dfa->table_mask} + 1) * sizeof(uint32_t));
   dfa->start = find_or_add(dfa, kLineStart, dfa->out, 0);
   dfa->start_cr = find_or_add(dfa, kLineStart | kAfterCr, dfa->out, 0);
@@ -291,9 +331,9 @@ inline void push(re_dfa *dfa, uint32_t *sp, uint32_t pc) {
 // Follows the state at `from` and a new attempt (where one may begin)
 // through what the position `at` passes, into dfa->closure; true when a
 // thread reaches MATCH. *stopped when the stop check said so.
-bool close_over(re_dfa *dfa, uint32_t from, const look &at, bool *stopped) {
+bool close_over(re_dfa *dfa, row_ref from, const look &at, bool *stopped) {
   const re_program *prog = dfa->prog;
-  const dfa_state &st = dfa->states[from / dfa->stride];
+  const dfa_state &st = state_of(dfa, from);
   dfa->closure.count = 0;
   uint32_t sp = 0;
   for (uint32_t i = 0; i < st.pc_count; ++i) push(dfa, &sp, dfa->pool[st.pcs_at + i]);
@@ -373,14 +413,14 @@ bool make_room(re_dfa *dfa, size_t pos, uint32_t pcs) {
 }
 
 // Builds the transition of the state at `from` on column `col` (read at
-// text position `pos`) and stores it unless the cache had to be cleared;
-// writes it to *next.
-built build(re_dfa *dfa, uint32_t from, uint32_t col, size_t pos, uint32_t *next) {
-  const uint8_t flags = dfa->states[from / dfa->stride].flags;
+// text position `pos`) and stores it unless the cache had to be cleared
+// (which only `may_clear` allows); writes it to *next.
+built build(re_dfa *dfa, row_ref from, uint32_t col, size_t pos, bool may_clear, row_ref *next) {
+  const uint8_t flags = state_of(dfa, from).flags;
   const bool text_end = col == dfa->class_count;
   const unsigned char b = text_end ? 0 : dfa->reps[col];
   const bool line_break = text_end || b == '\n' || b == '\r';
-  uint32_t to = 0;
+  row_ref to = kUnknown;
   if (line_break && !text_end && b == '\n' && (flags & kAfterCr) != 0) {
     to = dfa->start;  // the LF of a CR LF: the line ended at the CR
   } else if (text_end && (flags & kLineStart) != 0) {
@@ -401,6 +441,7 @@ built build(re_dfa *dfa, uint32_t from, uint32_t col, size_t pos, uint32_t *next
       if (n == 0 && dfa->prog->anchored) next_flags = 0;  // dead until the line ends
       to = find_or_add(dfa, next_flags, dfa->out, n);
       if (to == kUnknown) {
+        if (!may_clear) return built::no_room;
         if (!make_room(dfa, pos, n)) return built::gave_up;
         *next = find_or_add(dfa, next_flags, dfa->out, n);
         return built::ok;
@@ -408,42 +449,104 @@ built build(re_dfa *dfa, uint32_t from, uint32_t col, size_t pos, uint32_t *next
       if (is_quiet(dfa, from) && is_quiet(dfa, to) && dfa->stops[b] == 0) to = kSkip;
     }
   }
-  dfa->trans[from + col] = to;
+  reinterpret_cast<row_ref *>(from)[col] = to;
   *next = to;
   return built::ok;
 }
 
 // ---- The scan ----
 
-// Runs from the current state over text[p, to); stops at a match (*at),
-// a give-up or a stop.
-re_dfa_result run(re_dfa *dfa, const unsigned char *t, size_t p, size_t to, size_t *at) {
-  // Offsets are widened once as they are loaded, so the chain from one byte
-  // to the next is a load and an add.
-  size_t s = dfa->current;
-  const size_t stride = dfa->stride;
+// Windows at least this long are read as two streams.
+constexpr size_t kTwoStreamsMin = 8192;
+
+// What stopped a stream.
+enum class event { done, matched, gave_up, stopped, no_room };
+
+event event_of(built b) {
+  switch (b) {
+    case built::gave_up:
+      return event::gave_up;
+    case built::stopped:
+      return event::stopped;
+    case built::no_room:
+      return event::no_room;
+    default:
+      return event::done;
+  }
+}
+
+inline row_ref next_of(const uint8_t *classes, row_ref state, unsigned char byte) {
+  return reinterpret_cast<const row_ref *>(state)[classes[byte]];
+}
+
+// Counts a skip of `bytes` bytes; gives skips up for good when, over
+// kSkipsJudged of them, they were too short on average to pay for leaving
+// the table loop (stop bytes commoner in these texts than in most).
+void judge_skips(re_dfa *dfa, size_t bytes) {
+  dfa->skipped += bytes;
+  if (++dfa->skips < kSkipsJudged) return;
+  if (dfa->skipped < dfa->skips * kSkipMinAverage) dfa->quiet = quiet_kind::none;
+  dfa->skips = 0;
+  dfa->skipped = 0;
+}
+
+// Takes the mark `n` that the stream's state has for the byte at its
+// position: builds the transition, skips over the bytes that leave a quiet
+// state quiet, or stops at a match. event::done when the stream goes on.
+event on_mark(re_dfa *dfa, const unsigned char *t, stream *st, row_ref n, bool may_clear) {
+  if (n == kUnknown) {
+    const built b = build(dfa, st->s, dfa->classes[t[st->p]], st->p, may_clear, &n);
+    if (b != built::ok) return event_of(b);
+  }
+  if (n == kMatch) return event::matched;
+  if (n == kSkip) {
+    const unsigned char byte = t[st->p];
+    if (dfa->quiet == quiet_kind::none) {
+      // Skips were given up: the mark becomes the step it stands for.
+      n = dfa->quiet_at[dfa->word_flags && qg_is_word(byte) ? 1 : 0];
+      reinterpret_cast<row_ref *>(st->s)[dfa->classes[byte]] = n;
+    } else {
+      // Every byte up to the next stop byte leaves a quiet state quiet; only
+      // the last one says which.
+      size_t q = st->p + 1;
+      while (q < st->end && dfa->stops[t[q]] == 0) ++q;
+      st->s = dfa->quiet_at[dfa->word_flags && qg_is_word(t[q - 1]) ? 1 : 0];
+      judge_skips(dfa, q - st->p);
+      st->p = q;
+      return event::done;
+    }
+  }
+  st->s = n;
+  ++st->p;
+  return event::done;
+}
+
+// Runs one stream to its end (event::done) or to a match or failure.
+event run_one(re_dfa *dfa, const unsigned char *t, stream *st, bool may_clear) {
   const uint8_t *classes = dfa->classes;
-  const uint32_t *trans = dfa->trans;
+  row_ref s = st->s;
+  size_t p = st->p;
+  const size_t end = st->end;
   for (;;) {
     // Unrolled by four: each entry depends on the one before, but the
     // loop's own work overlaps.
-    while (to - p >= 4) {
-      const size_t a = trans[s + classes[t[p]]];
-      if (a < stride) break;
-      const size_t b = trans[a + classes[t[p + 1]]];
-      if (b < stride) {
+    while (end - p >= 4) {
+      const row_ref a = next_of(classes, s, t[p]);
+      if (a <= kSkip) break;
+      const row_ref b = next_of(classes, a, t[p + 1]);
+      if (b <= kSkip) {
         s = a;
         p += 1;
         break;
       }
-      const size_t c = trans[b + classes[t[p + 2]]];
-      if (c < stride) {
+      const row_ref c = next_of(classes, b, t[p + 2]);
+      if (c <= kSkip) {
         s = b;
         p += 2;
         break;
       }
-      const size_t d = trans[c + classes[t[p + 3]]];
-      if (d < stride) {
+      const row_ref d = next_of(classes, c, t[p + 3]);
+      if (d <= kSkip) {
         s = c;
         p += 3;
         break;
@@ -451,57 +554,152 @@ re_dfa_result run(re_dfa *dfa, const unsigned char *t, size_t p, size_t to, size
       s = d;
       p += 4;
     }
-    size_t n = 0;
-    for (; p < to; ++p) {
-      n = trans[s + classes[t[p]]];
-      if (n < stride) break;
+    row_ref n = kUnknown;
+    for (; p < end; ++p) {
+      n = next_of(classes, s, t[p]);
+      if (n <= kSkip) break;
       s = n;
     }
-    if (p == to) break;
-    if (n == kUnknown) {
-      uint32_t built_to = 0;
-      const built b = build(dfa, static_cast<uint32_t>(s), classes[t[p]], p, &built_to);
-      if (b != built::ok) {
-        dfa->current = dfa->start;
-        *at = p;
-        return b == built::gave_up ? RE_DFA_GAVE_UP : RE_DFA_STOPPED;
-      }
-      n = built_to;
-    }
-    if (n == kMatch) {
-      dfa->current = dfa->start;
-      *at = p;
-      return RE_DFA_MATCH;
-    }
-    if (n == kSkip) {
-      // Every byte up to the next stop byte leaves a quiet state quiet;
-      // only the last one says which.
-      size_t q = p + 1;
-      while (q < to && dfa->stops[t[q]] == 0) ++q;
-      s = dfa->quiet_at[dfa->word_flags && qg_is_word(t[q - 1]) ? 1 : 0];
-      p = q;
-      continue;
-    }
-    s = n;
-    ++p;
+    st->s = s;
+    st->p = p;
+    if (p == end) return event::done;
+    const event e = on_mark(dfa, t, st, n, may_clear);
+    if (e != event::done) return e;
+    s = st->s;
+    p = st->p;
   }
-  dfa->current = static_cast<uint32_t>(s);
-  return RE_DFA_NO_MATCH;
+}
+
+// Runs two streams in step until one of them ends or stops; `*which` says
+// which (0: a, 1: b) and the result what happened to it. Only a's steps may
+// clear the cache; when one does, b's state is gone and b stops with
+// event::no_room.
+event run_two(re_dfa *dfa, const unsigned char *t, stream *a, stream *b, int *which) {
+  const uint8_t *classes = dfa->classes;
+  for (;;) {
+    row_ref sa = a->s, sb = b->s;
+    const size_t pa = a->p, pb = b->p;
+    const size_t steps = std::min(a->end - pa, b->end - pb);
+    row_ref na = kUnknown, nb = kUnknown;
+    size_t i = 0;
+    for (; i < steps; ++i) {
+      na = next_of(classes, sa, t[pa + i]);
+      nb = next_of(classes, sb, t[pb + i]);
+      if (na <= kSkip || nb <= kSkip) break;
+      sa = na;
+      sb = nb;
+    }
+    // Neither stream has taken the byte at its position yet.
+    *a = {sa, pa + i, a->end};
+    *b = {sb, pb + i, b->end};
+    if (i == steps) {
+      *which = a->p == a->end ? 0 : 1;
+      return event::done;
+    }
+    if (na <= kSkip) {
+      const event e = on_mark(dfa, t, a, na, true);
+      if (e != event::done || a->p == a->end) {
+        *which = 0;
+        return e;
+      }
+      if (!dfa->ahead.live) {
+        *which = 1;
+        return event::no_room;
+      }
+      nb = next_of(classes, b->s, t[b->p]);  // a's step may have built it
+    }
+    if (nb <= kSkip) {
+      const event e = on_mark(dfa, t, b, nb, false);
+      if (e != event::done || b->p == b->end) {
+        *which = 1;
+        return e;
+      }
+    }
+  }
+}
+
+re_dfa_result result_of(event e) {
+  return e == event::gave_up ? RE_DFA_GAVE_UP : e == event::stopped ? RE_DFA_STOPPED
+                                                                    : RE_DFA_NO_MATCH;
+}
+
+// Where the second half of [from, to) begins: the first line start after its
+// middle, or `to` when there is none.
+size_t second_half(const char *text, size_t from, size_t to) {
+  const char *end = text + to;
+  const char *brk = qg_line_end(text + from + (to - from) / 2, end, true);
+  return static_cast<size_t>(qg_line_next(brk, end) - text);
 }
 
 // Takes the column `col` (a line break or the text's end) from the current
 // state: RE_DFA_MATCH when the line it ends holds a match.
 re_dfa_result end_line(re_dfa *dfa, uint32_t col, size_t pos) {
-  uint32_t n = dfa->trans[dfa->current + col];
+  row_ref n = reinterpret_cast<const row_ref *>(dfa->current)[col];
   if (n == kUnknown) {
-    const built b = build(dfa, dfa->current, col, pos, &n);
+    const built b = build(dfa, dfa->current, col, pos, true, &n);
     if (b != built::ok) {
       dfa->current = dfa->start;
-      return b == built::gave_up ? RE_DFA_GAVE_UP : RE_DFA_STOPPED;
+      return result_of(event_of(b));
     }
   }
   dfa->current = dfa->start;
   return n == kMatch ? RE_DFA_MATCH : RE_DFA_NO_MATCH;
+}
+
+// Reads [from, to) from the current state, with the second half in step
+// where the window is long; RE_DFA_NO_MATCH when it reached `to`.
+re_dfa_result scan_window(re_dfa *dfa, const char *text, size_t from, size_t to, size_t *at) {
+  const auto *t = reinterpret_cast<const unsigned char *>(text);
+  lookahead &ahead = dfa->ahead;
+  stream a = {dfa->current, from, to};
+  if (ahead.live && (ahead.st.end != to || ahead.begin < from)) ahead.live = false;
+  if (!ahead.live && to - from >= kTwoStreamsMin) {
+    const size_t begin = second_half(text, from, to);
+    if (begin < to) ahead = {true, false, begin, {dfa->start, begin, to}};
+  }
+  event e = event::done;
+  if (ahead.live) {
+    a.end = ahead.begin;
+    while (ahead.live && !ahead.matched && a.p < a.end && ahead.st.p < ahead.st.end) {
+      int which = 0;
+      const event two = run_two(dfa, t, &a, &ahead.st, &which);
+      if (which == 0 && two != event::done) {
+        e = two;
+        break;
+      }
+      if (which == 1) {
+        if (two == event::matched) ahead.matched = true;
+        if (two == event::stopped) {
+          e = two;
+          break;
+        }
+        if (two == event::gave_up || two == event::no_room) ahead.live = false;
+      }
+    }
+    if (e == event::done && a.p < a.end) e = run_one(dfa, t, &a, true);
+    if (e == event::done && !ahead.live) {
+      a.end = to;  // the second half was dropped: the first stream reads it
+      e = run_one(dfa, t, &a, true);
+    } else if (e == event::done) {
+      // The first half is read: the second half's stream takes over.
+      ahead.live = false;
+      a = ahead.st;
+      if (ahead.matched) {
+        e = event::matched;
+      } else if (a.p < a.end) {
+        e = run_one(dfa, t, &a, true);
+      }
+    }
+  } else {
+    e = run_one(dfa, t, &a, true);
+  }
+  if (e == event::done) {
+    dfa->current = a.s;
+    return RE_DFA_NO_MATCH;
+  }
+  dfa->current = dfa->start;
+  *at = a.p;
+  return e == event::matched ? RE_DFA_MATCH : result_of(e);
 }
 
 }  // namespace
@@ -522,12 +720,12 @@ re_dfa *re_dfa_new(const re_program *program) {
   // for rows, their records and hash slots (at most four per row).
   const size_t rest = RE_DFA_CACHE_BYTES - work - sizeof(re_dfa);
   dfa->pool_cap = static_cast<uint32_t>(rest / 4 / sizeof(uint32_t));
-  const size_t per_row = dfa->stride * sizeof(uint32_t) + sizeof(dfa_state) + 4 * sizeof(uint32_t);
+  const size_t per_row = dfa->stride * sizeof(row_ref) + sizeof(dfa_state) + 4 * sizeof(uint32_t);
   dfa->row_cap = static_cast<uint32_t>((rest - rest / 4) / per_row);
   uint32_t slots = 1;
   while (slots < 2 * dfa->row_cap) slots *= 2;
   dfa->table_mask = slots - 1;
-  dfa->trans = static_cast<uint32_t *>(malloc(size_t{dfa->row_cap} * dfa->stride * 4));
+  dfa->trans = static_cast<row_ref *>(malloc(size_t{dfa->row_cap} * dfa->stride * sizeof(row_ref)));
   dfa->states = static_cast<dfa_state *>(malloc(dfa->row_cap * sizeof(dfa_state)));
   dfa->pool = static_cast<uint32_t *>(malloc(dfa->pool_cap * sizeof(uint32_t)));
   dfa->table = static_cast<uint32_t *>(malloc(slots * sizeof(uint32_t)));
@@ -569,6 +767,7 @@ void re_dfa_set_stop(re_dfa *dfa, re_stop_check check, void *ctx) {
 
 void re_dfa_begin_text(re_dfa *dfa) {
   dfa->current = dfa->start;
+  dfa->ahead.live = false;
   dfa->clears = 0;
   dfa->pos_at_clear = 0;
   dfa->built_since_clear = 0;
@@ -578,7 +777,7 @@ void re_dfa_at_line_start(re_dfa *dfa) { dfa->current = dfa->start; }
 
 re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from, size_t to,
                           size_t *at) {
-  const re_dfa_result r = run(dfa, reinterpret_cast<const unsigned char *>(text), from, to, at);
+  const re_dfa_result r = scan_window(dfa, text, from, to, at);
   if (r != RE_DFA_NO_MATCH || to < len) return r;
   *at = len;
   return end_line(dfa, dfa->class_count, len);
@@ -586,9 +785,11 @@ re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from
 
 re_dfa_result re_dfa_line(re_dfa *dfa, const char *line, size_t n) {
   re_dfa_begin_text(dfa);
-  size_t at = 0;
-  const re_dfa_result r = run(dfa, reinterpret_cast<const unsigned char *>(line), 0, n, &at);
-  if (r != RE_DFA_NO_MATCH) return r;
+  stream st = {dfa->start, 0, n};
+  const event e = run_one(dfa, reinterpret_cast<const unsigned char *>(line), &st, true);
+  if (e == event::matched) return RE_DFA_MATCH;
+  if (e != event::done) return result_of(e);
   // The line's end, as a line break would end it (an empty line included).
+  dfa->current = st.s;
   return end_line(dfa, dfa->classes[static_cast<unsigned char>('\n')], n);
 }

@@ -31,15 +31,10 @@ struct scanner {
 
 namespace {
 
-// Lines with a needle at least this long are first read by the DFA, which
-// rules out one that holds no match in a single pass; shorter ones go to the
-// exact matcher at once.
-constexpr size_t kDfaFirstLine = 256;
-
 // A one-byte needle at least this common (qg_byte_rank) is in most lines of
 // source text: the DFA reads the whole text faster than the needle picks
 // lines out of it.
-constexpr unsigned kWeakNeedleRank = 200;
+constexpr unsigned kWeakNeedleRank = 240;
 
 bool weak_needle(const char *needle, size_t n, bool case_sensitive) {
   if (n != 1) return false;
@@ -274,7 +269,7 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
-    if (!literal && s->dfa != nullptr && static_cast<size_t>(stop - line_start) >= kDfaFirstLine) {
+    if (!literal && s->dfa != nullptr) {
       const re_dfa_result d = re_dfa_line(s->dfa, line_start, static_cast<size_t>(stop - line_start));
       if (d == RE_DFA_STOPPED) return SCAN_STOPPED;
       matched = d != RE_DFA_NO_MATCH;
@@ -331,10 +326,12 @@ scan_result scan_by_dfa(scanner *s, const char *text, size_t len, scan_emit emit
   const char *const end = text + len;
   const char *counted = text;  // a line start; line breaks before it are in line_no
   int64_t line_no = 1;
-  size_t pos = 0, checked = 0;
+  size_t pos = 0, to = 0, checked = 0;
   re_dfa_begin_text(s->dfa);
   for (;;) {
-    const size_t to = len - pos > QG_SCAN_STOP_WINDOW ? pos + QG_SCAN_STOP_WINDOW : len;
+    // Windows keep their bounds until they are read, so what the DFA read
+    // ahead in one stays of use after a match.
+    if (pos >= to) to = len - pos > QG_SCAN_STOP_WINDOW ? pos + QG_SCAN_STOP_WINDOW : len;
     size_t at = 0;
     const re_dfa_result d = re_dfa_scan(s->dfa, text, len, pos, to, &at);
     if (d == RE_DFA_STOPPED) return SCAN_STOPPED;

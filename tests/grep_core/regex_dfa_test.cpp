@@ -133,6 +133,30 @@ TEST(LazyDfa, StandardSyntaxGeneratedTextsAgreeWithTheExactMatcher) {
   EXPECT_GT(accepted, compared / 5);
 }
 
+// Texts long enough to be read as two streams, the second half in step with
+// the first: matches in either half, or in both, are found in order.
+TEST(LazyDfa, LongTextsAgreeWithTheExactMatcher) {
+  auto choose = qg_test::seeded_choices(4242);
+  std::mt19937 rng(99);
+  for (int i = 0; i < 150; ++i) {
+    const qg_test::standard_case first = qg_test::generate_standard_case(choose);
+    compiled c(first.pattern, kStd, rng() % 2 != 0, false);
+    if (c.program == nullptr || c.dfa == nullptr) continue;
+    std::vector<std::string> lines;
+    for (size_t k = 300 + rng() % 1200; k > 0; --k) {
+      lines.push_back(rng() % 50 == 0 ? qg_test::generate_standard_case(choose).line
+                                      : std::string(rng() % 40, "ab _;x"[rng() % 6]));
+    }
+    const std::string text = join_lines(lines, rng);
+    if (text.find('\0') != std::string::npos) continue;
+    for (const size_t window : {size_t{1} << 20, size_t{9000}}) {
+      ASSERT_TRUE(qg_test::dfa_agrees(c.dfa, c.program, c.scratch, text, window,
+                                      qg_test::is_ascii(text)))
+          << testing::PrintToString(first.pattern) << ", window " << window;
+    }
+  }
+}
+
 // The dialect reads no byte widely: the DFA's lines are exactly the exact
 // matcher's, on any bytes.
 TEST(LazyDfa, DialectGeneratedTextsAgreeWithTheExactMatcher) {

@@ -29,7 +29,9 @@ std::vector<int> dfa_lines(re_dfa *dfa, const std::string &text, size_t window) 
   size_t pos = 0;
   re_dfa_begin_text(dfa);
   for (;;) {
-    const size_t to = len - pos > window ? pos + window : len;
+    // Windows of fixed bounds, as a scan reads them: a call that stops at
+    // a match leaves the rest of its window to the next.
+    const size_t to = len - pos / window * window > window ? (pos / window + 1) * window : len;
     size_t at = 0;
     const re_dfa_result r = re_dfa_scan(dfa, begin, len, pos, to, &at);
     if (r == RE_DFA_NO_MATCH) {
