@@ -9,6 +9,11 @@
 // (now that the byte ahead is known), then moves every SET that holds the
 // byte. A thread reaching MATCH on the way means the line holds a match.
 //
+// A long window is read as two streams in step, its second half from a line
+// start (where the DFA's state is known without reading what comes before),
+// so that the two chains of table loads overlap. States with no thread alive
+// skip to the next byte that may change them, where such bytes are rare.
+//
 // The transition table has one row per state and one column per byte class,
 // plus one for the end of the text; an entry is the address of the next
 // state's row, or one of three marks that no address equals: kUnknown (not
@@ -145,7 +150,9 @@ struct re_dfa {
   // How often the cache was cleared in this text, and how hard it worked.
   uint32_t clears;
   uint32_t built_since_clear;
-  size_t pos_at_clear;
+  size_t read_at_clear;  // bytes of the text read when the cache was last cleared
+  size_t read_before;    // bytes of the text read before the current call
+  size_t call_from;      // where the current call began
 
   re_stop_check stop;
   void *stop_ctx;
@@ -401,14 +408,15 @@ uint32_t step_over(re_dfa *dfa, unsigned char b) {
 // stands) or the state could not fit an empty one; false then.
 bool make_room(re_dfa *dfa, size_t pos, uint32_t pcs) {
   ++dfa->clears;
-  const size_t read = pos - dfa->pos_at_clear;
+  const size_t now = dfa->read_before + (pos - dfa->call_from);
+  const size_t read = now - dfa->read_at_clear;
   if (dfa->clears >= RE_DFA_MIN_CLEARS &&
       read < size_t{RE_DFA_MIN_BYTES_PER_STATE} * dfa->built_since_clear) {
     return false;
   }
   if (pcs > dfa->pool_cap) return false;
   clear_cache(dfa);
-  dfa->pos_at_clear = pos;
+  dfa->read_at_clear = now;
   return true;
 }
 
@@ -769,7 +777,9 @@ void re_dfa_begin_text(re_dfa *dfa) {
   dfa->current = dfa->start;
   dfa->ahead.live = false;
   dfa->clears = 0;
-  dfa->pos_at_clear = 0;
+  dfa->read_at_clear = 0;
+  dfa->read_before = 0;
+  dfa->call_from = 0;
   dfa->built_since_clear = 0;
 }
 
@@ -777,16 +787,23 @@ void re_dfa_at_line_start(re_dfa *dfa) { dfa->current = dfa->start; }
 
 re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from, size_t to,
                           size_t *at) {
-  const re_dfa_result r = scan_window(dfa, text, from, to, at);
-  if (r != RE_DFA_NO_MATCH || to < len) return r;
-  *at = len;
-  return end_line(dfa, dfa->class_count, len);
+  dfa->call_from = from;
+  re_dfa_result r = scan_window(dfa, text, from, to, at);
+  if (r == RE_DFA_NO_MATCH && to == len) {
+    *at = len;
+    r = end_line(dfa, dfa->class_count, len);
+  }
+  dfa->read_before += (r == RE_DFA_NO_MATCH ? to : *at) - from;
+  return r;
 }
 
 re_dfa_result re_dfa_line(re_dfa *dfa, const char *line, size_t n) {
-  re_dfa_begin_text(dfa);
+  dfa->ahead.live = false;
+  dfa->call_from = 0;
   stream st = {dfa->start, 0, n};
   const event e = run_one(dfa, reinterpret_cast<const unsigned char *>(line), &st, true);
+  dfa->read_before += n;
+  dfa->current = dfa->start;
   if (e == event::matched) return RE_DFA_MATCH;
   if (e != event::done) return result_of(e);
   // The line's end, as a line break would end it (an empty line included).

@@ -84,7 +84,8 @@ re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from
 
 // Whether the `n` bytes at `line` (one line: no CR or LF) may hold a match,
 // as re_dfa_scan would say of a text of that one line; RE_DFA_GAVE_UP and
-// RE_DFA_STOPPED as there.
+// RE_DFA_STOPPED as there. The lines of one text (re_dfa_begin_text) count
+// together toward giving up, so a text of many lines is given up once.
 re_dfa_result re_dfa_line(re_dfa *dfa, const char *line, size_t n);
 
 #ifdef __cplusplus

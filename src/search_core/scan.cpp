@@ -245,6 +245,8 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
   const char *const end = text + len;
   const bool literal = !s->opts->regex;
   const bool whole_word = literal && s->opts->whole_word;
+  bool use_dfa = !literal && s->dfa != nullptr;
+  if (use_dfa) re_dfa_begin_text(s->dfa);
   const char *pos = text;
   const char *counted = text;  // line breaks before here are in line_no
   const char *line_start = text;
@@ -269,9 +271,12 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
-    if (!literal && s->dfa != nullptr) {
+    if (use_dfa) {
+      // One pass of the DFA rules out a picked line that holds no match;
+      // once it gives up, the text's other lines go to the exact matcher.
       const re_dfa_result d = re_dfa_line(s->dfa, line_start, static_cast<size_t>(stop - line_start));
       if (d == RE_DFA_STOPPED) return SCAN_STOPPED;
+      use_dfa = d != RE_DFA_GAVE_UP;
       matched = d != RE_DFA_NO_MATCH;
     }
     if (!literal && matched) {
