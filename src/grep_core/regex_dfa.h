@@ -22,10 +22,11 @@
 // States are built as the text needs them and kept in a cache of at most
 // RE_DFA_CACHE_BYTES, working memory included; a full cache is cleared and
 // refilled. When clears come too often for the bytes read (fewer than
-// RE_DFA_MIN_BYTES_PER_STATE bytes per state built, after
-// RE_DFA_MIN_CLEARS clears in one text) the DFA gives up on that text and the
-// caller matches the rest line by line with the exact matcher, so a text
-// never costs more than the exact matcher's bound plus a bounded start.
+// RE_DFA_MIN_BYTES_PER_STATE bytes of the text per state built since the
+// last clear, from the RE_DFA_MIN_CLEARS-th clear in the text on) the DFA
+// gives up on that text and the caller matches the rest line by line with
+// the exact matcher, so a text never costs more than the exact matcher's
+// bound plus one fill of the cache.
 //
 // A DFA belongs to one thread; the program it reads is shared and read only.
 #ifndef QG_REGEX_DFA_H
@@ -44,8 +45,10 @@ extern "C" {
 // program too large for a DFA within this bound gets none (re_dfa_new).
 #define RE_DFA_CACHE_BYTES ((size_t)2 << 20)
 
-// How often the cache may be cleared in one text before the DFA gives up.
-#define RE_DFA_MIN_CLEARS 3
+// The clear of a text from which the DFA may give up: the first, since a
+// DFA that fills its whole cache at fewer bytes per state than this is no
+// faster than the exact matcher, and each further fill only adds to the cost.
+#define RE_DFA_MIN_CLEARS 1
 #define RE_DFA_MIN_BYTES_PER_STATE 10
 
 typedef struct re_dfa re_dfa;

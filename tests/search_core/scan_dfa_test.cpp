@@ -19,26 +19,14 @@
 
 namespace {
 
-struct found {
-  int32_t line_no, col, length;
-  std::string line;
-  std::vector<std::pair<int32_t, int32_t>> subs;
-
-  bool operator==(const found &o) const {
-    return line_no == o.line_no && col == o.col && length == o.length && line == o.line &&
-           subs == o.subs;
-  }
-};
-
-void PrintTo(const found &f, std::ostream *os) {
-  *os << "line " << f.line_no << " col " << f.col << " len " << f.length << " subs "
-      << f.subs.size();
-}
+// One reported match as text: line, column, length, the line, submatches.
+using found = std::string;
 
 bool collect(void *ctx, const scan_match *m) {
-  found f{m->line_no, m->col, m->length, std::string(m->line.p, m->line.n), {}};
+  found f = std::to_string(m->line_no) + ":" + std::to_string(m->col) + ":" +
+            std::to_string(m->length) + ":" + std::string(m->line.p, m->line.n);
   for (size_t i = 0; i < m->submatch_count; ++i) {
-    f.subs.emplace_back(m->submatches[i].col, m->submatches[i].length);
+    f += " " + std::to_string(m->submatches[i].col) + "+" + std::to_string(m->submatches[i].length);
   }
   static_cast<std::vector<found> *>(ctx)->push_back(f);
   return true;
