@@ -6,9 +6,14 @@
 # lines of 1 MiB (each match carrying 21 MiB of context); a 3 s limit with 5
 # lines of context on 200 MB of "a" lines; an output cap ("max_output_bytes")
 # on the wide file without a time limit; a callback that stops at the first
-# match of twenty dense files; and a pattern too large to compile. For each: the median and the worst wall
-# time of the call over REPEAT runs (default 5) and the worst peak memory of
-# the process, with what the call said. Writes bench/results/limits-DATE.md.
+# match of twenty dense files; a pattern too large to compile; and hostile
+# patterns for the lazy DFA (one whose DFA explodes on long random lines, one
+# that needs a state per byte, 10,000-atom patterns over long lines, a
+# counted repetition before a required literal), on one thread and on four.
+# For each: the median and the worst wall time of the call over REPEAT runs
+# (default 5) and the worst peak memory of the process, with what the call
+# said; with QG_BASELINE_BENCH (the limits_bench of an older build) the
+# hostile cases are timed with it too. Writes bench/results/limits-DATE.md.
 #
 #   bench/limits_bench.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
@@ -58,7 +63,7 @@ out="$root/bench/results/limits-$(date +%Y-%m-%d).md"
 } >"$out"
 
 run_case() {
-  local title=$1 mode=$2 dir=$3 pattern=$4 options=$5
+  local title=$1 mode=$2 dir=$3 pattern=$4 options=$5 bench=${6:-$bench}
   local times=() peak=0 line status matches
   for _ in $(seq "$repeat"); do
     line=$("$bench" "$mode" "$dir" "$pattern" "$options")
@@ -97,4 +102,47 @@ for threads in 1 4; do
     "{\"timeout_ms\":3000,\"context_lines\":5,$t}"
 done
 run_case "10 MB pattern, refused" doc "$work/one" "@$pattern_file" '{"regex":true,"threads":8}'
+
+# Hostile patterns: 64 lines of 16 KiB of random a and b; 64 lines of 16 KiB
+# of random printable bytes; one line of 100 KiB of word bytes and a "!";
+# one line of 1 MiB of x; and 1 MiB and 2 MiB lines of "a".
+mkdir -p "$work/ab" "$work/printable" "$work/words" "$work/xs" "$work/a1" "$work/a2"
+python3 - "$work" <<'PY'
+import os, random, sys
+work = sys.argv[1]
+rng = random.Random(28)
+def write(path, text):
+    if not os.path.exists(path):
+        with open(path, "w") as f:
+            f.write(text)
+write(work + "/ab/ab.txt", "".join("".join(rng.choice("ab") for _ in range(16384)) + "\n" for _ in range(64)))
+printable = [chr(c) for c in range(32, 127)]
+write(work + "/printable/p.txt", "".join("".join(rng.choice(printable) for _ in range(16384)) + "\n" for _ in range(64)))
+write(work + "/words/w.txt", "w" * 102400 + "!\n")
+write(work + "/xs/x.txt", "x" * (1 << 20) + "\n")
+write(work + "/a1/a.txt", "a" * (1 << 20) + "\n")
+write(work + "/a2/a.txt", "a" * (2 << 20) + "\n")
+PY
+atoms="$work/atoms.txt"
+python3 -c "import sys; open(sys.argv[1], 'w').write('\\\\w' * 10000 + '!')" "$atoms"
+words="$work/alternation.txt"
+python3 -c "import sys; open(sys.argv[1], 'w').write('|'.join('w%dq' % i for i in range(10000)))" "$words"
+hostile() {
+  local title=$1 dir=$2 pattern=$3 options=$4
+  run_case "$title" doc "$dir" "$pattern" "$options"
+  if [ -n "${QG_BASELINE_BENCH:-}" ]; then
+    run_case "$title (before the DFA)" doc "$dir" "$pattern" "$options" "$QG_BASELINE_BENCH"
+  fi
+}
+for threads in 1 4; do
+  std="\"syntax\":\"standard\",\"threads\":$threads"
+  hostile "(a|b)*a(a|b){20}, random a/b lines" "$work/ab" '(a|b)*a(a|b){20}' "{$std}"
+  hostile "[ab]*a[ab]{20}\$, random a/b lines" "$work/ab" '[ab]*a[ab]{20}$' "{$std}"
+  hostile "[\\s\\S]*x.{200}, random printable lines" "$work/printable" '[\s\S]*x.{200}' "{$std}"
+  hostile "[\\s\\S]*x.{200}z, 1 MiB of x" "$work/xs" '[\s\S]*x.{200}z' "{$std}"
+  hostile "10,000 \\w then !, 100 KiB line" "$work/words" "@$atoms" "{$std}"
+  hostile "10,000 words, 1 MiB line" "$work/xs" "@$words" "{$std}"
+  hostile "a{1,1000}z, 1 MiB of a" "$work/a1" 'a{1,1000}z' "{$std}"
+  hostile "(?i)A{1,1000}z, 2 MiB of a" "$work/a2" '(?i)A{1,1000}z' "{$std}"
+done
 echo "results in $out"

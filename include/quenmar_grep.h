@@ -97,7 +97,9 @@ QUENMAR_GREP_API int grep_last_status(void);
  * 262,144 bytes, or whose compiled program would pass 262,144 instructions,
  * is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
  * as is one in the standard syntax that is not valid ("Invalid pattern: WHAT
- * at byte N"). */
+ * at byte N"). A regular expression's search holds, per thread, at most
+ * 2 MiB of automaton states (RE_DFA_CACHE_BYTES in the sources) beside its
+ * files and results. */
 QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,
                                               const char *options_json);
 
