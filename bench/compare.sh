@@ -163,6 +163,15 @@ run_tree() {
     "group alternation@pthread_(mutex|cond)_lock@{\"syntax\":\"standard\"}@-E@pthread_(mutex|cond)_lock@@pthread_(mutex|cond)_lock@no"
     "globs *.c;*.h@PM_RESUME@{\"include_globs\":\"*.c;*.h\"}@--include=*.c --include=*.h -F@PM_RESUME@-g *.c -g *.h -F@PM_RESUME@no"
     "context 2@PM_RESUME@{\"context_lines\":2}@-F -C2@PM_RESUME@-F -C2@PM_RESUME@no"
+    "camel words@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@{\"syntax\":\"standard\"}@-E@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@no"
+    "camel words, dialect@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@{\"regex\":true}@-E@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@@[A-Z][a-z]+[A-Z][a-z]+[A-Z][a-z]+@no"
+    "long name, =@\\w{24,}\\s*=@{\"syntax\":\"standard\"}@-E@\\w{24,}\\s*=@@(?-u)\\w{24,}\\s*=@no"
+    "capitals, digits@[A-Z]{4,}[0-9]+@{\"syntax\":\"standard\"}@-E@[A-Z]{4,}[0-9]+@@[A-Z]{4,}[0-9]+@yes"
+    "letters, digits, -i@[a-z]{6}[0-9]{2}@{\"syntax\":\"standard\",\"ignore_case\":true}@-E -i@[a-z]{6}[0-9]{2}@-i@(?-u)[a-z]{6}[0-9]{2}@no"
+    "word with 3 digits@\\b[a-z]+[0-9]{3}\\b@{\"syntax\":\"standard\"}@-E@\\b[a-z]+[0-9]{3}\\b@@(?-u)\\b[a-z]+[0-9]{3}\\b@no"
+    "capitals, whole word@[A-Z]{3,}@{\"syntax\":\"standard\",\"whole_word\":true}@-E -w@[A-Z]{3,}@-w@(?-u)[A-Z]{3,}@yes"
+    "dates@\\d{4}-\\d{2}-\\d{2}@{\"syntax\":\"standard\"}@-E@[0-9]{4}-[0-9]{2}-[0-9]{2}@@(?-u)\\d{4}-\\d{2}-\\d{2}@no"
+    "snake call@[a-z]+_[a-z]+\\(@{\"syntax\":\"standard\"}@-E@[a-z]+_[a-z]+\\(@@[a-z]+_[a-z]+\\(@yes"
   )
   if [ "$name" = synthetic ]; then
     cases=(

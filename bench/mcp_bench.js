@@ -4,7 +4,10 @@
 // timed as a `search` tool call through the server (a child process, over
 // stdio, as an assistant calls it) and as the Node addon's search in
 // process, with the options the server passes (max_results, no links
-// followed). Prints a markdown table of min / median / max in ms.
+// followed). Prints a markdown table of min / median / max in ms. Then the
+// server under load: 40 searches sent at once (each a regular expression
+// over the whole tree, in a server with a 10 s limit), and a read of two
+// lines sent 200 ms later: when the read and each search were answered.
 //
 //   QUENMAR_GREP_NODE_ADDON=BUILD/bindings/node/quenmar_grep.node \
 //     node bench/mcp_bench.js ROOT [RUNS]
@@ -69,6 +72,34 @@ async function main() {
     console.log(`| ${label} | ${matches} | ${server.text} | ${library.text} | ` +
       `${(server.median / library.median).toFixed(2)} |`);
   }
+  await client.close();
+  await busy(root);
+}
+
+/** The server with 40 searches in flight: the read's time, and the searches' times. */
+async function busy(root) {
+  const client = new Client({ name: 'mcp-bench-busy', version: '1.0.0' });
+  await client.connect(new StdioClientTransport({
+    command: process.execPath, args: [path.join(nodeDir, 'mcp', 'main.js'), '--timeout', '10000', root],
+    env: { ...process.env },
+  }));
+  const file = require('node:fs').readdirSync(root).find((n) => n === 'README' || n === 'Makefile');
+  const sent = Date.now();
+  const searches = Array.from({ length: 40 }, () => client.callTool({ name: 'search',
+    arguments: { pattern: 'pthread_(mutex|cond)_lock', regex: true } }, undefined, { timeout: 120000 })
+    .then((r) => ({ ms: Date.now() - sent, timedOut: r.structuredContent?.timed_out === true,
+      waited: r.isError === true })));
+  await new Promise((resolve) => setTimeout(resolve, 200));
+  const asked = Date.now();
+  const read = await client.callTool({ name: 'read_lines', arguments: { path: file, start_line: 1, end_line: 2 } });
+  const readMs = Date.now() - asked;
+  const done = await Promise.all(searches);
+  const times = summary(done.map((d) => d.ms));
+  console.log('\n| under load | result |\n|---|---|');
+  console.log(`| read_lines of 2 lines, sent 200 ms after 40 searches | ${readMs} ms${read.isError ? ' (error)' : ''} |`);
+  console.log(`| the 40 searches answered after (min/median/max ms) | ${times.text} |`);
+  console.log(`| searches that ran and stopped at the 10 s limit | ${done.filter((d) => d.timedOut).length} |`);
+  console.log(`| searches answered at their limit while waiting | ${done.filter((d) => d.waited).length} |`);
   await client.close();
 }
 

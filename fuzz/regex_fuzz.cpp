@@ -2,7 +2,8 @@
 // then the pattern, a NUL, and the line (each ends at its first NUL).
 // Properties: no crash; a reported match lies within the line and is what
 // re_match_here finds at that column; the depth-first and breadth-first
-// searches agree; and on inputs small enough for it, the result is that of a
+// searches agree; the lazy DFA accepts the lines that hold a match and no
+// other; and on inputs small enough for it, the result is that of a
 // direct transcription of the dialect's definition.
 #include <stdint.h>
 #include <stdio.h>
@@ -13,7 +14,9 @@
 
 #include "../tests/support/regex_reference.h"
 #include "grep_core/regex.h"
+#include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
+#include "support/dfa_lines.h"
 #include "support/regex_named_ops.h"
 
 namespace {
@@ -58,6 +61,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
           "match runs past the end of the line", pattern, text);
   } else {
     check(col == -1 && len == -1, "outputs written on false", pattern, text);
+  }
+
+  // The lazy DFA says what the exact matcher says, of the line and of the
+  // text read as lines (its bytes may hold line breaks); a program too large
+  // for one has none.
+  re_dfa *dfa = re_dfa_new(program);
+  if (dfa != nullptr) {
+    if (text.find_first_of("\r\n") == std::string::npos) {
+      check(re_dfa_line(dfa, text.data(), text.size()) == (found ? RE_DFA_MATCH : RE_DFA_NO_MATCH),
+            "the DFA disagrees on the line", pattern, text);
+    }
+    check(qg_test::dfa_agrees(dfa, program, scratch, text, 1 + text.size() % 7, true),
+          "the DFA disagrees on the text's lines", pattern, text);
+    re_dfa_free(dfa);
   }
 
   int32_t col2 = -1, len2 = -1;

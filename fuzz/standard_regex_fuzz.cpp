@@ -4,7 +4,9 @@
 // NUL and a line, to hold the parser to any input. Properties: no crash; a
 // pattern is either compiled or refused as invalid or too large; the
 // depth-first and breadth-first searches agree; a match lies within the line
-// and begins and ends where units do. The generated cases are compared with
+// and begins and ends where units do; the lazy DFA accepts every line that
+// holds a match (of the line, and of the text read as lines), and on ASCII
+// text no other. The generated cases are compared with
 // Python's re by tests/grep_core/regex_python_test.
 #include <stdint.h>
 #include <stdio.h>
@@ -14,7 +16,9 @@
 
 #include "grep_core/last_error.h"
 #include "grep_core/regex.h"
+#include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
+#include "support/dfa_lines.h"
 #include "support/standard_regex_gen.h"
 
 namespace {
@@ -62,6 +66,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const re_result b =
       re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
   check(r == b && col == bcol && len == blen, "the two searches disagree", pattern, line);
+  // The lazy DFA accepts every line that holds a match, and on ASCII text
+  // (where it reads nothing widely) no other.
+  re_dfa *dfa = re_dfa_new(program);
+  if (dfa != nullptr) {
+    const bool ascii = qg_test::is_ascii(line);
+    if (line.find_first_of("\r\n") == std::string::npos) {
+      const re_dfa_result d = re_dfa_line(dfa, line.data(), line.size());
+      check(d == RE_DFA_MATCH || d == RE_DFA_NO_MATCH || d == RE_DFA_GAVE_UP, "the DFA failed",
+            pattern, line);
+      check(d != RE_DFA_NO_MATCH || r != RE_MATCH, "the DFA lost a match", pattern, line);
+      check(!ascii || d != RE_DFA_MATCH || r == RE_MATCH, "the DFA accepts a line without a match",
+            pattern, line);
+    }
+    check(qg_test::dfa_agrees(dfa, program, scratch, line, 1 + line.size() % 5, ascii),
+          "the DFA disagrees on the text's lines", pattern, line);
+    re_dfa_free(dfa);
+  }
   if (r == RE_MATCH) {
     const size_t start = static_cast<size_t>(col - 1), end = start + static_cast<size_t>(len);
     check(col >= 1 && len >= 0 && end <= line.size(), "match out of the line", pattern, line);

@@ -45,17 +45,19 @@ extern "C" {
 
 /* How the calling thread's most recent call ended (see grep_last_status). */
 typedef enum grep_status {
-  GREP_OK = 0,           /* it did all it was asked */
-  GREP_STOPPED = 1,      /* the host's callback asked the search to stop */
-  GREP_TIMED_OUT = 2,    /* the search reached its time limit; what it found is delivered */
-  GREP_E_ARGUMENT = -1,  /* a required argument null or empty, invalid JSON, a bad option
-                            value, an invalid pattern, a line range the reader refuses */
-  GREP_E_NOT_FOUND = -2, /* the root, file or folder does not exist */
-  GREP_E_IO = -3,        /* not permitted, not a regular file, too large, a read or write
-                            failed, changed since it was read */
-  GREP_E_CONFLICT = -4,  /* an edit's expected text differs, or its old_text is absent or
-                            ambiguous */
-  GREP_E_NO_MEMORY = -5  /* memory ran out */
+  GREP_OK = 0,             /* it did all it was asked */
+  GREP_STOPPED = 1,        /* the host's callback asked the search to stop */
+  GREP_TIMED_OUT = 2,      /* the search reached its time limit; what it found is delivered */
+  GREP_OUTPUT_LIMITED = 3, /* the search reached its "max_output_bytes"; what fits is
+                              delivered */
+  GREP_E_ARGUMENT = -1,    /* a required argument null or empty, invalid JSON, a bad option
+                              value, an invalid pattern, a line range the reader refuses */
+  GREP_E_NOT_FOUND = -2,   /* the root, file or folder does not exist */
+  GREP_E_IO = -3,          /* not permitted, not a regular file, too large, a read or write
+                              failed, changed since it was read */
+  GREP_E_CONFLICT = -4,    /* an edit's expected text differs, or its old_text is absent or
+                              ambiguous */
+  GREP_E_NO_MEMORY = -5    /* memory ran out */
 } grep_status;
 
 /* The name of a grep_status value as this header spells it, e.g.
@@ -81,21 +83,29 @@ QUENMAR_GREP_API const char *grep_last_error(void);
 
 /* The status (a grep_status value) of the calling thread's most recent call of
  * any other function of this header; grep_version, grep_last_error,
- * grep_last_status and grep_status_name leave it as it is. GREP_OK before any call. A search that
- * stopped (GREP_STOPPED) or timed out (GREP_TIMED_OUT) still returns what it
- * found; a batch is GREP_OK when every file succeeded, else the status of its
- * first failed file. Beyond the core functions: hosts branch on this. */
+ * grep_last_status and grep_status_name leave it as it is. GREP_OK before
+ * any call. A search that stopped (GREP_STOPPED), timed out (GREP_TIMED_OUT)
+ * or reached its output cap (GREP_OUTPUT_LIMITED) still returns what it
+ * found; a batch is GREP_OK when every file succeeded, else the status of
+ * its first failed file. Beyond the core functions: hosts branch on this. */
 QUENMAR_GREP_API int grep_last_status(void);
 
 /* Searches the file or directory tree at root_path for pattern, configured by
  * the JSON options document options_json (may be NULL). Returns the search
  * document {"matches":[...],"total_matches":N,"files_searched":N,
  * "duration_ms":N}; on failure a document of the same totals with an "error"
- * member holding the last-error text. A regular expression (either syntax) of
- * more than 262,144 bytes, or whose compiled program would pass 262,144
- * instructions, is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
+ * member holding the last-error text. With the option "max_output_bytes" the
+ * document holds no match object that would take it past that many bytes: the
+ * search ends there, with "output_limited":true after "duration_ms" and
+ * GREP_OUTPUT_LIMITED (the document is never longer than the cap, unless the
+ * cap is below 126 bytes, the size of a document without matches and with
+ * the largest totals). A regular expression (either syntax) of more than
+ * 262,144 bytes, or whose compiled program would pass 262,144 instructions,
+ * is refused with GREP_E_ARGUMENT ("Pattern too large: ..."),
  * as is one in the standard syntax that is not valid ("Invalid pattern: WHAT
- * at byte N"). */
+ * at byte N"). A regular expression's search holds, per thread, at most
+ * 2 MiB of automaton states (RE_DFA_CACHE_BYTES in the sources) beside its
+ * files and results. */
 QUENMAR_GREP_API const char *grep_search_json(const char *root_path, const char *pattern,
                                               const char *options_json);
 
@@ -112,7 +122,8 @@ QUENMAR_GREP_API const char *grep_search_text(const char *name, const char *text
 /* Lists the files that grep_search_json would read under root_path with the
  * same options document, in the same order, without reading any:
  * {"files":["src/a.c",...],"total_files":N,"duration_ms":N}, with
- * "timed_out":true after "duration_ms" when "timeout_ms" ended it. The keys
+ * "timed_out":true after "duration_ms" when "timeout_ms" ended it (or
+ * "output_limited":true when "max_output_bytes" did, as for a search). The keys
  * that concern matching have no effect. A root that is a file lists that
  * file. On failure (a root that is missing or cannot be walked, invalid
  * options) the same members with an "error" member holding the last-error
@@ -173,7 +184,10 @@ QUENMAR_GREP_API const char *grep_options_read_json(const char *options_json);
 
 /* Runs the same search, handing each match object to callback (may be NULL,
  * then matches are only counted). Returns the number of matches, or -1 when
- * the search could not start. */
+ * the search could not start. With "max_output_bytes", a match object that
+ * would take the match texts handed over past that many bytes (terminators
+ * not counted) is not handed over nor counted: the search ends there, with
+ * GREP_OUTPUT_LIMITED. */
 QUENMAR_GREP_API int grep_search_stream(const char *root_path, const char *pattern,
                                         const char *options_json, grep_match_callback callback);
 

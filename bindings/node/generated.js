@@ -6,6 +6,7 @@ const Status = Object.freeze({
   GREP_OK: 0,
   GREP_STOPPED: 1,
   GREP_TIMED_OUT: 2,
+  GREP_OUTPUT_LIMITED: 3,
   GREP_E_ARGUMENT: -1,
   GREP_E_NOT_FOUND: -2,
   GREP_E_IO: -3,

@@ -55,6 +55,8 @@ function searchStream(root, pattern, options) {
   let finished = null;  // {error} once the search has ended
   let handle = null;
   let started = null;
+  let failure = null;  // a match text that could not be read: the stream ends with it
+  let parsed = 0;
   let markEnded;
   const ended = new Promise((resolve) => { markEnded = resolve; });
 
@@ -64,7 +66,8 @@ function searchStream(root, pattern, options) {
     return { value: buffered.shift(), done: false };
   };
   const end = () => {
-    const error = finished.error;
+    const error = failure ?? finished.error;
+    failure = null;
     finished.error = null;
     if (error) throw error;
     return { value: undefined, done: true };
@@ -81,9 +84,20 @@ function searchStream(root, pattern, options) {
   };
   const start = async () => {
     handle = native.startStream(root, pattern, optionsText(options),
-      (text) => { buffered.push(JSON.parse(text)); wake(); },
+      (text) => {
+        if (failure !== null) return;
+        try {
+          buffered.push(JSON.parse(text));
+          ++parsed;
+        } catch (error) {
+          failure = error;
+          handle.stop();
+        }
+        wake();
+      },
       (error, count) => {
-        iterator.count = count;
+        iterator.count = failure !== null ? parsed : count;
+        if (failure !== null) failure.count = parsed;
         if (error && count >= 0) error.count = count;
         finished = { error };
         markEnded();

@@ -16,26 +16,33 @@ constexpr option_spec boolean(const char *key, option_origin origin, option_scop
                               bool fallback, size_t offset, const char *doc,
                               bool invert = false) {
   return {key, nullptr, option_type::boolean, origin, scope, 0, 1, fallback ? 1 : 0,
-          nullptr, doc, offset, 0, invert};
+          nullptr, doc, offset, 0, invert, 0};
 }
 
 constexpr option_spec integer(const char *key, option_origin origin, option_scope scope,
                               int64_t fallback, size_t offset, const char *doc) {
   return {key,     nullptr, option_type::integer, origin, scope, kInt32Min, kInt32Max,
-          fallback, nullptr, doc, offset, 0, false};
+          fallback, nullptr, doc, offset, 0, false, 4};
+}
+
+// A key read whole into an int64_t, never cut: a large value stays large.
+constexpr option_spec integer64(const char *key, option_scope scope, int64_t fallback,
+                                size_t offset, const char *doc) {
+  return {key,     nullptr, option_type::integer, option_origin::extension, scope, INT64_MIN,
+          INT64_MAX, fallback, nullptr, doc, offset, 0, false, 8};
 }
 
 constexpr option_spec list(const char *key, const char *keyword, option_type type,
                            option_origin origin, option_scope scope, size_t offset,
                            size_t count_offset, const char *doc) {
   return {key, keyword, type, origin, scope, 0, GREP_OPTS_MAX_GLOBS, 0, nullptr, doc, offset,
-          count_offset, false};
+          count_offset, false, 0};
 }
 
 constexpr option_spec choice(const char *key, option_scope scope, const char *choices,
                              size_t offset, const char *doc) {
   return {key,     nullptr, option_type::choice, option_origin::extension, scope, 0, 0, 0,
-          choices, doc,     offset,              0,                        false};
+          choices, doc,     offset,              0,                        false, 0};
 }
 
 constexpr option_origin kCore = option_origin::core;
@@ -80,6 +87,9 @@ constexpr option_spec kSpecs[] = {
             "read and scan files on this many threads (at most 64); 0 or 1: the caller's alone"),
     integer("max_per_file", kExt, kSearch, 0, QG_AT(max_per_file),
             "take at most this many matches from each file; 0 or below: no cap"),
+    integer64("max_output_bytes", kWalk, 0, QG_AT(max_output_bytes),
+              "stop when the document, file list or streamed texts would pass this many bytes, "
+              "keeping what fits; 0 or below: no cap"),
     boolean("hidden", kExt, kWalk, false, QG_AT(hidden),
             "walk and search entries whose name starts with '.'"),
     boolean("skip_dirs", kExt, kWalk, true, QG_AT(skip_dirs),
@@ -251,7 +261,8 @@ void write_value(json_out *out, const option_spec &spec, const grep_opts *opts) 
       }
       return;
     case option_type::integer:
-      json_out_int(out, field<int32_t>(opts, spec.offset));
+      json_out_int(out, spec.integer_bytes == 8 ? field<int64_t>(opts, spec.offset)
+                                                : field<int32_t>(opts, spec.offset));
       return;
     case option_type::globs:
     case option_type::path_globs: {

@@ -48,13 +48,15 @@ typedef struct option_spec {
   int64_t fallback;     // the default: 0/1 for a boolean, the number, or the index of a choice
   const char *choices;  // choice: the texts, separated by '|'
   const char *doc;      // one line for the documentation and the schemas
-  // Where the value goes in grep_opts: a bool, an int32_t or a uint8_t (a
-  // choice's index) at `offset`; for a list, the char *[] at `offset` and
-  // its int32_t count at `count_offset`. A boolean with `invert` stores the
-  // opposite of its value.
+  // Where the value goes in grep_opts: a bool, an integer of
+  // `integer_bytes` (4: int32_t, 8: int64_t) or a uint8_t (a choice's index)
+  // at `offset`; for a list, the char *[] at `offset` and its int32_t count
+  // at `count_offset`. A boolean with `invert` stores the opposite of its
+  // value.
   size_t offset;
   size_t count_offset;
   bool invert;
+  uint8_t integer_bytes;
 } option_spec;
 
 // Every key, in the order the reader reads them: where two keys write one

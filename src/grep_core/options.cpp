@@ -62,14 +62,19 @@ bool read_boolean(const reader &r, const option_spec &spec, yyjson_val *v) {
 // of any 64-bit integer, read as a signed number (4294967301 gives 5);
 // otherwise it must lie in the key's range.
 bool read_integer(const reader &r, const option_spec &spec, yyjson_val *v) {
-  if (!yyjson_is_int(v)) return r.lenient(spec) || refuse(spec, "an integer within 32 bits");
+  const char *wants = spec.integer_bytes == 8 ? "an integer within 64 bits" : "an integer within 32 bits";
+  if (!yyjson_is_int(v)) return r.lenient(spec) || refuse(spec, wants);
   const bool in_range = yyjson_is_sint(v)
                             ? yyjson_get_sint(v) >= spec.min && yyjson_get_sint(v) <= spec.max
                             : yyjson_get_uint(v) <= static_cast<uint64_t>(spec.max);
-  if (!in_range && !r.lenient(spec)) return refuse(spec, "an integer within 32 bits");
+  if (!in_range && !r.lenient(spec)) return refuse(spec, wants);
   const uint64_t bits = yyjson_is_sint(v) ? static_cast<uint64_t>(yyjson_get_sint(v))
                                           : yyjson_get_uint(v);
-  field<int32_t>(r.opts, spec.offset) = static_cast<int32_t>(static_cast<uint32_t>(bits));
+  if (spec.integer_bytes == 8) {
+    field<int64_t>(r.opts, spec.offset) = static_cast<int64_t>(bits);
+  } else {
+    field<int32_t>(r.opts, spec.offset) = static_cast<int32_t>(static_cast<uint32_t>(bits));
+  }
   return true;
 }
 
@@ -196,7 +201,11 @@ void grep_opts_init(grep_opts *opts) {
         if (!spec.invert) field<bool>(opts, spec.offset) = spec.fallback != 0;
         break;
       case option_type::integer:
-        field<int32_t>(opts, spec.offset) = static_cast<int32_t>(spec.fallback);
+        if (spec.integer_bytes == 8) {
+          field<int64_t>(opts, spec.offset) = spec.fallback;
+        } else {
+          field<int32_t>(opts, spec.offset) = static_cast<int32_t>(spec.fallback);
+        }
         break;
       case option_type::choice:
         field<uint8_t>(opts, spec.offset) = static_cast<uint8_t>(spec.fallback);

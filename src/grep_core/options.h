@@ -35,6 +35,10 @@ typedef struct grep_opts {
   int32_t timeout_ms;  // "timeout_ms": stop after this long; 0 or less: no limit
   int32_t threads;     // "threads": threads reading and scanning files; 0 or 1: the caller's alone
   int32_t max_per_file;  // "max_per_file": matches taken from one file; 0 or less: no cap
+  // "max_output_bytes": the most bytes a search's document (or a stream's
+  // match texts together) may take; 0 or less: no cap. Read as a whole
+  // 64-bit integer, never cut to 32 bits, so that a large cap stays a cap.
+  int64_t max_output_bytes;
   bool hidden;           // "hidden": entries named .* are walked and scanned like others
   bool skip_dirs;        // "skip_dirs" (default true): the fixed list of skipped directories holds
   bool follow_links;     // "follow_links" (default true): links met in the walk are followed

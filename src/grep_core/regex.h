@@ -15,7 +15,10 @@
 // the pairs it explored, a bitmap of S * (n + 1) bits while that is at most
 // RE_MEMO_MAX_BITS, else a hash set of at most RE_MEMO_MAX_PAIRS pairs; a
 // line that would need more is searched breadth first, in O(S) memory and the
-// same time bound. S is at most four per pattern byte plus a few (three per
+// same time bound. Searches decide first which lines hold a match with a
+// lazy DFA over the same program (regex_dfa.h), in a cache of at most
+// RE_DFA_CACHE_BYTES per thread, and match only those lines as above.
+// S is at most four per pattern byte plus a few (three per
 // reachable pattern state, each state a position and the end of the
 // alternative it belongs to). Compiling costs O(m) for a pattern of m bytes
 // plus 256 steps per class member. Nothing recurses with the pattern or the

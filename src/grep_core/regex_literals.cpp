@@ -6,6 +6,7 @@
 // alternation unites its branches' sets. The walk stops at a fixed depth
 // (deeper nodes say nothing), so it costs little and recurses a bounded
 // number of levels; its sets live on the heap, one per level and kind.
+#include "grep_core/ascii_class.h"
 #include "grep_core/find_bytes.h"
 #include "grep_core/regex_program.h"
 #include "grep_core/regex_syntax.h"
@@ -72,14 +73,39 @@ struct lit_set {
   }
 };
 
+// How common the rarest byte of string `i` of `set` is (both cases of a
+// letter counted when the set folds), as qg_byte_rank ranks bytes.
+unsigned rarest_rank(const lit_set &set, int i) {
+  unsigned rarest = 255;
+  for (size_t k = 0; k < set.len[i]; ++k) {
+    const unsigned char c = static_cast<unsigned char>(set.s[i][k]);
+    unsigned rank = qg_byte_rank(c);
+    const unsigned char lower = qg_lower(c);
+    if (set.fold && lower >= 'a' && lower <= 'z') {
+      const unsigned a = qg_byte_rank(lower), b = qg_byte_rank(static_cast<unsigned char>(lower - ('a' - 'A')));
+      rank = a > b ? a : b;
+    }
+    rarest = rank < rarest ? rank : rarest;
+  }
+  return rarest;
+}
+
 // How much a required set narrows the lines down, and how cheaply: longer
 // shortest strings (up to 16 bytes, past which length hardly helps), each
 // string beyond the first costing as much as a byte and a half (one string
-// is looked for faster than several). Not above 0 when it does not help.
+// is looked for faster than several), and between sets alike in those, rarer
+// bytes (so `a{1,1000}z` is looked for by its `z`). Not above 0 when it does
+// not help.
 long score(const lit_set &set) {
   const size_t m = set.shortest();
   if (m == 0) return 0;
-  return static_cast<long>(m < 16 ? m : 16) * 100 - (set.count - 1) * 150;
+  unsigned common = 0;  // the most common of the strings' rarest bytes
+  for (int i = 0; i < set.count; ++i) {
+    const unsigned rank = rarest_rank(set, i);
+    common = rank > common ? rank : common;
+  }
+  return static_cast<long>(m < 16 ? m : 16) * 100 - (set.count - 1) * 150 +
+         static_cast<long>(255 - common) / 6;
 }
 
 // `a` followed by `b`, into `out`: every string of one joined to every

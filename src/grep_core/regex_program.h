@@ -60,6 +60,7 @@ struct re_program {
   uint32_t start;   // first instruction of an attempt
   bool anchored;    // the pattern began with '^': one attempt, at position 0
   bool utf8_units;  // attempts begin only where a unit begins (see unit_starts_at)
+  bool no_dfa;      // searches use the exact matcher alone (set by tests, to compare the two)
 
   // Where attempts can begin: a byte of `first` at a position before the end,
   // or any position at all when `empty` (some path reaches MATCH without

@@ -37,6 +37,21 @@ bool take(void *ctx, const scan_match *m) {
   return true;
 }
 
+// Cuts `*len` at the text's first NUL, looked for a window at a time with a
+// look at the stop check between windows; false when the check said stop.
+bool cut_at_nul(const file_scanner *fs, const char *text, size_t *len) {
+  for (size_t at = 0; at < *len; at += QG_SCAN_STOP_WINDOW) {
+    const size_t n = *len - at < QG_SCAN_STOP_WINDOW ? *len - at : QG_SCAN_STOP_WINDOW;
+    const auto *nul = static_cast<const char *>(memchr(text + at, '\0', n));
+    if (nul != nullptr) {
+      *len = static_cast<size_t>(nul - text);
+      return true;
+    }
+    if (at + n < *len && fs->stop != nullptr && fs->stop(fs->stop_ctx)) return false;
+  }
+  return true;
+}
+
 // The scan of a decoded text: the binary test, then every line's match.
 file_outcome scan_text(file_scanner *fs, const char *name, const char *text, size_t len,
                        const match_receiver *r) {
@@ -46,8 +61,10 @@ file_outcome scan_text(file_scanner *fs, const char *name, const char *text, siz
     return FILE_STOPPED;
   }
   // The lines end at the text's first NUL.
-  const auto *nul = static_cast<const char *>(memchr(text, '\0', len));
-  if (nul != nullptr) len = static_cast<size_t>(nul - text);
+  if (!cut_at_nul(fs, text, &len)) {
+    r->end(r->ctx);
+    return FILE_STOPPED;
+  }
   capped c = {r, 0, fs->opts->max_per_file > 0 ? fs->opts->max_per_file : 0, false};
   const scan_result result = scanner_scan(fs->scan, text, len, take, &c);
   r->end(r->ctx);

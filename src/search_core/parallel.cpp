@@ -41,7 +41,6 @@ constexpr int kMaxThreads = 64;
 constexpr size_t kChunkBytes = size_t{64} << 10;
 constexpr size_t kJobHeldMax = size_t{1} << 20;
 constexpr size_t kHeldBudget = size_t{16} << 20;
-constexpr uint32_t kMatchesPerClockReading = 256;
 
 // A run of recorded events. Events never straddle two chunks.
 struct chunk {
@@ -163,7 +162,7 @@ struct recorder {
   bool by_caller;  // the calling thread, scanning ahead: it gives the job back when it fills
   bool given_back;
   bool out_of_memory;
-  uint32_t matches_to_clock;
+  clock_pace pace;
 };
 
 // Hands the current chunk to the job's list, where the calling thread takes it.
@@ -230,10 +229,7 @@ void record_end(void *ctx) { record_mark(static_cast<recorder *>(ctx), kEnd); }
 bool record_match(void *ctx, const scan_match *m) {
   auto *r = static_cast<recorder *>(ctx);
   if (r->p->stop.load(std::memory_order_relaxed)) return false;
-  if (--r->matches_to_clock == 0) {
-    r->matches_to_clock = kMatchesPerClockReading;
-    if (helper_should_stop(r->p)) return false;
-  }
+  if (r->pace.due(m) && helper_should_stop(r->p)) return false;
   const size_t need = match_event_size(m);
   if (!make_room(r, need)) return false;
   writer w{r->current->data + r->current->len};
@@ -266,7 +262,7 @@ void keep_message(job *j) {
 // Reads and scans the job's file with `fs`, recording its events. False when
 // the calling thread (scanning ahead) gives the job back.
 bool run_job(pool *p, job *j, file_scanner *fs, bool by_caller) {
-  recorder r = {p, j, nullptr, by_caller, false, false, kMatchesPerClockReading};
+  recorder r = {p, j, nullptr, by_caller, false, false, {}};
   const match_receiver receiver = {&r, record_begin, record_match, record_end};
   file_outcome outcome = search_file_content(fs, j->path, &receiver);
   if (r.given_back) {

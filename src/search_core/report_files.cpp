@@ -11,18 +11,39 @@
 
 namespace {
 
+constexpr char kHead[] = "{\"files\":[";
+
+// The longest closing members (see report_json.cpp).
+constexpr size_t kTailMax = sizeof(
+                                "],\"total_files\":2147483647,\"duration_ms\":-9223372036854775808"
+                                ",\"output_limited\":true,\"depth_limited\":true}") -
+                            1;
+
 struct files_ctx {
   json_out *out;
   int64_t start_ms;
+  size_t entry_limit;  // the list ends here before its totals (document_entry_limit)
 };
 
 sink_verdict add_file(void *ctx, const char *path) {
   auto *c = static_cast<files_ctx *>(ctx);
-  if (c->out->len > sizeof "{\"files\":[" - 1) json_out_char(c->out, ',');
-  json_out_string(c->out, path, strlen(path));
-  if (!c->out->failed) return SINK_GO_ON;
-  qg_fail(GREP_E_NO_MEMORY, "Out of memory building the file list");
-  return SINK_FAIL;
+  json_out *out = c->out;
+  const size_t mark = out->len;
+  const size_t n = strlen(path);
+  const size_t comma = mark > sizeof kHead - 1 ? 1 : 0;
+  if (c->entry_limit - mark < comma + n + 2) return SINK_FULL;
+  if (comma != 0) json_out_char(out, ',');
+  json_out_string(out, path, n);
+  if (out->failed) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory building the file list");
+    return SINK_FAIL;
+  }
+  if (out->len > c->entry_limit) {
+    out->len = mark;
+    out->data[mark] = '\0';
+    return SINK_FULL;
+  }
+  return SINK_GO_ON;
 }
 
 // Files are reported before they are read, so no match ever arrives.
@@ -36,6 +57,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   JSON_OUT_LITERAL(c->out, ",\"duration_ms\":");
   json_out_int(c->out, search_clock_ms() - c->start_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(c->out, ",\"timed_out\":true");
+  if (outcome == SEARCH_OUTPUT_LIMITED) JSON_OUT_LITERAL(c->out, ",\"output_limited\":true");
   if (tally->depth_limited) JSON_OUT_LITERAL(c->out, ",\"depth_limited\":true");
   json_out_char(c->out, '}');
 }
@@ -58,8 +80,9 @@ char *grep_core_list_files_json(const char *root_path, const char *options_json)
   opts.syntax = GREP_SYNTAX_DIALECT;
   search_tally tally{};
   json_out out = {};
-  JSON_OUT_LITERAL(&out, "{\"files\":[");
-  files_ctx ctx = {&out, search_clock_ms()};
+  JSON_OUT_LITERAL(&out, kHead);
+  files_ctx ctx = {&out, search_clock_ms(),
+                   document_entry_limit(opts.max_output_bytes, sizeof kHead - 1, kTailMax)};
   const search_sink sink = {&ctx, add_file, no_match, nullptr, finish, nullptr, nullptr};
   char *text = nullptr;
   searcher *s = searcher_new("-", &opts, &tally, &sink);

@@ -12,7 +12,10 @@ extern "C" {
 // search would read, in walk order (a root that is a file: that file), which
 // the caller frees, and sets the thread's status. Options that concern
 // matching are read and have no effect; "timeout_ms" ends the listing early
-// with "timed_out":true after "duration_ms" and status GREP_TIMED_OUT. Null,
+// with "timed_out":true after "duration_ms" and status GREP_TIMED_OUT, and
+// "max_output_bytes" ends it before the first path that would take the
+// document past the cap, with "output_limited":true and status
+// GREP_OUTPUT_LIMITED. Null,
 // with the message and status set, when `root_path` is null, the options are
 // not valid JSON, the root cannot be walked (missing, not a regular file or
 // a directory), or memory runs out. Any thread.

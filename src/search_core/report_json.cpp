@@ -5,9 +5,20 @@
 #include "search_core/clock.h"
 #include "search_core/match_json.h"
 
+#include <stdint.h>
 #include <string.h>
 
 namespace {
+
+constexpr char kHead[] = "{\"matches\":[";
+
+// The longest closing members: the totals at their largest, the longer of
+// the two end marks and the walk's depth notice.
+constexpr size_t kTailMax = sizeof(
+                                "],\"total_matches\":2147483647,\"files_searched\":2147483647"
+                                ",\"duration_ms\":-9223372036854775808"
+                                ",\"output_limited\":true,\"depth_limited\":true}") -
+                            1;
 
 sink_verdict document_fails() {
   qg_fail(GREP_E_NO_MEMORY, "Out of memory building the search document");
@@ -38,6 +49,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   JSON_OUT_LITERAL(out, ",\"duration_ms\":");
   json_out_int(out, duration_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
+  if (outcome == SEARCH_OUTPUT_LIMITED) JSON_OUT_LITERAL(out, ",\"output_limited\":true");
   if (tally->depth_limited) JSON_OUT_LITERAL(out, ",\"depth_limited\":true");
   json_out_char(out, '}');
 }
@@ -53,9 +65,17 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
   }
   search_tally tally{};
   json_out out = {};
-  JSON_OUT_LITERAL(&out, "{\"matches\":[");
-  json_match_ctx ctx = {&out, nullptr,           false,           {},
-                        0,    opts.match_length, opts.submatches, search_clock_ms()};
+  JSON_OUT_LITERAL(&out, kHead);
+  json_match_ctx ctx = {&out,
+                        nullptr,
+                        false,
+                        {},
+                        0,
+                        opts.match_length,
+                        opts.submatches,
+                        search_clock_ms(),
+                        document_entry_limit(opts.max_output_bytes, sizeof kHead - 1, kTailMax),
+                        {nullptr, nullptr}};
   const search_sink sink = {&ctx,   begin_file, full_json_match_handler, nullptr,
                             finish, nullptr,    nullptr};
   char *text = nullptr;
@@ -63,6 +83,7 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
   if (s == nullptr) {
     qg_status_from_failure();
   } else {
+    ctx.check = {searcher_stop_check, s};
     text = take_document(s, run(s), &out, "the search document");
     searcher_free(s);
   }
@@ -73,6 +94,13 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
 }
 
 }  // namespace
+
+size_t document_entry_limit(int64_t cap, size_t head_len, size_t tail_max) {
+  if (cap <= 0) return SIZE_MAX;
+  const auto bytes = static_cast<uint64_t>(cap);
+  if (bytes <= head_len + tail_max) return head_len;
+  return bytes - tail_max > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(bytes - tail_max);
+}
 
 char *take_document(const searcher *s, search_outcome outcome, json_out *out, const char *what) {
   if (outcome != SEARCH_FAILED && out->failed) {
@@ -94,9 +122,23 @@ sink_verdict full_json_match_handler(void *ctx, const scan_match *m) {
     if (c->path.failed) return document_fails();
     c->path_written = true;
   }
-  if (c->objects++ > 0) json_out_char(c->out, ',');
-  match_json_write(c->out, &c->path, m, match_json_members{c->length, c->submatches});
-  return c->out->failed ? document_fails() : SINK_GO_ON;
+  json_out *out = c->out;
+  const size_t mark = out->len;
+  const size_t comma = c->objects > 0 ? 1 : 0;
+  // A match that cannot fit is refused unwritten; one that might is written
+  // and taken back when it did not.
+  if (c->entry_limit - mark < comma + match_json_least_size(m, c->path.len)) return SINK_FULL;
+  if (comma != 0) json_out_char(out, ',');
+  const bool whole =
+      match_json_write(out, &c->path, m, match_json_members{c->length, c->submatches}, c->check);
+  if (out->failed) return document_fails();
+  if (!whole || out->len > c->entry_limit) {
+    out->len = mark;
+    out->data[mark] = '\0';
+    return whole ? SINK_FULL : SINK_DROPPED;
+  }
+  ++c->objects;
+  return SINK_GO_ON;
 }
 
 char *grep_core_search_json(const char *root_path, const char *pattern, const char *options_json) {

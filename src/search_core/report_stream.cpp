@@ -4,6 +4,7 @@
 #include "grep_core/options.h"
 #include "search_core/match_json.h"
 
+#include <stdint.h>
 #include <string.h>
 
 namespace {
@@ -40,6 +41,7 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   }
   ctx.length = opts.match_length;
   ctx.submatches = opts.submatches;
+  ctx.room = opts.max_output_bytes > 0 ? static_cast<uint64_t>(opts.max_output_bytes) : UINT64_MAX;
   search_tally tally{};
   const search_sink sink = {&ctx,    begin_file, stream_match_handler, nullptr,
                             nullptr, nullptr,    nullptr};
@@ -48,6 +50,7 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   if (s == nullptr) {
     qg_status_from_failure();
   } else {
+    ctx.check = {searcher_stop_check, s};
     const search_outcome outcome = searcher_run(s, root_path);
     searcher_report_outcome(s, outcome);
     if (outcome != SEARCH_FAILED) result = tally.total_matches;
@@ -69,10 +72,17 @@ sink_verdict stream_match_handler(void *ctx, const scan_match *m) {
     if (c->path.failed) return object_fails();
     c->path_written = true;
   }
+  if (c->room < match_json_least_size(m, c->path.len)) return SINK_FULL;
   c->object.len = 0;
   c->object.failed = false;
-  match_json_write(&c->object, &c->path, m, match_json_members{c->length, c->submatches});
+  const bool whole = match_json_write(&c->object, &c->path, m,
+                                      match_json_members{c->length, c->submatches}, c->check);
   if (c->object.failed) return object_fails();
+  if (!whole) return SINK_DROPPED;
+  if (c->room != UINT64_MAX) {
+    if (c->object.len > c->room) return SINK_FULL;
+    c->room -= c->object.len;
+  }
   if (c->callback != nullptr) {
     c->callback(c->object.data);
     return SINK_GO_ON;
@@ -84,13 +94,23 @@ int grep_core_search_stream(const char *root_path, const char *pattern, const ch
                             grep_match_callback callback) {
   return run_stream(
       root_path, pattern, options_json,
-      stream_match_ctx{callback, nullptr, nullptr, nullptr, false, {}, {}, false, false});
+      stream_match_ctx{
+          callback, nullptr, nullptr, nullptr, false, {}, {}, false, false, 0, {nullptr, nullptr}});
 }
 
 int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
                                 const char *options_json, grep_match_callback_ctx callback,
                                 void *user_data) {
-  return run_stream(
-      root_path, pattern, options_json,
-      stream_match_ctx{nullptr, callback, user_data, nullptr, false, {}, {}, false, false});
+  return run_stream(root_path, pattern, options_json,
+                    stream_match_ctx{nullptr,
+                                     callback,
+                                     user_data,
+                                     nullptr,
+                                     false,
+                                     {},
+                                     {},
+                                     false,
+                                     false,
+                                     0,
+                                     {nullptr, nullptr}});
 }

@@ -4,6 +4,7 @@
 
 #include "grep_core/json_out.h"
 #include "quenmar_grep.h"
+#include "search_core/match_json.h"
 #include "search_core/search.h"
 
 #include <stdint.h>
@@ -19,7 +20,10 @@ extern "C" {
 // delivered (also when the search timed out), or -1 when it failed (a null
 // `root_path` or `pattern`, options that are not valid JSON, a refused
 // pattern, a root that cannot be searched, no memory); sets the thread's
-// status. Several threads may stream at once.
+// status. With "max_output_bytes", a match object that would take the texts
+// handed to the callback past that many bytes (NULs not counted) is not
+// handed over nor counted, and the search ends there with status
+// GREP_OUTPUT_LIMITED. Several threads may stream at once.
 int grep_core_search_stream(const char *root_path, const char *pattern, const char *options_json,
                             grep_match_callback callback);
 
@@ -43,10 +47,15 @@ typedef struct stream_match_ctx {
   json_out object;    // the match object being delivered
   bool length;
   bool submatches;
+  uint64_t room;           // bytes the callback may still be handed; UINT64_MAX: no cap
+  match_json_check check;  // the search's stop check, looked at while a large object is written
 } stream_match_ctx;
 
 // The match handler of the streaming search: writes the match object and
 // hands it to the callback; SINK_STOP when the callback asks to stop,
+// SINK_FULL (nothing handed over) when the object does not fit in `room`,
+// SINK_DROPPED (nothing handed over) when `check` ended the search while the
+// object was written,
 // SINK_FAIL (message set) when the object cannot be written for lack of
 // memory.
 sink_verdict stream_match_handler(void *ctx, const scan_match *m);

@@ -1,6 +1,7 @@
 #include "search_core/scan.h"
 
 #include "grep_core/ascii_class.h"
+#include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
 #include "grep_core/text_lines.h"
 
@@ -12,6 +13,7 @@ struct scanner {
   const grep_opts *opts;
   const re_program *program;
   re_scratch *scratch;
+  re_dfa *dfa;  // finds the lines that hold a match, where the program has one
   scan_should_stop stop;
   void *stop_ctx;
   bool never;       // no line can match (an empty literal, or a needle holding CR or LF)
@@ -28,6 +30,23 @@ struct scanner {
 };
 
 namespace {
+
+// A one-byte needle at least this common (qg_byte_rank) is in most lines of
+// source text: the DFA reads the whole text faster than the needle picks
+// lines out of it.
+constexpr unsigned kWeakNeedleRank = 240;
+
+bool weak_needle(const char *needle, size_t n, bool case_sensitive) {
+  if (n != 1) return false;
+  const unsigned char c = static_cast<unsigned char>(needle[0]);
+  unsigned rank = qg_byte_rank(c);
+  if (!case_sensitive && qg_lower(c) >= 'a' && qg_lower(c) <= 'z') {
+    const unsigned upper = qg_byte_rank(static_cast<unsigned char>(qg_lower(c) - ('a' - 'A')));
+    const unsigned lower = qg_byte_rank(qg_lower(c));
+    rank = upper > lower ? upper : lower;
+  }
+  return rank >= kWeakNeedleRank;
+}
 
 bool holds_line_break(const char *p, size_t n) {
   return memchr(p, '\n', n) != nullptr || memchr(p, '\r', n) != nullptr;
@@ -115,33 +134,48 @@ bool push_window(scanner *s, size_t *count, text_span span) {
 
 // Fills the scanner's window with up to `before` lines before the line
 // [start, stop), the line itself, and up to `after` lines after it, in file
-// order. False when memory runs out.
-bool collect_window(scanner *s, const char *text, const char *end, const char *start,
-                    const char *stop, int64_t before, int64_t after, size_t *count) {
+// order. A wide window over a large text is gathered with a look at the stop
+// check every QG_SCAN_STOP_WINDOW bytes it spans, so that a time limit holds
+// however large `before` and `after` are. SCAN_STOPPED when the check ended
+// it, SCAN_NO_MEMORY when the window cannot grow.
+scan_result collect_window(scanner *s, const char *text, const char *end, const char *start,
+                           const char *stop, int64_t before, int64_t after, size_t *count) {
   *count = 0;
+  const char *checked = start;  // where the stop check was last asked, going back
   // Lines before, gathered backwards, then put in order.
   const char *cur = start;
   for (int64_t k = 0; k < before && cur > text; ++k) {
     const char *brk = cur - 1;  // the ending of the line before
     if (*brk == '\n' && brk > text && brk[-1] == '\r') --brk;
     const char *prev = qg_line_start(brk, text);
-    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return false;
+    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return SCAN_NO_MEMORY;
     cur = prev;
+    if (static_cast<size_t>(checked - cur) >= QG_SCAN_STOP_WINDOW) {
+      checked = cur;
+      if (stop_asked(s)) return SCAN_STOPPED;
+    }
   }
   for (size_t i = 0, j = *count; i + 1 < j; ++i, --j) {
     const text_span t = s->window[i];
     s->window[i] = s->window[j - 1];
     s->window[j - 1] = t;
   }
-  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return false;
+  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return SCAN_NO_MEMORY;
   const char *line_end = stop;
+  checked = stop;
   for (int64_t k = 0; k < after; ++k) {
     const char *next = qg_line_next(line_end, end);
     if (next >= end) break;
     line_end = qg_line_end(next, end, true);
-    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) return false;
+    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) {
+      return SCAN_NO_MEMORY;
+    }
+    if (static_cast<size_t>(line_end - checked) >= QG_SCAN_STOP_WINDOW) {
+      checked = line_end;
+      if (stop_asked(s)) return SCAN_STOPPED;
+    }
   }
-  return true;
+  return SCAN_DONE;
 }
 
 // Every further match of a literal in the line [start, stop) after the
@@ -210,9 +244,9 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   0};
   const int64_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
   if (before > 0 || after > 0) {
-    if (!collect_window(s, text, end, start, stop, before, after, &m.context_count)) {
-      return SCAN_NO_MEMORY;
-    }
+    const scan_result r =
+        collect_window(s, text, end, start, stop, before, after, &m.context_count);
+    if (r != SCAN_DONE) return r;
     m.context = s->window;
   }
   if (s->opts->submatches) {
@@ -228,6 +262,8 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
   const char *const end = text + len;
   const bool literal = !s->opts->regex;
   const bool whole_word = literal && s->opts->whole_word;
+  bool use_dfa = !literal && s->dfa != nullptr;
+  if (use_dfa) re_dfa_begin_text(s->dfa);
   const char *pos = text;
   const char *counted = text;  // line breaks before here are in line_no
   const char *line_start = text;
@@ -252,7 +288,15 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
-    if (!literal) {
+    if (use_dfa) {
+      // One pass of the DFA rules out a picked line that holds no match;
+      // once it gives up, the text's other lines go to the exact matcher.
+      const re_dfa_result d = re_dfa_line(s->dfa, line_start, static_cast<size_t>(stop - line_start));
+      if (d == RE_DFA_STOPPED) return SCAN_STOPPED;
+      use_dfa = d != RE_DFA_GAVE_UP;
+      matched = d != RE_DFA_NO_MATCH;
+    }
+    if (!literal && matched) {
       const re_result r = re_find(s->program, s->scratch, line_start,
                                   static_cast<size_t>(stop - line_start), &col, &length);
       if (r == RE_STOPPED) return SCAN_STOPPED;
@@ -268,12 +312,12 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
   return SCAN_DONE;
 }
 
-// Patterns without a needle: every line is tried.
-scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+// Patterns without a needle and without a DFA: every line from `line` (the
+// start of line `line_no`) on is tried.
+scan_result scan_every_line(scanner *s, const char *text, size_t len, const char *line,
+                            int64_t line_no, scan_emit emit, void *ctx) {
   const char *const end = text + len;
-  const char *line = text;
-  const char *checked = text;  // where the stop check was last asked
-  int64_t line_no = 1;
+  const char *checked = line;  // where the stop check was last asked
   while (line < end) {
     const char *stop = qg_line_end(line, end, true);
     int32_t col = 0, length = 0;
@@ -293,6 +337,54 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, scan_emit 
     }
   }
   return SCAN_DONE;
+}
+
+// Patterns without a needle, with a DFA: one pass over the whole text finds
+// the lines that hold a match, a window at a time with a look at the stop
+// check between windows, and only those lines go to the exact matcher (for
+// the column, the length and the submatches). When the DFA gives up on the
+// text, the exact matcher takes every line from the one it stood in.
+scan_result scan_by_dfa(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  const char *const end = text + len;
+  const char *counted = text;  // a line start; line breaks before it are in line_no
+  int64_t line_no = 1;
+  size_t pos = 0, to = 0, checked = 0;
+  re_dfa_begin_text(s->dfa);
+  for (;;) {
+    // Windows keep their bounds until they are read, so what the DFA read
+    // ahead in one stays of use after a match.
+    if (pos >= to) to = len - pos > QG_SCAN_STOP_WINDOW ? pos + QG_SCAN_STOP_WINDOW : len;
+    size_t at = 0;
+    const re_dfa_result d = re_dfa_scan(s->dfa, text, len, pos, to, &at);
+    if (d == RE_DFA_STOPPED) return SCAN_STOPPED;
+    if (d == RE_DFA_NO_MATCH) {
+      if (to == len) return SCAN_DONE;
+      pos = to;
+    } else {
+      const char *line = qg_line_start(text + at, counted);
+      line_no += static_cast<int64_t>(qg_count_line_breaks(counted, line));
+      counted = line;
+      if (d == RE_DFA_GAVE_UP) return scan_every_line(s, text, len, line, line_no, emit, ctx);
+      const char *stop = qg_line_end(line, end, true);
+      int32_t col = 0, length = 0;
+      const re_result r =
+          re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
+      if (r == RE_STOPPED) return SCAN_STOPPED;
+      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
+      if (r == RE_MATCH) {
+        const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
+        if (rr != SCAN_DONE) return rr;
+      }
+      const char *next = qg_line_next(stop, end);
+      if (next >= end) return SCAN_DONE;
+      pos = static_cast<size_t>(next - text);
+      re_dfa_at_line_start(s->dfa);
+    }
+    if (pos - checked >= QG_SCAN_STOP_WINDOW) {
+      checked = pos;
+      if (stop_asked(s)) return SCAN_STOPPED;
+    }
+  }
 }
 
 // Makes the program's literals the scanner's set: those a line can hold
@@ -337,6 +429,8 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
       return nullptr;
     }
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
+    s->dfa = re_dfa_new(program);  // none: the exact matcher alone, as fast as it goes
+    if (s->dfa != nullptr) re_dfa_set_stop(s->dfa, stop, stop_ctx);
     if (opts->syntax == GREP_SYNTAX_STANDARD) {
       // The program's literals: one is the needle, several the set.
       n = program->literal_count == 1 ? program->literal_lens[0] : 0;
@@ -353,6 +447,8 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
     // empty literal matches no line either.
     s->never = n == 0 || holds_line_break(needle, n);
   }
+  // With a DFA, a needle that picks most lines is no help.
+  if (s->dfa != nullptr && weak_needle(needle, n, case_sensitive)) n = 0;
   s->has_needle = n > 0 || s->has_set;
   qg_finder_init(&s->finder, needle, n, case_sensitive);
   return s;
@@ -361,6 +457,7 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
 void scanner_free(scanner *s) {
   if (s == nullptr) return;
   re_scratch_free(s->scratch);
+  re_dfa_free(s->dfa);
   free(s->window);
   free(s->subs);
   free(s);
@@ -369,5 +466,6 @@ void scanner_free(scanner *s) {
 scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
   if (s->never || len == 0) return SCAN_DONE;
   if (s->has_needle) return scan_by_needle(s, text, len, emit, ctx);
-  return scan_every_line(s, text, len, emit, ctx);
+  if (s->dfa != nullptr) return scan_by_dfa(s, text, len, emit, ctx);
+  return scan_every_line(s, text, len, text, 1, emit, ctx);
 }

@@ -2,13 +2,16 @@
 // pattern, or a run every match of a pattern covers) is looked for in the
 // whole text, line breaks are counted only up to each hit, and only the lines
 // that are reported (and their context lines) are located. Whole-word
-// rejections go on from the hit itself. Lines are those of the line rule
+// rejections go on from the hit itself. A pattern without a needle is read by
+// its lazy DFA (regex_dfa.h) in one pass over the whole text, and each line
+// that a needle or the DFA picks goes to the exact matcher only when the DFA
+// says it may hold a match. Lines are those of the line rule
 // (text_lines.h); the text ends at its first NUL (the caller passes its
 // length up to there).
 //
 // A scanner is made once per search and thread; it owns the buffers it
 // reuses from text to text (the context window, the submatches, the
-// pattern's scratch).
+// pattern's scratch and DFA).
 #ifndef QG_SCAN_H
 #define QG_SCAN_H
 

@@ -15,10 +15,6 @@
 
 namespace {
 
-// Matches between two readings of the clock: a search that finds a match on
-// every line still sees its time limit within microseconds.
-constexpr uint32_t kMatchesPerClockReading = 256;
-
 void end_search(searcher *s, search_outcome outcome) {
   if (s->ended) return;
   s->ended = true;
@@ -35,6 +31,8 @@ bool cap_reached(const searcher *s) {
 bool accept_verdict(searcher *s, sink_verdict verdict) {
   if (verdict == SINK_STOP) end_search(s, SEARCH_STOPPED);
   if (verdict == SINK_FAIL) searcher_fail(s);
+  if (verdict == SINK_FULL) end_search(s, SEARCH_OUTPUT_LIMITED);
+  // SINK_DROPPED: the stop check that dropped it has ended the search.
   return verdict == SINK_GO_ON;
 }
 
@@ -148,21 +146,23 @@ bool searcher_stop_check(void *s) { return searcher_should_stop(static_cast<sear
 bool searcher_begin_file(searcher *s, const char *path) {
   if (searcher_should_stop(s)) return false;
   ++s->tally->files_searched;
-  return accept_verdict(s, s->sink->begin_file(s->sink->ctx, path));
+  const sink_verdict verdict = s->sink->begin_file(s->sink->ctx, path);
+  if (verdict == SINK_FULL) --s->tally->files_searched;
+  return accept_verdict(s, verdict);
 }
 
 bool searcher_take_match(searcher *s, const scan_match *m) {
   if (s->ended) return false;
-  if (--s->matches_to_clock == 0) {
-    s->matches_to_clock = kMatchesPerClockReading;
-    if (searcher_should_stop(s)) return false;
-  }
+  // Read before the match is handed on: writing a wide window is the
+  // costly part, and it is not begun once the time is up.
+  if (s->pace.due(m) && searcher_should_stop(s)) return false;
   ++s->tally->total_matches;
   const int32_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
   const bool events = s->sink->context != nullptr && (before > 0 || after > 0);
   const sink_verdict verdict = events
                                    ? context_events_match(&s->context, s->sink, m, before, after)
                                    : s->sink->match(s->sink->ctx, m);
+  if (verdict == SINK_FULL || verdict == SINK_DROPPED) --s->tally->total_matches;
   if (!accept_verdict(s, verdict)) return false;
   if (cap_reached(s)) end_search(s, SEARCH_DONE);
   return !s->ended;
@@ -219,7 +219,6 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   s->opts = opts;
   s->tally = tally;
   s->sink = sink;
-  s->matches_to_clock = kMatchesPerClockReading;
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
   if (opts->regex) {
     const re_options options = {opts->case_sensitive, compile_should_stop, s,
@@ -306,6 +305,11 @@ void searcher_report_outcome(const searcher *s, search_outcome outcome) {
     case SEARCH_TIMED_OUT:
       qm_grep_set_last_error("Search stopped at the time limit of %d ms", s->opts->timeout_ms);
       qg_set_status(GREP_TIMED_OUT);
+      return;
+    case SEARCH_OUTPUT_LIMITED:
+      qm_grep_set_last_error("Search stopped at the output limit of %lld bytes",
+                             static_cast<long long>(s->opts->max_output_bytes));
+      qg_set_status(GREP_OUTPUT_LIMITED);
       return;
     case SEARCH_FAILED:
       qg_status_from_failure();

@@ -45,16 +45,21 @@ typedef struct search_tally {
 // What a sink says after an event.
 typedef enum sink_verdict {
   SINK_GO_ON = 0,
-  SINK_STOP = 1,  // the host asked to stop: the search ends, with GREP_STOPPED
-  SINK_FAIL = 2,  // the sink failed (qg_fail said why): the search ends and fails
+  SINK_STOP = 1,     // the host asked to stop: the search ends, with GREP_STOPPED
+  SINK_FAIL = 2,     // the sink failed (qg_fail said why): the search ends and fails
+  SINK_FULL = 3,     // not taken: it would pass the options' max_output_bytes; the search ends,
+                     // with GREP_OUTPUT_LIMITED, and the file or match is not counted
+  SINK_DROPPED = 4,  // not taken: the search's stop check (searcher_stop_check) ended the
+                     // search while the match was written; it is not counted
 } sink_verdict;
 
 // How a search ended.
 typedef enum search_outcome {
-  SEARCH_DONE = 0,       // walked everything asked, or reached max_results
-  SEARCH_STOPPED = 1,    // the sink asked to stop
-  SEARCH_TIMED_OUT = 2,  // the options' time limit passed
-  SEARCH_FAILED = 3,     // the last failure (qg_failure_kind) ended it
+  SEARCH_DONE = 0,            // walked everything asked, or reached max_results
+  SEARCH_STOPPED = 1,         // the sink asked to stop
+  SEARCH_TIMED_OUT = 2,       // the options' time limit passed
+  SEARCH_FAILED = 3,          // the last failure (qg_failure_kind) ended it
+  SEARCH_OUTPUT_LIMITED = 4,  // the sink had no room left under the options' max_output_bytes
 } search_outcome;
 
 // A line of context delivered on its own: its number and its text, valid
@@ -110,8 +115,13 @@ search_outcome searcher_run(searcher *s, const char *root_path);
 // calls the sink's finish. Returns the outcome.
 search_outcome searcher_run_text(searcher *s, const char *name, const char *text, size_t len);
 
-// Sets the status of the finished search and, for a stop or a time limit,
-// its last-error text.
+// The search's stop check, for a sink's long writes: true once the search
+// must end (it has ended, or its time limit has passed, which ends it, timed
+// out). `s` is the searcher; on the thread that runs the search.
+bool searcher_stop_check(void *s);
+
+// Sets the status of the finished search and, for a stop, a time limit or
+// the output cap, its last-error text.
 void searcher_report_outcome(const searcher *s, search_outcome outcome);
 
 #ifdef __cplusplus

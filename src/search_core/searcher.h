@@ -48,6 +48,32 @@ struct outer_rules {
   size_t prefix_len;
 };
 
+// When a thread taking matches reads the clock: after every
+// kMatchesPerReading matches, and as soon as the matched and context lines
+// taken since the last reading reach kBytesPerReading, so that a time limit
+// or a stop acts within about a millisecond of copying or writing, however
+// long the lines and however wide their context.
+struct clock_pace {
+  static constexpr uint32_t kMatchesPerReading = 256;
+  static constexpr size_t kBytesPerReading = size_t{1} << 20;
+  uint32_t matches_left = kMatchesPerReading;
+  size_t bytes_left = kBytesPerReading;
+
+  // True when the clock is due before `m` is taken (the pace then starts
+  // afresh).
+  bool due(const scan_match *m) {
+    size_t bytes = m->line.n;
+    for (size_t i = 0; i < m->context_count && bytes < bytes_left; ++i) bytes += m->context[i].n;
+    if (--matches_left > 0 && bytes < bytes_left) {
+      bytes_left -= bytes;
+      return false;
+    }
+    matches_left = kMatchesPerReading;
+    bytes_left = kBytesPerReading;
+    return true;
+  }
+};
+
 // Most directories above the root whose ignore files are read.
 #define SEARCH_MAX_OUTER_RULES 64
 
@@ -62,7 +88,7 @@ struct searcher {
   bool ended;           // nothing more is read or delivered
   search_outcome outcome;
   std::atomic<bool> *shared_stop;  // set when the search ends (a parallel search's helpers read it)
-  uint32_t matches_to_clock;       // matches left before the clock is read again
+  clock_pace pace;                 // when the clock is next read as matches are taken
   // Where the walk hands each file that passes its rules: scanned at once on
   // one thread, queued in a parallel search. False ends the walk.
   bool (*visit_file)(searcher *s, void *ctx);
@@ -87,9 +113,6 @@ struct searcher {
 // True once the search must end: it ended already, or its time limit has
 // passed (which ends it, timed out).
 bool searcher_should_stop(searcher *s);
-
-// The stop check of the calling thread's reads and scans.
-bool searcher_stop_check(void *s);
 
 // A file of the search is scanned: counted, and announced to the sink. False
 // when the search must end.

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -233,6 +234,31 @@ TEST(GrepOpts, StrictRefusesListsPastTheirLimit) {
   grep_opts o = parsed(fits.c_str());
   EXPECT_EQ(o.exclude_count, 3);
   grep_opts_free(&o);
+}
+
+// The output cap is read whole as 64 bits (a cap past 4 GiB is not cut to a
+// small one or to none); a value it cannot take is refused, as for every key
+// beyond the core ones, and the first member counts.
+TEST(GrepOpts, OutputCapIsAWhole64BitInteger) {
+  const std::pair<const char *, int64_t> cases[] = {
+      {R"({"max_output_bytes":1048576})", 1048576},
+      {R"({"max_output_bytes":4294967296})", 4294967296},
+      {R"({"max_output_bytes":9223372036854775807})", INT64_MAX},
+      {R"({"max_output_bytes":-1})", -1},
+      {R"({"max_output_bytes":7,"max_output_bytes":null})", 7},
+      {"{}", 0},
+  };
+  for (const auto &[json, cap] : cases) {
+    grep_opts o = parsed(json);
+    EXPECT_EQ(o.max_output_bytes, cap) << json;
+    grep_opts_free(&o);
+  }
+  for (const char *json : {R"({"max_output_bytes":9223372036854775808})",
+                           R"({"max_output_bytes":1e6})", R"({"max_output_bytes":"100"})"}) {
+    grep_opts o;
+    EXPECT_FALSE(grep_opts_parse_json(&o, json)) << json;
+    EXPECT_STREQ(qm_grep_get_last_error(), "Option 'max_output_bytes' takes an integer within 64 bits");
+  }
 }
 
 struct GlobCase {

@@ -1,10 +1,12 @@
 // The standard syntax against Python's re: generated patterns of every
 // construct the syntax accepts, on generated lines holding characters beyond
 // ASCII and bytes that are no part of valid UTF-8, must give what re.search
-// gives (found, byte column, byte length). QG_STANDARD_DIFF_CASES sets how
+// gives (found, byte column, byte length), with the lazy DFA choosing the
+// lines and with the exact matcher alone. QG_STANDARD_DIFF_CASES sets how
 // many cases run (default 4000; millions for a long run during development),
 // QG_STANDARD_DIFF_SEED the generator's seed.
 #include "grep_core/regex.h"
+#include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
 #include "support/run_process.h"
 #include "support/standard_regex_gen.h"
@@ -23,20 +25,35 @@ std::string oracle_path() {
   return std::string(QG_TEST_SOURCE_DIR) + "/support/python_re_oracle.py";
 }
 
-// What this library finds, in the oracle's words.
-std::string ours(const std::string &pattern, const std::string &line) {
+// What this library finds, in the oracle's words: with `dfa`, the lazy DFA
+// decides first whether the line holds a match, as a search does; without,
+// the exact matcher alone (both of its searches, which must agree).
+std::string ours(const std::string &pattern, const std::string &line, bool dfa) {
   const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false};
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) return "E";
+  program->no_dfa = !dfa;
+  re_dfa *lazy = re_dfa_new(program);
+  if (dfa && lazy == nullptr) {
+    re_program_free(program);
+    return "no DFA";
+  }
   re_scratch *scratch = re_scratch_new(program);
+  const re_dfa_result verdict =
+      lazy != nullptr ? re_dfa_line(lazy, line.data(), line.size()) : RE_DFA_MATCH;
   int32_t col = 0, len = 0;
-  const re_result r = re_find(program, scratch, line.data(), line.size(), &col, &len);
+  re_result r = RE_NO_MATCH;
+  if (verdict == RE_DFA_MATCH) r = re_find(program, scratch, line.data(), line.size(), &col, &len);
   int32_t bcol = 0, blen = 0;
   const re_result b =
-      re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+      dfa ? r : re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
   re_scratch_free(scratch);
+  re_dfa_free(lazy);
   re_program_free(program);
-  if (r != b || (r == RE_MATCH && (col != bcol || len != blen))) return "searches disagree";
+  if (verdict != RE_DFA_MATCH && verdict != RE_DFA_NO_MATCH) return "DFA failed";
+  if (!dfa && (r != b || (r == RE_MATCH && (col != bcol || len != blen)))) {
+    return "searches disagree";
+  }
   if (r == RE_NO_MATCH) return "N";
   if (r != RE_MATCH) return "failed";
   return "M " + std::to_string(col) + " " + std::to_string(len);
@@ -71,14 +88,16 @@ TEST(StandardSyntaxAgainstPython, GeneratedCasesAgree) {
         ++slow;  // Python's backtracking gave up; nothing to compare
         continue;
       }
-      const std::string mine = ours(c.pattern, c.line);
-      ++compared;
-      matched += mine[0] == 'M';
-      if (mine != theirs && ++failures <= 20) {
-        ADD_FAILURE() << "pattern " << testing::PrintToString(c.pattern) << " (Python "
-                      << testing::PrintToString(c.python) << ") on "
-                      << testing::PrintToString(c.line) << ": ours " << mine << ", Python "
-                      << theirs;
+      for (const bool dfa : {false, true}) {
+        const std::string mine = ours(c.pattern, c.line, dfa);
+        compared += dfa;
+        matched += dfa && mine[0] == 'M';
+        if (mine != theirs && ++failures <= 20) {
+          ADD_FAILURE() << "pattern " << testing::PrintToString(c.pattern) << " (Python "
+                        << testing::PrintToString(c.python) << ") on "
+                        << testing::PrintToString(c.line) << (dfa ? " with" : " without")
+                        << " the DFA: ours " << mine << ", Python " << theirs;
+        }
       }
     }
   }

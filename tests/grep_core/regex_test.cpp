@@ -1,6 +1,7 @@
 // The pattern dialect, one row per rule or corner, and the budgets that keep
 // hostile patterns from crashing or stalling a search.
 #include "grep_core/regex.h"
+#include "grep_core/regex_dfa.h"
 #include "support/regex_named_ops.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +216,17 @@ struct Alphabets {
 
 class GeneratedInputs : public testing::TestWithParam<Alphabets> {};
 
+// Whether the lazy DFA says the line `text` holds a match of the dialect's
+// `pattern`.
+bool dfa_finds(const std::string &pattern, const std::string &text, bool case_sensitive) {
+  re_program *program = re_compile(pattern.c_str(), case_sensitive);
+  re_dfa *dfa = program != nullptr ? re_dfa_new(program) : nullptr;
+  const bool found = dfa != nullptr && re_dfa_line(dfa, text.data(), text.size()) == RE_DFA_MATCH;
+  re_dfa_free(dfa);
+  re_program_free(program);
+  return found;
+}
+
 TEST_P(GeneratedInputs, AgreeWithTheDefinition) {
   const Alphabets &a = GetParam();
   std::mt19937 rng(2026);
@@ -231,6 +243,9 @@ TEST_P(GeneratedInputs, AgreeWithTheDefinition) {
     int32_t col = 0, len = 0;
     bool found = regex_find_first(pattern.c_str(), text.c_str(), cs, &col, &len);
     ASSERT_EQ(found, want.found) << "/" << pattern << "/ on \"" << text << "\" cs=" << cs;
+    // The lazy DFA, which decides the lines of a search, says the same.
+    ASSERT_EQ(dfa_finds(pattern, text, cs), want.found)
+        << "DFA: /" << pattern << "/ on \"" << text << "\" cs=" << cs;
     if (found) {
       ASSERT_EQ(col, want.col) << "/" << pattern << "/ on \"" << text << "\" cs=" << cs;
       ASSERT_EQ(len, want.len) << "/" << pattern << "/ on \"" << text << "\" cs=" << cs;

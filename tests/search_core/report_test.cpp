@@ -14,6 +14,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <regex>
 #include <string>
@@ -333,6 +334,109 @@ TEST(SearchTimeLimit, StopsInsideALongLineAndSaysSo) {
   // Without the key (or with 0) nothing is added to the document.
   EXPECT_EQ(search_json(t.path(), "zzz", R"({"timeout_ms":0})").find("timed_out"),
             std::string::npos);
+}
+
+// A tree of files whose lines vary in length (none to a few hundred bytes)
+// and about half of which hold "hit": matches of many sizes for the caps.
+void write_varied_tree(const qg_test::TempDir &t) {
+  uint32_t x = 12345;
+  auto next = [&x] { return x = x * 1103515245u + 12345u, (x >> 16) & 0x7FFF; };
+  for (int f = 0; f < 6; ++f) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+      const std::string filler(next() % 400, static_cast<char>('a' + f));
+      text += next() % 2 == 0 ? filler + " hit\n" : filler + "\n";
+    }
+    t.write("d" + std::to_string(f % 2) + "/f" + std::to_string(f) + ".txt", text);
+  }
+}
+
+// The document's bytes before its closing members.
+size_t entries_length(const std::string &doc) {
+  const size_t at = doc.rfind("],\"total_matches\":");
+  EXPECT_NE(at, std::string::npos) << doc;
+  return at;
+}
+
+// The output cap, held against the search without it: for caps from below
+// an empty document to beyond the whole output, on one thread and four, the
+// document holds the first matches of the whole search, never passes the
+// cap, and says "output_limited" exactly when the next match would not have
+// fitted with room for the closing members (at most 114 bytes); the stream
+// hands over the first texts whose lengths add up to no more than the cap
+// and stops at the one that would pass it, counting only what it handed.
+TEST(SearchOutputCap, KeepsThePrefixThatFits) {
+  qg_test::TempDir t;
+  write_varied_tree(t);
+  constexpr size_t kTailRoom = 114;
+  constexpr size_t kEmptyDocument = 12 + kTailRoom;
+  const char *base = R"({"context_lines":1)";
+  const std::string whole = search_json(t.path(), "hit", (std::string(base) + "}").c_str());
+  const std::vector<std::string> all = document_matches(whole);
+  ASSERT_GT(all.size(), 50u);
+  for (size_t cap : {size_t{1}, size_t{125}, size_t{126}, size_t{127}, size_t{400}, size_t{1500},
+                     whole.size() / 3, whole.size() / 2, whole.size(), whole.size() + 200}) {
+    for (int threads : {1, 4}) {
+      const std::string options = std::string(base) + ",\"threads\":" + std::to_string(threads) +
+                                  ",\"max_output_bytes\":" + std::to_string(cap) + "}";
+      const std::string doc = search_json(t.path(), "hit", options.c_str());
+      const std::vector<std::string> kept = document_matches(doc);
+      ASSERT_LE(kept.size(), all.size()) << options;
+      EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin())) << options;
+      EXPECT_LE(doc.size(), std::max(cap, kEmptyDocument)) << options;
+      const bool limited = kept.size() < all.size();
+      EXPECT_EQ(doc.find("\"output_limited\":true}") != std::string::npos, limited) << options;
+      EXPECT_EQ(grep_last_status(), limited ? GREP_OUTPUT_LIMITED : GREP_OK) << options;
+      EXPECT_NE(doc.find("\"total_matches\":" + std::to_string(kept.size()) + ","),
+                std::string::npos)
+          << options;
+      if (limited) {
+        EXPECT_STREQ(
+            qm_grep_get_last_error(),
+            ("Search stopped at the output limit of " + std::to_string(cap) + " bytes").c_str());
+        const size_t comma = kept.empty() ? 0 : 1;
+        EXPECT_GT(entries_length(doc) + comma + all[kept.size()].size() + kTailRoom, cap)
+            << options;
+      }
+
+      int count = -1;
+      const std::vector<std::string> texts =
+          search_stream(t.path(), "hit", options.c_str(), &count);
+      ASSERT_LE(texts.size(), all.size()) << options;
+      EXPECT_TRUE(std::equal(texts.begin(), texts.end(), all.begin())) << options;
+      size_t handed = 0;
+      for (const std::string &text : texts) handed += text.size();
+      EXPECT_LE(handed, cap) << options;
+      if (texts.size() < all.size()) {
+        EXPECT_GT(handed + all[texts.size()].size(), cap) << options;
+      }
+      EXPECT_EQ(count, static_cast<int>(texts.size())) << options;
+      EXPECT_EQ(grep_last_status(), texts.size() < all.size() ? GREP_OUTPUT_LIMITED : GREP_OK);
+    }
+  }
+  // Without the key, or with 0 or below, nothing changes.
+  for (const char *none : {R"({"context_lines":1,"max_output_bytes":0})",
+                           R"({"context_lines":1,"max_output_bytes":-5})"}) {
+    EXPECT_EQ(without_duration(search_json(t.path(), "hit", none)), without_duration(whole));
+  }
+}
+
+// The file list under the same cap: the first paths of the whole list, and
+// "output_limited" after "duration_ms" when a path was left out.
+TEST(SearchOutputCap, CutsTheFileList) {
+  qg_test::TempDir t;
+  write_varied_tree(t);
+  const std::string whole = grep_list_files_json(t.path().c_str(), nullptr);
+  const std::string cut = grep_list_files_json(t.path().c_str(), R"({"max_output_bytes":160})");
+  EXPECT_EQ(grep_last_status(), GREP_OUTPUT_LIMITED);
+  EXPECT_LE(cut.size(), 160u);
+  const size_t end = cut.find("],\"total_files\":");
+  ASSERT_NE(end, std::string::npos) << cut;
+  EXPECT_EQ(whole.compare(0, end, cut, 0, end), 0) << cut;
+  EXPECT_GT(end, 12u) << "holds a path";
+  EXPECT_TRUE(
+      std::regex_search(cut, std::regex("\"duration_ms\":[0-9]+,\"output_limited\":true\\}$")))
+      << cut;
 }
 
 // Several threads search the same tree at the same moment (their first clock

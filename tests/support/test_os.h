@@ -37,6 +37,15 @@ bool names_are_bytes();
 bool set_read_only(const std::string &path, bool read_only);
 bool read_only_is_enforced();
 
+// Starts a measure of this process's peak resident memory from now; false
+// where the system keeps no peak that can be started afresh (Windows).
+bool peak_memory_reset();
+
+// The process's resident bytes at their peak since peak_memory_reset, and
+// now.
+size_t peak_resident_bytes();
+size_t resident_bytes();
+
 }  // namespace qg_test
 
 #endif  // QG_TEST_OS_H

@@ -472,8 +472,7 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kOutputGroup);
   cmd->add_flag("--type-list", req.type_list, "Print the file types of -t and -T, and stop")
       ->group(kOutputGroup);
-  cmd->add_flag("--json", req.json, "Print the search document of each PATH")
-      ->group(kOutputGroup);
+  cmd->add_flag("--json", req.json, "Print the search document of each PATH")->group(kOutputGroup);
   cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)")
       ->group(kOutputGroup);
   cmd->add_option("--color,--colour", req.colour, "Colour the output: auto, always or never")

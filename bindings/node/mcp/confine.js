@@ -1,9 +1,13 @@
 'use strict';
 // Confinement of the tool server to its roots: every path an assistant names
-// is resolved as the file system resolves it (links followed, `..` folded)
-// before it is used, and must lie inside one of the roots, resolved the same
-// way. What is handed to the library is the resolved path, so a path that
-// passed the check names what was checked.
+// is resolved as the system resolves it when the file is opened (each link
+// followed where it stands, and a `..` after a link taken from the link's
+// target, never folded away as text), and must lie inside one of the roots,
+// resolved the same way. What is handed to the library is the resolved
+// path, so a path that passed the check names what was checked.
+//
+// The check and the use are two steps: a process that swaps a folder for a
+// link between them can lead one call elsewhere (docs/mcp.md says so).
 
 const fs = require('node:fs');
 const path = require('node:path');
@@ -41,32 +45,57 @@ function inside(root, real) {
   return real.startsWith(prefix);
 }
 
+/** The parts of `p` between separators ('/', and '\' on Windows), empty ones dropped. */
+function partsOf(p) {
+  return p.split(path.sep === '\\' ? /[\\/]+/ : /\/+/).filter((part) => part !== '');
+}
+
+/** The path of the first `n` parts of an absolute path whose leading part is `lead`. */
+function prefixOf(lead, parts, n) {
+  const joined = parts.slice(0, n).join(path.sep);
+  if (lead === path.sep) return path.sep + joined;
+  // A drive ("C:") names its root folder only with a separator after it.
+  return n <= 1 ? parts[0] + path.sep : joined;
+}
+
 /**
- * The resolved form of an existing or missing path: a missing one is its
- * nearest existing folder, resolved, with the rest of the path after it.
+ * The path the system reaches for the absolute path `absolute`, taken as it
+ * is (no `..` folded as text): the real path of its longest prefix that
+ * exists (the system's own resolution, links and `..` in turn), then the
+ * parts after it, which name nothing yet.
  */
-function realOf(absolute) {
-  try {
-    return fs.realpathSync.native(absolute);
-  } catch (error) {
-    if (error.code !== 'ENOENT' && error.code !== 'ENOTDIR') throw error;
-    const parent = path.dirname(absolute);
-    if (parent === absolute) return absolute;
-    return path.join(realOf(parent), path.basename(absolute));
+function reachedPath(absolute) {
+  const lead = /^[A-Za-z]:/.test(absolute) ? absolute.slice(0, 2) : path.sep;
+  const parts = partsOf(absolute);
+  for (let n = parts.length; n > 0; --n) {
+    let real;
+    try {
+      real = fs.realpathSync.native(prefixOf(lead, parts, n));
+    } catch (error) {
+      if (error.code === 'ENOENT' || error.code === 'ENOTDIR') continue;
+      throw error;
+    }
+    const rest = parts.slice(n);
+    return { real, rest };
   }
+  return { real: fs.realpathSync.native(lead === path.sep ? path.sep : lead + path.sep), rest: parts };
 }
 
 /**
  * Resolves `given` (absolute, or relative to the first root) and returns
  * { real, root, shown }: the resolved path, the root holding it, and the path
  * relative to that root for messages. Throws AccessDenied for a path outside
- * every root.
+ * every root. Parts after the longest existing prefix are kept as given, so
+ * a `..` among them fails where the system would fail it (a folder that does
+ * not exist cannot be left); the check takes them at their widest reach.
  */
 function confine(roots, given) {
-  const real = realOf(path.resolve(roots[0], given));
-  const root = roots.find((r) => inside(r, real));
+  const absolute = path.isAbsolute(given) ? given : roots[0] + path.sep + given;
+  const { real: existing, rest } = reachedPath(absolute);
+  const real = rest.length === 0 ? existing : existing + path.sep + rest.join(path.sep);
+  const root = roots.find((r) => inside(r, existing) && inside(r, path.resolve(real)));
   if (root === undefined) throw new AccessDenied(given);
   return { real, root, shown: path.relative(root, real) || '.' };
 }
 
-module.exports = { AccessDenied, confine, inside, resolveRoots };
+module.exports = { AccessDenied, confine, inside, reachedPath, resolveRoots };

@@ -7,18 +7,35 @@
 // Serves search, read_lines, replace_lines, edit and batch_edit over the
 // Model Context Protocol, confined to the ROOT folders. Exits with 2 and a
 // message on standard error when a ROOT is not a folder.
+//
+// It stops on SIGTERM, SIGINT, SIGHUP or the end of its input (the client
+// closed it): it takes no further call and sends nothing more, lets a running
+// edit finish the file in hand (its library call is never cut short, so no
+// temporary file is left and every file is old or new), logs which files it
+// wrote on standard error, and exits with 0.
 
-const { StdioServerTransport } = require('@modelcontextprotocol/sdk/server/stdio.js');
+const { createServer, POOL_THREADS } = require('./server');
+
+// The library's calls run on libuv's pool, which is sized once, at its first
+// use: room for every lane's calls at once.
+if (!(Number(process.env.UV_THREADPOOL_SIZE) >= POOL_THREADS)) {
+  process.env.UV_THREADPOOL_SIZE = String(POOL_THREADS);
+}
+
 const { resolveRoots } = require('./confine');
-const { createServer } = require('./server');
+const { LineTransport } = require('./transport');
 
 const usage = 'usage: quenmar-grep-mcp [--timeout MS] ROOT [ROOT...]\n' +
   'Serves search, read_lines, replace_lines, edit and batch_edit over the Model Context\n' +
   'Protocol (stdio), confined to the ROOT folders. --timeout: the limit of each call\n' +
   '(default 10000 ms).\n';
 
-function fail(message) {
+function log(message) {
   process.stderr.write(`quenmar-grep-mcp: ${message}\n`);
+}
+
+function fail(message) {
+  log(message);
   process.exit(2);
 }
 
@@ -56,8 +73,21 @@ async function main() {
   } catch (error) {
     fail(error.message);
   }
-  const server = createServer(resolved, timeoutMs);
-  await server.connect(new StdioServerTransport());
+  const server = createServer(resolved, timeoutMs, log);
+  const transport = new LineTransport();
+  let stopping = false;
+  const shutdown = async (why) => {
+    if (stopping) return;
+    stopping = true;
+    transport.silence();
+    log(`stopping (${why}): no further calls are taken`);
+    await server.stop();
+    log('stopped');
+    process.exit(0);
+  };
+  transport.onended = () => shutdown('input closed');
+  for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) process.on(signal, () => shutdown(signal));
+  await server.mcp.connect(transport);
 }
 
 main().catch((error) => fail(error instanceof Error ? error.message : String(error)));

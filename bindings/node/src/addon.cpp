@@ -7,7 +7,11 @@
 // The library's status and last-error text are per thread: every call reads
 // them on the same pool thread, right after the call, before the work ends.
 // A failure rejects with an Error whose `code` names the status
-// ("GREP_E_NOT_FOUND", ...) and whose `status` is its number.
+// ("GREP_E_NOT_FOUND", ...) and whose `status` is its number. Every Promise
+// settles: a result that cannot be copied or made into a JavaScript value (a
+// text past the engine's longest string) rejects with GREP_E_NO_MEMORY and a
+// message that says so, and a stream that cannot deliver a match ends with
+// that error.
 #include <quenmar_grep.h>
 
 #include <node_api.h>
@@ -57,10 +61,31 @@ bool read_int32(napi_env env, napi_value v, const char *what, int32_t &out) {
   return true;
 }
 
-napi_value make_string(napi_env env, const std::string &s) {
+// A JavaScript string of the `n` bytes of UTF-8 at `p`; null when the engine
+// cannot make it (longer than its longest string, or out of memory), with
+// any exception that left pending cleared.
+napi_value make_string(napi_env env, const char *p, size_t n) {
   napi_value v = nullptr;
-  napi_create_string_utf8(env, s.data(), s.size(), &v);
+  if (napi_create_string_utf8(env, p, n, &v) != napi_ok) {
+    bool pending = false;
+    napi_value ignored = nullptr;
+    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
+      napi_get_and_clear_last_exception(env, &ignored);
+    }
+    return nullptr;
+  }
   return v;
+}
+
+napi_value make_string(napi_env env, const std::string &s) {
+  return make_string(env, s.data(), s.size());
+}
+
+// The message of a text of `n` bytes that cannot become a JavaScript string,
+// with what to do instead.
+std::string too_large_message(const char *what, size_t n, const char *instead) {
+  return std::string("The ") + what + " (" + std::to_string(n) +
+         " bytes) is too large for a JavaScript string; " + instead;
 }
 
 // The name of a status, as the public header spells it; a value the header
@@ -71,13 +96,29 @@ std::string status_name(int status) {
 }
 
 // An Error with the library's message, its status's name as `code` and the
-// status itself as `status`.
+// status itself as `status`. Where even that cannot be made (no memory), a
+// plain value that still rejects: the message alone, or undefined.
 napi_value make_error(napi_env env, const std::string &message, int status) {
   napi_value error = nullptr, number = nullptr;
-  napi_create_error(env, make_string(env, status_name(status)), make_string(env, message), &error);
-  napi_create_int32(env, status, &number);
-  napi_set_named_property(env, error, "status", number);
+  napi_value text = make_string(env, message);
+  napi_value code = make_string(env, status_name(status));
+  if (text != nullptr && code != nullptr && napi_create_error(env, code, text, &error) == napi_ok) {
+    if (napi_create_int32(env, status, &number) == napi_ok) {
+      napi_set_named_property(env, error, "status", number);
+    }
+    return error;
+  }
+  if (text != nullptr) return text;
+  napi_get_undefined(env, &error);
   return error;
+}
+
+// Settles `deferred`: resolved with `value`, or, when `value` could not be
+// made (null), rejected with `failure` as GREP_E_NO_MEMORY. A Promise is
+// never left pending.
+void settle(napi_env env, napi_deferred deferred, napi_value value, const std::string &failure) {
+  if (value != nullptr && napi_resolve_deferred(env, deferred, value) == napi_ok) return;
+  napi_reject_deferred(env, deferred, make_error(env, failure, GREP_E_NO_MEMORY));
 }
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
@@ -87,16 +128,68 @@ enum class call_kind { search_json, search_text, search_lines, read_lines, repla
 struct call {
   call_kind kind = call_kind::search_json;
   std::string a, b, c, d;  // root/path/name/instructions, pattern/text, options, text searched
-  bool has_text = false;   // search_lines: `d` is searched as one file called `a`
   int32_t start = 0, end = 0;
   bool exact = false;  // replaceLines: every line end kept
-  std::string result;
-  std::string printed;  // search_lines: the lines the library printed
+  char *result = nullptr;  // a copy of the library's text (malloc), or null
+  size_t result_len = 0;
+  std::string error;  // the failure's message when `failed`
+  bool has_text = false;  // search_lines: `d` is searched as one file called `a`
+  std::string printed;    // search_lines: the lines the library printed
   int status = GREP_OK;
   bool failed = false;
   napi_deferred deferred = nullptr;
   napi_async_work work = nullptr;
+
+  call() = default;
+  call(const call &) = delete;
+  call &operator=(const call &) = delete;
+  ~call() { std::free(result); }
 };
+
+// The name of what a call of `kind` returns, for messages.
+const char *result_name(call_kind kind) {
+  switch (kind) {
+    case call_kind::search_json:
+    case call_kind::search_text:
+      return "search document";
+    case call_kind::search_lines:
+      return "search summary";
+    case call_kind::read_lines:
+      return "text of the lines read";
+    default:
+      return "batch report";
+  }
+}
+
+// What to do when the result of a call of `kind` is too large.
+const char *smaller_result(call_kind kind) {
+  switch (kind) {
+    case call_kind::search_json:
+    case call_kind::search_text:
+    case call_kind::search_lines:
+      return "narrow the search or set max_output_bytes";
+    case call_kind::read_lines:
+      return "read fewer lines";
+    default:
+      return "apply the edits in smaller batches";
+  }
+}
+
+// Keeps a copy of `text` (the library's, valid until the next call of its
+// export on this thread) in `c`; a copy that cannot be had fails the call.
+void keep_result(call *c, const char *text) {
+  const size_t n = std::strlen(text);
+  c->result = static_cast<char *>(std::malloc(n + 1));
+  if (c->result == nullptr) {
+    c->failed = true;
+    c->status = GREP_E_NO_MEMORY;
+    c->error = "Out of memory copying the " + std::string(result_name(c->kind)) + " (" +
+               std::to_string(n) + " bytes)";
+    return;
+  }
+  std::memcpy(c->result, text, n + 1);
+  c->result_len = n;
+}
 
 call *new_call(call_kind kind) {
   auto *c = new call;
@@ -109,31 +202,36 @@ call *new_call(call_kind kind) {
 // batch resolves to its report whatever its status (its files stand or fall
 // one by one), unless it carries one edit that the caller wants settled as a
 // call of its own; a search that timed out resolves to what it found.
-// Appends a piece of printed lines to the call's text.
+// Appends a piece of printed lines to the call's text; stops the search
+// when the text can grow no more.
 int keep_lines(const char *text, size_t length, void *user_data) {
-  static_cast<call *>(user_data)->printed.append(text, length);
+  auto *c = static_cast<call *>(user_data);
+  if (c->printed.max_size() - c->printed.size() < length) return 1;
+  c->printed.append(text, length);
   return 0;
 }
 
 void execute_call(napi_env, void *data) {
   auto *c = static_cast<call *>(data);
+  const char *text = nullptr;
+  bool settled_by_status = true;
   switch (c->kind) {
-    case call_kind::search_lines:
-      c->result = grep_search_lines(c->a.c_str(), c->has_text ? c->d.data() : nullptr, c->d.size(),
-                                    c->b.c_str(), c->c.c_str(), keep_lines, c);
-      break;
     case call_kind::search_json:
-      c->result = grep_search_json(c->a.c_str(), c->b.c_str(), c->c.c_str());
+      text = grep_search_json(c->a.c_str(), c->b.c_str(), c->c.c_str());
       break;
     case call_kind::search_text:
-      c->result =
-          grep_search_text(c->a.c_str(), c->d.data(), c->d.size(), c->b.c_str(), c->c.c_str());
+      text = grep_search_text(c->a.c_str(), c->d.data(), c->d.size(), c->b.c_str(), c->c.c_str());
+      break;
+    case call_kind::search_lines:
+      text = grep_search_lines(c->a.c_str(), c->has_text ? c->d.data() : nullptr, c->d.size(),
+                               c->b.c_str(), c->c.c_str(), keep_lines, c);
       break;
     case call_kind::batch:
-      c->result = grep_batch_replace_json(c->a.c_str());
-      return;
+      text = grep_batch_replace_json(c->a.c_str());
+      settled_by_status = false;
+      break;
     case call_kind::edit:
-      c->result = grep_batch_replace_json(c->a.c_str());
+      text = grep_batch_replace_json(c->a.c_str());
       break;
     case call_kind::replace_lines:
       if (c->exact) {
@@ -143,32 +241,41 @@ void execute_call(napi_env, void *data) {
       }
       break;
     case call_kind::read_lines:
-      c->result = grep_read_lines(c->a.c_str(), c->start, c->end);
+      text = grep_read_lines(c->a.c_str(), c->start, c->end);
       break;
   }
   c->status = grep_last_status();
-  if (c->status < 0) {
+  if (settled_by_status && c->status < 0) {
     c->failed = true;
-    c->result = grep_last_error();
+    c->error = grep_last_error();
+    return;
   }
+  if (text != nullptr) keep_result(c, text);
 }
 
 void complete_call(napi_env env, napi_status, void *data) {
   auto *c = static_cast<call *>(data);
   if (c->failed) {
-    napi_reject_deferred(env, c->deferred, make_error(env, c->result, c->status));
+    napi_reject_deferred(env, c->deferred, make_error(env, c->error, c->status));
   } else if (c->kind == call_kind::replace_lines) {
     napi_value undefined = nullptr;
     napi_get_undefined(env, &undefined);
-    napi_resolve_deferred(env, c->deferred, undefined);
+    settle(env, c->deferred, undefined, "Cannot settle the call");
   } else if (c->kind == call_kind::search_lines) {
-    napi_value pair = nullptr;
-    napi_create_object(env, &pair);
-    napi_set_named_property(env, pair, "text", make_string(env, c->printed));
-    napi_set_named_property(env, pair, "summary", make_string(env, c->result));
-    napi_resolve_deferred(env, c->deferred, pair);
+    napi_value pair = nullptr, text = make_string(env, c->printed);
+    napi_value summary = make_string(env, c->result, c->result_len);
+    if (text != nullptr && summary != nullptr && napi_create_object(env, &pair) == napi_ok) {
+      napi_set_named_property(env, pair, "text", text);
+      napi_set_named_property(env, pair, "summary", summary);
+    } else {
+      pair = nullptr;
+    }
+    settle(env, c->deferred, pair,
+           too_large_message("printed text", c->printed.size(),
+                             "narrow the search or set max_output_bytes"));
   } else {
-    napi_resolve_deferred(env, c->deferred, make_string(env, c->result));
+    settle(env, c->deferred, make_string(env, c->result, c->result_len),
+           too_large_message(result_name(c->kind), c->result_len, smaller_result(c->kind)));
   }
   napi_delete_async_work(env, c->work);
   delete c;
@@ -348,9 +455,11 @@ napi_value edit_json(napi_env env, napi_callback_info info) {
 
 // ---- The streamed search ----
 
-// Matches handed to JavaScript and not yet read there; the search waits at
-// this many, so that a slow reader holds memory for no more.
+// Matches handed to JavaScript and not yet read there: the search waits at
+// this many, or once they hold this many bytes (but always lets one through),
+// so that a slow reader holds memory for no more, however large each is.
 constexpr int kMaxUnread = 256;
+constexpr size_t kMaxUnreadBytes = size_t{64} << 20;
 
 struct stream {
   std::string root, pattern, options;
@@ -359,11 +468,17 @@ struct stream {
   napi_async_work work = nullptr;
   std::mutex mutex;
   std::condition_variable room;
+  // The sizes of the unread matches, oldest first, in a ring (read in order).
+  size_t unread_sizes[kMaxUnread] = {};
+  int unread_first = 0;
   int unread = 0;
+  size_t unread_bytes = 0;
   std::atomic<bool> stop{false};
   int count = 0;
   int status = GREP_OK;
   std::string error;
+  std::string failure;       // why a match could not be delivered (set once, under the mutex)
+  int delivered = 0;         // matches handed to onMatch (the JavaScript thread's)
   std::atomic<int> refs{2};  // the end mark's delivery and the JavaScript handle
 };
 
@@ -371,19 +486,40 @@ void release_stream(stream *s) {
   if (--s->refs == 0) delete s;
 }
 
+// Ends the stream because a match could not be delivered: the search stops
+// at its next match, and onDone gets `message` (the first one given).
+void fail_stream(stream *s, const std::string &message) {
+  {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (s->failure.empty()) s->failure = message;
+    s->stop = true;
+  }
+  s->room.notify_all();
+}
+
 // Called on the pool thread for each match: waits for room, then queues the
 // text for the JavaScript thread. A non-zero return stops the search.
 int deliver_match(const char *match_json, void *user_data) {
   auto *s = static_cast<stream *>(user_data);
+  const size_t n = std::strlen(match_json);
   {
     std::unique_lock<std::mutex> lock(s->mutex);
-    s->room.wait(lock, [s] { return s->unread < kMaxUnread || s->stop.load(); });
+    s->room.wait(lock, [s] {
+      return s->stop.load() || s->unread == 0 ||
+             (s->unread < kMaxUnread && s->unread_bytes < kMaxUnreadBytes);
+    });
     if (s->stop.load()) return 1;
+    s->unread_sizes[(s->unread_first + s->unread) % kMaxUnread] = n;
     ++s->unread;
+    s->unread_bytes += n;
   }
-  char *copy = strdup(match_json);
-  if (copy == nullptr ||
-      napi_call_threadsafe_function(s->on_match, copy, napi_tsfn_blocking) != napi_ok) {
+  auto *copy = static_cast<char *>(std::malloc(n + 1));
+  if (copy == nullptr) {
+    fail_stream(s, "Out of memory copying a match object (" + std::to_string(n) + " bytes)");
+    return 1;
+  }
+  std::memcpy(copy, match_json, n + 1);
+  if (napi_call_threadsafe_function(s->on_match, copy, napi_tsfn_blocking) != napi_ok) {
     std::free(copy);
     return 1;
   }
@@ -397,25 +533,41 @@ void execute_stream(napi_env, void *data) {
   s->count = grep_search_stream_ctx(s->root.c_str(), s->pattern.c_str(), s->options.c_str(),
                                     deliver_match, s);
   s->status = grep_last_status();
-  if (s->status < 0 || s->status == GREP_TIMED_OUT) s->error = grep_last_error();
+  if (s->status < 0 || s->status == GREP_TIMED_OUT || s->status == GREP_OUTPUT_LIMITED) {
+    s->error = grep_last_error();
+  }
   napi_call_threadsafe_function(s->on_match, nullptr, napi_tsfn_blocking);
 }
 
 // onDone(error | null, count), once every match is delivered: the error of
-// a search that failed or timed out (code "GREP_TIMED_OUT"), after what it
-// found.
+// a search that failed, timed out (code "GREP_TIMED_OUT") or reached its
+// output cap ("GREP_OUTPUT_LIMITED"), after what it found; or of a match
+// that could not be delivered ("GREP_E_NO_MEMORY"), with the count of those
+// delivered before it.
 void call_on_done(napi_env env, stream *s) {
   napi_value callback = nullptr, undefined = nullptr, args[2];
   napi_get_reference_value(env, s->on_done, &callback);
   napi_get_undefined(env, &undefined);
   napi_get_null(env, &args[0]);
-  if (s->status < 0 || s->status == GREP_TIMED_OUT) args[0] = make_error(env, s->error, s->status);
-  napi_create_int32(env, s->count, &args[1]);
+  std::string failure;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    failure = s->failure;
+  }
+  int count = s->count;
+  if (!failure.empty()) {
+    args[0] = make_error(env, failure, GREP_E_NO_MEMORY);
+    count = s->delivered;
+  } else if (s->status < 0 || s->status == GREP_TIMED_OUT || s->status == GREP_OUTPUT_LIMITED) {
+    args[0] = make_error(env, s->error, s->status);
+  }
+  napi_create_int32(env, count, &args[1]);
   if (callback != nullptr) napi_call_function(env, undefined, callback, 2, args, nullptr);
 }
 
 // Runs on the JavaScript thread for each queued item, in queue order: a match
-// text for onMatch(text), or the end mark (null) for onDone. With no
+// text for onMatch(text), or the end mark (null) for onDone. A text that
+// cannot become a string ends the stream with that failure. With no
 // environment (Node is shutting down) only memory is freed.
 void call_on_match(napi_env env, napi_value js_callback, void *context, void *data) {
   auto *s = static_cast<stream *>(context);
@@ -428,11 +580,17 @@ void call_on_match(napi_env env, napi_value js_callback, void *context, void *da
     release_stream(s);
     return;
   }
-  if (env != nullptr) {
-    napi_value undefined = nullptr, arg = nullptr;
-    napi_get_undefined(env, &undefined);
-    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &arg);
-    napi_call_function(env, undefined, js_callback, 1, &arg, nullptr);
+  if (env != nullptr && !s->stop.load()) {
+    const size_t n = std::strlen(text);
+    napi_value undefined = nullptr, arg = make_string(env, text, n);
+    if (arg == nullptr) {
+      fail_stream(
+          s, too_large_message("match object", n, "narrow the search or set max_output_bytes"));
+    } else {
+      napi_get_undefined(env, &undefined);
+      ++s->delivered;
+      napi_call_function(env, undefined, js_callback, 1, &arg, nullptr);
+    }
   }
   std::free(text);
 }
@@ -464,7 +622,10 @@ napi_value stream_read(napi_env env, napi_callback_info info) {
   if (argc < 1 || !read_int32(env, arg, "n", n)) return nullptr;
   {
     std::lock_guard<std::mutex> lock(s->mutex);
-    s->unread -= n;
+    for (; n > 0 && s->unread > 0; --n, --s->unread) {
+      s->unread_bytes -= s->unread_sizes[s->unread_first];
+      s->unread_first = (s->unread_first + 1) % kMaxUnread;
+    }
   }
   s->room.notify_all();
   return nullptr;

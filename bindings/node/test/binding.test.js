@@ -75,6 +75,41 @@ test('a time limit: the document says so, the stream throws after its matches', 
   assert.deepStrictEqual(seen, doc.matches);
 });
 
+test('an output cap: the document says so, the stream throws after what fitted', async () => {
+  const dir = tempTree({ 'a.txt': 'hit one\nhit two\nhit three\nhit four\n' });
+  const whole = await qg.search(dir, 'hit');
+  const doc = await qg.search(dir, 'hit', { max_output_bytes: 300 });
+  assert.strictEqual(doc.output_limited, true);
+  assert.ok(doc.matches.length > 0 && doc.matches.length < 4);
+  assert.deepStrictEqual(doc.matches, whole.matches.slice(0, doc.matches.length));
+  const seen = [];
+  await assert.rejects(async () => {
+    for await (const m of qg.searchStream(dir, 'hit', { max_output_bytes: 200 })) seen.push(m);
+  }, { code: 'GREP_OUTPUT_LIMITED', status: qg.Status.GREP_OUTPUT_LIMITED,
+    message: 'Search stopped at the output limit of 200 bytes' });
+  assert.deepStrictEqual(seen, whole.matches.slice(0, seen.length));
+  assert.ok(seen.length >= 1 && seen.length < 4);
+});
+
+// 30 lines of 1 MiB with 10 lines of context make a document of 660 MB,
+// longer than the engine's longest string: the call rejects, it does not
+// stay pending; with an output cap the same search resolves.
+test('a document too large for a JavaScript string rejects with a clear error', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'quenmar-grep-node-huge-'));
+  try {
+    fs.writeFileSync(path.join(dir, 'wide.txt'), `${'a'.repeat(1 << 20)}\n`.repeat(30));
+    await assert.rejects(qg.search(dir, 'a', { context_lines: 10 }), {
+      code: 'GREP_E_NO_MEMORY', status: qg.Status.GREP_E_NO_MEMORY,
+      message: /^The search document \(\d+ bytes\) is too large for a JavaScript string; narrow the search or set max_output_bytes$/,
+    });
+    const capped = await qg.search(dir, 'a', { context_lines: 10, max_output_bytes: 64 << 20 });
+    assert.strictEqual(capped.output_limited, true);
+    assert.ok(capped.matches.length >= 3 && capped.matches.length < 10, `${capped.matches.length}`);
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
 test('a host\'s buffer is searched as one file, every match of a line listed', async () => {
   const doc = await qg.searchText('buf.js', 'x\nneedle needle\n', 'needle', { submatches: true });
   assert.deepStrictEqual(doc.matches.map((m) => [m.file, m.line, m.submatches]),

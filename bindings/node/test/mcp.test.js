@@ -6,41 +6,10 @@ const test = require('node:test');
 const assert = require('node:assert');
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 
-const { Client } = require('@modelcontextprotocol/sdk/client/index.js');
-const { StdioClientTransport } = require('@modelcontextprotocol/sdk/client/stdio.js');
 const qg = require('..');
-
-const main = path.join(__dirname, '..', 'mcp', 'main.js');
-
-function tempDir(prefix) {
-  return fs.realpathSync(fs.mkdtempSync(path.join(os.tmpdir(), prefix)));
-}
-
-function writeTree(dir, files) {
-  for (const [name, data] of Object.entries(files)) {
-    fs.mkdirSync(path.dirname(path.join(dir, name)), { recursive: true });
-    fs.writeFileSync(path.join(dir, name), data);
-  }
-}
-
-async function startServer(args) {
-  const transport = new StdioClientTransport({
-    command: process.execPath, args: [main, ...args], env: { ...process.env }, stderr: 'pipe',
-  });
-  const client = new Client({ name: 'quenmar-grep-test', version: '1.0.0' });
-  await client.connect(transport);
-  return client;
-}
-
-/** The text of a tool result, and whether it is an error. */
-async function call(client, name, args) {
-  const result = await client.callTool({ name, arguments: args });
-  return { text: result.content.map((c) => c.text).join(''), isError: result.isError === true,
-    structured: result.structuredContent };
-}
+const { call, main, startServer, tempDir, writeTree } = require('./mcp_support');
 
 // One root with sources, a second root, and a folder outside both.
 const root = tempDir('qg-mcp-root-');

@@ -38,7 +38,7 @@ from . import _generated, _native
 from ._generated import SearchOptions
 
 __all__ = [
-    "QuenmarGrepError", "NotFoundError", "SearchTimeout", "Status", "version", "last_error",
+    "QuenmarGrepError", "NotFoundError", "SearchTimeout", "OutputLimited", "Status", "version", "last_error",
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
     "search_lines", "options_schema", "SearchOptions", "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
@@ -89,9 +89,11 @@ class _SearchCore(TypedDict):
 
 class SearchDocument(_SearchCore, total=False):
     """The search document; ``timed_out`` is present (true) when the search
-    stopped at its time limit."""
+    stopped at its time limit, ``output_limited`` when it stopped at its
+    ``max_output_bytes``."""
 
     timed_out: bool
+    output_limited: bool
 
 
 class Edit(TypedDict, total=False):
@@ -167,6 +169,11 @@ class SearchTimeout(QuenmarGrepError, TimeoutError):
     delivered before this was raised."""
 
 
+class OutputLimited(QuenmarGrepError):
+    """A streamed search reached its ``max_output_bytes``; every match that
+    fitted was delivered before this was raised."""
+
+
 def _lib() -> Any:
     return _native.library()
 
@@ -195,8 +202,13 @@ def last_status() -> Status:
 def _error(status: Optional[int] = None) -> QuenmarGrepError:
     """The exception for the call that just ended on this thread."""
     status = Status(_lib().grep_last_status() if status is None else status)
-    kind = {Status.E_NOT_FOUND: NotFoundError, Status.TIMED_OUT: SearchTimeout}
+    kind = {Status.E_NOT_FOUND: NotFoundError, Status.TIMED_OUT: SearchTimeout,
+            Status.OUTPUT_LIMITED: OutputLimited}
     return kind.get(status, QuenmarGrepError)(last_error(), status)
+
+
+#: The statuses of a search that returns what it found.
+_ENDED_EARLY_OR_OK = (Status.OK, Status.TIMED_OUT, Status.OUTPUT_LIMITED)
 
 
 def _check() -> None:
@@ -270,7 +282,7 @@ def _search_result(raw: Optional[bytes]) -> Any:
     """The document of a search that just ended on this thread; raises for
     a search that failed."""
     status = _lib().grep_last_status()
-    if status not in (Status.OK, Status.TIMED_OUT):
+    if status not in _ENDED_EARLY_OR_OK:
         raise _error(status)
     return json.loads(_decode(raw))
 
@@ -390,9 +402,9 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
     document_text = _options_json(options, keywords)
     failure = []
 
-    def deliver(raw, _user_data):
+    def deliver(address, _user_data):
         try:
-            callback(json.loads(_decode(raw)))
+            callback(json.loads(_decode(ctypes.string_at(address))))
             return 0
         except BaseException as error:  # re-raised below, once the search returns
             failure.append(error)
@@ -461,7 +473,7 @@ def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
     thread.start()
     try:
         while True:
-            item = channel.get()
+            item = _next_from(channel, thread)
             if isinstance(item, tuple) and item[0] is _DONE:
                 if item[2] is not None:
                     raise item[2]
@@ -469,6 +481,19 @@ def _matches_from_worker(root: PathArg, pattern: TextArg, queue_size: int,
             yield item
     finally:
         closed.set()
+
+
+def _next_from(channel: "queue.Queue[Any]", thread: threading.Thread) -> Any:
+    """The worker's next item; raises rather than waits for ever when the
+    worker ended without handing over its end (it could not, say, for lack
+    of memory)."""
+    while True:
+        try:
+            return channel.get(timeout=0.05)
+        except queue.Empty:
+            if not thread.is_alive() and channel.empty():
+                raise QuenmarGrepError("The search thread ended without its result",
+                                       Status.E_NO_MEMORY) from None
 
 
 def read_lines(path: PathArg, start: int = 0, end: int = 0) -> str:

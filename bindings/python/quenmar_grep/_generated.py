@@ -14,6 +14,7 @@ STATUSES = (
     ('OK', 0),
     ('STOPPED', 1),
     ('TIMED_OUT', 2),
+    ('OUTPUT_LIMITED', 3),
     ('E_ARGUMENT', -1),
     ('E_NOT_FOUND', -2),
     ('E_IO', -3),

@@ -34,8 +34,11 @@ else:
 MATCH_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p)
 
 #: The stoppable stream's callback: the match object and the host's pointer;
-#: a non-zero return stops the search.
-MATCH_CALLBACK_CTX = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_void_p)
+#: a non-zero return stops the search. The text comes as its address, copied
+#: inside the Python function (``ctypes.string_at``), so that a failure to
+#: copy it (MemoryError) is the function's own, stops the search and is
+#: raised, rather than being printed by ctypes while the search goes on.
+MATCH_CALLBACK_CTX = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
 
 #: The line printer's callback: a piece of printed text (not NUL-terminated),
 #: its length and the host's pointer; a non-zero return stops the search.

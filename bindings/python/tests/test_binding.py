@@ -1,6 +1,7 @@
 """The Python binding against the real library (QUENMAR_GREP_LIBRARY)."""
 
 import os
+import queue
 import re
 import shutil
 import tempfile
@@ -497,6 +498,41 @@ class Search(TempTree):
             self.assertIsInstance(caught.exception, qg.SearchTimeout)
             self.assertEqual(str(caught.exception), "Search stopped at the time limit of 30 ms")
             self.assertEqual([m["text"] for m in seen], [m["text"] for m in document["matches"]])
+
+    def test_output_cap_returns_what_fitted(self):
+        self.write("cap/a.txt", "hit one\nhit two\nhit three\nhit four\n")
+        root = os.path.join(self.dir, "cap")
+        whole = qg.search(root, "hit")
+        document = qg.search(root, "hit", max_output_bytes=300)
+        self.assertTrue(document["output_limited"])
+        self.assertEqual(qg.last_status(), qg.Status.OUTPUT_LIMITED)
+        kept = document["matches"]
+        self.assertTrue(0 < len(kept) < 4)
+        self.assertEqual(kept, whole["matches"][:len(kept)])
+        self.assertNotIn("output_limited", qg.search(root, "hit", max_output_bytes=0))
+        for run in (lambda seen: qg.search_stream(root, "hit", seen.append, max_output_bytes=200),
+                    lambda seen: seen.extend(qg.iter_search(root, "hit", max_output_bytes=200))):
+            seen = []
+            with self.assertRaises(qg.OutputLimited) as caught:
+                run(seen)
+            self.assertEqual(caught.exception.status, qg.Status.OUTPUT_LIMITED)
+            self.assertEqual(str(caught.exception), "Search stopped at the output limit of 200 bytes")
+            self.assertTrue(0 < len(seen) < 4)
+            self.assertEqual(seen, whole["matches"][:len(seen)])
+
+    def test_a_worker_that_ends_without_its_result_raises(self):
+        # A worker that could not hand over its end (it ran out of memory
+        # doing so) leaves an empty queue: the consumer raises, it does not
+        # wait for ever.
+        worker = threading.Thread(target=lambda: None)
+        worker.start()
+        worker.join()
+        with self.assertRaises(qg.QuenmarGrepError) as caught:
+            qg._next_from(queue.Queue(), worker)
+        self.assertEqual(caught.exception.status, qg.Status.E_NO_MEMORY)
+        ready = queue.Queue()
+        ready.put("last")
+        self.assertEqual(qg._next_from(ready, worker), "last")
 
     def test_search_text_and_submatches(self):
         document = qg.search_text("buf.py", "x = 1\nneedle, needle\n", "needle",

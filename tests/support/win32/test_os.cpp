@@ -95,7 +95,8 @@ void run_on_stack(size_t bytes, void (*fn)(void *), void *arg) {
 int os_read(plat_file file, void *buf, size_t n, size_t *got) {
   DWORD read = 0;
   *got = 0;
-  if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buf, static_cast<DWORD>(n), &read, nullptr)) {
+  if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buf, static_cast<DWORD>(n), &read,
+                nullptr)) {
     return EIO;
   }
   *got = read;
@@ -114,5 +115,10 @@ bool set_read_only(const std::string &path, bool read_only) {
 bool names_are_bytes() { return false; }
 
 bool read_only_is_enforced() { return true; }
+
+// The working set's peak cannot be started afresh.
+bool peak_memory_reset() { return false; }
+size_t peak_resident_bytes() { return 0; }
+size_t resident_bytes() { return 0; }
 
 }  // namespace qg_test

@@ -1,0 +1,187 @@
+'use strict';
+// The edit tools (replace_lines, edit, batch_edit): their edits, sent with
+// "exact", are applied one file at a time, one library call per file, in
+// the edits' lane. One file's edits go together (whatever paths name it:
+// edits are grouped by the file they reach), so each file is checked and
+// written whole, and files stand or fall one by one. Between two files the
+// runner looks whether the server is stopping: then it ends after the file
+// in hand, reports nothing, and the log names every file it wrote, so an
+// interrupted batch leaves each file old or new and says which. Edits have no
+// time limit: a write abandoned half-way would leave the assistant unsure.
+
+const fs = require('node:fs');
+const qg = require('..');
+const { confine } = require('./confine');
+const {
+  Budget, MAX_REPLY_TEXT, counted, cutLine, errorResult, textResult,
+} = require('./output');
+
+/** What identifies the file at `real`: the file itself where it exists, else its path. */
+function identity(real) {
+  try {
+    const stat = fs.statSync(real, { bigint: true });
+    return `${stat.dev}:${stat.ino}`;
+  } catch {
+    return `path:${real}`;
+  }
+}
+
+/** The diff with the resolved path in its header lines replaced by `shown`. */
+function shownDiff(diff, real, shown) {
+  const lines = diff.split('\n');
+  for (let i = 0; i < 2 && i < lines.length; ++i) {
+    if (lines[i] === `--- ${real}`) lines[i] = `--- ${shown}`;
+    if (lines[i] === `+++ ${real}`) lines[i] = `+++ ${shown}`;
+  }
+  return lines.join('\n');
+}
+
+/** Every resolved path in `message` written as the assistant named it. */
+function shownMessage(message, targets) {
+  let out = message;
+  for (const t of targets) out = out.split(t.real).join(t.shown);
+  return out;
+}
+
+/** The edits grouped by the file they reach, in the order each file is first named. */
+function groupsOf(edits, targets) {
+  const groups = new Map();
+  edits.forEach((edit, i) => {
+    const key = identity(targets[i].real);
+    if (!groups.has(key)) groups.set(key, { target: targets[i], edits: [], targets: [] });
+    const group = groups.get(key);
+    group.edits.push({ ...edit, file: targets[i].real });
+    group.targets.push(targets[i]);
+  });
+  return [...groups.values()];
+}
+
+/**
+ * Applies one group's edits in one library call; returns
+ * { ok, diffs: [{path, diff}], errors: [text], written }.
+ */
+async function applyGroup(group, dryRun) {
+  const instructions = { edits: group.edits, diffs: true, exact: true };
+  if (dryRun) instructions.dry_run = true;
+  let result;
+  try {
+    result = await qg.batchReplace(instructions);
+  } catch (error) {
+    // The report could not be had (its diff is longer than a JavaScript
+    // string): the file may have been written all the same.
+    const what = dryRun ? 'would change' : 'may have been written';
+    return { ok: false, diffs: [], written: !dryRun, errors: [`${group.target.shown}: ${error.message} ` +
+      `(the file ${what}; read it with read_lines to see it)`] };
+  }
+  const diffs = (result.diffs ?? []).map((d) => ({ path: group.target.shown,
+    diff: shownDiff(d.diff, d.file, group.target.shown) }));
+  const errors = result.errors.map((e) => shownMessage(e, group.targets));
+  return { ok: result.success, diffs, errors, written: !dryRun && result.files_modified > 0 };
+}
+
+/**
+ * Runs the edits of confined `targets` (one per edit) file by file. Returns
+ * { ok, diffs, errors }, or null when the server began stopping meanwhile.
+ */
+async function runEdits(server, edits, targets, dryRun) {
+  const groups = groupsOf(edits, targets);
+  const release = await server.lanes.edits.acquire();
+  const outcome = { ok: true, diffs: [], errors: [] };
+  let written = 0;
+  try {
+    for (const group of groups) {
+      if (server.stopping) {
+        server.log(`stopped a batch of ${counted(groups.length, 'file', 'files')} after ` +
+          `${counted(written, 'file', 'files')} written; the others were left as they were`);
+        return null;
+      }
+      const one = await applyGroup(group, dryRun);
+      if (one.written) {
+        ++written;
+        server.log(`wrote ${group.target.real}`);
+      }
+      outcome.ok = outcome.ok && one.ok;
+      outcome.diffs.push(...one.diffs);
+      outcome.errors.push(...one.errors);
+    }
+  } finally {
+    release();
+  }
+  return outcome;
+}
+
+/**
+ * Appends the lines of `text` (each cut) to `lines` while `budget` allows;
+ * false once it did not.
+ */
+function addLines(lines, text, budget) {
+  for (const line of text.split('\n')) {
+    const shown = cutLine(line);
+    if (!budget.add(shown)) return false;
+    lines.push(shown);
+  }
+  return true;
+}
+
+/** The note that closes a reply cut by its budget. */
+function cutNote(budget, dryRun) {
+  return `… ${counted(budget.omitted, 'more line', 'more lines')} not shown (the reply's limit). ` +
+    (dryRun ? 'Nothing was written; run the edits in smaller calls to see every diff.'
+      : 'The files were written as reported; read them with read_lines to see the result.');
+}
+
+/** The text of one file's edit: its diff, or what went wrong. */
+function oneFileAnswer(outcome, target, dryRun) {
+  if (outcome === null) return errorResult('The server is stopping');
+  if (!outcome.ok) {
+    const message = outcome.errors[0] ?? 'The edit failed';
+    // "path: message": the message names the path already.
+    const at = message.indexOf(': ');
+    return errorResult(cutLine(at >= 0 ? message.slice(at + 2) : message));
+  }
+  const diff = outcome.diffs[0]?.diff ?? '';
+  if (diff === '') return textResult(`No change to ${target.shown}.`);
+  const budget = new Budget(MAX_REPLY_TEXT - 4096);
+  const lines = [dryRun ? `Dry run: nothing was written. The edit would change ${target.shown}:`
+    : `Edited ${target.shown}:`];
+  if (!addLines(lines, diff, budget)) lines.push(cutNote(budget, dryRun));
+  return textResult(lines.join('\n'));
+}
+
+async function replaceLines(server, args) {
+  const target = confine(server.roots, args.path);
+  const edit = { start_line: args.start_line, end_line: args.end_line, new_text: args.new_text };
+  if (args.expected_text !== undefined) edit.expected_text = args.expected_text;
+  return oneFileAnswer(await runEdits(server, [edit], [target], args.dry_run), target, args.dry_run);
+}
+
+async function edit(server, args) {
+  const target = confine(server.roots, args.path);
+  const change = { old_text: args.old_text, new_text: args.new_text,
+    replace_all: Boolean(args.replace_all) };
+  return oneFileAnswer(await runEdits(server, [change], [target], args.dry_run), target, args.dry_run);
+}
+
+async function batchEdit(server, args) {
+  // Every path is checked before anything is read or written.
+  const targets = args.edits.map((e) => confine(server.roots, e.path));
+  const edits = args.edits.map(({ path: _, ...members }) => members);
+  const outcome = await runEdits(server, edits, targets, args.dry_run);
+  if (outcome === null) return errorResult('The server is stopping');
+  const budget = new Budget(MAX_REPLY_TEXT - 4096);
+  const lines = [];
+  let whole = true;
+  for (const d of outcome.diffs) {
+    whole = whole && addLines(lines, d.diff === '' ? `No change to ${d.path}.` : d.diff, budget);
+  }
+  for (const e of outcome.errors) whole = whole && addLines(lines, `Failed: ${e}`, budget);
+  if (!whole) lines.push(cutNote(budget, args.dry_run));
+  const verb = args.dry_run ? 'would change' : 'changed';
+  lines.push(`${counted(outcome.diffs.length, 'file', 'files')} ${verb}, ` +
+    `${outcome.errors.length} failed${args.dry_run ? ' (dry run: nothing was written)' : ''}.`);
+  const result = textResult(lines.join('\n'));
+  if (!outcome.ok) result.isError = true;
+  return result;
+}
+
+module.exports = { batchEdit, edit, replaceLines };
