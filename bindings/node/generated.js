@@ -30,6 +30,7 @@ const OPTION_KEYS = Object.freeze([
   "timeout_ms",
   "threads",
   "max_per_file",
+  "max_output_bytes",
   "hidden",
   "skip_dirs",
   "follow_links",

@@ -56,6 +56,8 @@ export interface SearchOptions {
   threads?: number;
   /** take at most this many matches from each file; 0 or below: no cap (default 0). */
   max_per_file?: number;
+  /** stop when the document, file list or streamed texts would pass this many bytes, keeping what fits; 0 or below: no cap (default 0). */
+  max_output_bytes?: number;
   /** walk and search entries whose name starts with '.' (default false). */
   hidden?: boolean;
   /** false: enter node_modules, bin, obj, target, dist, build and __pycache__ too (default true). */

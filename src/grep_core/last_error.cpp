@@ -83,6 +83,8 @@ const char *qg_status_name(int status) {
       return "GREP_STOPPED";
     case GREP_TIMED_OUT:
       return "GREP_TIMED_OUT";
+    case GREP_OUTPUT_LIMITED:
+      return "GREP_OUTPUT_LIMITED";
     case GREP_E_ARGUMENT:
       return "GREP_E_ARGUMENT";
     case GREP_E_NOT_FOUND:

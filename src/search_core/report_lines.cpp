@@ -6,7 +6,9 @@
 #include "search_core/clock.h"
 #include "search_core/match_json.h"
 #include "search_core/report_json.h"
+#include "search_core/searcher.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -29,6 +31,9 @@ struct printer {
   void *user_data;
   json_out out;  // printed, not yet handed over
   bool stop_asked;
+  uint64_t room;           // bytes the options' max_output_bytes still allow
+  size_t event_start;      // where in `out` the current event's text begins
+  match_json_check check;  // the search's stop check, for match objects
   const char *file;
   json_out escaped_path;  // the file's path as a JSON string (match objects)
   bool path_escaped;
@@ -56,9 +61,23 @@ void hand_over(printer *p, bool all) {
   p->out.data[0] = '\0';
 }
 
+// Starts the text of one event (a match, a context line, a break, a file's
+// count): it is printed whole, or not at all when it would pass the cap.
+void begin_event(printer *p) { p->event_start = p->out.len; }
+
+// The verdict on the event whose text was just printed: SINK_FULL, with the
+// text taken back, when it would pass the options' max_output_bytes.
 sink_verdict verdict_of(printer *p) {
   if (p->out.failed) return out_of_memory();
+  const size_t written = p->out.len - p->event_start;
+  if (written > p->room) {
+    p->out.len = p->event_start;
+    if (p->out.data != nullptr) p->out.data[p->out.len] = '\0';
+    return SINK_FULL;
+  }
+  p->room -= written;
   hand_over(p, false);
+  p->event_start = p->out.len;
   return p->stop_asked ? SINK_STOP : SINK_GO_ON;
 }
 
@@ -185,8 +204,12 @@ sink_verdict print_object(printer *p, const scan_match *m) {
     if (p->escaped_path.failed) return out_of_memory();
     p->path_escaped = true;
   }
-  match_json_write(&p->out, &p->escaped_path, m,
-                   match_json_members{p->opts->match_length, p->opts->submatches});
+  if (!match_json_write(&p->out, &p->escaped_path, m,
+                        match_json_members{p->opts->match_length, p->opts->submatches},
+                        p->check)) {
+    p->out.len = p->event_start;
+    return SINK_DROPPED;
+  }
   put(p, "\n", 1);
   return verdict_of(p);
 }
@@ -204,6 +227,7 @@ sink_verdict begin_file(void *ctx, const char *path) {
 
 sink_verdict match(void *ctx, const scan_match *m) {
   auto *p = static_cast<printer *>(ctx);
+  begin_event(p);
   if (++p->file_matches == 1) ++p->files_matched;
   switch (static_cast<grep_print_mode>(p->opts->print_mode)) {
     case GREP_PRINT_LINES:
@@ -225,6 +249,7 @@ sink_verdict match(void *ctx, const scan_match *m) {
 
 sink_verdict context(void *ctx, const context_line *line) {
   auto *p = static_cast<printer *>(ctx);
+  begin_event(p);
   begin_printing_file(p, true);
   put_prefix(p, line->line_no, 0, '-');
   put(p, line->text.p, line->text.n);
@@ -234,15 +259,22 @@ sink_verdict context(void *ctx, const context_line *line) {
 
 sink_verdict context_break(void *ctx) {
   auto *p = static_cast<printer *>(ctx);
+  begin_event(p);
   put_coloured(p, kSeparatorColour, "--", 2);
   put(p, "\n", 1);
   return verdict_of(p);
 }
 
-void end_file(void *ctx) {
+sink_verdict end_file(void *ctx) {
   auto *p = static_cast<printer *>(ctx);
-  if (p->opts->print_mode == GREP_PRINT_COUNT && p->file_matches > 0) print_count(p);
+  sink_verdict verdict = SINK_GO_ON;
+  if (p->opts->print_mode == GREP_PRINT_COUNT && p->file_matches > 0) {
+    begin_event(p);
+    print_count(p);
+    verdict = verdict_of(p);
+  }
   if (!p->out.failed) hand_over(p, true);
+  return verdict;
 }
 
 void finish(void *ctx, const search_tally *, search_outcome) {
@@ -262,6 +294,7 @@ void write_summary(json_out *out, const printer &p, const search_tally &tally,
   JSON_OUT_LITERAL(out, ",\"duration_ms\":");
   json_out_int(out, search_clock_ms() - p.start_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
+  if (outcome == SEARCH_OUTPUT_LIMITED) JSON_OUT_LITERAL(out, ",\"output_limited\":true");
   if (tally.depth_limited) JSON_OUT_LITERAL(out, ",\"depth_limited\":true");
   json_out_char(out, '}');
 }
@@ -303,6 +336,7 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
   p.user_data = user_data;
   p.start_ms = search_clock_ms();
   p.printed_any = opts.continued;
+  p.room = opts.max_output_bytes > 0 ? static_cast<uint64_t>(opts.max_output_bytes) : UINT64_MAX;
   const bool lines = opts.print_mode == GREP_PRINT_LINES;
   const search_sink sink = {&p,     begin_file, match,   end_file,
                             finish, lines ? context : nullptr,
@@ -313,6 +347,7 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
   if (s == nullptr) {
     qg_status_from_failure();
   } else {
+    p.check = {searcher_stop_check, s};
     const search_outcome outcome = text != nullptr ? searcher_run_text(s, root_path, text, length)
                                                    : searcher_run(s, root_path);
     json_out doc = {};

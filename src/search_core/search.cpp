@@ -177,7 +177,7 @@ void searcher_end_file(searcher *s) {
         !s->ended || s->outcome == SEARCH_DONE || s->outcome == SEARCH_TIMED_OUT;
     accept_verdict(s, context_events_end_file(&s->context, s->sink, deliver));
   }
-  if (s->sink->end_file != nullptr) s->sink->end_file(s->sink->ctx);
+  if (s->sink->end_file != nullptr) accept_verdict(s, s->sink->end_file(s->sink->ctx));
 }
 
 void searcher_fail(searcher *s) { end_search(s, SEARCH_FAILED); }

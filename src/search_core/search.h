@@ -83,7 +83,7 @@ typedef struct search_sink {
   void *ctx;
   sink_verdict (*begin_file)(void *ctx, const char *path);
   sink_verdict (*match)(void *ctx, const scan_match *m);
-  void (*end_file)(void *ctx);
+  sink_verdict (*end_file)(void *ctx);
   void (*finish)(void *ctx, const search_tally *tally, search_outcome outcome);
   sink_verdict (*context)(void *ctx, const context_line *line);
   sink_verdict (*context_break)(void *ctx);

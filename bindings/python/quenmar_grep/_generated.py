@@ -53,6 +53,8 @@ OPTIONS = (
      "read and scan files on this many threads (at most 64); 0 or 1: the caller's alone"),
     ('max_per_file', 'max_per_file', 'integer', 0, (),
      'take at most this many matches from each file; 0 or below: no cap'),
+    ('max_output_bytes', 'max_output_bytes', 'integer', 0, (),
+     'stop when the document, file list or streamed texts would pass this many bytes, keeping what fits; 0 or below: no cap'),
     ('hidden', 'hidden', 'boolean', False, (),
      "walk and search entries whose name starts with '.'"),
     ('skip_dirs', 'skip_dirs', 'boolean', True, (),
@@ -107,6 +109,7 @@ class SearchOptions(TypedDict, total=False):
     timeout_ms: int
     threads: int
     max_per_file: int
+    max_output_bytes: int
     hidden: bool
     skip_dirs: bool
     follow_links: bool
