@@ -135,7 +135,8 @@ QUENMAR_GREP_API const char *grep_list_files_json(const char *root_path, const c
 /* Receives a piece of the printed lines of grep_search_lines: `length` bytes
  * at `text` (not NUL-terminated; the bytes of the files' lines as they are,
  * so not always UTF-8), ending at the end of a line. Valid only during the
- * call. Returning non-zero stops the search. */
+ * call. A piece may be empty: while files print nothing, the callback still
+ * comes every 10 ms or so. Returning non-zero stops the search. */
 typedef int (*grep_lines_callback)(const char *text, size_t length, void *user_data);
 
 /* Runs the search of grep_search_json and prints its results as the lines

@@ -124,6 +124,13 @@ constexpr option_spec kSpecs[] = {
     boolean("continued", kExt, kLines, false, QG_AT(continued),
             "the lines follow what an earlier call printed: the first file is parted from them "
             "as later files are"),
+    boolean("relative_paths", kExt, kLines, false, QG_AT(relative_paths),
+            "print each path below the search's root (a root that is a file as given)"),
+    integer("max_columns", kExt, kLines, 0, QG_AT(max_columns),
+            "show a longer line as a window of this many bytes around its first match, saying "
+            "how many were left out; 0 or below: whole lines"),
+    boolean("null_after_path", kExt, kLines, false, QG_AT(null_after_path),
+            "a NUL byte, not ':', '-' or a line end, after each printed path"),
 };
 
 #undef QG_AT

@@ -61,6 +61,9 @@ typedef struct grep_opts {
   bool column;         // "column" (default true): each match's column
   bool with_filename;  // "with_filename" (default true): each line's path
   bool continued;      // "continued": the lines follow what an earlier call printed
+  bool relative_paths;    // "relative_paths": paths printed below the search's root
+  int32_t max_columns;    // "max_columns": a longer line is shown as a window of this many bytes
+  bool null_after_path;   // "null_after_path": a NUL, not ':' or '-' or a line end, after a path
 } grep_opts;
 
 // The values of "syntax".

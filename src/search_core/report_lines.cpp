@@ -6,6 +6,7 @@
 #include "search_core/clock.h"
 #include "search_core/match_json.h"
 #include "search_core/report_json.h"
+#include "platform/platform.h"
 #include "search_core/searcher.h"
 
 #include <stdint.h>
@@ -25,16 +26,22 @@ constexpr char kReset[] = "\033[m";
 // A piece is handed to the host once it holds this much.
 constexpr size_t kPieceBytes = size_t{64} << 10;
 
+// The longest the host goes without a call while files are searched.
+constexpr int64_t kHeartbeatMs = 10;
+
 struct printer {
   const grep_opts *opts;
   grep_lines_callback callback;
   void *user_data;
   json_out out;  // printed, not yet handed over
   bool stop_asked;
+  int64_t last_call_ms;    // the clock when the host was last called
   uint64_t room;           // bytes the options' max_output_bytes still allow
   size_t event_start;      // where in `out` the current event's text begins
   match_json_check check;  // the search's stop check, for match objects
   const char *file;
+  const char *shown;      // the part of `file` that is printed ("relative_paths")
+  const char *root;       // the search's root, as the host gave it
   json_out escaped_path;  // the file's path as a JSON string (match objects)
   bool path_escaped;
   int64_t file_matches;
@@ -51,14 +58,25 @@ sink_verdict out_of_memory() {
 
 // Hands what is printed to the host: always when `all`, else once it holds
 // a piece's worth.
-void hand_over(printer *p, bool all) {
-  if (p->out.len == 0 || (!all && p->out.len < kPieceBytes)) return;
-  if (p->callback != nullptr && !p->stop_asked &&
-      p->callback(p->out.data, p->out.len, p->user_data) != 0) {
+void call_host(printer *p, const char *text, size_t len) {
+  p->last_call_ms = search_clock_ms();
+  if (p->callback != nullptr && !p->stop_asked && p->callback(text, len, p->user_data) != 0) {
     p->stop_asked = true;
   }
+}
+
+void hand_over(printer *p, bool all) {
+  if (p->out.len == 0 || (!all && p->out.len < kPieceBytes)) return;
+  call_host(p, p->out.data, p->out.len);
   p->out.len = 0;
   p->out.data[0] = '\0';
+}
+
+// At the end of a file that printed nothing: an empty piece, when the host
+// has not been called for kHeartbeatMs, so that it can stop a search that
+// prints little.
+void heartbeat(printer *p) {
+  if (search_clock_ms() - p->last_call_ms >= kHeartbeatMs) call_host(p, "", 0);
 }
 
 // Starts the text of one event (a match, a context line, a break, a file's
@@ -97,14 +115,39 @@ void put_number(printer *p, int64_t n) {
   put_coloured(p, kNumberColour, digits, static_cast<size_t>(len));
 }
 
-void put_path(printer *p) { put_coloured(p, kPathColour, p->file, strlen(p->file)); }
+void put_path(printer *p) { put_coloured(p, kPathColour, p->shown, strlen(p->shown)); }
+
+// What follows a path on its line: `sep`, or NUL with "null_after_path".
+void put_after_path(printer *p, char sep) {
+  if (p->opts->null_after_path) {
+    put(p, "", 1);
+  } else {
+    put_separator(p, sep);
+  }
+}
+
+bool is_separator(char c) { return c == '/' || c == plat_path_separator(); }
+
+// The path of a file as printed: below the root when "relative_paths" asks
+// for it and the walk made it from the root (the root, its separators, then
+// the rest); as the search has it otherwise (a root that is a file, or
+// "relative_paths" off).
+const char *shown_path(const printer *p, const char *path) {
+  if (!p->opts->relative_paths) return path;
+  const size_t n = strlen(p->root);
+  if (n == 0 || strncmp(path, p->root, n) != 0) return path;
+  const char *rest = path + n;
+  if (!is_separator(p->root[n - 1]) && !is_separator(*rest)) return path;
+  while (is_separator(*rest)) ++rest;
+  return *rest != '\0' ? rest : path;
+}
 
 // What stands before a line's text: its path (unless under a heading), its
 // number and, for a match, the column, each followed by `sep`.
 void put_prefix(printer *p, int32_t line_no, int32_t col, char sep) {
   if (p->opts->with_filename && !p->opts->heading) {
     put_path(p);
-    put_separator(p, sep);
+    put_after_path(p, sep);
   }
   if (p->opts->line_number) {
     put_number(p, line_no);
@@ -136,23 +179,62 @@ bool context_shown(const grep_opts *opts) {
   return grep_opts_before(opts) > 0 || grep_opts_after(opts) > 0;
 }
 
-// The line's text with each match that lies within it coloured.
+// The bytes of a line that are shown: all of it, or with "max_columns" at
+// most that many around `focus` (the first match; the line's start for a
+// context line), cut where no UTF-8 character is split.
+struct shown_part {
+  size_t from, to;
+};
+
+shown_part window_of(const printer *p, text_span line, size_t focus, size_t focus_len) {
+  const auto cap = static_cast<size_t>(p->opts->max_columns);
+  if (p->opts->max_columns <= 0 || line.n <= cap) return {0, line.n};
+  focus = focus < line.n ? focus : line.n;
+  const size_t spare = cap > focus_len ? (cap - focus_len) / 2 : 0;
+  size_t from = focus > spare ? focus - spare : 0;
+  if (line.n - from < cap) from = line.n - cap;
+  size_t to = from + cap;
+  auto continuation = [&](size_t at) {
+    return at < line.n && (static_cast<unsigned char>(line.p[at]) & 0xC0) == 0x80;
+  };
+  while (from > 0 && continuation(from)) --from;
+  while (to < line.n && continuation(to)) ++to;
+  return {from, to};
+}
+
+// The mark of `n` bytes left out of a line.
+void put_omitted(printer *p, size_t n, bool before) {
+  char mark[48];
+  const int len = snprintf(mark, sizeof mark, before ? "[... %zu bytes] " : " [... %zu bytes]", n);
+  put_coloured(p, kSeparatorColour, mark, static_cast<size_t>(len));
+}
+
+// The part [from, to) of `line`, with the marks of what is left out.
+void put_part(printer *p, text_span line, shown_part part, const match_span *spans,
+              size_t count) {
+  if (part.from > 0) put_omitted(p, part.from, true);
+  size_t at = part.from;
+  for (size_t i = 0; p->opts->color && i < count; ++i) {
+    if (spans[i].col < 1 || spans[i].length <= 0) continue;
+    size_t offset = static_cast<size_t>(spans[i].col - 1);
+    size_t end = offset + static_cast<size_t>(spans[i].length);
+    if (offset < at || end > part.to) continue;
+    put(p, line.p + at, offset - at);
+    put_coloured(p, kMatchColour, line.p + offset, end - offset);
+    at = end;
+  }
+  put(p, line.p + at, part.to - at);
+  if (part.to < line.n) put_omitted(p, line.n - part.to, false);
+}
+
+// The line's text with each match that lies within what is shown coloured.
 void put_matched_text(printer *p, const scan_match *m) {
-  const text_span line = m->line;
   const match_span first = {m->col, m->length};
   const match_span *spans = m->submatch_count > 0 ? m->submatches : &first;
   const size_t count = m->submatch_count > 0 ? m->submatch_count : 1;
-  size_t at = 0;
-  for (size_t i = 0; p->opts->color && i < count; ++i) {
-    if (spans[i].col < 1 || spans[i].length <= 0) continue;
-    const size_t offset = static_cast<size_t>(spans[i].col - 1);
-    const size_t n = static_cast<size_t>(spans[i].length);
-    if (offset < at || offset > line.n || n > line.n - offset) continue;
-    put(p, line.p + at, offset - at);
-    put_coloured(p, kMatchColour, line.p + offset, n);
-    at = offset + n;
-  }
-  put(p, line.p + at, line.n - at);
+  const size_t focus = m->col > 0 ? static_cast<size_t>(m->col - 1) : 0;
+  const size_t focus_len = m->length > 0 ? static_cast<size_t>(m->length) : 0;
+  put_part(p, m->line, window_of(p, m->line, focus, focus_len), spans, count);
 }
 
 void print_line(printer *p, const scan_match *m) {
@@ -179,18 +261,14 @@ void print_each_match(printer *p, const scan_match *m) {
 }
 
 void print_file_name(printer *p) {
-  if (p->opts->color) {
-    put_path(p);
-  } else {
-    put(p, p->file, strlen(p->file));
-  }
-  put(p, "\n", 1);
+  put_path(p);
+  put(p, p->opts->null_after_path ? "" : "\n", 1);
 }
 
 void print_count(printer *p) {
   if (p->opts->with_filename) {
     put_path(p);
-    put_separator(p, ':');
+    put_after_path(p, ':');
   }
   char digits[24];
   const int len = snprintf(digits, sizeof digits, "%lld", static_cast<long long>(p->file_matches));
@@ -219,6 +297,7 @@ sink_verdict print_object(printer *p, const scan_match *m) {
 sink_verdict begin_file(void *ctx, const char *path) {
   auto *p = static_cast<printer *>(ctx);
   p->file = path;
+  p->shown = shown_path(p, path);
   p->path_escaped = false;
   p->file_matches = 0;
   p->file_printed = false;
@@ -252,7 +331,7 @@ sink_verdict context(void *ctx, const context_line *line) {
   begin_event(p);
   begin_printing_file(p, true);
   put_prefix(p, line->line_no, 0, '-');
-  put(p, line->text.p, line->text.n);
+  put_part(p, line->text, window_of(p, line->text, 0, 0), nullptr, 0);
   put(p, "\n", 1);
   return verdict_of(p);
 }
@@ -273,7 +352,12 @@ sink_verdict end_file(void *ctx) {
     print_count(p);
     verdict = verdict_of(p);
   }
-  if (!p->out.failed) hand_over(p, true);
+  if (p->out.failed) return verdict;
+  if (p->out.len > 0) {
+    hand_over(p, true);
+  } else {
+    heartbeat(p);
+  }
   return verdict;
 }
 
@@ -336,6 +420,8 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
   p.user_data = user_data;
   p.start_ms = search_clock_ms();
   p.printed_any = opts.continued;
+  p.last_call_ms = p.start_ms;
+  p.root = root_path;
   p.room = opts.max_output_bytes > 0 ? static_cast<uint64_t>(opts.max_output_bytes) : UINT64_MAX;
   const bool lines = opts.print_mode == GREP_PRINT_LINES;
   const search_sink sink = {&p,     begin_file, match,   end_file,

@@ -9,7 +9,9 @@
 //
 // The text goes to the host's callback in pieces that end at a line's end,
 // at most a little over 64 KiB each, one at least at the end of every file
-// that printed something, on the calling thread. Runs on the caller's
+// that printed something, on the calling thread; between files that print
+// nothing an empty piece comes every 10 ms, so that the host can stop the
+// search at any file. Runs on the caller's
 // thread; several threads may print searches at once.
 #ifndef QG_REPORT_LINES_H
 #define QG_REPORT_LINES_H

@@ -123,6 +123,64 @@ TEST(LinePrinter, ContextAndHeadingsOnAnyNumberOfThreads) {
   }
 }
 
+// A long line is shown as a window of at most "max_columns" bytes around its
+// first match, never splitting a character, with marks that account for
+// every byte left out: on generated lines, the marks and the window give the
+// line back, and the match is in the window whenever it fits.
+TEST(LinePrinter, LongLinesShowAWindowAroundTheMatch) {
+  qg_test::TempDir dir;
+  std::mt19937 rng(17);
+  static const char *const pieces[] = {"a", "bb", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", " "};
+  static const std::regex row("^f\\.txt:1:([0-9]+):(?:\\[\\.\\.\\. ([0-9]+) bytes\\] )?(.*?)"
+                              "(?: \\[\\.\\.\\. ([0-9]+) bytes\\])?$");
+  for (int round = 0; round < 300; ++round) {
+    std::string line;
+    for (int n = static_cast<int>(rng() % 80); n > 0; --n) line += pieces[rng() % 6];
+    const size_t at = rng() % (line.size() + 1);
+    const std::string needle = "NEEDLE";
+    // Insert at a character boundary.
+    size_t cut = at;
+    while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) ++cut;
+    line.insert(cut, needle);
+    dir.write("f.txt", line + "\n");
+    const int cap = static_cast<int>(8 + rng() % 60);
+    const std::string options = "{\"relative_paths\":true,\"max_columns\":" + std::to_string(cap) + "}";
+    const printed p = print(dir.path(), "NEEDLE", options);
+    std::smatch m;
+    const std::string printed_row = p.text.substr(0, p.text.size() - 1);
+    ASSERT_TRUE(std::regex_match(printed_row, m, row)) << p.text;
+    const size_t before = m[2].matched ? std::stoul(m[2]) : 0;
+    const size_t after = m[4].matched ? std::stoul(m[4]) : 0;
+    const std::string shown = m[3];
+    EXPECT_EQ(std::stoul(m[1]), cut + 1);
+    ASSERT_EQ(before + shown.size() + after, line.size()) << p.text;
+    EXPECT_EQ(line.substr(before, shown.size()), shown);
+    if (line.size() > static_cast<size_t>(cap)) {
+      EXPECT_LE(shown.size(), static_cast<size_t>(cap) + 6) << p.text;  // a character's spill
+      EXPECT_NE(shown.find(needle), std::string::npos) << p.text;
+    } else {
+      EXPECT_EQ(shown, line);
+    }
+    for (size_t edge : {before, before + shown.size()}) {
+      if (edge < line.size()) {
+        EXPECT_NE(static_cast<unsigned char>(line[edge]) & 0xC0, 0x80u) << p.text;
+      }
+    }
+  }
+}
+
+TEST(LinePrinter, PathsBelowTheRootAndNulAfterThem) {
+  qg_test::TempDir dir;
+  dir.write("sub/a.txt", "x\n");
+  const std::string file = dir.at("sub/a.txt");
+  const std::string below = file.substr(dir.path().size() + 1);  // "sub/a.txt", the walk's separator
+  EXPECT_EQ(print(dir.path(), "x", R"({"relative_paths":true})").text, below + ":1:1:x\n");
+  EXPECT_EQ(print(dir.path() + "/", "x", R"({"relative_paths":true,"null_after_path":true})").text,
+            below + std::string(1, '\0') + "1:1:x\n");
+  EXPECT_EQ(print(file, "x", R"({"relative_paths":true,"print":"files","null_after_path":true})").text,
+            file + std::string(1, '\0'));
+}
+
 int stop_now(const char *, size_t, void *counter) {
   ++*static_cast<int *>(counter);
   return 1;

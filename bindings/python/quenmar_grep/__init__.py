@@ -361,6 +361,8 @@ def search_lines(root: PathArg, pattern: TextArg, callback: Optional[Callable[[s
     failure: List[BaseException] = []
 
     def deliver(data, length, _user_data):
+        if length == 0:  # the library's call between files that print nothing
+            return 0
         piece = ctypes.string_at(data, length).decode("utf-8", "surrogateescape")
         if callback is None:
             pieces.append(piece)
