@@ -224,7 +224,7 @@ export interface PrintedSearch {
  * string or bytes) is searched as one file called `root` instead.
  */
 export function searchLines(root: string, pattern: string,
-                            options?: (SearchOptions & { text?: string | Uint8Array }) | string): Promise<PrintedSearch>;
+                            options?: (SearchOptions & { text?: string | Uint8Array; signal?: AbortSignal }) | string): Promise<PrintedSearch>;
 
 /** One key of the options schema. */
 export interface OptionSpec {

@@ -137,13 +137,24 @@ function searchStream(root, pattern, options) {
  * each line once and "--" between groups, or what the printer keys "print",
  * "heading", "color", "line_number", "column" and "with_filename" ask for)
  * and the search's `summary`. With `options.text` (a string or a Buffer),
- * that buffer is searched as one file called `root`.
+ * that buffer is searched as one file called `root`; aborting
+ * `options.signal` (an AbortSignal) stops the search, which then resolves
+ * to what it printed with the status GREP_STOPPED's summary.
  */
 async function searchLines(root, pattern, options = {}) {
-  const { text, ...rest } = typeof options === 'string' ? { options } : options;
+  const { text, signal, ...rest } = typeof options === 'string' ? {} : options;
   const optionsJson = typeof options === 'string' ? options : optionsText(rest);
-  const result = await native.searchLines(root, text ?? null, pattern, optionsJson);
-  return { text: result.text, summary: JSON.parse(result.summary) };
+  // Aborting `signal` sets the byte the library's search looks at.
+  const stop = new Uint8Array(1);
+  const abort = () => { stop[0] = 1; };
+  if (signal?.aborted) abort();
+  signal?.addEventListener('abort', abort);
+  try {
+    const result = await native.searchLines(root, text ?? null, pattern, optionsJson, stop);
+    return { text: result.text, summary: JSON.parse(result.summary) };
+  } finally {
+    signal?.removeEventListener('abort', abort);
+  }
 }
 
 /** Every key of the options document, with its type, default and documentation. */
