@@ -48,6 +48,9 @@ const OPTION_KEYS = Object.freeze([
   "column",
   "with_filename",
   "continued",
+  "relative_paths",
+  "max_columns",
+  "null_after_path",
 ]);
 
 module.exports = { Status, OPTION_KEYS };

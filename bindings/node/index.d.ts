@@ -92,6 +92,12 @@ export interface SearchOptions {
   with_filename?: boolean;
   /** the lines follow what an earlier call printed: the first file is parted from them as later files are (default false). */
   continued?: boolean;
+  /** print each path below the search's root (a root that is a file as given) (default false). */
+  relative_paths?: boolean;
+  /** show a longer line as a window of this many bytes around its first match, saying how many were left out; 0 or below: whole lines (default 0). */
+  max_columns?: number;
+  /** a NUL byte, not ':', '-' or a line end, after each printed path (default false). */
+  null_after_path?: boolean;
 }
 
 /** How a library call ended; a failure's Error carries the name as `code`. */

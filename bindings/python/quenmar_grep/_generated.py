@@ -89,6 +89,12 @@ OPTIONS = (
      "each line's path"),
     ('continued', 'continued', 'boolean', False, (),
      'the lines follow what an earlier call printed: the first file is parted from them as later files are'),
+    ('relative_paths', 'relative_paths', 'boolean', False, (),
+     "print each path below the search's root (a root that is a file as given)"),
+    ('max_columns', 'max_columns', 'integer', 0, (),
+     'show a longer line as a window of this many bytes around its first match, saying how many were left out; 0 or below: whole lines'),
+    ('null_after_path', 'null_after_path', 'boolean', False, (),
+     "a NUL byte, not ':', '-' or a line end, after each printed path"),
 )
 
 
@@ -127,3 +133,6 @@ class SearchOptions(TypedDict, total=False):
     column: bool
     with_filename: bool
     continued: bool
+    relative_paths: bool
+    max_columns: int
+    null_after_path: bool
