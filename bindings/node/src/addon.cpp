@@ -210,7 +210,7 @@ call *new_call(call_kind kind) {
 // when the text can grow no more.
 int keep_lines(const char *text, size_t length, void *user_data) {
   auto *c = static_cast<call *>(user_data);
-  if (c->stop_flag != nullptr && std::atomic_ref<unsigned char>(*c->stop_flag).load() != 0) return 1;
+  if (c->stop_flag != nullptr && __atomic_load_n(c->stop_flag, __ATOMIC_RELAXED) != 0) return 1;
   if (c->printed.max_size() - c->printed.size() < length) return 1;
   c->printed.append(text, length);
   return 0;
