@@ -84,9 +84,6 @@ re_program *re_compile(const char *pattern, bool case_sensitive);
 
 void re_program_free(re_program *program);
 
-// Number of instructions, for tests and benchmarks.
-size_t re_program_size(const re_program *program);
-
 // Working memory for `program`; null when out of memory. Released with
 // re_scratch_free. One thread uses a scratch at a time.
 re_scratch *re_scratch_new(const re_program *program);
@@ -118,24 +115,9 @@ re_result re_find(const re_program *program, re_scratch *scratch, const char *te
 re_result re_find_from(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                        size_t from, int32_t *out_col, int32_t *out_len);
 
-// Matches the program at exactly text position 0 (a remainder's match),
-// writing the length on RE_MATCH.
-re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
-                      size_t *out_len);
-
-// ---- Whole-text prefilter ----
-
-// Longest required literal that regex_required_literal reports; a longer one
-// is cut, which only lets more lines through its filter.
+// Longest literal a program's line prefilter holds; a longer one is cut,
+// which only lets more lines through its filter.
 #define RE_PREFILTER_MAX 64
-
-// Writes to `lit` (NUL-terminated) a run of bytes that every match of
-// `pattern` covers, so that a line, or a stretch of many lines, without it
-// holds no match: compared exactly, or ignoring ASCII case when
-// `case_sensitive` is false. Returns its length; 0 (and an empty `lit`) when
-// the pattern has none, or holds a '|' anywhere. Pure; any thread.
-size_t regex_required_literal(const char *pattern, bool case_sensitive,
-                              char lit[RE_PREFILTER_MAX + 1]);
 
 #ifdef __cplusplus
 }

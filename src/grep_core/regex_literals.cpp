@@ -9,7 +9,7 @@
 #include "grep_core/ascii_class.h"
 #include "grep_core/find_bytes.h"
 #include "grep_core/regex_program.h"
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
 
 #include <stdlib.h>
 #include <string.h>

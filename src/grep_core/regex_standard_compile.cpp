@@ -1,4 +1,4 @@
-// Compiling a pattern of the standard syntax (a tree, regex_syntax.h) into a
+// Compiling a pattern of the standard syntax (a tree, regex_standard_parse.h) into a
 // program whose priority order is leftmost-first, as Python's re finds
 // matches: alternatives left to right, greedy repetitions longest first,
 // lazy ones shortest first.
@@ -17,7 +17,7 @@
 // tree's depth, which the syntax bounds (RE_MAX_NESTING).
 #include "grep_core/last_error.h"
 #include "grep_core/regex_builder.h"
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
 
 #include <stdlib.h>
 #include <string.h>

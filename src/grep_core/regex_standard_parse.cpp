@@ -3,7 +3,7 @@
 // alternative being read and the finished alternatives of each open group
 // sit on two shared stacks; a group's frame remembers where its part of each
 // begins.
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
 
 #include "grep_core/grow_array.h"
 #include "grep_core/utf8.h"

@@ -22,7 +22,6 @@ struct scanner {
   bool has_set;  // every match covers one of the set's strings (a pattern's literals)
   qg_set_finder set;
   size_t set_longest;
-  char literal[RE_PREFILTER_MAX + 1];
   text_span *window;  // the context window being reported
   size_t window_capacity;
   match_span *subs;  // the submatches being reported
@@ -431,15 +430,11 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
     s->dfa = re_dfa_new(program);  // none: the exact matcher alone, as fast as it goes
     if (s->dfa != nullptr) re_dfa_set_stop(s->dfa, stop, stop_ctx);
-    if (opts->syntax == GREP_SYNTAX_STANDARD) {
-      // The program's literals: one is the needle, several the set.
-      n = program->literal_count == 1 ? program->literal_lens[0] : 0;
-      needle = program->literals[0];
-      case_sensitive = !program->fold;
-    } else {
-      n = regex_required_literal(pattern, opts->case_sensitive, s->literal);
-      needle = s->literal;
-    }
+    // The program's literals, whatever the syntax: one is the needle,
+    // several the set.
+    n = program->literal_count == 1 ? program->literal_lens[0] : 0;
+    needle = program->literals[0];
+    case_sensitive = !program->fold;
     s->never = n > 0 && holds_line_break(needle, n);
     if (n == 0 && program->literal_count >= 2) use_literal_set(s, program);
   } else {
