@@ -1,14 +1,16 @@
-// The pattern matcher: the library's own regular-expression dialect, on bytes.
+// The pattern matcher, for both syntaxes a pattern may be written in: the
+// library's own dialect, on bytes, and the standard syntax, on UTF-8 units
+// (regex_standard_parse.h). A pattern is compiled once (re_compile_with)
+// into a program that every line of a search is matched with; both syntaxes
+// compile to the same kind of program, matched by the same code.
 //
-// A pattern is compiled once into a program (re_compile) that every line of a
-// search is matched with. The dialect has no back-references and quantifiers
-// apply to single-byte atoms only, so each pattern describes a regular
-// language, and the order in which the dialect's definition tries
-// alternatives, greedy runs and give-backs is a priority order over the
-// paths of an automaton. The program is that automaton; matching follows the
-// paths in that order and remembers which (instruction, position) pairs have
-// failed, so its result (found, column, length) is the definition's for every
-// pattern and line, with no budget or depth limit.
+// Neither syntax has back-references, so each pattern describes a regular
+// language, and the order in which its syntax tries alternatives, greedy
+// and lazy repetitions and give-backs is a priority order over the paths of
+// an automaton. The program is that automaton; matching follows the paths
+// in that order and remembers which (instruction, position) pairs have
+// failed, so its result (found, column, length) is the syntax's leftmost
+// first match for every pattern and line, with no budget or depth limit.
 //
 // Worst case, for a program of S instructions and a line of n bytes:
 // O(S * (n + 1)) time. Memory: O(S), plus the memoising search's record of
@@ -18,11 +20,13 @@
 // same time bound. Searches decide first which lines hold a match with a
 // lazy DFA over the same program (regex_dfa.h), in a cache of at most
 // RE_DFA_CACHE_BYTES per thread, and match only those lines as above.
-// S is at most four per pattern byte plus a few (three per
+// For the dialect, S is at most four per pattern byte plus a few (three per
 // reachable pattern state, each state a position and the end of the
-// alternative it belongs to). Compiling costs O(m) for a pattern of m bytes
-// plus 256 steps per class member. Nothing recurses with the pattern or the
-// text.
+// alternative it belongs to), and compiling costs O(m) for a pattern of m
+// bytes plus 256 steps per class member. The standard syntax's counted
+// repetitions copy their body, within RE_MAX_INSTRUCTIONS in all. Nothing
+// recurses with the text; the standard compiler recurses only as deep as
+// groups nest (RE_MAX_NESTING).
 #ifndef QG_REGEX_H
 #define QG_REGEX_H
 
@@ -72,8 +76,9 @@ typedef struct re_options {
 } re_options;
 
 // Compiles `pattern` (NUL-terminated; every byte string of the dialect is a
-// valid pattern). Null when it cannot be: too large for the bounds above
-// ("Pattern too large: ...", GREP_E_ARGUMENT) or out of memory
+// valid pattern, the standard syntax refuses malformed ones with the fault
+// and its place, GREP_E_ARGUMENT). Null when it cannot be: too large for the
+// bounds above ("Pattern too large: ...", GREP_E_ARGUMENT) or out of memory
 // (GREP_E_NO_MEMORY), with the message and its kind set; or when the stop
 // check said to stop, with *out_stopped set (may be null) and no message.
 // Released with re_program_free.

@@ -1,13 +1,13 @@
 #include "search_core/ignore_rules.h"
 
 #include "grep_core/grow_array.h"
+#include "grep_core/posix_class.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
-#include <string_view>
 
 namespace {
 
@@ -40,29 +40,11 @@ struct rule {
 };
 
 // True when the class `name` (`n` bytes) holds `c`; `known` says whether the
-// name is one of the classes at all.
+// name is one of the globs' classes at all.
 bool class_holds(const char *name, size_t n, unsigned char c, bool *known) {
-  const std::string_view s(name, n);
-  *known = true;
-  if (s == "alnum") return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-  if (s == "alpha") return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-  if (s == "blank") return c == ' ' || c == '\t';
-  if (s == "cntrl") return c < 0x20 || c == 0x7F;
-  if (s == "digit") return c >= '0' && c <= '9';
-  if (s == "graph") return c > 0x20 && c < 0x7F;
-  if (s == "lower") return c >= 'a' && c <= 'z';
-  if (s == "print") return c >= 0x20 && c < 0x7F;
-  if (s == "punct") {
-    return (c > 0x20 && c < 0x7F) &&
-           !((c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'));
-  }
-  if (s == "space") return c == ' ' || (c >= '\t' && c <= '\r');
-  if (s == "upper") return c >= 'A' && c <= 'Z';
-  if (s == "xdigit") {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
-  }
-  *known = false;
-  return false;
+  const posix_class *k = posix_class_named(name, n);
+  *known = k != nullptr && k->in_globs;
+  return *known && posix_class_holds(*k, c);
 }
 
 // Matches the bracket expression at p[i] ('[') against `c`. Returns the
