@@ -237,6 +237,19 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
   return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
 }
 
+// Matches the pattern against the line [line, stop), number `line_no`, and
+// reports its match when it has one.
+scan_result match_line(scanner *s, const char *text, const char *end, int64_t line_no,
+                       const char *line, const char *stop, scan_emit emit, void *ctx) {
+  int32_t col = 0, length = 0;
+  const re_result r =
+      re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
+  if (r == RE_STOPPED) return SCAN_STOPPED;
+  if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
+  if (r == RE_NO_MATCH) return SCAN_DONE;
+  return report(s, text, end, line_no, col, length, line, stop, emit, ctx);
+}
+
 // Literal searches and patterns with a needle: from hit to hit.
 scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
   const char *const end = text + len;
@@ -277,15 +290,10 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
       use_dfa = d != RE_DFA_GAVE_UP;
       matched = d != RE_DFA_NO_MATCH;
     }
-    if (!literal && matched) {
-      const re_result r = re_find(s->program, s->scratch, line_start,
-                                  static_cast<size_t>(stop - line_start), &col, &length);
-      if (r == RE_STOPPED) return SCAN_STOPPED;
-      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-      matched = r == RE_MATCH;
-    }
     if (matched) {
-      const scan_result r = report(s, text, end, line_no, col, length, line_start, stop, emit, ctx);
+      const scan_result r =
+          literal ? report(s, text, end, line_no, col, length, line_start, stop, emit, ctx)
+                  : match_line(s, text, end, line_no, line_start, stop, emit, ctx);
       if (r != SCAN_DONE) return r;
     }
     pos = stop;  // the rest of the line needs no look: one match per line
@@ -301,15 +309,8 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, const char
   const char *checked = line;  // where the stop check was last asked
   while (line < end) {
     const char *stop = qg_line_end(line, end, true);
-    int32_t col = 0, length = 0;
-    const re_result r =
-        re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
-    if (r == RE_STOPPED) return SCAN_STOPPED;
-    if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-    if (r == RE_MATCH) {
-      const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
-      if (rr != SCAN_DONE) return rr;
-    }
+    const scan_result r = match_line(s, text, end, line_no, line, stop, emit, ctx);
+    if (r != SCAN_DONE) return r;
     line = qg_line_next(stop, end);
     ++line_no;
     if (static_cast<size_t>(line - checked) >= QG_SCAN_STOP_WINDOW) {
@@ -347,15 +348,8 @@ scan_result scan_by_dfa(scanner *s, const char *text, size_t len, scan_emit emit
       counted = line;
       if (d == RE_DFA_GAVE_UP) return scan_every_line(s, text, len, line, line_no, emit, ctx);
       const char *stop = qg_line_end(line, end, true);
-      int32_t col = 0, length = 0;
-      const re_result r =
-          re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
-      if (r == RE_STOPPED) return SCAN_STOPPED;
-      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-      if (r == RE_MATCH) {
-        const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
-        if (rr != SCAN_DONE) return rr;
-      }
+      const scan_result r = match_line(s, text, end, line_no, line, stop, emit, ctx);
+      if (r != SCAN_DONE) return r;
       const char *next = qg_line_next(stop, end);
       if (next >= end) return SCAN_DONE;
       pos = static_cast<size_t>(next - text);
