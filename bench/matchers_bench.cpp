@@ -12,6 +12,7 @@
 #include "grep_core/find_bytes.h"
 #include "grep_core/glob.h"
 #include "grep_core/regex.h"
+#include "grep_core/regex_program.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ void BM_RegexHostile(benchmark::State &state, const std::string &pattern, const 
     benchmark::DoNotOptimize(col);
   }
   state.counters["found"] = found;
-  state.counters["instructions"] = static_cast<double>(re_program_size(re.program));
+  state.counters["instructions"] = static_cast<double>(re.program->count);
 }
 
 std::string repeated(const std::string &piece, size_t times) {
@@ -239,7 +240,7 @@ void BM_RegexLongPatternOverFile(benchmark::State &state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
   state.counters["hits"] = hits;
-  state.counters["instructions"] = static_cast<double>(re_program_size(re.program));
+  state.counters["instructions"] = static_cast<double>(re.program->count);
 }
 BENCHMARK(BM_RegexLongPatternOverFile)->Unit(benchmark::kMillisecond);
 

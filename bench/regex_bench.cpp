@@ -6,6 +6,7 @@
 //
 //   regex_bench
 #include "grep_core/regex.h"
+#include "grep_core/regex_program.h"
 
 #include <stdio.h>
 
@@ -31,8 +32,8 @@ void run(const char *label, const std::string &pattern, const std::string &line,
   int32_t col = 0, len = 0;
   const re_result r = re_find(program, scratch, line.data(), line.size(), &col, &len);
   const double ms = now_ms() - start;
-  const double bound = static_cast<double>(re_program_size(program)) * (line.size() + 1);
-  printf("%-44s %8zu %9zu %10.1f %12.4f  %s\n", label, re_program_size(program), line.size(), ms,
+  const double bound = static_cast<double>(program->count) * (line.size() + 1);
+  printf("%-44s %8zu %9zu %10.1f %12.4f  %s\n", label, static_cast<size_t>(program->count), line.size(), ms,
          ms * 1e6 / bound,
          r == RE_MATCH
              ? ("match at " + std::to_string(col) + ", " + std::to_string(len) + " bytes").c_str()

@@ -15,6 +15,7 @@
 #include "../tests/support/regex_reference.h"
 #include "grep_core/regex.h"
 #include "grep_core/regex_dfa.h"
+#include "../tests/support/regex_search.h"
 #include "grep_core/regex_program.h"
 #include "support/dfa_lines.h"
 #include "support/regex_named_ops.h"
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   re_program *program = re_compile(pattern.c_str(), case_sensitive);
   check(program != nullptr, "compile failed", pattern, text);
-  check(re_program_size(program) <= 4 * pattern.size() + 8, "program larger than its bound",
+  check(program->count <= 4 * pattern.size() + 8, "program larger than its bound",
         pattern, text);
   re_scratch *scratch = re_scratch_new(program);
   check(scratch != nullptr, "scratch failed", pattern, text);
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   int32_t col2 = -1, len2 = -1;
   const bool found2 =
-      re_find_breadth_first(program, scratch, text.data(), text.size(), &col2, &len2) == RE_MATCH;
+      qg_test::find_breadth_first(program, scratch, text.data(), text.size(), &col2, &len2) == RE_MATCH;
   check(found2 == found && col2 == col && len2 == len, "breadth-first search disagrees", pattern,
         text);
   re_scratch_free(scratch);

@@ -18,6 +18,7 @@
 #include "grep_core/regex.h"
 #include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
+#include "../tests/support/regex_search.h"
 #include "support/dfa_lines.h"
 #include "support/standard_regex_gen.h"
 
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int32_t col = -1, len = -1, bcol = -1, blen = -1;
   const re_result r = re_find(program, scratch, line.data(), line.size(), &col, &len);
   const re_result b =
-      re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+      qg_test::find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
   check(r == b && col == bcol && len == blen, "the two searches disagree", pattern, line);
   // The lazy DFA accepts every line that holds a match, and on ASCII text
   // (where it reads nothing widely) no other.

@@ -5,11 +5,12 @@
  * the calling thread. Texts passed in are NUL-terminated UTF-8; any pointer
  * argument may be NULL (the call then fails with a message, see below).
  *
- * Ownership of returned texts: the three text-returning functions keep the
- * last text they returned in a slot of the calling thread and release it when
- * the same function is next called on the same thread (or when the thread
- * ends). Copy what you want to keep, and never pass a result back into the next
- * call of the same function. These functions never return NULL.
+ * Ownership of returned texts: every function that returns a text keeps the
+ * last text it returned in a slot of its own on the calling thread and
+ * releases it when the same function is next called on the same thread (or
+ * when the thread ends); grep_version's text is static. Copy what you want to
+ * keep, and never pass a result back into the next call of the same function.
+ * These functions never return NULL.
  *
  * What happened: after every call, grep_last_status() on the same thread
  * says how it ended (GREP_OK, a stop or time limit, or the kind of failure).
@@ -59,6 +60,11 @@ typedef enum grep_status {
   GREP_E_NO_MEMORY = -5    /* memory ran out */
 } grep_status;
 
+/* The name of a grep_status value as this header spells it, e.g.
+ * "GREP_E_NOT_FOUND"; "" for a value it does not define. Static text.
+ * Beyond the core functions. */
+QUENMAR_GREP_API const char *grep_status_name(int status);
+
 /* Receives one streamed match object (compact JSON). The text is valid only
  * during the call; copy it to keep it. Called on the thread that called
  * grep_search_stream, before that call returns, in match order. */
@@ -76,12 +82,12 @@ QUENMAR_GREP_API const char *grep_version(void);
 QUENMAR_GREP_API const char *grep_last_error(void);
 
 /* The status (a grep_status value) of the calling thread's most recent call of
- * any other function of this header; grep_version, grep_last_error and
- * grep_last_status leave it as it is. GREP_OK before any call. A search that
- * stopped (GREP_STOPPED), timed out (GREP_TIMED_OUT) or reached its output
- * cap (GREP_OUTPUT_LIMITED) still returns what it found; a batch is GREP_OK when every file
- * succeeded, else the status of its first failed file. Beyond the core functions: hosts branch on
- * this. */
+ * any other function of this header; grep_version, grep_last_error,
+ * grep_last_status and grep_status_name leave it as it is. GREP_OK before
+ * any call. A search that stopped (GREP_STOPPED), timed out (GREP_TIMED_OUT)
+ * or reached its output cap (GREP_OUTPUT_LIMITED) still returns what it
+ * found; a batch is GREP_OK when every file succeeded, else the status of
+ * its first failed file. Beyond the core functions: hosts branch on this. */
 QUENMAR_GREP_API int grep_last_status(void);
 
 /* Searches the file or directory tree at root_path for pattern, configured by
@@ -125,6 +131,57 @@ QUENMAR_GREP_API const char *grep_search_text(const char *name, const char *text
  * released by the next call of this function there. Beyond the core
  * functions. */
 QUENMAR_GREP_API const char *grep_list_files_json(const char *root_path, const char *options_json);
+
+/* Receives a piece of the printed lines of grep_search_lines: `length` bytes
+ * at `text` (not NUL-terminated; the bytes of the files' lines as they are,
+ * so not always UTF-8), ending at the end of a line. Valid only during the
+ * call. A piece may be empty: while files print nothing, the callback still
+ * comes every 10 ms or so. Returning non-zero stops the search. */
+typedef int (*grep_lines_callback)(const char *text, size_t length, void *user_data);
+
+/* Runs the search of grep_search_json and prints its results as the lines
+ * people read, handing them to callback (may be NULL: then nothing is
+ * printed) in pieces on the calling thread: PATH:LINE:COL:TEXT for a matched
+ * line, PATH-LINE-TEXT for a context line (each line once, "--" between
+ * groups that do not touch), or what the options' printer keys ask for
+ * ("print": "lines", "matches", "files", "count" or "json"; "heading",
+ * "color", "line_number", "column", "with_filename"; "before_context" and
+ * "after_context"; see grep_options_schema_json). When `text` is not NULL,
+ * the `length` bytes at `text` are searched as one file called root_path, as
+ * grep_search_text searches them. Returns the summary
+ * {"total_matches":N,"files_searched":N,"files_matched":N,"duration_ms":N},
+ * with "timed_out":true after a time limit and "depth_limited":true under
+ * "strict" when the walk met its depth limit; on failure the same members,
+ * all 0, with an "error" member holding the last-error text. A non-zero
+ * return of the callback stops the search (GREP_STOPPED). Beyond the core
+ * functions. */
+QUENMAR_GREP_API const char *grep_search_lines(const char *root_path, const char *text,
+                                               size_t length, const char *pattern,
+                                               const char *options_json,
+                                               grep_lines_callback callback, void *user_data);
+
+/* Every key the options document may hold, as JSON:
+ * {"options":[{"key":K,"keyword":K2,"type":T,...,"default":V,"origin":O,
+ * "scope":S,"doc":D},...]} in the order they are read. "type" is "boolean",
+ * "integer" (with "minimum" and "maximum"), "globs" (a text cut at commas,
+ * semicolons and spaces, or an array of texts), "path_globs" (a text that is
+ * one glob, or an array) or "choice" (with "choices"); lists carry
+ * "max_items". "origin" is "core" (read leniently: a value of the wrong type
+ * is ignored, integers are cut to 32 bits, lists to their limit) or
+ * "extension" (a value it cannot take fails the call with GREP_E_ARGUMENT);
+ * "strict": true reads every key as an extension's and refuses unknown and
+ * repeated keys. "scope" says which calls the key has an effect on
+ * ("search", "walk", "lines": grep_search_lines alone, "call": how the
+ * options are read). "keyword" is the name the language bindings give it.
+ * Beyond the core functions. */
+QUENMAR_GREP_API const char *grep_options_schema_json(void);
+
+/* The options document options_json (may be NULL) as the searches would read
+ * it: every key of grep_options_schema_json with the value in force, as a
+ * JSON object. On failure (invalid JSON, a value refused) {"error":MESSAGE},
+ * with the status and last-error text set as a search would set them.
+ * Beyond the core functions. */
+QUENMAR_GREP_API const char *grep_options_read_json(const char *options_json);
 
 /* Runs the same search, handing each match object to callback (may be NULL,
  * then matches are only counted). Returns the number of matches, or -1 when

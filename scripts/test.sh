@@ -35,8 +35,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # rest of the suite runs on one).
 echo "== build $root/build-tsan (tests on several threads)"
 "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQG_SANITIZER=tsan \
-  -DQG_BUILD_BENCH=OFF -DQG_WARNINGS_AS_ERRORS=ON -- scan_test report_test status_test text_edit_test
+  -DQG_BUILD_BENCH=OFF -DQG_WARNINGS_AS_ERRORS=ON -- scan_test report_test report_lines_test status_test \
+  text_edit_test
 echo "== test $root/build-tsan"
-for t in scan_test report_test status_test text_edit_test; do
+for t in scan_test report_test report_lines_test status_test text_edit_test; do
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$root/build-tsan/tests/$t" --gtest_brief=1
 done

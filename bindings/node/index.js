@@ -10,26 +10,20 @@ const path = require('node:path');
 const native = require(process.env.QUENMAR_GREP_NODE_ADDON ||
                        path.join(__dirname, 'build', 'quenmar_grep.node'));
 
-/**
- * How a library call ended, as the public header names them; a failure's
- * Error carries the name as `code` and the number as `status`.
- */
-const Status = Object.freeze({
-  GREP_OK: 0,
-  GREP_STOPPED: 1,
-  GREP_TIMED_OUT: 2,
-  GREP_OUTPUT_LIMITED: 3,
-  GREP_E_ARGUMENT: -1,
-  GREP_E_NOT_FOUND: -2,
-  GREP_E_IO: -3,
-  GREP_E_CONFLICT: -4,
-  GREP_E_NO_MEMORY: -5,
-});
+// How a library call ended, as the public header names them; a failure's
+// Error carries the name as `code` and the number as `status`.
+const { Status } = require('./generated');
 
+/**
+ * The options document of a call: a text passed as it is, or an object
+ * written as JSON and read by the library under "strict" (unless it says
+ * otherwise), so that a misspelt key or a value of the wrong type is
+ * refused with its name instead of being ignored.
+ */
 function optionsText(options) {
-  if (options === undefined || options === null) return '{}';
+  if (options === undefined || options === null) return '{"strict":true}';
   if (typeof options === 'string') return options;
-  return JSON.stringify(options);
+  return JSON.stringify({ strict: true, ...options });
 }
 
 /** The library's version text, e.g. "1.0.0". */
@@ -137,6 +131,37 @@ function searchStream(root, pattern, options) {
   return iterator;
 }
 
+/**
+ * Searches the file or tree at `root` and resolves to the lines the library
+ * prints for it (`text`: PATH:LINE:COL:TEXT, context as PATH-LINE-TEXT with
+ * each line once and "--" between groups, or what the printer keys "print",
+ * "heading", "color", "line_number", "column" and "with_filename" ask for)
+ * and the search's `summary`. With `options.text` (a string or a Buffer),
+ * that buffer is searched as one file called `root`; aborting
+ * `options.signal` (an AbortSignal) stops the search, which then resolves
+ * to what it printed with the status GREP_STOPPED's summary.
+ */
+async function searchLines(root, pattern, options = {}) {
+  const { text, signal, ...rest } = typeof options === 'string' ? {} : options;
+  const optionsJson = typeof options === 'string' ? options : optionsText(rest);
+  // Aborting `signal` sets the byte the library's search looks at.
+  const stop = new Uint8Array(1);
+  const abort = () => { stop[0] = 1; };
+  if (signal?.aborted) abort();
+  signal?.addEventListener('abort', abort);
+  try {
+    const result = await native.searchLines(root, text ?? null, pattern, optionsJson, stop);
+    return { text: result.text, summary: JSON.parse(result.summary) };
+  } finally {
+    signal?.removeEventListener('abort', abort);
+  }
+}
+
+/** Every key of the options document, with its type, default and documentation. */
+function optionsSchema() {
+  return JSON.parse(native.optionsSchema()).options;
+}
+
 /** Lines start..end of the file as "N: text\n" rows (start < 1: whole file). */
 function readLines(file, start = 0, end = 0) {
   return native.readLines(file, start, end);
@@ -234,6 +259,6 @@ async function batchReplace(edits, { dryRun = false, exact = true } = {}) {
 }
 
 module.exports = {
-  Status, version, search, searchText, searchStream, readLines, numberedLines, replaceLines,
-  editText, batchReplace,
+  Status, version, search, searchText, searchStream, searchLines, optionsSchema, readLines,
+  numberedLines, replaceLines, editText, batchReplace,
 };

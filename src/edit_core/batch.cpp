@@ -2,6 +2,7 @@
 
 #include "edit_core/edit.h"
 #include "edit_core/file_edit.h"
+#include "grep_core/file_id_map.h"
 #include "grep_core/grow_array.h"
 #include "grep_core/json_alloc.h"
 #include "grep_core/json_out.h"
@@ -83,33 +84,44 @@ void fail_group(edit_group *g) {
   if (g->message == nullptr) g->kind = GREP_E_NO_MEMORY;
 }
 
-// Group indices by key, open addressing: by a path's bytes, and by a file's
-// identity, so that grouping costs time linear in the edits.
-struct group_table {
+// Group indices by a path's bytes, open addressing, so that grouping costs
+// time linear in the edits.
+struct path_table {
   struct slot {
     uint64_t hash;
-    const char *key;  // a path's bytes, or null for an identity
+    const char *key;
     size_t key_len;
-    plat_file_id id;
     int32_t group;  // -1: free
   };
   slot *slots = nullptr;
   size_t capacity = 0;
   size_t count = 0;
 
-  group_table() = default;
-  group_table(const group_table &) = delete;
-  group_table &operator=(const group_table &) = delete;
-  ~group_table() { free(slots); }
+  path_table() = default;
+  path_table(const path_table &) = delete;
+  path_table &operator=(const path_table &) = delete;
+  ~path_table() { free(slots); }
 
   static uint64_t hash_bytes(const char *p, size_t n) {
     uint64_t h = 1469598103934665603ull;
     for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 1099511628211ull;
     return h ^ (h >> 29);
   }
-  static uint64_t hash_id(plat_file_id id) {
-    uint64_t h = id.index * 0x9E3779B97F4A7C15ull ^ (id.volume + 0x632BE59BD9B4E019ull);
-    return h ^ (h >> 31);
+
+  // The slot of the `n` bytes at `p` (with their `hash`), or the free one
+  // where they would go; capacity > 0.
+  size_t place(uint64_t hash, const char *p, size_t n) const {
+    size_t j = hash & (capacity - 1);
+    for (; slots[j].group >= 0; j = (j + 1) & (capacity - 1)) {
+      const slot &s = slots[j];
+      if (s.hash == hash && s.key_len == n && memcmp(s.key, p, n) == 0) break;
+    }
+    return j;
+  }
+
+  // The group of the path, or -1.
+  int32_t find(const char *p, size_t n) const {
+    return capacity == 0 ? -1 : slots[place(hash_bytes(p, n), p, n)].group;
   }
 
   bool grow() {
@@ -117,52 +129,27 @@ struct group_table {
     auto *fresh = static_cast<slot *>(malloc(grown * sizeof(slot)));
     if (fresh == nullptr) return false;
     for (size_t i = 0; i < grown; ++i) fresh[i].group = -1;
-    for (size_t i = 0; i < capacity; ++i) {
-      if (slots[i].group < 0) continue;
-      size_t j = slots[i].hash & (grown - 1);
-      while (fresh[j].group >= 0) j = (j + 1) & (grown - 1);
-      fresh[j] = slots[i];
-    }
-    free(slots);
+    slot *old = slots;
+    const size_t old_capacity = capacity;
     slots = fresh;
     capacity = grown;
+    for (size_t i = 0; i < old_capacity; ++i) {
+      if (old[i].group >= 0) slots[place(old[i].hash, old[i].key, old[i].key_len)] = old[i];
+    }
+    free(old);
     return true;
   }
 
-  // The group of `key`, or -1; writes the slot for an insert.
-  int32_t find(const slot &key, size_t *at) const {
-    if (capacity == 0) return -1;
-    size_t j = key.hash & (capacity - 1);
-    for (; slots[j].group >= 0; j = (j + 1) & (capacity - 1)) {
-      const slot &s = slots[j];
-      if (s.hash != key.hash || (s.key == nullptr) != (key.key == nullptr)) continue;
-      const bool same = key.key != nullptr
-                            ? s.key_len == key.key_len && memcmp(s.key, key.key, key.key_len) == 0
-                            : s.id.volume == key.id.volume && s.id.index == key.id.index;
-      if (same) return s.group;
-    }
-    *at = j;
-    return -1;
-  }
-
-  int32_t find(const slot &key) const {
-    size_t at = 0;
-    return find(key, &at);
-  }
-
-  bool insert(slot key) {
+  // Records the path's group, unless the path has one already.
+  bool insert(const char *p, size_t n, int32_t group) {
     if ((count + 1) * 2 > capacity && !grow()) return false;
-    size_t at = 0;
-    if (find(key, &at) >= 0) return true;
-    slots[at] = key;
+    const uint64_t hash = hash_bytes(p, n);
+    slot &s = slots[place(hash, p, n)];
+    if (s.group >= 0) return true;
+    s = {hash, p, n, group};
     ++count;
     return true;
   }
-
-  static slot by_path(const char *p, size_t n, int32_t group) {
-    return {hash_bytes(p, n), p, n, {0, 0}, group};
-  }
-  static slot by_id(plat_file_id id, int32_t group) { return {hash_id(id), nullptr, 0, id, group}; }
 };
 
 // Every group of a call, in the order their files first appear.
@@ -170,7 +157,8 @@ struct group_list {
   edit_group *groups = nullptr;
   int32_t count = 0;
   int32_t capacity = 0;
-  group_table table;
+  path_table by_path;
+  file_id_map by_id;
 
   group_list() = default;
   group_list(const group_list &) = delete;
@@ -206,18 +194,15 @@ yyjson_val *edit_path(yyjson_val *obj) {
 // (its identity, links followed), finds the same group. Null when out of
 // memory.
 edit_group *group_for(group_list *list, const char *path, size_t len) {
-  const int32_t known = list->table.find(group_table::by_path(path, len, 0));
+  const int32_t known = list->by_path.find(path, len);
   if (known >= 0) return &list->groups[known];
   plat_file_id id = {0, 0};
   // A path holding NUL names no file whole: its group fails, alone.
   const bool has_id = strlen(path) == len && plat_path_identity(path, &id) == 0;
   const int32_t next = list->count;
   if (has_id) {
-    const int32_t alias = list->table.find(group_table::by_id(id, 0));
-    if (alias >= 0) {
-      return list->table.insert(group_table::by_path(path, len, alias)) ? &list->groups[alias]
-                                                                        : nullptr;
-    }
+    const int32_t alias = list->by_id.find(id);
+    if (alias >= 0) return list->by_path.insert(path, len, alias) ? &list->groups[alias] : nullptr;
   }
   edit_group fresh = {};
   fresh.path = path;
@@ -225,8 +210,8 @@ edit_group *group_for(group_list *list, const char *path, size_t len) {
   fresh.id = id;
   fresh.has_id = has_id;
   if (!grow_push(&list->groups, &list->count, &list->capacity, fresh) ||
-      !list->table.insert(group_table::by_path(path, len, next)) ||
-      (has_id && !list->table.insert(group_table::by_id(id, next)))) {
+      !list->by_path.insert(path, len, next) ||
+      (has_id && list->by_id.insert(id, next) == file_id_map::added::no_memory)) {
     return nullptr;
   }
   return &list->groups[next];
@@ -538,6 +523,34 @@ void apply_chunk(group_list *list, int32_t first, int32_t n, const batch_options
 }
 
 // The result document; null when it cannot be had.
+// The report's "failures": each failed group's file (null for an element
+// that names none), status by name and message, so that a host branches on
+// the status and never parses an error string.
+void append_failures(json_out *out, const group_list &list) {
+  JSON_OUT_LITERAL(out, ",\"failures\":[");
+  bool first = true;
+  for (int32_t g = 0; g < list.count; ++g) {
+    const edit_group &group = list.groups[g];
+    if (group.message == nullptr && group.kind == 0) continue;
+    if (!first) json_out_char(out, ',');
+    first = false;
+    JSON_OUT_LITERAL(out, "{\"file\":");
+    if (group.path != nullptr) {
+      json_out_string(out, group.path, group.path_len);
+    } else {
+      JSON_OUT_LITERAL(out, "null");
+    }
+    JSON_OUT_LITERAL(out, ",\"status\":");
+    const char *status = qg_status_name(group.kind);
+    json_out_string(out, status, strlen(status));
+    JSON_OUT_LITERAL(out, ",\"message\":");
+    const char *message = group.message != nullptr ? group.message : "Out of memory";
+    json_out_string(out, message, strlen(message));
+    json_out_char(out, '}');
+  }
+  json_out_char(out, ']');
+}
+
 char *compose_result(const group_list &list, bool diffs) {
   int64_t failed = 0, modified = 0, total = 0;
   for (int32_t g = 0; g < list.count; ++g) {
@@ -567,6 +580,7 @@ char *compose_result(const group_list &list, bool diffs) {
                              group.message != nullptr ? group.message : "Out of memory");
   }
   json_out_char(&out, ']');
+  append_failures(&out, list);
   if (diffs) {
     JSON_OUT_LITERAL(&out, ",\"diffs\":[");
     first = true;

@@ -160,22 +160,16 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
   const size_t n = strlen(te.old_text);
   qg_finder finder;
   qg_finder_init(&finder, te.old_text, n, true);
-  size_t *hits = nullptr;
-  size_t count = 0, capacity = 0;
+  grow_array<size_t> hits;
+  size_t count = 0;  // occurrences found; beyond two, without replace_all, only counted
   for (size_t from = 0; from + n <= rt.len;) {
     const char *hit = qg_finder_find(&finder, rt.t + from, rt.len - from);
     if (hit == nullptr) break;
-    if (count == capacity) {
-      capacity = capacity == 0 ? 16 : capacity * 2;
-      auto *grown = static_cast<size_t *>(realloc(hits, capacity * sizeof(size_t)));
-      if (grown == nullptr) {
-        free(hits);
-        qg_fail(GREP_E_NO_MEMORY, "Out of memory finding the text in '%s'", fe->path);
-        return false;
-      }
-      hits = grown;
+    if (!hits.push(static_cast<size_t>(hit - rt.t))) {
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory finding the text in '%s'", fe->path);
+      return false;
     }
-    hits[count++] = static_cast<size_t>(hit - rt.t);
+    ++count;
     from = static_cast<size_t>(hit - rt.t) + n;
     if (!te.replace_all && count > 1) {
       // How many there are, for the message.
@@ -187,7 +181,6 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
     }
   }
   if (count == 0 || (count > 1 && !te.replace_all)) {
-    free(hits);
     if (count == 0) {
       qg_fail(GREP_E_CONFLICT, "Text not found in '%s'", fe->path);
     } else {
@@ -201,14 +194,14 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
   const char *with = te.new_text != nullptr ? te.new_text : "";
   bool ok = true;
   for (size_t k = 0; k < count && ok;) {
-    const size_t first = line_of(rt, hits[k]);
-    size_t last = last_line_touched(rt, hits[k] + n);
+    const size_t first = line_of(rt, hits.items[k]);
+    size_t last = last_line_touched(rt, hits.items[k] + n);
     size_t end = k + 1;
-    while (end < count && line_of(rt, hits[end]) <= last) {
-      last = last_line_touched(rt, hits[end] + n);
+    while (end < count && line_of(rt, hits.items[end]) <= last) {
+      last = last_line_touched(rt, hits.items[end] + n);
       ++end;
     }
-    char *text = replace_in_lines(rt, first, last, hits + k, end - k, n, with);
+    char *text = replace_in_lines(rt, first, last, hits.items + k, end - k, n, with);
     ok = text != nullptr && grow_push(&out->owned, &out->owned_count, &out->owned_capacity, text);
     if (!ok) {
       free(text);
@@ -219,7 +212,6 @@ bool resolve_text_edit(const file_edit *fe, const reader_text &rt, const text_ed
     }
     k = end;
   }
-  free(hits);
   if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory applying the text edits of '%s'", fe->path);
   return ok;
 }

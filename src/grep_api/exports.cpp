@@ -7,9 +7,12 @@
 #include "edit_core/edit.h"
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
+#include "grep_core/option_schema.h"
+#include "grep_core/options.h"
 #include "read_core/read_lines.h"
 #include "search_core/report_files.h"
 #include "search_core/report_json.h"
+#include "search_core/report_lines.h"
 #include "search_core/report_stream.h"
 
 #include <stdlib.h>
@@ -25,6 +28,9 @@ struct result_slots {
   char *batch = nullptr;
   char *read = nullptr;
   char *files = nullptr;
+  char *lines = nullptr;
+  char *schema = nullptr;
+  char *options = nullptr;
 
   result_slots() = default;
   result_slots(const result_slots &) = delete;
@@ -35,6 +41,9 @@ struct result_slots {
     free(batch);
     free(read);
     free(files);
+    free(lines);
+    free(schema);
+    free(options);
   }
 };
 
@@ -79,6 +88,24 @@ char *fallback_files_document() {
   return fallback_document("{\"files\":[],\"total_files\":0,\"duration_ms\":0,");
 }
 
+char *fallback_summary_document() {
+  return fallback_document(
+      "{\"total_matches\":0,\"files_searched\":0,\"files_matched\":0,\"duration_ms\":0,");
+}
+
+// The options `options_json` amounts to, or a document of its error.
+char *read_options(const char *options_json) {
+  grep_opts opts;
+  if (!grep_opts_parse_json(&opts, options_json)) {
+    qg_status_from_failure();
+    return fallback_document("{");
+  }
+  char *values = option_values_json(&opts);
+  grep_opts_free(&opts);
+  if (values == nullptr) qg_fail_call(GREP_E_NO_MEMORY, "Out of memory writing the options");
+  return values != nullptr ? values : fallback_document("{");
+}
+
 // The search document in `slot`, or the fallback document when the driver
 // gave none.
 const char *search_result(char *&slot, char *document) {
@@ -95,6 +122,8 @@ const char *grep_version(void) { return QG_VERSION_TEXT; }
 const char *grep_last_error(void) { return qm_grep_get_last_error(); }
 
 int grep_last_status(void) { return qg_get_status(); }
+
+const char *grep_status_name(int status) { return qg_status_name(status); }
 
 const char *grep_search_json(const char *root_path, const char *pattern, const char *options_json) {
   begin_call(s_slots.search);
@@ -113,6 +142,32 @@ const char *grep_list_files_json(const char *root_path, const char *options_json
   s_slots.files = grep_core_list_files_json(root_path, options_json);
   if (s_slots.files == nullptr) s_slots.files = fallback_files_document();
   return s_slots.files != nullptr ? s_slots.files : "";
+}
+
+const char *grep_search_lines(const char *root_path, const char *text, size_t length,
+                              const char *pattern, const char *options_json,
+                              grep_lines_callback callback, void *user_data) {
+  begin_call(s_slots.lines);
+  s_slots.lines = grep_core_search_lines(root_path, text, length, pattern, options_json, callback,
+                                         user_data);
+  if (s_slots.lines == nullptr) s_slots.lines = fallback_summary_document();
+  return s_slots.lines != nullptr ? s_slots.lines : "";
+}
+
+const char *grep_options_schema_json(void) {
+  begin_call(s_slots.schema);
+  s_slots.schema = option_schema_json();
+  if (s_slots.schema == nullptr) {
+    qg_fail_call(GREP_E_NO_MEMORY, "Out of memory writing the options schema");
+    s_slots.schema = fallback_document("{");
+  }
+  return s_slots.schema != nullptr ? s_slots.schema : "";
+}
+
+const char *grep_options_read_json(const char *options_json) {
+  begin_call(s_slots.options);
+  s_slots.options = read_options(options_json);
+  return s_slots.options != nullptr ? s_slots.options : "";
 }
 
 int grep_search_stream(const char *root_path, const char *pattern, const char *options_json,

@@ -6,6 +6,7 @@
 #ifndef QG_GROW_ARRAY_H
 #define QG_GROW_ARRAY_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -30,6 +31,18 @@ struct grow_array {
       capacity = grown;
     }
     items[count++] = item;
+    return true;
+  }
+
+  // Makes room for `n` items in all; false (the array as it was) when out of
+  // memory or past 2^32 - 1 items.
+  bool reserve(size_t n) {
+    if (n <= capacity) return true;
+    if (n > UINT32_MAX) return false;
+    auto *block = static_cast<T *>(realloc(items, sizeof(T) * n));
+    if (block == nullptr) return false;
+    items = block;
+    capacity = static_cast<uint32_t>(n);
     return true;
   }
 

@@ -74,3 +74,27 @@ void qg_fail_call(int status, const char *fmt, ...) {
   s_failure_kind = status;
   s_status = status;
 }
+
+const char *qg_status_name(int status) {
+  switch (status) {
+    case GREP_OK:
+      return "GREP_OK";
+    case GREP_STOPPED:
+      return "GREP_STOPPED";
+    case GREP_TIMED_OUT:
+      return "GREP_TIMED_OUT";
+    case GREP_OUTPUT_LIMITED:
+      return "GREP_OUTPUT_LIMITED";
+    case GREP_E_ARGUMENT:
+      return "GREP_E_ARGUMENT";
+    case GREP_E_NOT_FOUND:
+      return "GREP_E_NOT_FOUND";
+    case GREP_E_IO:
+      return "GREP_E_IO";
+    case GREP_E_CONFLICT:
+      return "GREP_E_CONFLICT";
+    case GREP_E_NO_MEMORY:
+      return "GREP_E_NO_MEMORY";
+  }
+  return "";
+}

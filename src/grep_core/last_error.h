@@ -65,6 +65,10 @@ void qg_status_from_failure(void);
 // call at once.
 void qg_fail_call(int status, const char *fmt, ...) QG_PRINTF(2, 3);
 
+// The name of a grep_status value as the public header spells it
+// ("GREP_E_IO"), or "" for a value it does not define. Static text.
+const char *qg_status_name(int status);
+
 #ifdef __cplusplus
 }
 #endif

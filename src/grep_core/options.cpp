@@ -1,35 +1,233 @@
 #include "grep_core/options.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/option_schema.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <yyjson.h>
 
-void grep_opts_init(grep_opts *opts) {
-  memset(opts, 0, sizeof *opts);
-  opts->case_sensitive = true;
-  opts->skip_dirs = true;
-  opts->follow_links = true;
-}
+namespace {
 
-void grep_opts_free(grep_opts *opts) {
-  for (int32_t i = 0; i < opts->include_count; ++i) free(opts->include_globs[i]);
-  for (int32_t i = 0; i < opts->exclude_count; ++i) free(opts->exclude_globs[i]);
-  for (int32_t i = 0; i < opts->exclude_dir_count; ++i) free(opts->exclude_dirs[i]);
-  for (int32_t i = 0; i < opts->path_glob_count; ++i) free(opts->path_globs[i]);
-  memset(opts, 0, sizeof *opts);
+template <typename T>
+T &field(grep_opts *opts, size_t offset) {
+  return *reinterpret_cast<T *>(reinterpret_cast<char *>(opts) + offset);
 }
 
 // Appends a heap copy of the `n` bytes at `s` while the list has room; a copy
 // that cannot be allocated is dropped and the count stays.
-static void append_glob(char **list, int32_t *count, const char *s, size_t n) {
+void append_glob(char **list, int32_t *count, const char *s, size_t n) {
   if (*count >= GREP_OPTS_MAX_GLOBS) return;
   auto *copy = static_cast<char *>(malloc(n + 1));
   if (copy == nullptr) return;
   memcpy(copy, s, n);
   copy[n] = '\0';
   list[(*count)++] = copy;
+}
+
+// The number of globs the string `text` splits into.
+size_t split_glob_count(const char *text) {
+  size_t n = 0;
+  for (const char *p = text; *p != '\0';) {
+    const size_t piece = strcspn(p, ",; ");
+    n += piece > 0;
+    p += piece;
+    if (*p != '\0') ++p;
+  }
+  return n;
+}
+
+// How the reader treats a value it cannot take: a core key outside "strict"
+// passes over it, as the core keys always have; anything else refuses it.
+struct reader {
+  grep_opts *opts;
+  bool lenient(const option_spec &spec) const {
+    return spec.origin == option_origin::core && !opts->strict;
+  }
+};
+
+// Refuses the value of `spec`: false, with the message naming the key.
+bool refuse(const option_spec &spec, const char *wants) {
+  qg_fail(GREP_E_ARGUMENT, "Option '%s' takes %s", spec.key, wants);
+  return false;
+}
+
+bool read_boolean(const reader &r, const option_spec &spec, yyjson_val *v) {
+  if (!yyjson_is_bool(v)) return r.lenient(spec) || refuse(spec, "true or false");
+  field<bool>(r.opts, spec.offset) = yyjson_get_bool(v) != spec.invert;
+  return true;
+}
+
+// A JSON integer (not 5.0). A core key read leniently stores the low 32 bits
+// of any 64-bit integer, read as a signed number (4294967301 gives 5);
+// otherwise it must lie in the key's range.
+bool read_integer(const reader &r, const option_spec &spec, yyjson_val *v) {
+  const char *wants = spec.integer_bytes == 8 ? "an integer within 64 bits" : "an integer within 32 bits";
+  if (!yyjson_is_int(v)) return r.lenient(spec) || refuse(spec, wants);
+  const bool in_range = yyjson_is_sint(v)
+                            ? yyjson_get_sint(v) >= spec.min && yyjson_get_sint(v) <= spec.max
+                            : yyjson_get_uint(v) <= static_cast<uint64_t>(spec.max);
+  if (!in_range && !r.lenient(spec)) return refuse(spec, wants);
+  const uint64_t bits = yyjson_is_sint(v) ? static_cast<uint64_t>(yyjson_get_sint(v))
+                                          : yyjson_get_uint(v);
+  if (spec.integer_bytes == 8) {
+    field<int64_t>(r.opts, spec.offset) = static_cast<int64_t>(bits);
+  } else {
+    field<int32_t>(r.opts, spec.offset) = static_cast<int32_t>(static_cast<uint32_t>(bits));
+  }
+  return true;
+}
+
+// A glob list: an array contributes each string element whole; a string is
+// cut at commas, semicolons and spaces for "globs", and is one glob for
+// "path_globs". Read leniently, other elements are skipped and the list keeps
+// its first GREP_OPTS_MAX_GLOBS globs; otherwise both are refused.
+bool read_globs(const reader &r, const option_spec &spec, yyjson_val *v) {
+  char **list = &field<char *>(r.opts, spec.offset);
+  int32_t *count = &field<int32_t>(r.opts, spec.count_offset);
+  const bool split = spec.type == option_type::globs;
+  const char *wants = split ? "a text of globs or an array of texts" : "a glob or an array of globs";
+  if (yyjson_is_str(v)) {
+    if (!r.lenient(spec) && split && split_glob_count(yyjson_get_str(v)) > GREP_OPTS_MAX_GLOBS) {
+      return refuse(spec, "at most 64 globs");
+    }
+    if (split) {
+      add_globs_from_str(list, count, yyjson_get_str(v));
+    } else {
+      append_glob(list, count, yyjson_get_str(v), yyjson_get_len(v));
+    }
+    return true;
+  }
+  if (!yyjson_is_arr(v)) return r.lenient(spec) || refuse(spec, wants);
+  if (!r.lenient(spec)) {
+    if (yyjson_arr_size(v) > GREP_OPTS_MAX_GLOBS) return refuse(spec, "at most 64 globs");
+    size_t idx, max;
+    yyjson_val *item;
+    yyjson_arr_foreach(v, idx, max, item) {
+      if (!yyjson_is_str(item)) return refuse(spec, wants);
+    }
+  }
+  size_t idx, max;
+  yyjson_val *item;
+  yyjson_arr_foreach(v, idx, max, item) {
+    if (yyjson_is_str(item)) append_glob(list, count, yyjson_get_str(item), yyjson_get_len(item));
+  }
+  return true;
+}
+
+// One of the key's texts. "syntax" has always named what it refused.
+bool read_choice(const reader &r, const option_spec &spec, yyjson_val *v) {
+  const int64_t index =
+      yyjson_is_str(v) ? option_choice_index(&spec, yyjson_get_str(v), yyjson_get_len(v)) : -1;
+  if (index >= 0) {
+    field<uint8_t>(r.opts, spec.offset) = static_cast<uint8_t>(index);
+    return true;
+  }
+  char *text = yyjson_is_str(v) ? nullptr : yyjson_val_write(v, 0, nullptr);
+  const char *shown = yyjson_is_str(v) ? yyjson_get_str(v) : text != nullptr ? text : "";
+  const int kind = yyjson_is_str(v) || text != nullptr ? GREP_E_ARGUMENT : GREP_E_NO_MEMORY;
+  if (strcmp(spec.key, "syntax") == 0) {
+    qg_fail(kind, "Unknown syntax '%s'", shown);
+  } else {
+    qg_fail(kind, "Option '%s' takes one of '%s', not '%s'", spec.key, spec.choices, shown);
+  }
+  free(text);
+  return false;
+}
+
+bool read_value(const reader &r, const option_spec &spec, yyjson_val *v) {
+  switch (spec.type) {
+    case option_type::boolean:
+      return read_boolean(r, spec, v);
+    case option_type::integer:
+      return read_integer(r, spec, v);
+    case option_type::globs:
+    case option_type::path_globs:
+      return read_globs(r, spec, v);
+    case option_type::choice:
+      return read_choice(r, spec, v);
+  }
+  return true;
+}
+
+// Under "strict": every member must be a key of the table, given once.
+bool check_strict_members(yyjson_val *root) {
+  size_t idx, max;
+  yyjson_val *key, *value;
+  yyjson_obj_foreach(root, idx, max, key, value) {
+    const char *name = yyjson_get_str(key);
+    const size_t len = yyjson_get_len(key);
+    if (option_spec_find(name, len) == nullptr) {
+      qg_fail(GREP_E_ARGUMENT, "Unknown option '%s'", name);
+      return false;
+    }
+    size_t later_idx, later_max;
+    yyjson_val *later, *later_value;
+    yyjson_obj_foreach(root, later_idx, later_max, later, later_value) {
+      if (later_idx > idx && yyjson_equals_strn(later, name, len)) {
+        qg_fail(GREP_E_ARGUMENT, "Option '%s' is given more than once", name);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Reads every key of the table from the object `root`, in the table's order.
+bool read_keys(grep_opts *opts, yyjson_val *root) {
+  size_t count = 0;
+  const option_spec *specs = option_specs(&count);
+  const reader r{opts};
+  for (size_t i = 0; i < count; ++i) {
+    yyjson_val *v = yyjson_obj_get(root, specs[i].key);
+    if (v != nullptr && !read_value(r, specs[i], v)) return false;
+    if (i == 0 && opts->strict && !check_strict_members(root)) return false;
+  }
+  if (opts->syntax == GREP_SYNTAX_STANDARD) opts->regex = true;
+  return true;
+}
+
+}  // namespace
+
+void grep_opts_init(grep_opts *opts) {
+  memset(opts, 0, sizeof *opts);
+  size_t count = 0;
+  const option_spec *specs = option_specs(&count);
+  for (size_t i = 0; i < count; ++i) {
+    const option_spec &spec = specs[i];
+    switch (spec.type) {
+      case option_type::boolean:
+        // Keys that write one field with the opposite sense leave the first's default.
+        if (!spec.invert) field<bool>(opts, spec.offset) = spec.fallback != 0;
+        break;
+      case option_type::integer:
+        if (spec.integer_bytes == 8) {
+          field<int64_t>(opts, spec.offset) = spec.fallback;
+        } else {
+          field<int32_t>(opts, spec.offset) = static_cast<int32_t>(spec.fallback);
+        }
+        break;
+      case option_type::choice:
+        field<uint8_t>(opts, spec.offset) = static_cast<uint8_t>(spec.fallback);
+        break;
+      case option_type::globs:
+      case option_type::path_globs:
+        break;  // empty
+    }
+  }
+}
+
+void grep_opts_free(grep_opts *opts) {
+  size_t count = 0;
+  const option_spec *specs = option_specs(&count);
+  for (size_t i = 0; i < count; ++i) {
+    const option_spec &spec = specs[i];
+    if (spec.type != option_type::globs && spec.type != option_type::path_globs) continue;
+    char **list = &field<char *>(opts, spec.offset);
+    const int32_t n = field<int32_t>(opts, spec.count_offset);
+    for (int32_t k = 0; k < n; ++k) free(list[k]);
+  }
+  memset(opts, 0, sizeof *opts);
 }
 
 void add_globs_from_str(char **list, int32_t *count, const char *text) {
@@ -43,82 +241,12 @@ void add_globs_from_str(char **list, int32_t *count, const char *text) {
   }
 }
 
-// A JSON boolean stored into `*field`, inverted when `invert`; other types
-// leave it alone.
-static void read_bool(yyjson_val *root, const char *key, bool invert, bool *field) {
-  yyjson_val *v = yyjson_obj_get(root, key);
-  if (yyjson_is_bool(v)) *field = yyjson_get_bool(v) != invert;
+int32_t grep_opts_before(const grep_opts *opts) {
+  return opts->before_context >= 0 ? opts->before_context : opts->context_lines;
 }
 
-// A JSON integer (signed or unsigned 64-bit) stored as its low 32 bits read
-// as a signed number: 4294967301 gives 5. Reals and other types are ignored.
-static void read_int32(yyjson_val *root, const char *key, int32_t *field) {
-  yyjson_val *v = yyjson_obj_get(root, key);
-  uint64_t bits;
-  if (yyjson_is_uint(v)) {
-    bits = yyjson_get_uint(v);
-  } else if (yyjson_is_sint(v)) {
-    bits = static_cast<uint64_t>(yyjson_get_sint(v));
-  } else {
-    return;
-  }
-  *field = static_cast<int32_t>(static_cast<uint32_t>(bits));
-}
-
-// A JSON integer stored whole into a 64-bit field; one beyond the signed
-// range, reals and other types are ignored.
-static void read_int64(yyjson_val *root, const char *key, int64_t *field) {
-  yyjson_val *v = yyjson_obj_get(root, key);
-  if (yyjson_is_sint(v)) {
-    *field = yyjson_get_sint(v);
-  } else if (yyjson_is_uint(v) && yyjson_get_uint(v) <= static_cast<uint64_t>(INT64_MAX)) {
-    *field = static_cast<int64_t>(yyjson_get_uint(v));
-  }
-}
-
-// A list value: an array contributes each of its string elements whole, a
-// string is split at separators when `split`, else one glob; other types are
-// ignored.
-static void read_globs(yyjson_val *root, const char *key, char **list, int32_t *count,
-                       bool split = true) {
-  yyjson_val *v = yyjson_obj_get(root, key);
-  if (yyjson_is_str(v)) {
-    if (split) {
-      add_globs_from_str(list, count, yyjson_get_str(v));
-    } else {
-      append_glob(list, count, yyjson_get_str(v), yyjson_get_len(v));
-    }
-    return;
-  }
-  if (!yyjson_is_arr(v)) return;
-  size_t idx, max;
-  yyjson_val *item;
-  yyjson_arr_foreach(v, idx, max, item) {
-    if (yyjson_is_str(item)) append_glob(list, count, yyjson_get_str(item), yyjson_get_len(item));
-  }
-}
-
-// The "syntax" key: "dialect" (the default) or "standard", which makes the
-// pattern a regex whatever "regex" says. False, with the message, for any
-// other value.
-static bool read_syntax(yyjson_val *root, grep_opts *opts) {
-  yyjson_val *v = yyjson_obj_get(root, "syntax");
-  if (v == nullptr) return true;
-  if (yyjson_equals_str(v, "dialect")) return true;
-  if (yyjson_equals_str(v, "standard")) {
-    opts->standard_syntax = true;
-    opts->regex = true;
-    return true;
-  }
-  if (yyjson_is_str(v)) {
-    qg_fail(GREP_E_ARGUMENT, "Unknown syntax '%s'", yyjson_get_str(v));
-    return false;
-  }
-  char *text = yyjson_val_write(v, 0, nullptr);
-  qg_fail(text != nullptr ? GREP_E_ARGUMENT : GREP_E_NO_MEMORY, "Unknown syntax '%s'",
-          text != nullptr ? text : "");
-  free(text);
-  return false;
+int32_t grep_opts_after(const grep_opts *opts) {
+  return opts->after_context >= 0 ? opts->after_context : opts->context_lines;
 }
 
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
@@ -138,36 +266,11 @@ bool grep_opts_parse_json(grep_opts *opts, const char *options_json) {
     return false;
   }
   yyjson_val *root = yyjson_doc_get_root(doc);
-  if (yyjson_obj_size(root) > 0) {
-    // The order matters: the later case keys override the earlier ones.
-    read_bool(root, "regex", false, &opts->regex);
-    read_bool(root, "case_sensitive", false, &opts->case_sensitive);
-    read_bool(root, "case_insensitive", true, &opts->case_sensitive);
-    read_bool(root, "ignore_case", true, &opts->case_sensitive);
-    read_bool(root, "whole_word", false, &opts->whole_word);
-    read_int32(root, "max_results", &opts->max_results);
-    read_int32(root, "context_lines", &opts->context_lines);
-    read_globs(root, "include_globs", opts->include_globs, &opts->include_count);
-    read_globs(root, "exclude_globs", opts->exclude_globs, &opts->exclude_count);
-    read_globs(root, "exclude_dirs", opts->exclude_dirs, &opts->exclude_dir_count);
-    read_int32(root, "timeout_ms", &opts->timeout_ms);
-    read_int32(root, "threads", &opts->threads);
-    read_int32(root, "max_per_file", &opts->max_per_file);
-    read_int64(root, "max_output_bytes", &opts->max_output_bytes);
-    read_bool(root, "hidden", false, &opts->hidden);
-    read_bool(root, "skip_dirs", false, &opts->skip_dirs);
-    read_bool(root, "follow_links", false, &opts->follow_links);
-    read_bool(root, "gitignore", false, &opts->gitignore);
-    read_bool(root, "match_length", false, &opts->match_length);
-    read_bool(root, "submatches", false, &opts->submatches);
-    read_globs(root, "path_globs", opts->path_globs, &opts->path_glob_count, false);
-    if (!read_syntax(root, opts)) {
-      yyjson_doc_free(doc);
-      grep_opts_free(opts);
-      grep_opts_init(opts);
-      return false;
-    }
-  }
+  const bool ok = yyjson_obj_size(root) == 0 || read_keys(opts, root);
   yyjson_doc_free(doc);
-  return true;
+  if (!ok) {
+    grep_opts_free(opts);
+    grep_opts_init(opts);
+  }
+  return ok;
 }

@@ -45,12 +45,44 @@ typedef struct grep_opts {
   bool gitignore;        // "gitignore": .gitignore, .ignore and .git/info/exclude are honoured
   bool match_length;     // "match_length": match objects carry "length" after "col"
   bool submatches;       // "submatches": match objects carry every match of their line
-  bool standard_syntax;  // "syntax":"standard": the pattern is a regex of the standard syntax
   // "path_globs": globs in git's ignore syntax over the path below the root,
   // each whole (a string is one glob); "!" before one excludes.
   char *path_globs[GREP_OPTS_MAX_GLOBS];
   int32_t path_glob_count;
+  bool strict;             // "strict": unknown keys and values of the wrong type are refused
+  uint8_t syntax;          // "syntax": GREP_SYNTAX_DIALECT or GREP_SYNTAX_STANDARD
+  int32_t before_context;  // "before_context": lines before a match; below 0: context_lines
+  int32_t after_context;   // "after_context": lines after a match; below 0: context_lines
+  // The line printer's settings (grep_search_lines).
+  uint8_t print_mode;  // "print": a grep_print_mode
+  bool heading;        // "heading": each file's path on a line of its own above its lines
+  bool color;          // "color": paths, numbers, separators and matches in colour
+  bool line_number;    // "line_number" (default true): each line's number
+  bool column;         // "column" (default true): each match's column
+  bool with_filename;  // "with_filename" (default true): each line's path
+  bool continued;      // "continued": the lines follow what an earlier call printed
+  bool relative_paths;    // "relative_paths": paths printed below the search's root
+  int32_t max_columns;    // "max_columns": a longer line is shown as a window of this many bytes
+  bool null_after_path;   // "null_after_path": a NUL, not ':' or '-' or a line end, after a path
 } grep_opts;
+
+// The values of "syntax".
+enum { GREP_SYNTAX_DIALECT = 0, GREP_SYNTAX_STANDARD = 1 };
+
+// What the line printer writes for a search ("print").
+typedef enum grep_print_mode {
+  GREP_PRINT_LINES = 0,  // each matched line, with its context
+  GREP_PRINT_MATCHES,    // each match of a line alone
+  GREP_PRINT_FILES,      // each file that matches, once
+  GREP_PRINT_COUNT,      // each file that matches, with its number of matched lines
+  GREP_PRINT_JSON,       // each match object, one per line
+} grep_print_mode;
+
+// The context lines a search shows before and after each match: the
+// "before_context" and "after_context" keys where given, else
+// "context_lines" (0 or below: none).
+int32_t grep_opts_before(const grep_opts *opts);
+int32_t grep_opts_after(const grep_opts *opts);
 
 // Sets the defaults: everything zero or empty, and case_sensitive, skip_dirs
 // and follow_links true. Releases nothing that `opts` held.

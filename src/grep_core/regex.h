@@ -1,14 +1,16 @@
-// The pattern matcher: the library's own regular-expression dialect, on bytes.
+// The pattern matcher, for both syntaxes a pattern may be written in: the
+// library's own dialect, on bytes, and the standard syntax, on UTF-8 units
+// (regex_standard_parse.h). A pattern is compiled once (re_compile_with)
+// into a program that every line of a search is matched with; both syntaxes
+// compile to the same kind of program, matched by the same code.
 //
-// A pattern is compiled once into a program (re_compile) that every line of a
-// search is matched with. The dialect has no back-references and quantifiers
-// apply to single-byte atoms only, so each pattern describes a regular
-// language, and the order in which the dialect's definition tries
-// alternatives, greedy runs and give-backs is a priority order over the
-// paths of an automaton. The program is that automaton; matching follows the
-// paths in that order and remembers which (instruction, position) pairs have
-// failed, so its result (found, column, length) is the definition's for every
-// pattern and line, with no budget or depth limit.
+// Neither syntax has back-references, so each pattern describes a regular
+// language, and the order in which its syntax tries alternatives, greedy
+// and lazy repetitions and give-backs is a priority order over the paths of
+// an automaton. The program is that automaton; matching follows the paths
+// in that order and remembers which (instruction, position) pairs have
+// failed, so its result (found, column, length) is the syntax's leftmost
+// first match for every pattern and line, with no budget or depth limit.
 //
 // Worst case, for a program of S instructions and a line of n bytes:
 // O(S * (n + 1)) time. Memory: O(S), plus the memoising search's record of
@@ -18,11 +20,13 @@
 // same time bound. Searches decide first which lines hold a match with a
 // lazy DFA over the same program (regex_dfa.h), in a cache of at most
 // RE_DFA_CACHE_BYTES per thread, and match only those lines as above.
-// S is at most four per pattern byte plus a few (three per
+// For the dialect, S is at most four per pattern byte plus a few (three per
 // reachable pattern state, each state a position and the end of the
-// alternative it belongs to). Compiling costs O(m) for a pattern of m bytes
-// plus 256 steps per class member. Nothing recurses with the pattern or the
-// text.
+// alternative it belongs to), and compiling costs O(m) for a pattern of m
+// bytes plus 256 steps per class member. The standard syntax's counted
+// repetitions copy their body, within RE_MAX_INSTRUCTIONS in all. Nothing
+// recurses with the text; the standard compiler recurses only as deep as
+// groups nest (RE_MAX_NESTING).
 #ifndef QG_REGEX_H
 #define QG_REGEX_H
 
@@ -72,8 +76,9 @@ typedef struct re_options {
 } re_options;
 
 // Compiles `pattern` (NUL-terminated; every byte string of the dialect is a
-// valid pattern). Null when it cannot be: too large for the bounds above
-// ("Pattern too large: ...", GREP_E_ARGUMENT) or out of memory
+// valid pattern, the standard syntax refuses malformed ones with the fault
+// and its place, GREP_E_ARGUMENT). Null when it cannot be: too large for the
+// bounds above ("Pattern too large: ...", GREP_E_ARGUMENT) or out of memory
 // (GREP_E_NO_MEMORY), with the message and its kind set; or when the stop
 // check said to stop, with *out_stopped set (may be null) and no message.
 // Released with re_program_free.
@@ -83,9 +88,6 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
 re_program *re_compile(const char *pattern, bool case_sensitive);
 
 void re_program_free(re_program *program);
-
-// Number of instructions, for tests and benchmarks.
-size_t re_program_size(const re_program *program);
 
 // Working memory for `program`; null when out of memory. Released with
 // re_scratch_free. One thread uses a scratch at a time.
@@ -118,24 +120,9 @@ re_result re_find(const re_program *program, re_scratch *scratch, const char *te
 re_result re_find_from(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                        size_t from, int32_t *out_col, int32_t *out_len);
 
-// Matches the program at exactly text position 0 (a remainder's match),
-// writing the length on RE_MATCH.
-re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
-                      size_t *out_len);
-
-// ---- Whole-text prefilter ----
-
-// Longest required literal that regex_required_literal reports; a longer one
-// is cut, which only lets more lines through its filter.
+// Longest literal a program's line prefilter holds; a longer one is cut,
+// which only lets more lines through its filter.
 #define RE_PREFILTER_MAX 64
-
-// Writes to `lit` (NUL-terminated) a run of bytes that every match of
-// `pattern` covers, so that a line, or a stretch of many lines, without it
-// holds no match: compared exactly, or ignoring ASCII case when
-// `case_sensitive` is false. Returns its length; 0 (and an empty `lit`) when
-// the pattern has none, or holds a '|' anywhere. Pure; any thread.
-size_t regex_required_literal(const char *pattern, bool case_sensitive,
-                              char lit[RE_PREFILTER_MAX + 1]);
 
 #ifdef __cplusplus
 }

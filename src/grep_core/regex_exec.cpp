@@ -421,39 +421,28 @@ re_result re_find_from(const re_program *program, re_scratch *scratch, const cha
   if (from > len || (program->anchored && from > 0)) return RE_NO_MATCH;
   // A match that starts at or after `from` holds one of the literals there.
   if (!line_may_match(program, text + from, len - from)) return RE_NO_MATCH;
+  const re_search_how how = {from, program->anchored, false};
   size_t start = 0, end = 0;
-  const attempt a = search(program, scratch, text, len, from, program->anchored, &start, &end);
-  if (a == attempt::stopped) return RE_STOPPED;
-  if (a == attempt::no_memory) return RE_NO_MEMORY;
-  if (a != attempt::matched) return RE_NO_MATCH;
+  const re_result r = re_search_at(program, scratch, text, len, &how, &start, &end);
+  if (r != RE_MATCH) return r;
   if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
   if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
   return RE_MATCH;
 }
 
-re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, const char *text,
-                                size_t len, int32_t *out_col, int32_t *out_len) {
-  if (program->count > scratch->capacity || len >= UINT32_MAX) return RE_NO_MATCH;
+re_result re_search_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                       const re_search_how *how, size_t *out_start, size_t *out_end) {
+  if (program->count > scratch->capacity || len >= UINT32_MAX || how->from > len) {
+    return how->from > len ? RE_NO_MATCH : RE_NO_MEMORY;
+  }
   scratch->stopped = false;
-  size_t start = 0, end = 0;
-  const attempt a = breadth_first(program, scratch, text, len, 0, program->anchored, &start, &end);
+  const attempt a =
+      how->breadth_first
+          ? breadth_first(program, scratch, text, len, how->from, how->anchored, out_start, out_end)
+          : search(program, scratch, text, len, how->from, how->anchored, out_start, out_end);
   if (a == attempt::stopped) return RE_STOPPED;
   if (a == attempt::no_memory) return RE_NO_MEMORY;
-  if (a != attempt::matched) return RE_NO_MATCH;
-  if (out_col != nullptr) *out_col = static_cast<int32_t>(start + 1);
-  if (out_len != nullptr) *out_len = static_cast<int32_t>(end - start);
-  return RE_MATCH;
-}
-
-re_result re_match_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
-                      size_t *out_len) {
-  size_t start = 0, end = 0;
-  const attempt a = search(program, scratch, text, len, 0, true, &start, &end);
-  if (a == attempt::stopped) return RE_STOPPED;
-  if (a == attempt::no_memory) return RE_NO_MEMORY;
-  if (a != attempt::matched) return RE_NO_MATCH;
-  *out_len = end;
-  return RE_MATCH;
+  return a == attempt::matched ? RE_MATCH : RE_NO_MATCH;
 }
 
 bool re_unit_starts_at(const char *text, size_t n, size_t pos) {

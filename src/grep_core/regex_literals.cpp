@@ -9,7 +9,8 @@
 #include "grep_core/ascii_class.h"
 #include "grep_core/find_bytes.h"
 #include "grep_core/regex_program.h"
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
+#include "grep_core/utf8.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -82,7 +83,8 @@ unsigned rarest_rank(const lit_set &set, int i) {
     unsigned rank = qg_byte_rank(c);
     const unsigned char lower = qg_lower(c);
     if (set.fold && lower >= 'a' && lower <= 'z') {
-      const unsigned a = qg_byte_rank(lower), b = qg_byte_rank(static_cast<unsigned char>(lower - ('a' - 'A')));
+      const unsigned a = qg_byte_rank(lower),
+                     b = qg_byte_rank(static_cast<unsigned char>(lower - ('a' - 'A')));
       rank = a > b ? a : b;
     }
     rarest = rank < rarest ? rank : rarest;
@@ -149,22 +151,14 @@ void keep_better(lit_set *best, const lit_set &candidate) {
   if (score(candidate) > score(*best)) *best = candidate;
 }
 
-int utf8_encode(uint32_t cp, char *out) {
+// The bytes a code point of the tree stands for: a byte that is no part of
+// valid UTF-8 as itself, any other code point as UTF-8.
+size_t literal_bytes(uint32_t cp, unsigned char *out) {
   if (cp >= RE_INVALID_FIRST && cp <= RE_INVALID_LAST) {
-    out[0] = static_cast<char>(cp - 0xDC00u);  // the byte itself
+    out[0] = static_cast<unsigned char>(cp - 0xDC00u);
     return 1;
   }
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
-  }
-  const int n = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-  for (int i = n - 1; i > 0; --i) {
-    out[i] = static_cast<char>(0x80 | (cp & 0x3F));
-    cp >>= 6;
-  }
-  out[0] = static_cast<char>((0xF00u >> n) | cp);
-  return n;
+  return qg_utf8_encode(cp, out);
 }
 
 struct analyser {
@@ -208,8 +202,8 @@ struct analyser {
     for (int i = 0; i < count; ++i) {
       uint32_t c = cps[i];
       if (fold && c >= 'A' && c <= 'Z') c += 32;
-      char bytes[4];
-      exact->add(bytes, static_cast<size_t>(utf8_encode(c, bytes)));
+      unsigned char bytes[4];
+      exact->add(reinterpret_cast<const char *>(bytes), literal_bytes(c, bytes));
     }
   }
 

@@ -1,5 +1,7 @@
-// The compiled form of a pattern, shared by the compiler (regex_compile.cpp)
-// and the matchers (regex_exec.cpp). Internal to the pattern matcher.
+// The compiled form of a pattern, shared by the compilers (regex_dialect.cpp
+// for the dialect, regex_standard_compile.cpp for the standard syntax) and
+// the matchers (regex_exec.cpp, regex_dfa.cpp). Internal to the pattern
+// matcher.
 //
 // A program is a list of instructions; a thread of the automaton is an
 // instruction and a text position. SPLIT continues at `next` first and at
@@ -16,7 +18,7 @@
 #include "grep_core/find_bytes.h"
 #include "grep_core/find_set.h"
 #include "grep_core/regex.h"
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -107,10 +109,18 @@ bool re_assert_holds(uint32_t kind, const char *text, size_t n, size_t pos);
 re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
                                 bool *out_stopped);
 
-// re_find with the breadth-first search alone, whatever the line's length:
-// the two searches must agree, which tests and the fuzzer check.
-re_result re_find_breadth_first(const re_program *program, re_scratch *scratch, const char *text,
-                                size_t len, int32_t *out_col, int32_t *out_len);
+// How re_search_at looks for a match.
+typedef struct re_search_how {
+  size_t from;         // attempts begin at or after this byte (anchors still see the whole line)
+  bool anchored;       // one attempt, at `from`
+  bool breadth_first;  // the breadth-first search alone, however short the line (the two
+                       // searches must agree, which tests and the fuzzer check)
+} re_search_how;
+
+// The match of `program` in the `len` bytes at `text` as `how` says, with no
+// prefilter: RE_MATCH with its start and end offsets, or why there is none.
+re_result re_search_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
+                       const re_search_how *how, size_t *out_start, size_t *out_end);
 
 // A part of a pattern compiled as the definition matches it: the remainder
 // [rest, rest_end), anchored at the position it is tried at and without the

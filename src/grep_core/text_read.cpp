@@ -2,6 +2,7 @@
 
 #include "grep_core/last_error.h"
 #include "grep_core/text_lines.h"
+#include "grep_core/utf8.h"
 #include "platform/platform.h"
 
 #include <stdint.h>
@@ -43,25 +44,15 @@ size_t utf16_to_utf8_into(const unsigned char *data, size_t nbytes, bool big_end
   };
   size_t o = 0;
   for (size_t i = 0; i < units; ++i) {
-    unsigned u = unit_at(i);
-    if (u < 0x80) {
-      out[o++] = static_cast<unsigned char>(u);
-    } else if (u < 0x800) {
-      out[o++] = static_cast<unsigned char>(0xC0 | (u >> 6));
-      out[o++] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit_at(i + 1) >= 0xDC00 &&
-               unit_at(i + 1) <= 0xDFFF) {
-      unsigned long c = 0x10000 + ((u - 0xD800ul) << 10) + (unit_at(i + 1) - 0xDC00ul);
-      out[o++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-      out[o++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    uint32_t cp = unit_at(i);
+    // A high surrogate followed by a low one is one code point; any other
+    // unit, an unpaired surrogate included, stands for itself.
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit_at(i + 1) >= 0xDC00 &&
+        unit_at(i + 1) <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800u) << 10) + (unit_at(i + 1) - 0xDC00u);
       ++i;
-    } else {
-      out[o++] = static_cast<unsigned char>(0xE0 | (u >> 12));
-      out[o++] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-      out[o++] = static_cast<unsigned char>(0x80 | (u & 0x3F));
     }
+    o += qg_utf8_encode(cp, out + o);
   }
   out[o] = '\0';
   return o;

@@ -8,6 +8,7 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -27,6 +28,24 @@ static inline qg_utf8_lead qg_utf8_lead_of(unsigned char c) {
   lead.announced = (unsigned char)(c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4);
   lead.valid = c < 0x80 || (c >= 0xC2 && c <= 0xF4);
   return lead;
+}
+
+// Writes the UTF-8 form of the code point `cp` (at most 0x10FFFF; the
+// surrogates D800..DFFF take their three-byte forms, which is how unpaired
+// surrogates of a UTF-16 file are carried) to `out` and returns its length,
+// 1 to 4.
+static inline size_t qg_utf8_encode(uint32_t cp, unsigned char *out) {
+  if (cp < 0x80) {
+    out[0] = (unsigned char)cp;
+    return 1;
+  }
+  const size_t n = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  for (size_t i = n - 1; i > 0; --i) {
+    out[i] = (unsigned char)(0x80 | (cp & 0x3F));
+    cp >>= 6;
+  }
+  out[0] = (unsigned char)((0xF00u >> n) | cp);
+  return n;
 }
 
 // Length of the valid UTF-8 sequence at the start of the `avail` bytes at `s`

@@ -1,10 +1,13 @@
 #include "search_core/ignore_rules.h"
 
+#include "grep_core/grow_array.h"
+#include "grep_core/posix_class.h"
+
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <string_view>
+#include <new>
 
 namespace {
 
@@ -37,29 +40,11 @@ struct rule {
 };
 
 // True when the class `name` (`n` bytes) holds `c`; `known` says whether the
-// name is one of the classes at all.
+// name is one of the globs' classes at all.
 bool class_holds(const char *name, size_t n, unsigned char c, bool *known) {
-  const std::string_view s(name, n);
-  *known = true;
-  if (s == "alnum") return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-  if (s == "alpha") return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-  if (s == "blank") return c == ' ' || c == '\t';
-  if (s == "cntrl") return c < 0x20 || c == 0x7F;
-  if (s == "digit") return c >= '0' && c <= '9';
-  if (s == "graph") return c > 0x20 && c < 0x7F;
-  if (s == "lower") return c >= 'a' && c <= 'z';
-  if (s == "print") return c >= 0x20 && c < 0x7F;
-  if (s == "punct") {
-    return (c > 0x20 && c < 0x7F) &&
-           !((c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'));
-  }
-  if (s == "space") return c == ' ' || (c >= '\t' && c <= '\r');
-  if (s == "upper") return c >= 'A' && c <= 'Z';
-  if (s == "xdigit") {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
-  }
-  *known = false;
-  return false;
+  const posix_class *k = posix_class_named(name, n);
+  *known = k != nullptr && k->in_globs;
+  return *known && posix_class_holds(*k, c);
 }
 
 // Matches the bracket expression at p[i] ('[') against `c`. Returns the
@@ -241,9 +226,7 @@ bool glob_is_broken(const char *p, size_t n) {
 }  // namespace
 
 struct ignore_rules {
-  rule *items;
-  size_t count;
-  size_t capacity;
+  grow_array<rule> list;
 };
 
 namespace {
@@ -410,18 +393,6 @@ bool parse_line(const char *p, size_t n, rule *r, bool *out_of_memory) {
   return true;
 }
 
-bool push_rule(ignore_rules *rules, const rule &r) {
-  if (rules->count == rules->capacity) {
-    const size_t grown = rules->capacity == 0 ? 16 : rules->capacity * 2;
-    auto *items = static_cast<rule *>(realloc(rules->items, grown * sizeof(rule)));
-    if (items == nullptr) return false;
-    rules->items = items;
-    rules->capacity = grown;
-  }
-  rules->items[rules->count++] = r;
-  return true;
-}
-
 void free_rule(rule &r) {
   free(r.pattern);
   free(r.segments);
@@ -488,7 +459,8 @@ bool anchored_match(const rule &r, const char *path, size_t len, char sep, const
 }  // namespace
 
 ignore_rules *ignore_rules_new(void) {
-  return static_cast<ignore_rules *>(calloc(1, sizeof(ignore_rules)));
+  void *block = malloc(sizeof(ignore_rules));
+  return block != nullptr ? new (block) ignore_rules{} : nullptr;
 }
 
 bool ignore_rules_add_text(ignore_rules *rules, const char *text, size_t len) {
@@ -503,7 +475,7 @@ bool ignore_rules_add_text(ignore_rules *rules, const char *text, size_t len) {
     rule r;
     bool out_of_memory = false;
     if (parse_line(line, static_cast<size_t>(stop - line), &r, &out_of_memory)) {
-      if (!push_rule(rules, r)) {
+      if (!rules->list.push(r)) {
         free_rule(r);
         return false;
       }
@@ -514,18 +486,16 @@ bool ignore_rules_add_text(ignore_rules *rules, const char *text, size_t len) {
   return true;
 }
 
-size_t ignore_rules_count(const ignore_rules *rules) { return rules != nullptr ? rules->count : 0; }
-
 void ignore_rules_free(ignore_rules *rules) {
   if (rules == nullptr) return;
-  for (size_t i = 0; i < rules->count; ++i) free_rule(rules->items[i]);
-  free(rules->items);
+  for (uint32_t i = 0; i < rules->list.count; ++i) free_rule(rules->list.items[i]);
+  rules->~ignore_rules();
   free(rules);
 }
 
 ignore_verdict ignore_rules_match(const ignore_rules *rules, const char *path, size_t len, char sep,
                                   bool is_dir) {
-  if (rules == nullptr || rules->count == 0) return IGNORE_NO_MATCH;
+  if (rules == nullptr || rules->list.count == 0) return IGNORE_NO_MATCH;
   component comps[kMaxComponents];
   const size_t nc = split_path(path, len, sep, comps, kMaxComponents);
   if (nc == 0) return IGNORE_NO_MATCH;
@@ -535,8 +505,8 @@ ignore_verdict ignore_rules_match(const ignore_rules *rules, const char *path, s
     while (start > 0 && !is_separator(path[start - 1], sep)) --start;
     name = {path + start, len - start};
   }
-  for (size_t i = rules->count; i-- > 0;) {
-    const rule &r = rules->items[i];
+  for (uint32_t i = rules->list.count; i-- > 0;) {
+    const rule &r = rules->list.items[i];
     if (r.broken || (r.dir_only && !is_dir)) continue;
     const bool hit = r.anchored ? anchored_match(r, path, len, sep, comps, nc)
                                 : glob_matches(r.pattern, r.len, name.p, name.n);

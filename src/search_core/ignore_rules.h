@@ -32,9 +32,6 @@ ignore_rules *ignore_rules_new(void);
 // passed over. False when out of memory (the rules added so far stay).
 bool ignore_rules_add_text(ignore_rules *rules, const char *text, size_t len);
 
-// The number of rules held (comments and blank lines are none).
-size_t ignore_rules_count(const ignore_rules *rules);
-
 void ignore_rules_free(ignore_rules *rules);
 
 typedef enum ignore_verdict {

@@ -22,6 +22,7 @@
 // further ahead, recorded like a helper's. A job it scans ahead that outgrows
 // kJobHeldMax is given back (its recording dropped) for a helper or for its
 // turn in order, since only the calling thread can drain it.
+#include "grep_core/grow_array.h"
 #include "grep_core/last_error.h"
 #include "search_core/clock.h"
 #include "search_core/searcher.h"
@@ -97,10 +98,8 @@ struct pool {
   bool caller_waiting = false;
   std::atomic<bool> stop{false};
   // The calling thread's room for a replayed match's context and submatches.
-  text_span *context = nullptr;
-  size_t context_capacity = 0;
-  match_span *subs = nullptr;
-  size_t subs_capacity = 0;
+  grow_array<text_span> context;
+  grow_array<match_span> subs;
 
   job &at(size_t index) { return slots[index % kWindow]; }
 };
@@ -282,16 +281,6 @@ bool run_job(pool *p, job *j, file_scanner *fs, bool by_caller) {
 
 // ---- Replaying a job on the calling thread ----
 
-template <typename T>
-bool reserve(T **items, size_t *capacity, size_t n) {
-  if (n <= *capacity) return true;
-  auto *grown = static_cast<T *>(realloc(*items, n * sizeof(T)));
-  if (grown == nullptr) return false;
-  *items = grown;
-  *capacity = n;
-  return true;
-}
-
 struct reader {
   const char *at;
   template <typename T>
@@ -327,28 +316,28 @@ bool replay_chunk(pool *p, job &j, const chunk *c) {
     m.line.p = r.at;
     r.at += m.line.n;
     m.context_count = static_cast<size_t>(r.get<uint64_t>());
-    if (!reserve(&p->context, &p->context_capacity, m.context_count)) {
+    if (!p->context.reserve(m.context_count)) {
       qg_fail(GREP_E_NO_MEMORY, "Out of memory delivering the matches of '%s'", j.path);
       searcher_fail(s);
       return false;
     }
     for (size_t i = 0; i < m.context_count; ++i) {
-      p->context[i].n = static_cast<size_t>(r.get<uint64_t>());
-      p->context[i].p = r.at;
-      r.at += p->context[i].n;
+      p->context.items[i].n = static_cast<size_t>(r.get<uint64_t>());
+      p->context.items[i].p = r.at;
+      r.at += p->context.items[i].n;
     }
-    m.context = p->context;
+    m.context = p->context.items;
     m.submatch_count = static_cast<size_t>(r.get<uint64_t>());
-    if (!reserve(&p->subs, &p->subs_capacity, m.submatch_count)) {
+    if (!p->subs.reserve(m.submatch_count)) {
       qg_fail(GREP_E_NO_MEMORY, "Out of memory delivering the matches of '%s'", j.path);
       searcher_fail(s);
       return false;
     }
     if (m.submatch_count > 0) {
-      memcpy(static_cast<void *>(p->subs), r.at, m.submatch_count * sizeof(match_span));
+      memcpy(static_cast<void *>(p->subs.items), r.at, m.submatch_count * sizeof(match_span));
     }
     r.at += m.submatch_count * sizeof(match_span);
-    m.submatches = p->subs;
+    m.submatches = p->subs.items;
     if (!searcher_take_match(s, &m)) return false;
   }
   return true;
@@ -615,8 +604,6 @@ void searcher_walk_parallel(searcher *s, int threads) {
     for (size_t i = p->delivered; i < p->produced; ++i) clear_job(p, p->at(i));
   }
   if (p != nullptr) {
-    free(p->context);
-    free(p->subs);
     plat_cond_free(p->drained);
     plat_cond_free(p->progress);
     plat_cond_free(p->work);

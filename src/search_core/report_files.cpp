@@ -16,7 +16,7 @@ constexpr char kHead[] = "{\"files\":[";
 // The longest closing members (see report_json.cpp).
 constexpr size_t kTailMax = sizeof(
                                 "],\"total_files\":2147483647,\"duration_ms\":-9223372036854775808"
-                                ",\"output_limited\":true}") -
+                                ",\"output_limited\":true,\"depth_limited\":true}") -
                             1;
 
 struct files_ctx {
@@ -58,6 +58,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   json_out_int(c->out, search_clock_ms() - c->start_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(c->out, ",\"timed_out\":true");
   if (outcome == SEARCH_OUTPUT_LIMITED) JSON_OUT_LITERAL(c->out, ",\"output_limited\":true");
+  if (tally->depth_limited) JSON_OUT_LITERAL(c->out, ",\"depth_limited\":true");
   json_out_char(c->out, '}');
 }
 
@@ -76,13 +77,13 @@ char *grep_core_list_files_json(const char *root_path, const char *options_json)
   // Nothing is matched: a plain literal stands in for any pattern, so that
   // no pattern is compiled and none can be refused.
   opts.regex = false;
-  opts.standard_syntax = false;
+  opts.syntax = GREP_SYNTAX_DIALECT;
   search_tally tally{};
   json_out out = {};
   JSON_OUT_LITERAL(&out, kHead);
   files_ctx ctx = {&out, search_clock_ms(),
                    document_entry_limit(opts.max_output_bytes, sizeof kHead - 1, kTailMax)};
-  const search_sink sink = {&ctx, add_file, no_match, nullptr, finish};
+  const search_sink sink = {&ctx, add_file, no_match, nullptr, finish, nullptr, nullptr};
   char *text = nullptr;
   searcher *s = searcher_new("-", &opts, &tally, &sink);
   if (s == nullptr) {

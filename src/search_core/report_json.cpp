@@ -12,12 +12,12 @@ namespace {
 
 constexpr char kHead[] = "{\"matches\":[";
 
-// The longest closing members: the totals at their largest and the longer
-// of the two end marks.
+// The longest closing members: the totals at their largest, the longer of
+// the two end marks and the walk's depth notice.
 constexpr size_t kTailMax = sizeof(
                                 "],\"total_matches\":2147483647,\"files_searched\":2147483647"
                                 ",\"duration_ms\":-9223372036854775808"
-                                ",\"output_limited\":true}") -
+                                ",\"output_limited\":true,\"depth_limited\":true}") -
                             1;
 
 sink_verdict document_fails() {
@@ -50,6 +50,7 @@ void finish(void *ctx, const search_tally *tally, search_outcome outcome) {
   json_out_int(out, duration_ms);
   if (outcome == SEARCH_TIMED_OUT) JSON_OUT_LITERAL(out, ",\"timed_out\":true");
   if (outcome == SEARCH_OUTPUT_LIMITED) JSON_OUT_LITERAL(out, ",\"output_limited\":true");
+  if (tally->depth_limited) JSON_OUT_LITERAL(out, ",\"depth_limited\":true");
   json_out_char(out, '}');
 }
 
@@ -75,7 +76,8 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
                         search_clock_ms(),
                         document_entry_limit(opts.max_output_bytes, sizeof kHead - 1, kTailMax),
                         {nullptr, nullptr}};
-  const search_sink sink = {&ctx, begin_file, full_json_match_handler, nullptr, finish};
+  const search_sink sink = {&ctx,   begin_file, full_json_match_handler, nullptr,
+                            finish, nullptr,    nullptr};
   char *text = nullptr;
   searcher *s = searcher_new(pattern, &opts, &tally, &sink);
   if (s == nullptr) {

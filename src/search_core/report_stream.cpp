@@ -43,7 +43,8 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
   ctx.submatches = opts.submatches;
   ctx.room = opts.max_output_bytes > 0 ? static_cast<uint64_t>(opts.max_output_bytes) : UINT64_MAX;
   search_tally tally{};
-  const search_sink sink = {&ctx, begin_file, stream_match_handler, nullptr, nullptr};
+  const search_sink sink = {&ctx,    begin_file, stream_match_handler, nullptr,
+                            nullptr, nullptr,    nullptr};
   int result = -1;
   searcher *s = searcher_new(pattern, &opts, &tally, &sink);
   if (s == nullptr) {

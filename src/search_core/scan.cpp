@@ -1,12 +1,15 @@
 #include "search_core/scan.h"
 
 #include "grep_core/ascii_class.h"
+#include "grep_core/grow_array.h"
 #include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
 #include "grep_core/text_lines.h"
 
 #include <stdlib.h>
 #include <string.h>
+
+#include <new>
 
 struct scanner {
   const char *pattern;
@@ -22,11 +25,8 @@ struct scanner {
   bool has_set;  // every match covers one of the set's strings (a pattern's literals)
   qg_set_finder set;
   size_t set_longest;
-  char literal[RE_PREFILTER_MAX + 1];
-  text_span *window;  // the context window being reported
-  size_t window_capacity;
-  match_span *subs;  // the submatches being reported
-  size_t subs_capacity;
+  grow_array<text_span> window;  // the context window being reported
+  grow_array<match_span> subs;   // the submatches being reported
 };
 
 namespace {
@@ -113,25 +113,6 @@ bool whole_word_at(const char *text, const char *hit, size_t n) {
   return !qg_is_word(static_cast<unsigned char>(hit[n]));
 }
 
-// Appends `item` to the growable array `*items` of `*capacity`; false when
-// it cannot grow.
-template <typename T>
-bool push(T **items, size_t *capacity, size_t *count, T item) {
-  if (*count == *capacity) {
-    const size_t grown = *capacity == 0 ? 16 : *capacity * 2;
-    auto *block = static_cast<T *>(realloc(*items, grown * sizeof(T)));
-    if (block == nullptr) return false;
-    *items = block;
-    *capacity = grown;
-  }
-  (*items)[(*count)++] = item;
-  return true;
-}
-
-bool push_window(scanner *s, size_t *count, text_span span) {
-  return push(&s->window, &s->window_capacity, count, span);
-}
-
 // Fills the scanner's window with up to `before` lines before the line
 // [start, stop), the line itself, and up to `after` lines after it, in file
 // order. A wide window over a large text is gathered with a look at the stop
@@ -139,8 +120,9 @@ bool push_window(scanner *s, size_t *count, text_span span) {
 // however large `before` and `after` are. SCAN_STOPPED when the check ended
 // it, SCAN_NO_MEMORY when the window cannot grow.
 scan_result collect_window(scanner *s, const char *text, const char *end, const char *start,
-                           const char *stop, int64_t before, int64_t after, size_t *count) {
-  *count = 0;
+                           const char *stop, int64_t before, int64_t after) {
+  grow_array<text_span> &window = s->window;
+  window.count = 0;
   const char *checked = start;  // where the stop check was last asked, going back
   // Lines before, gathered backwards, then put in order.
   const char *cur = start;
@@ -148,28 +130,26 @@ scan_result collect_window(scanner *s, const char *text, const char *end, const 
     const char *brk = cur - 1;  // the ending of the line before
     if (*brk == '\n' && brk > text && brk[-1] == '\r') --brk;
     const char *prev = qg_line_start(brk, text);
-    if (!push_window(s, count, {prev, static_cast<size_t>(brk - prev)})) return SCAN_NO_MEMORY;
+    if (!window.push({prev, static_cast<size_t>(brk - prev)})) return SCAN_NO_MEMORY;
     cur = prev;
     if (static_cast<size_t>(checked - cur) >= QG_SCAN_STOP_WINDOW) {
       checked = cur;
       if (stop_asked(s)) return SCAN_STOPPED;
     }
   }
-  for (size_t i = 0, j = *count; i + 1 < j; ++i, --j) {
-    const text_span t = s->window[i];
-    s->window[i] = s->window[j - 1];
-    s->window[j - 1] = t;
+  for (size_t i = 0, j = window.count; i + 1 < j; ++i, --j) {
+    const text_span t = window.items[i];
+    window.items[i] = window.items[j - 1];
+    window.items[j - 1] = t;
   }
-  if (!push_window(s, count, {start, static_cast<size_t>(stop - start)})) return SCAN_NO_MEMORY;
+  if (!window.push({start, static_cast<size_t>(stop - start)})) return SCAN_NO_MEMORY;
   const char *line_end = stop;
   checked = stop;
   for (int64_t k = 0; k < after; ++k) {
     const char *next = qg_line_next(line_end, end);
     if (next >= end) break;
     line_end = qg_line_end(next, end, true);
-    if (!push_window(s, count, {next, static_cast<size_t>(line_end - next)})) {
-      return SCAN_NO_MEMORY;
-    }
+    if (!window.push({next, static_cast<size_t>(line_end - next)})) return SCAN_NO_MEMORY;
     if (static_cast<size_t>(line_end - checked) >= QG_SCAN_STOP_WINDOW) {
       checked = line_end;
       if (stop_asked(s)) return SCAN_STOPPED;
@@ -182,7 +162,7 @@ scan_result collect_window(scanner *s, const char *text, const char *end, const 
 // first, at `first`: each occurrence that does not overlap the one before
 // (and stands as a whole word where the options ask for it).
 bool collect_literal_subs(scanner *s, const char *text, const char *start, const char *stop,
-                          const char *first, size_t *count) {
+                          const char *first) {
   const size_t n = s->finder.n;
   const bool whole_word = s->opts->whole_word;
   const char *from = first + n;
@@ -194,7 +174,7 @@ bool collect_literal_subs(scanner *s, const char *text, const char *start, const
       continue;
     }
     const match_span span = {static_cast<int32_t>(hit - start + 1), static_cast<int32_t>(n)};
-    if (!push(&s->subs, &s->subs_capacity, count, span)) return false;
+    if (!s->subs.push(span)) return false;
     from = hit + n;
   }
   return true;
@@ -203,10 +183,10 @@ bool collect_literal_subs(scanner *s, const char *text, const char *start, const
 // Every further match of a pattern in the line [start, stop) after the
 // first: each leftmost-first match that starts where the one before ended, or
 // one byte further on after an empty match.
-scan_result collect_pattern_subs(scanner *s, const char *start, const char *stop, size_t *count) {
+scan_result collect_pattern_subs(scanner *s, const char *start, const char *stop) {
   const size_t len = static_cast<size_t>(stop - start);
   for (;;) {
-    const match_span last = s->subs[*count - 1];
+    const match_span last = s->subs.back();
     size_t from = static_cast<size_t>(last.col - 1) + static_cast<size_t>(last.length);
     if (last.length == 0) ++from;
     if (from > len) return SCAN_DONE;
@@ -215,19 +195,18 @@ scan_result collect_pattern_subs(scanner *s, const char *start, const char *stop
     if (r == RE_STOPPED) return SCAN_STOPPED;
     if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
     if (r == RE_NO_MATCH) return SCAN_DONE;
-    if (!push(&s->subs, &s->subs_capacity, count, match_span{col, length})) return SCAN_NO_MEMORY;
+    if (!s->subs.push(match_span{col, length})) return SCAN_NO_MEMORY;
   }
 }
 
 // Fills the scanner's submatches for the line [start, stop) whose first match
 // is (col, length).
 scan_result collect_subs(scanner *s, const char *text, const char *start, const char *stop,
-                         int32_t col, int32_t length, size_t *count) {
-  *count = 0;
-  if (!push(&s->subs, &s->subs_capacity, count, match_span{col, length})) return SCAN_NO_MEMORY;
-  if (s->opts->regex) return collect_pattern_subs(s, start, stop, count);
-  return collect_literal_subs(s, text, start, stop, start + col - 1, count) ? SCAN_DONE
-                                                                            : SCAN_NO_MEMORY;
+                         int32_t col, int32_t length) {
+  s->subs.count = 0;
+  if (!s->subs.push(match_span{col, length})) return SCAN_NO_MEMORY;
+  if (s->opts->regex) return collect_pattern_subs(s, start, stop);
+  return collect_literal_subs(s, text, start, stop, start + col - 1) ? SCAN_DONE : SCAN_NO_MEMORY;
 }
 
 // Emits the match at `col` (`length` bytes) of line `line_no`, [start,
@@ -242,18 +221,33 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   0,
                   nullptr,
                   0};
-  const int64_t n = s->opts->context_lines;
-  if (n > 0) {
-    const scan_result r = collect_window(s, text, end, start, stop, n, n, &m.context_count);
+  const int64_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
+  if (before > 0 || after > 0) {
+    const scan_result r = collect_window(s, text, end, start, stop, before, after);
     if (r != SCAN_DONE) return r;
-    m.context = s->window;
+    m.context = s->window.items;
+    m.context_count = s->window.count;
   }
   if (s->opts->submatches) {
-    const scan_result r = collect_subs(s, text, start, stop, col, length, &m.submatch_count);
+    const scan_result r = collect_subs(s, text, start, stop, col, length);
     if (r != SCAN_DONE) return r;
-    m.submatches = s->subs;
+    m.submatches = s->subs.items;
+    m.submatch_count = s->subs.count;
   }
   return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
+}
+
+// Matches the pattern against the line [line, stop), number `line_no`, and
+// reports its match when it has one.
+scan_result match_line(scanner *s, const char *text, const char *end, int64_t line_no,
+                       const char *line, const char *stop, scan_emit emit, void *ctx) {
+  int32_t col = 0, length = 0;
+  const re_result r =
+      re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
+  if (r == RE_STOPPED) return SCAN_STOPPED;
+  if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
+  if (r == RE_NO_MATCH) return SCAN_DONE;
+  return report(s, text, end, line_no, col, length, line, stop, emit, ctx);
 }
 
 // Literal searches and patterns with a needle: from hit to hit.
@@ -290,20 +284,16 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     if (use_dfa) {
       // One pass of the DFA rules out a picked line that holds no match;
       // once it gives up, the text's other lines go to the exact matcher.
-      const re_dfa_result d = re_dfa_line(s->dfa, line_start, static_cast<size_t>(stop - line_start));
+      const re_dfa_result d =
+          re_dfa_line(s->dfa, line_start, static_cast<size_t>(stop - line_start));
       if (d == RE_DFA_STOPPED) return SCAN_STOPPED;
       use_dfa = d != RE_DFA_GAVE_UP;
       matched = d != RE_DFA_NO_MATCH;
     }
-    if (!literal && matched) {
-      const re_result r = re_find(s->program, s->scratch, line_start,
-                                  static_cast<size_t>(stop - line_start), &col, &length);
-      if (r == RE_STOPPED) return SCAN_STOPPED;
-      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-      matched = r == RE_MATCH;
-    }
     if (matched) {
-      const scan_result r = report(s, text, end, line_no, col, length, line_start, stop, emit, ctx);
+      const scan_result r =
+          literal ? report(s, text, end, line_no, col, length, line_start, stop, emit, ctx)
+                  : match_line(s, text, end, line_no, line_start, stop, emit, ctx);
       if (r != SCAN_DONE) return r;
     }
     pos = stop;  // the rest of the line needs no look: one match per line
@@ -319,15 +309,8 @@ scan_result scan_every_line(scanner *s, const char *text, size_t len, const char
   const char *checked = line;  // where the stop check was last asked
   while (line < end) {
     const char *stop = qg_line_end(line, end, true);
-    int32_t col = 0, length = 0;
-    const re_result r =
-        re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
-    if (r == RE_STOPPED) return SCAN_STOPPED;
-    if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-    if (r == RE_MATCH) {
-      const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
-      if (rr != SCAN_DONE) return rr;
-    }
+    const scan_result r = match_line(s, text, end, line_no, line, stop, emit, ctx);
+    if (r != SCAN_DONE) return r;
     line = qg_line_next(stop, end);
     ++line_no;
     if (static_cast<size_t>(line - checked) >= QG_SCAN_STOP_WINDOW) {
@@ -365,15 +348,8 @@ scan_result scan_by_dfa(scanner *s, const char *text, size_t len, scan_emit emit
       counted = line;
       if (d == RE_DFA_GAVE_UP) return scan_every_line(s, text, len, line, line_no, emit, ctx);
       const char *stop = qg_line_end(line, end, true);
-      int32_t col = 0, length = 0;
-      const re_result r =
-          re_find(s->program, s->scratch, line, static_cast<size_t>(stop - line), &col, &length);
-      if (r == RE_STOPPED) return SCAN_STOPPED;
-      if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
-      if (r == RE_MATCH) {
-        const scan_result rr = report(s, text, end, line_no, col, length, line, stop, emit, ctx);
-        if (rr != SCAN_DONE) return rr;
-      }
+      const scan_result r = match_line(s, text, end, line_no, line, stop, emit, ctx);
+      if (r != SCAN_DONE) return r;
       const char *next = qg_line_next(stop, end);
       if (next >= end) return SCAN_DONE;
       pos = static_cast<size_t>(next - text);
@@ -411,7 +387,7 @@ void use_literal_set(scanner *s, const re_program *program) {
 
 scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_program *program,
                      scan_should_stop stop, void *stop_ctx) {
-  auto *s = static_cast<scanner *>(calloc(1, sizeof(scanner)));
+  auto *s = new (std::nothrow) scanner();
   if (s == nullptr) return nullptr;
   s->pattern = pattern;
   s->opts = opts;
@@ -430,15 +406,11 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
     s->dfa = re_dfa_new(program);  // none: the exact matcher alone, as fast as it goes
     if (s->dfa != nullptr) re_dfa_set_stop(s->dfa, stop, stop_ctx);
-    if (opts->standard_syntax) {
-      // The program's literals: one is the needle, several the set.
-      n = program->literal_count == 1 ? program->literal_lens[0] : 0;
-      needle = program->literals[0];
-      case_sensitive = !program->fold;
-    } else {
-      n = regex_required_literal(pattern, opts->case_sensitive, s->literal);
-      needle = s->literal;
-    }
+    // The program's literals, whatever the syntax: one is the needle,
+    // several the set.
+    n = program->literal_count == 1 ? program->literal_lens[0] : 0;
+    needle = program->literals[0];
+    case_sensitive = !program->fold;
     s->never = n > 0 && holds_line_break(needle, n);
     if (n == 0 && program->literal_count >= 2) use_literal_set(s, program);
   } else {
@@ -457,9 +429,7 @@ void scanner_free(scanner *s) {
   if (s == nullptr) return;
   re_scratch_free(s->scratch);
   re_dfa_free(s->dfa);
-  free(s->window);
-  free(s->subs);
-  free(s);
+  delete s;
 }
 
 scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {

@@ -157,7 +157,11 @@ bool searcher_take_match(searcher *s, const scan_match *m) {
   // costly part, and it is not begun once the time is up.
   if (s->pace.due(m) && searcher_should_stop(s)) return false;
   ++s->tally->total_matches;
-  const sink_verdict verdict = s->sink->match(s->sink->ctx, m);
+  const int32_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
+  const bool events = s->sink->context != nullptr && (before > 0 || after > 0);
+  const sink_verdict verdict = events
+                                   ? context_events_match(&s->context, s->sink, m, before, after)
+                                   : s->sink->match(s->sink->ctx, m);
   if (verdict == SINK_FULL || verdict == SINK_DROPPED) --s->tally->total_matches;
   if (!accept_verdict(s, verdict)) return false;
   if (cap_reached(s)) end_search(s, SEARCH_DONE);
@@ -165,7 +169,15 @@ bool searcher_take_match(searcher *s, const scan_match *m) {
 }
 
 void searcher_end_file(searcher *s) {
-  if (s->sink->end_file != nullptr) s->sink->end_file(s->sink->ctx);
+  // The file's last context lines, even when the search has ended at its
+  // cap or its time limit: they belong to what was found. Not after the host
+  // asked to stop, nor after a failure.
+  if (s->sink->context != nullptr) {
+    const bool deliver =
+        !s->ended || s->outcome == SEARCH_DONE || s->outcome == SEARCH_TIMED_OUT;
+    accept_verdict(s, context_events_end_file(&s->context, s->sink, deliver));
+  }
+  if (s->sink->end_file != nullptr) accept_verdict(s, s->sink->end_file(s->sink->ctx));
 }
 
 void searcher_fail(searcher *s) { end_search(s, SEARCH_FAILED); }
@@ -210,8 +222,8 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
   if (opts->regex) {
     const re_options options = {opts->case_sensitive, compile_should_stop, s,
-                                opts->standard_syntax ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                opts->standard_syntax && opts->whole_word};
+                                opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+                                opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word};
     bool stopped = false;
     s->program = re_compile_with(pattern, &options, &stopped);
     if (s->program == nullptr) {

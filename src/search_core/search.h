@@ -37,6 +37,9 @@ extern "C" {
 typedef struct search_tally {
   int32_t total_matches;   // matches handed to the sink
   int32_t files_searched;  // files read and scanned (not skipped, unreadable or binary)
+  // Under the options' "strict": the walk met a directory below its depth
+  // limit, which it did not enter.
+  bool depth_limited;
 } search_tally;
 
 // What a sink says after an event.
@@ -59,16 +62,31 @@ typedef enum search_outcome {
   SEARCH_OUTPUT_LIMITED = 4,  // the sink had no room left under the options' max_output_bytes
 } search_outcome;
 
+// A line of context delivered on its own: its number and its text, valid
+// during the call only.
+typedef struct context_line {
+  int32_t line_no;
+  text_span text;
+} context_line;
+
 // The report's side of a search. `path` is NUL-terminated and valid until the
 // file's end_file; a match is valid during its call only (the sink copies
 // what it keeps); `tally` already counts the file or match being reported.
 // end_file and finish may be null.
+//
+// A sink that shows each line once sets `context`: it then receives a
+// match's window as events instead (see context_events.h): each context
+// line once, in file order among the matches, `context_break` (may be null)
+// between two groups of a file whose lines do not touch, and matches whose
+// `context` is empty.
 typedef struct search_sink {
   void *ctx;
   sink_verdict (*begin_file)(void *ctx, const char *path);
   sink_verdict (*match)(void *ctx, const scan_match *m);
-  void (*end_file)(void *ctx);
+  sink_verdict (*end_file)(void *ctx);
   void (*finish)(void *ctx, const search_tally *tally, search_outcome outcome);
+  sink_verdict (*context)(void *ctx, const context_line *line);
+  sink_verdict (*context_break)(void *ctx);
 } search_sink;
 
 typedef struct searcher searcher;

@@ -10,8 +10,10 @@
 #ifndef QG_SEARCHER_H
 #define QG_SEARCHER_H
 
+#include "grep_core/file_id_map.h"
 #include "grep_core/regex.h"
 #include "platform/platform.h"
+#include "search_core/context_events.h"
 #include "search_core/file_scan.h"
 #include "search_core/ignore_rules.h"
 #include "search_core/search.h"
@@ -21,69 +23,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-
-// The identities of the directories listed so far in one search: an
-// open-addressing set that only grows.
-struct dir_set {
-  plat_file_id *slots = nullptr;
-  bool *used = nullptr;
-  size_t capacity = 0;
-  size_t count = 0;
-
-  dir_set() = default;
-  dir_set(const dir_set &) = delete;
-  dir_set &operator=(const dir_set &) = delete;
-  ~dir_set() {
-    free(slots);
-    free(used);
-  }
-
-  static size_t hash(plat_file_id id) {
-    uint64_t h = id.index * 0x9E3779B97F4A7C15ull ^ (id.volume + 0x632BE59BD9B4E019ull);
-    h ^= h >> 29;
-    return static_cast<size_t>(h * 0xBF58476D1CE4E5B9ull);
-  }
-
-  enum class added { yes, already, no_memory };
-
-  // Adds `id`, unless it is there already or cannot be recorded for lack of
-  // memory.
-  added insert(plat_file_id id) {
-    if ((count + 1) * 2 > capacity && !grow()) return added::no_memory;
-    size_t i = hash(id) & (capacity - 1);
-    for (; used[i]; i = (i + 1) & (capacity - 1)) {
-      if (slots[i].volume == id.volume && slots[i].index == id.index) return added::already;
-    }
-    used[i] = true;
-    slots[i] = id;
-    ++count;
-    return added::yes;
-  }
-
-  bool grow() {
-    const size_t grown = capacity == 0 ? 64 : capacity * 2;
-    auto *new_slots = static_cast<plat_file_id *>(malloc(grown * sizeof(plat_file_id)));
-    auto *new_used = static_cast<bool *>(calloc(grown, sizeof(bool)));
-    if (new_slots == nullptr || new_used == nullptr) {
-      free(new_slots);
-      free(new_used);
-      return false;
-    }
-    for (size_t i = 0; i < capacity; ++i) {
-      if (!used[i]) continue;
-      size_t j = hash(slots[i]) & (grown - 1);
-      while (new_used[j]) j = (j + 1) & (grown - 1);
-      new_used[j] = true;
-      new_slots[j] = slots[i];
-    }
-    free(slots);
-    free(used);
-    slots = new_slots;
-    used = new_used;
-    capacity = grown;
-    return true;
-  }
-};
 
 // One open directory of the walk: its listing, the length of its path in the
 // searcher's path buffer, and its level below the root. With "gitignore", the
@@ -155,7 +94,7 @@ struct searcher {
   bool (*visit_file)(searcher *s, void *ctx);
   void *visit_ctx;
   const char *file_path;  // the file whose begin_file is next
-  dir_set listed;
+  file_id_map listed;  // the directories listed so far, each once
   walk_frame frames[SEARCH_MAX_DEPTH + 2];  // the directories open on the way down
   int frame_count;
   outer_rules outer[SEARCH_MAX_OUTER_RULES];  // deepest first
@@ -164,6 +103,7 @@ struct searcher {
   ignore_rules *path_rules;          // the options' path globs, or null
   int32_t path_selecting;            // how many of them select
   bool list_only;                    // a listing: files are reported, never read
+  context_state context;             // for a sink that takes context as events
   char path[SEARCH_MAX_PATH_BYTES];  // the current directory or file
   size_t path_len;
 };

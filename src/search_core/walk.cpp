@@ -89,16 +89,19 @@ void walk_out_of_memory(searcher *s) {
 // the walk. A directory that cannot be listed is passed over, unless memory
 // ran out.
 void enter_directory(searcher *s, int depth) {
-  if (depth > SEARCH_MAX_DEPTH) return;
+  if (depth > SEARCH_MAX_DEPTH) {
+    if (s->opts->strict) s->tally->depth_limited = true;
+    return;
+  }
   plat_dir *dir = plat_dir_open(s->path);
   if (dir == nullptr) {
     if (errno == ENOMEM) walk_out_of_memory(s);
     return;
   }
-  const dir_set::added added = s->listed.insert(plat_dir_id(dir));
-  if (added != dir_set::added::yes) {
+  const file_id_map::added added = s->listed.insert(plat_dir_id(dir), 0);
+  if (added != file_id_map::added::yes) {
     plat_dir_close(dir);
-    if (added == dir_set::added::no_memory) walk_out_of_memory(s);
+    if (added == file_id_map::added::no_memory) walk_out_of_memory(s);
     return;
   }
   walk_frame &frame = s->frames[s->frame_count++];

@@ -110,32 +110,40 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
     std::string document;
   };
   const std::vector<row> rows = {
-      {{}, "{}"},
-      {{"-E"}, R"({"syntax":"standard"})"},
-      {{"--dialect"}, R"({"regex":true})"},
-      {{"-E", "--dialect"}, R"({"regex":true})"},
-      {{"-F"}, "{}"},
+      {{}, R"({"strict":true})"},
+      {{"-E"}, R"({"strict":true,"syntax":"standard"})"},
+      {{"--dialect"}, R"({"strict":true,"regex":true})"},
+      {{"-E", "--dialect"}, R"({"strict":true,"regex":true})"},
+      {{"-F"}, R"({"strict":true})"},
       {{"--regex", "--ignore-case", "--word-regexp"},
-       R"({"syntax":"standard","ignore_case":true,"whole_word":true})"},
-      {{"-i", "-w"}, R"({"ignore_case":true,"whole_word":true})"},
-      {{"-m", "5", "-C", "2"}, R"({"max_per_file":5,"context_lines":2})"},
-      {{"--max-total", "7", "--context", "0"}, R"({"max_results":7})"},
-      {{"-A", "1", "-B", "3"}, R"({"context_lines":3})"},
-      {{"-l", "-C", "2"}, R"({"max_per_file":1})"},
-      {{"-c", "-m", "2", "-A", "1"}, R"({"max_per_file":2})"},
+       R"({"strict":true,"syntax":"standard","ignore_case":true,"whole_word":true})"},
+      {{"-i", "-w"}, R"({"strict":true,"ignore_case":true,"whole_word":true})"},
+      {{"-m", "5", "-C", "2"}, R"({"strict":true,"max_per_file":5,"context_lines":2})"},
+      {{"--max-total", "7", "--context", "0"}, R"({"strict":true,"max_results":7})"},
+      {{"-A", "1", "-B", "3"}, R"({"strict":true,"before_context":3,"after_context":1})"},
+      {{"-C", "2", "-A", "0"}, R"({"strict":true,"context_lines":2,"after_context":0})"},
+      {{"-l", "-C", "2"}, R"({"strict":true,"print":"files"})"},
+      {{"-c", "-m", "2", "-A", "1"}, R"({"strict":true,"max_per_file":2,"print":"count"})"},
       {{"--hidden", "--no-skip-dirs", "--no-follow", "--gitignore"},
-       R"({"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
-      {{"--color=always", "-j", "2"}, R"({"threads":2,"submatches":true})"},
-      {{"-o"}, R"({"submatches":true})"},
-      {{"--include", "*.c", "--include", "*.h"}, R"({"include_globs":["*.c","*.h"]})"},
+       R"({"strict":true,"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
+      {{"--color=always", "-j", "2"}, R"({"strict":true,"threads":2,"color":true})"},
+      {{"-o"}, R"({"strict":true,"print":"matches"})"},
+      {{"--stream", "-C", "1"}, R"({"strict":true,"context_lines":1,"print":"json"})"},
+      {{"--json", "--color=always"}, R"({"strict":true})"},
+      {{"--include", "*.c", "--include", "*.h"},
+       R"({"strict":true,"include_globs":["*.c","*.h"]})"},
       {{"--include=*.c", "--exclude", "*.min.js", "--exclude-dir", "build", "--exclude-dir", "out"},
-       R"({"include_globs":["*.c"],"exclude_globs":["*.min.js"],"exclude_dirs":["build","out"]})"},
+       R"({"strict":true,"include_globs":["*.c"],"exclude_globs":["*.min.js"],)"
+       R"("exclude_dirs":["build","out"]})"},
       // A glob is one element whatever it holds: no splitting at commas or
       // spaces, and quotation marks and reverse solidi are escaped.
-      {{"--include", "a,b c;d"}, R"({"include_globs":["a,b c;d"]})"},
-      {{"--exclude", "q\"uo\\te"}, R"({"exclude_globs":["q\"uo\\te"]})"},
+      {{"--include", "a,b c;d"}, R"({"strict":true,"include_globs":["a,b c;d"]})"},
+      {{"--exclude", "q\"uo\\te"}, R"({"strict":true,"exclude_globs":["q\"uo\\te"]})"},
+      // A document passed as it is keeps its text, gaining only what the
+      // output flags ask the printer for.
       {{"--options", R"({"regex":tru)"}, R"({"regex":tru)"},
       {{"--options", R"( {"include_globs":"*.c;*.h"} )"}, R"( {"include_globs":"*.c;*.h"} )"},
+      {{"--options", R"({"print":"json","x":1})", "-c"}, R"({"x":1,"print":"count"})"},
   };
   for (const row &r : rows) {
     std::vector<std::string> args = {"search", "--show-options", "pattern", outside_git.path()};
@@ -147,9 +155,11 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
 }
 
 TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
-  run_result r = run_cli({"search", "--show-options", "--include", "*.c", "--", "-x", "ROOT"});
+  qg_test::TempDir outside_git;
+  run_result r = run_cli(
+      {"search", "--show-options", "--include", "*.c", "--", "-x", outside_git.at("ROOT")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"include_globs\":[\"*.c\"]}\n");
+  EXPECT_EQ(r.out, "{\"strict\":true,\"include_globs\":[\"*.c\"]}\n");
 }
 
 // A search stopped by --timeout prints what it found, says why on standard
@@ -161,7 +171,8 @@ TEST(CliSearchTimeout, StopsWithAnError) {
   for (const char *form : {"--json", "--stream", "--color=never"}) {
     run_result r = run_cli({"search", pattern, dir.path(), "--dialect", "--timeout", "30", form});
     EXPECT_EQ(r.status, 2) << form;
-    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms\n") << form;
+    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 30 ms (GREP_TIMED_OUT)\n")
+        << form;
   }
 }
 
@@ -178,7 +189,8 @@ TEST(CliSearchTimeout, OnlyThePathThatHitTheLimitSaysSo) {
     run_result r =
         run_cli({"search", "--dialect", "--timeout", "1000", pattern, paths[0], paths[1]});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "quenmar-grep: Search stopped at the time limit of 1000 ms\n");
+    EXPECT_EQ(r.err,
+              "quenmar-grep: Search stopped at the time limit of 1000 ms (GREP_TIMED_OUT)\n");
     EXPECT_NE(r.out.find(fast + ":1:1:ab\n"), std::string::npos) << r.out;
   }
 }
@@ -193,8 +205,9 @@ TEST(CliSearchPaths, RefusedPathsExitWithTwoAndTheirMessage) {
     std::string path, message;
   };
   for (const row &r :
-       {row{missing, "Cannot open file '" + missing + "': No such file or directory"},
-        row{pipe, "Cannot open file '" + pipe + "': Not a regular file"}}) {
+       {row{missing,
+            "Cannot open file '" + missing + "': No such file or directory (GREP_E_NOT_FOUND)"},
+        row{pipe, "Cannot open file '" + pipe + "': Not a regular file (GREP_E_IO)"}}) {
     for (const char *form : {"--json", "-l", "--color=never"}) {
       run_result result = run_cli({"search", "x", r.path, form});
       EXPECT_EQ(result.status, 2) << r.path << " " << form;
@@ -242,6 +255,45 @@ TEST(CliAgainstRipgrep, OnlyMatchingPrintsEachMatch) {
   }
 }
 
+// Matched and context lines of several files, each line once and "--"
+// between groups that do not touch, within a file and between files, are
+// ripgrep's lines for -C and for every mix of -A and -B, with and without
+// -w.
+TEST(CliAgainstRipgrep, ContextLinesAgree) {
+  if (!qg_test::program_exists("rg")) GTEST_SKIP() << "ripgrep is not installed";
+  std::mt19937 rng(23);
+  static const char *const lines[] = {"x", "hay", "x x", "", "ax", "y", "b x"};
+  for (int round = 0; round < 60; ++round) {
+    qg_test::TempDir t;
+    std::vector<std::string> files;
+    for (int f = static_cast<int>(1 + rng() % 3); f > 0; --f) {
+      std::string text;
+      for (int n = static_cast<int>(rng() % 16); n > 0; --n) {
+        text += std::string(lines[rng() % 7]) + "\n";
+      }
+      files.push_back(t.write("f" + std::to_string(f) + ".txt", text));
+    }
+    std::vector<std::string> flags;
+    // -C alone, or -A and -B: ripgrep lets a later one of them undo an earlier -C.
+    if (rng() % 3 == 0) {
+      flags.insert(flags.end(), {"-C", std::to_string(rng() % 4)});
+    } else {
+      for (const char *flag : {"-A", "-B"}) {
+        if (rng() % 2 == 0) flags.insert(flags.end(), {flag, std::to_string(rng() % 4)});
+      }
+    }
+    if (rng() % 4 == 0) flags.emplace_back("-w");
+    std::vector<std::string> ours = {"search", "x", "--color=never"};
+    std::vector<std::string> theirs = {"rg", "-j1", "-n", "--column", "-H", "--no-heading", "-F"};
+    for (auto *args : {&ours, &theirs}) args->insert(args->end(), flags.begin(), flags.end());
+    theirs.emplace_back("x");
+    for (auto *args : {&ours, &theirs}) args->insert(args->end(), files.begin(), files.end());
+    std::string shown;
+    for (const std::string &a : flags) shown += a + " ";
+    ASSERT_EQ(run_cli(ours).out, qg_test::run_process(theirs).out) << shown << round;
+  }
+}
+
 // ---- read ----
 
 TEST(CliRead, SelectsLinesLikeTheLibrary) {
@@ -260,8 +312,11 @@ TEST(CliRead, SelectsLinesLikeTheLibrary) {
       {{"-1"}, 0, "1: a\n2: b\n3: \n4: c\n5: \n6: d\n", ""},
       {{"3", "-1"}, 0, "3: \n4: c\n5: \n6: d\n", ""},
       {{"6", "9"}, 0, "6: d\n", ""},
-      {{"7", "9"}, 2, "", "quenmar-grep: File has only 6 lines, requested start at line 7\n"},
-      {{"4", "2"}, 2, "", "quenmar-grep: start_line (4) must be <= end_line (2)\n"},
+      {{"7", "9"},
+       2,
+       "",
+       "quenmar-grep: File has only 6 lines, requested start at line 7 (GREP_E_ARGUMENT)\n"},
+      {{"4", "2"}, 2, "", "quenmar-grep: start_line (4) must be <= end_line (2) (GREP_E_ARGUMENT)\n"},
   };
   for (const row &r : rows) {
     std::vector<std::string> args = {"read", file};
@@ -284,7 +339,8 @@ TEST(CliRead, EmptyFileIsAnEmptySuccessButHasNoLineOne) {
 
   run_result first = run_cli({"read", file, "1"});
   EXPECT_EQ(first.status, 2);
-  EXPECT_EQ(first.err, "quenmar-grep: File has only 0 lines, requested start at line 1\n");
+  EXPECT_EQ(first.err,
+            "quenmar-grep: File has only 0 lines, requested start at line 1 (GREP_E_ARGUMENT)\n");
 }
 
 TEST(CliRead, MissingFileReportsTheLibraryMessage) {
@@ -339,7 +395,8 @@ TEST_F(CliSearch, InvalidOptionsDocumentIsAnErrorInEveryForm) {
   for (const char *form : {"--json", "--stream", "--color=never"}) {
     run_result r = run_cli({"search", "beta", tree, form, "--options", R"({"regex":tru)"});
     EXPECT_EQ(r.status, 2) << form;
-    EXPECT_EQ(r.err, "quenmar-grep: Invalid JSON in options: {\"regex\":tru\n") << form;
+    EXPECT_EQ(r.err, "quenmar-grep: Invalid JSON in options: {\"regex\":tru (GREP_E_ARGUMENT)\n")
+        << form;
   }
 }
 
@@ -502,7 +559,8 @@ TEST(CliSearchHints, InvalidStandardPatternIsAnError) {
   std::string f = dir.write("f.txt", "a[b\n");
   run_result r = run_cli({"search", "-E", "a[b", f});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Invalid pattern: unterminated character set at byte 1\n");
+  EXPECT_EQ(r.err,
+            "quenmar-grep: Invalid pattern: unterminated character set at byte 1 (GREP_E_ARGUMENT)\n");
   EXPECT_EQ(run_cli({"search", "-e", "a\\[b", f}).out, f + ":1:1:a[b\n");
   EXPECT_EQ(run_cli({"search", "-F", "-e", "a[b", f}).out, f + ":1:1:a[b\n");
 }
@@ -795,7 +853,8 @@ TEST(CliReplace, ExpectAndDryRun) {
   std::string file = dir.write("f.txt", "a\nb\nc\n");
   run_result r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nC"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Lines 2-3 of '" + file + "' do not hold the expected text\n");
+  EXPECT_EQ(r.err, "quenmar-grep: Lines 2-3 of '" + file +
+                       "' do not hold the expected text (GREP_E_CONFLICT)\n");
   EXPECT_EQ(qg_test::read_bytes(file), "a\nb\nc\n");
 
   r = run_cli({"replace", file, "2", "3", "X", "--expect", "b\nc", "--dry-run"});
@@ -823,7 +882,8 @@ TEST(CliReplace, ChangesOnlyWhatItNames) {
   EXPECT_EQ(qg_test::read_bytes(file), "a\r\nB\nC\rd");
   r = run_cli({"replace", file, "6", "6", "x"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: File has only 4 lines, requested start at line 6\n");
+  EXPECT_EQ(r.err,
+            "quenmar-grep: File has only 4 lines, requested start at line 6 (GREP_E_ARGUMENT)\n");
 
   const std::string edit = R"({"file":")" + file + R"(","start_line":1,"new_text":"A"})";
   r = run_cli({"batch", "-"}, "[" + edit + "]");
@@ -859,7 +919,7 @@ TEST(CliEdit, ReplacesTextThatOccursOnceOrEveryOccurrenceWithAll) {
 
   r = run_cli({"edit", file, "--old", "absent"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "quenmar-grep: Text not found in '" + file + "'\n");
+  EXPECT_EQ(r.err, "quenmar-grep: Text not found in '" + file + "' (GREP_E_CONFLICT)\n");
 }
 
 // ---- batch ----
@@ -875,7 +935,8 @@ TEST(CliBatch, AppliesEditsFromAFileOrStandardInput) {
 
   run_result r = run_cli({"batch", edits_file});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"success\":true,\"files_modified\":2,\"total_edits\":2,\"errors\":[]}\n");
+  EXPECT_EQ(r.out, "{\"success\":true,\"files_modified\":2,\"total_edits\":2,\"errors\":[],"
+                   "\"failures\":[]}\n");
   EXPECT_EQ(qg_test::read_bytes(one), "1\ntwo\n3\n");
   EXPECT_EQ(qg_test::read_bytes(two), "X\ny\n");
 

@@ -114,7 +114,8 @@ TEST_F(BatchTest, NothingToDoSucceedsAndKeepsTheLastError) {
   for (const char *json : {"[]", "{\"edits\":[]}", "{\"edits\":[],\"dry_run\":false}",
                            "{\"edits\":[],\"exact\":true,\"diffs\":false}"}) {
     EXPECT_EQ(run_batch(json),
-              "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[]}")
+              "{\"success\":true,\"files_modified\":0,\"total_edits\":0,\"errors\":[],"
+              "\"failures\":[]}")
         << json;
   }
   EXPECT_STREQ(qm_grep_get_last_error(), "earlier");
@@ -292,7 +293,9 @@ TEST_F(BatchTest, OneFailingGroupAmongSeveralFiles) {
   ])");
   EXPECT_EQ(report,
             "{\"success\":false,\"files_modified\":2,\"total_edits\":4,\"errors\":[\"b.txt: "
-            "Overlapping edit ranges in 'b.txt': lines 2-3 and 3-4\"]}");
+            "Overlapping edit ranges in 'b.txt': lines 2-3 and 3-4\"],\"failures\":[{\"file\":"
+            "\"b.txt\",\"status\":\"GREP_E_ARGUMENT\",\"message\":\"Overlapping edit ranges in "
+            "'b.txt': lines 2-3 and 3-4\"}]}");
   EXPECT_EQ(read_bytes("a.txt"), "A\nL2\nL3\nL4\nL5\n");
   EXPECT_EQ(read_bytes("b.txt"), kFiveLines);
   EXPECT_EQ(read_bytes("c.txt"), "L1\nL2\nL3\nL4\nC\n");
@@ -315,7 +318,10 @@ TEST_F(BatchTest, NulCharactersFailTheirGroupWhole) {
   EXPECT_EQ(report,
             "{\"success\":false,\"files_modified\":1,\"total_edits\":4,\"errors\":["
             "\"target.txt\\u0000.bak: Path holds a NUL character\","
-            "\"keep.txt: Text for 'keep.txt' holds a NUL character\"]}");
+            "\"keep.txt: Text for 'keep.txt' holds a NUL character\"],\"failures\":["
+            "{\"file\":\"target.txt\\u0000.bak\",\"status\":\"GREP_E_ARGUMENT\","
+            "\"message\":\"Path holds a NUL character\"},{\"file\":\"keep.txt\",\"status\":"
+            "\"GREP_E_ARGUMENT\",\"message\":\"Text for 'keep.txt' holds a NUL character\"}]}");
   EXPECT_EQ(read_bytes("target.txt"), kFiveLines);
   EXPECT_EQ(read_bytes("keep.txt"), kFiveLines);
   EXPECT_EQ(read_bytes("ok.txt"), "L1\nY\nL3\nL4\nL5\n");
@@ -355,20 +361,24 @@ TEST_F(BatchTest, PathsToOneFileAreOneGroup) {
                           {"file":")" +
                        link + R"(","start_line":2,"end_line":1,"new_text":"I"}])")
                           .c_str()),
-            "{\"success\":true,\"files_modified\":1,\"total_edits\":4,\"errors\":[]}");
+            "{\"success\":true,\"files_modified\":1,\"total_edits\":4,\"errors\":[],"
+            "\"failures\":[]}");
   EXPECT_EQ(read_bytes("a.txt"), "X\nI\nL2\nY\nL4\nZ\n");
   EXPECT_EQ(run_batch((R"([{"file":"./a.txt","start_line":1,"end_line":2,"new_text":"A"},
                           {"file":")" +
                        link + R"(","start_line":2,"end_line":3,"new_text":"B"}])")
                           .c_str()),
             "{\"success\":false,\"files_modified\":0,\"total_edits\":2,\"errors\":[\"./a.txt: "
-            "Overlapping edit ranges in './a.txt': lines 1-2 and 2-3\"]}");
+            "Overlapping edit ranges in './a.txt': lines 1-2 and 2-3\"],\"failures\":[{\"file\":"
+            "\"./a.txt\",\"status\":\"GREP_E_ARGUMENT\",\"message\":\"Overlapping edit ranges in "
+            "'./a.txt': lines 1-2 and 2-3\"}]}");
 }
 
 TEST_F(BatchTest, UnchangedFileIsStillWritten) {
   dir().write("a.txt", "L1\nL2");
   EXPECT_EQ(run_batch(R"([{"file":"a.txt","start_line":2,"end_line":1}])"),
-            "{\"success\":true,\"files_modified\":1,\"total_edits\":1,\"errors\":[]}");
+            "{\"success\":true,\"files_modified\":1,\"total_edits\":1,\"errors\":[],"
+            "\"failures\":[]}");
   EXPECT_EQ(read_bytes("a.txt"), "L1\nL2\n");
 }
 

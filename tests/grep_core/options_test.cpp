@@ -149,18 +149,16 @@ struct WalkCase {
   int32_t max_per_file;
 };
 
-// The walk's keys take a host's values by the rules of the others: only a
-// boolean (or an integer for the cap) counts, and the first member wins.
-TEST(GrepOpts, WalkKeysFollowTheSameRules) {
+// The keys beyond the core ones take their values plainly, and the first
+// member wins.
+TEST(GrepOpts, ExtensionKeysTakeTheirValues) {
   const WalkCase cases[] = {
       {R"({"hidden":true,"gitignore":true})", true, true, true, true, false, 0},
       {R"({"skip_dirs":false,"follow_links":false})", false, false, false, false, false, 0},
       {R"({"match_length":true,"max_per_file":2})", false, true, true, false, true, 2},
-      {R"({"skip_dirs":0,"follow_links":"no","hidden":1})", false, true, true, false, false, 0},
-      {R"({"max_per_file":"3","gitignore":null})", false, true, true, false, false, 0},
-      {R"({"hidden":"x","hidden":true,"skip_dirs":false,"skip_dirs":true})", false, false, true,
+      {R"({"hidden":true,"hidden":"x","skip_dirs":false,"skip_dirs":3})", true, false, true,
        false, false, 0},
-      {R"({"max_per_file":4294967297})", false, true, true, false, false, 1},
+      {R"({"max_per_file":-4})", false, true, true, false, false, -4},
   };
   for (const WalkCase &c : cases) {
     grep_opts o = parsed(c.json);
@@ -174,25 +172,92 @@ TEST(GrepOpts, WalkKeysFollowTheSameRules) {
   }
 }
 
+struct RefusalCase {
+  const char *json;
+  const char *message;
+};
+
+// A value that a key beyond the core ones cannot take fails the call with a
+// message naming the key, whatever "strict" says; so does every refusal of
+// "strict", which reads the core keys by the same rule and knows every key.
+TEST(GrepOpts, ValuesAKeyCannotTakeAreRefusedByName) {
+  const RefusalCase cases[] = {
+      {R"({"timeout_ms":4294967296})", "Option 'timeout_ms' takes an integer within 32 bits"},
+      {R"({"threads":2.0})", "Option 'threads' takes an integer within 32 bits"},
+      {R"({"max_per_file":"3"})", "Option 'max_per_file' takes an integer within 32 bits"},
+      {R"({"hidden":1})", "Option 'hidden' takes true or false"},
+      {R"({"follow_links":"no"})", "Option 'follow_links' takes true or false"},
+      {R"({"gitignore":null})", "Option 'gitignore' takes true or false"},
+      {R"({"path_globs":5})", "Option 'path_globs' takes a glob or an array of globs"},
+      {R"({"path_globs":["a",1]})", "Option 'path_globs' takes a glob or an array of globs"},
+      {R"({"print":"all"})", "Option 'print' takes one of 'lines|matches|files|count|json', "
+                             "not 'all'"},
+      {R"({"syntax":5})", "Unknown syntax '5'"},
+      {R"({"strict":true,"ignor_case":true})", "Unknown option 'ignor_case'"},
+      {R"({"strict":true,"regex":true,"regex":true})", "Option 'regex' is given more than once"},
+      {R"({"strict":true,"case_sensitive":"false"})",
+       "Option 'case_sensitive' takes true or false"},
+      {R"({"strict":true,"max_results":5.0})",
+       "Option 'max_results' takes an integer within 32 bits"},
+      {R"({"strict":true,"context_lines":4294967298})",
+       "Option 'context_lines' takes an integer within 32 bits"},
+      {R"({"strict":true,"include_globs":5})",
+       "Option 'include_globs' takes a text of globs or an array of texts"},
+      {R"({"strict":true,"exclude_globs":["a",null]})",
+       "Option 'exclude_globs' takes a text of globs or an array of texts"},
+      {R"({"strict":"yes"})", "Option 'strict' takes true or false"},
+  };
+  for (const RefusalCase &c : cases) {
+    grep_opts o;
+    EXPECT_FALSE(grep_opts_parse_json(&o, c.json)) << c.json;
+    EXPECT_STREQ(qm_grep_get_last_error(), c.message) << c.json;
+    EXPECT_EQ(qg_failure_kind(), GREP_E_ARGUMENT) << c.json;
+    expect_defaults(o);
+  }
+}
+
+// Lists past their limit are cut without "strict" and refused with it.
+TEST(GrepOpts, StrictRefusesListsPastTheirLimit) {
+  std::string text, array = "[";
+  for (int i = 0; i < 65; ++i) {
+    text += "g" + std::to_string(i) + " ";
+    array += (i > 0 ? ",\"g" : "\"g") + std::to_string(i) + "\"";
+  }
+  array += "]";
+  for (const std::string &value : {"\"" + text + "\"", array}) {
+    const std::string json = "{\"strict\":true,\"exclude_globs\":" + value + "}";
+    grep_opts o;
+    EXPECT_FALSE(grep_opts_parse_json(&o, json.c_str())) << json;
+    EXPECT_STREQ(qm_grep_get_last_error(), "Option 'exclude_globs' takes at most 64 globs");
+  }
+  const std::string fits = "{\"strict\":true,\"exclude_globs\":\"a b c\"}";
+  grep_opts o = parsed(fits.c_str());
+  EXPECT_EQ(o.exclude_count, 3);
+  grep_opts_free(&o);
+}
+
 // The output cap is read whole as 64 bits (a cap past 4 GiB is not cut to a
-// small one or to none); reals, texts and integers past the signed range
-// leave it at 0, and the first member counts.
+// small one or to none); a value it cannot take is refused, as for every key
+// beyond the core ones, and the first member counts.
 TEST(GrepOpts, OutputCapIsAWhole64BitInteger) {
   const std::pair<const char *, int64_t> cases[] = {
       {R"({"max_output_bytes":1048576})", 1048576},
       {R"({"max_output_bytes":4294967296})", 4294967296},
       {R"({"max_output_bytes":9223372036854775807})", INT64_MAX},
       {R"({"max_output_bytes":-1})", -1},
-      {R"({"max_output_bytes":9223372036854775808})", 0},
-      {R"({"max_output_bytes":1e6})", 0},
-      {R"({"max_output_bytes":"100"})", 0},
-      {R"({"max_output_bytes":null,"max_output_bytes":7})", 0},
+      {R"({"max_output_bytes":7,"max_output_bytes":null})", 7},
       {"{}", 0},
   };
   for (const auto &[json, cap] : cases) {
     grep_opts o = parsed(json);
     EXPECT_EQ(o.max_output_bytes, cap) << json;
     grep_opts_free(&o);
+  }
+  for (const char *json : {R"({"max_output_bytes":9223372036854775808})",
+                           R"({"max_output_bytes":1e6})", R"({"max_output_bytes":"100"})"}) {
+    grep_opts o;
+    EXPECT_FALSE(grep_opts_parse_json(&o, json)) << json;
+    EXPECT_STREQ(qm_grep_get_last_error(), "Option 'max_output_bytes' takes an integer within 64 bits");
   }
 }
 

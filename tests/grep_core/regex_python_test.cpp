@@ -8,6 +8,7 @@
 #include "grep_core/regex.h"
 #include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
+#include "support/regex_search.h"
 #include "support/run_process.h"
 #include "support/standard_regex_gen.h"
 
@@ -46,7 +47,7 @@ std::string ours(const std::string &pattern, const std::string &line, bool dfa) 
   if (verdict == RE_DFA_MATCH) r = re_find(program, scratch, line.data(), line.size(), &col, &len);
   int32_t bcol = 0, blen = 0;
   const re_result b =
-      dfa ? r : re_find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+      dfa ? r : qg_test::find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
   re_scratch_free(scratch);
   re_dfa_free(lazy);
   re_program_free(program);

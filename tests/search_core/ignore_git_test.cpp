@@ -43,12 +43,13 @@ const char *pick(std::mt19937 &rng, const char *const (&pool)[N]) {
 // syntax git gives a meaning.
 std::string random_rule(std::mt19937 &rng) {
   static const char *const segments[] = {
-      "*",         "**",    "a",     "a*",        "*.txt",         "?.log",
-      "[ab]*",     "[!a]*", "b.*",   "build",     "sub",           "d",
-      "x\\ y",     "x\\ z", "\\*",   "e.?",       "*[[:digit:]]*", "[[:alpha:]].c",
-      "[a-c].txt", "*.c",   ".h*",   "B",         "[^b]*.log",     "\\#c",
-      "\\!b*",     "a**",   "[]a]*", "[0-9].log", "*\\.c",         "[a-",
-      "*a**",      "su**",  "b**c",  "bu***"};
+      "*",          "**",    "a",     "a*",        "*.txt",         "?.log",
+      "[ab]*",      "[!a]*", "b.*",   "build",     "sub",           "d",
+      "x\\ y",      "x\\ z", "\\*",   "e.?",       "*[[:digit:]]*", "[[:alpha:]].c",
+      "[a-c].txt",  "*.c",   ".h*",   "B",         "[^b]*.log",     "\\#c",
+      "\\!b*",      "a**",   "[]a]*", "[0-9].log", "*\\.c",         "[a-",
+      "*a**",       "su**",  "b**c",  "bu***",     "[[:word:]]*",   "*[[:punct:]]*",
+      "[[:upper:]]"};
   static const char *const comments[] = {"# a comment", "", "   ", "#!not a rule"};
   if (rng() % 8 == 0) return pick(rng, comments);
   std::string rule;

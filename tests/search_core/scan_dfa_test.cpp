@@ -37,8 +37,8 @@ bool collect(void *ctx, const scan_match *m) {
 std::vector<found> scan(const std::string &pattern, const grep_opts &opts, bool dfa,
                         const std::string &text, bool *ok) {
   const re_options options = {opts.case_sensitive, nullptr, nullptr,
-                              opts.standard_syntax ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                              opts.standard_syntax && opts.whole_word};
+                              opts.syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+                              opts.syntax == GREP_SYNTAX_STANDARD && opts.whole_word};
   std::vector<found> out;
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) return out;
@@ -63,7 +63,7 @@ std::string join(const std::vector<std::string> &lines, std::mt19937 &rng) {
 grep_opts options_for(bool standard, std::mt19937 &rng) {
   grep_opts opts{};
   opts.regex = true;
-  opts.standard_syntax = standard;
+  opts.syntax = standard ? GREP_SYNTAX_STANDARD : GREP_SYNTAX_DIALECT;
   opts.case_sensitive = rng() % 3 != 0;
   opts.whole_word = standard && rng() % 5 == 0;
   opts.submatches = rng() % 2 == 0;
@@ -127,7 +127,8 @@ TEST(ScanWithDfa, GivingUpPartWayLosesNoLine) {
     text += line % 7 == 0 ? "c\r\n" : "\n";
   }
   grep_opts opts{};
-  opts.regex = opts.standard_syntax = opts.case_sensitive = opts.submatches = true;
+  opts.regex = opts.case_sensitive = opts.submatches = true;
+  opts.syntax = GREP_SYNTAX_STANDARD;
   // Read whole by the DFA; and line by line, as the needle {a, b} picks them.
   for (const char *pattern : {"(a|b)*a(a|b){20}[c-k]|^ba", "[ab]*a[ab]{20}c$|^ba"}) {
     bool ok_on = false, ok_off = false;

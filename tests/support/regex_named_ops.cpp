@@ -7,8 +7,9 @@
 #include "grep_core/regex.h"
 
 #include "grep_core/ascii_class.h"
-#include "grep_core/regex_parts.h"
+#include "grep_core/regex_dialect_parts.h"
 #include "grep_core/regex_program.h"
+#include "support/regex_search.h"
 
 #include <string.h>
 
@@ -18,7 +19,7 @@ namespace {
 bool match_once(re_program *program, const char *t, size_t *out_len) {
   if (program == nullptr) return false;
   re_scratch *scratch = re_scratch_new(program);
-  bool ok = scratch != nullptr && re_match_at(program, scratch, t, strlen(t), out_len) == RE_MATCH;
+  bool ok = scratch != nullptr && qg_test::match_at_start(program, scratch, t, strlen(t), out_len) == RE_MATCH;
   re_scratch_free(scratch);
   re_program_free(program);
   return ok;

@@ -97,9 +97,14 @@ int apply_batch(const std::string &instructions, shown show) {
   std::fflush(stdout);
   if (status == GREP_OK) return kExitMatch;
   // One file: the library's message alone says what went wrong with it.
-  if (show != shown::result_document) return fail_with(grep_last_error());
-  yyjson_arr_foreach(yyjson_obj_get(root, "errors"), idx, max, item) {
-    if (const char *message = yyjson_get_str(item)) fail_with(message);
+  yyjson_val *failures = yyjson_obj_get(root, "failures");
+  if (show != shown::result_document || yyjson_arr_size(failures) == 0) return fail();
+  yyjson_arr_foreach(failures, idx, max, item) {
+    const char *file = yyjson_get_str(yyjson_obj_get(item, "file"));
+    const std::string message =
+        with_status(yyjson_get_str(yyjson_obj_get(item, "message")),
+                    yyjson_get_str(yyjson_obj_get(item, "status")));
+    fail_with(file != nullptr ? std::string(file) + ": " + message : message);
   }
   return kExitError;
 }

@@ -26,8 +26,16 @@ inline int fail_with(const std::string &message) {
   return kExitError;
 }
 
-// Fails with the calling thread's last-error text.
-inline int fail() { return fail_with(grep_last_error()); }
+// `message` with the name of the status it came with: "... (GREP_E_IO)".
+inline std::string with_status(const char *message, const char *status) {
+  return std::string(message) + " (" + status + ")";
+}
+
+// Fails with the calling thread's last-error text and the name of the status
+// its last call ended with.
+inline int fail() {
+  return fail_with(with_status(grep_last_error(), grep_status_name(grep_last_status())));
+}
 
 struct doc_free {
   void operator()(yyjson_doc *doc) const { yyjson_doc_free(doc); }

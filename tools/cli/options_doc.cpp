@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace qg_cli {
 
@@ -13,15 +14,62 @@ namespace {
 struct mut_doc_free {
   void operator()(yyjson_mut_doc *doc) const { yyjson_mut_doc_free(doc); }
 };
+using mut_doc_ptr = std::unique_ptr<yyjson_mut_doc, mut_doc_free>;
+
 struct doc_free {
   void operator()(yyjson_doc *doc) const { yyjson_doc_free(doc); }
 };
 
-// Adds `globs` under `key` as an array of copied strings; adds nothing for an
-// empty list, so an absent flag leaves the library's default.
+// A key sent as `value` when its flag is set.
+struct bool_key {
+  const char *key;
+  bool search_flags::*member;
+  bool value;
+};
+
+// A key sent with the flag's number, when it was given.
+struct int_key {
+  const char *key;
+  std::optional<int> search_flags::*member;
+};
+
+// A key sent as an array of the flag's texts, when there is one.
+struct list_key {
+  const char *key;
+  std::vector<std::string> search_flags::*member;
+};
+
+constexpr bool_key kBoolKeys[] = {
+    {"ignore_case", &search_flags::ignore_case, true},
+    {"whole_word", &search_flags::whole_word, true},
+    {"hidden", &search_flags::hidden, true},
+    {"skip_dirs", &search_flags::no_skip_dirs, false},
+    {"follow_links", &search_flags::no_follow, false},
+    {"gitignore", &search_flags::gitignore, true},
+    {"match_length", &search_flags::match_length, true},
+    {"submatches", &search_flags::submatches, true},
+};
+
+constexpr int_key kIntKeys[] = {
+    {"max_results", &search_flags::max_results},
+    {"max_per_file", &search_flags::max_per_file},
+    {"context_lines", &search_flags::context_lines},
+    {"before_context", &search_flags::before_context},
+    {"after_context", &search_flags::after_context},
+    {"timeout_ms", &search_flags::timeout_ms},
+    {"threads", &search_flags::threads},
+};
+
+constexpr list_key kListKeys[] = {
+    {"include_globs", &search_flags::include_globs},
+    {"exclude_globs", &search_flags::exclude_globs},
+    {"exclude_dirs", &search_flags::exclude_dirs},
+    {"path_globs", &search_flags::path_globs},
+};
+
+// Adds `globs` under `key` as an array of copied strings.
 bool add_glob_array(yyjson_mut_doc *doc, yyjson_mut_val *root, const char *key,
                     const std::vector<std::string> &globs) {
-  if (globs.empty()) return true;
   yyjson_mut_val *array = yyjson_mut_arr(doc);
   if (array == nullptr || !yyjson_mut_obj_add_val(doc, root, key, array)) return false;
   for (const std::string &glob : globs) {
@@ -30,93 +78,70 @@ bool add_glob_array(yyjson_mut_doc *doc, yyjson_mut_val *root, const char *key,
   return true;
 }
 
-// A boolean member read as the library reads it: only true and false count.
-void read_bool(yyjson_val *root, const char *key, bool &out) {
-  yyjson_val *value = yyjson_obj_get(root, key);
-  if (yyjson_is_bool(value)) out = yyjson_get_bool(value);
-}
-
-// An integer member cut to its low 32 bits, read as a signed number; reals are
-// not integers.
-void read_int32(yyjson_val *root, const char *key, int &out) {
-  yyjson_val *value = yyjson_obj_get(root, key);
-  if (yyjson_is_uint(value)) {
-    out = static_cast<int32_t>(static_cast<uint32_t>(yyjson_get_uint(value)));
-  } else if (yyjson_is_sint(value)) {
-    out = static_cast<int32_t>(static_cast<uint32_t>(yyjson_get_sint(value)));
-  }
-}
-
-}  // namespace
-
-std::string build_options_json(const search_flags &flags) {
-  std::unique_ptr<yyjson_mut_doc, mut_doc_free> doc(yyjson_mut_doc_new(nullptr));
-  if (!doc) return {};
-  yyjson_mut_val *root = yyjson_mut_obj(doc.get());
-  if (root == nullptr) return {};
-  yyjson_mut_doc_set_root(doc.get(), root);
-
+// Sets the printer's keys of `flags` in `root`, replacing any it held.
+bool put_printer_keys(yyjson_mut_doc *doc, yyjson_mut_val *root, const search_flags &flags) {
   bool ok = true;
-  if (flags.regex && flags.dialect) {
-    ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "regex", true);
-  } else if (flags.regex) {
-    ok = ok && yyjson_mut_obj_add_str(doc.get(), root, "syntax", "standard");
+  if (!flags.print.empty()) {
+    yyjson_mut_obj_remove_key(root, "print");
+    ok = ok && yyjson_mut_obj_add_strncpy(doc, root, "print", flags.print.data(),
+                                          flags.print.size());
   }
-  if (flags.ignore_case) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "ignore_case", true);
-  if (flags.whole_word) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "whole_word", true);
-  if (flags.max_results) {
-    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "max_results", *flags.max_results);
+  for (const auto &[key, given] : {std::pair{"color", flags.colour}, {"continued", flags.continued}}) {
+    if (!given) continue;
+    yyjson_mut_obj_remove_key(root, key);
+    ok = ok && yyjson_mut_obj_add_bool(doc, root, key, true);
   }
-  if (flags.max_per_file) {
-    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "max_per_file", *flags.max_per_file);
-  }
-  if (flags.context_lines) {
-    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "context_lines", *flags.context_lines);
-  }
-  if (flags.timeout_ms) {
-    ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "timeout_ms", *flags.timeout_ms);
-  }
-  if (flags.threads) ok = ok && yyjson_mut_obj_add_int(doc.get(), root, "threads", *flags.threads);
-  if (flags.hidden) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "hidden", true);
-  if (flags.no_skip_dirs) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "skip_dirs", false);
-  if (flags.no_follow) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "follow_links", false);
-  if (flags.gitignore) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "gitignore", true);
-  if (flags.match_length) {
-    ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "match_length", true);
-  }
-  if (flags.submatches) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "submatches", true);
-  ok = ok && add_glob_array(doc.get(), root, "include_globs", flags.include_globs) &&
-       add_glob_array(doc.get(), root, "exclude_globs", flags.exclude_globs) &&
-       add_glob_array(doc.get(), root, "exclude_dirs", flags.exclude_dirs) &&
-       add_glob_array(doc.get(), root, "path_globs", flags.path_globs);
-  if (!ok) return {};
+  return ok;
+}
 
+std::string written(yyjson_mut_doc *doc) {
   size_t len = 0;
-  char *text = yyjson_mut_write(doc.get(), 0, &len);
+  char *text = yyjson_mut_write(doc, 0, &len);
   if (text == nullptr) return {};
   std::string result(text, len);
   std::free(text);
   return result;
 }
 
-display_settings read_display_settings(const std::string &options_json) {
-  display_settings settings;
-  if (options_json.empty()) return settings;
-  std::unique_ptr<yyjson_doc, doc_free> doc(
-      yyjson_read(options_json.data(), options_json.size(), 0));
-  yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-  if (!yyjson_is_obj(root)) return settings;
+}  // namespace
 
-  read_bool(root, "regex", settings.regex);
-  settings.standard = yyjson_equals_str(yyjson_obj_get(root, "syntax"), "standard");
-  settings.regex = settings.regex || settings.standard;
-  read_bool(root, "case_sensitive", settings.case_sensitive);
-  bool folded = !settings.case_sensitive;
-  read_bool(root, "case_insensitive", folded);
-  read_bool(root, "ignore_case", folded);
-  settings.case_sensitive = !folded;
-  read_int32(root, "context_lines", settings.context_lines);
-  return settings;
+std::string build_options_json(const search_flags &flags) {
+  mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
+  if (!doc) return {};
+  yyjson_mut_val *root = yyjson_mut_obj(doc.get());
+  if (root == nullptr) return {};
+  yyjson_mut_doc_set_root(doc.get(), root);
+
+  bool ok = yyjson_mut_obj_add_bool(doc.get(), root, "strict", true);
+  if (flags.regex && flags.dialect) {
+    ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, "regex", true);
+  } else if (flags.regex) {
+    ok = ok && yyjson_mut_obj_add_str(doc.get(), root, "syntax", "standard");
+  }
+  for (const bool_key &k : kBoolKeys) {
+    if (flags.*k.member) ok = ok && yyjson_mut_obj_add_bool(doc.get(), root, k.key, k.value);
+  }
+  for (const int_key &k : kIntKeys) {
+    if (flags.*k.member) ok = ok && yyjson_mut_obj_add_int(doc.get(), root, k.key, *(flags.*k.member));
+  }
+  for (const list_key &k : kListKeys) {
+    if (!(flags.*k.member).empty()) ok = ok && add_glob_array(doc.get(), root, k.key, flags.*k.member);
+  }
+  ok = ok && put_printer_keys(doc.get(), root, flags);
+  return ok ? written(doc.get()) : std::string();
+}
+
+std::string with_printer_keys(const std::string &options_json, const search_flags &flags) {
+  std::unique_ptr<yyjson_doc, doc_free> given(
+      yyjson_read(options_json.data(), options_json.size(), 0));
+  yyjson_val *given_root = given ? yyjson_doc_get_root(given.get()) : nullptr;
+  const bool printer_keys = !flags.print.empty() || flags.colour || flags.continued;
+  if (!yyjson_is_obj(given_root) || !printer_keys) return options_json;
+  mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
+  yyjson_mut_val *root = doc ? yyjson_val_mut_copy(doc.get(), given_root) : nullptr;
+  if (root == nullptr) return {};
+  yyjson_mut_doc_set_root(doc.get(), root);
+  return put_printer_keys(doc.get(), root, flags) ? written(doc.get()) : std::string();
 }
 
 }  // namespace qg_cli

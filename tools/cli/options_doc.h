@@ -1,5 +1,8 @@
-// The search options document as the command line builds it, and the few
-// settings the human output needs to read back from any options document.
+// The search options document as the command line builds it: one member of
+// search_flags per key, and one table row per key saying how the member
+// becomes the key's value. The library reads the document under "strict",
+// so a key this tool spells or types otherwise than the library's options
+// schema is refused, never ignored.
 #ifndef QG_CLI_OPTIONS_DOC_H
 #define QG_CLI_OPTIONS_DOC_H
 
@@ -20,6 +23,8 @@ struct search_flags {
   std::optional<int> max_results;
   std::optional<int> max_per_file;
   std::optional<int> context_lines;
+  std::optional<int> before_context;
+  std::optional<int> after_context;
   std::vector<std::string> include_globs;
   std::vector<std::string> exclude_globs;
   std::vector<std::string> exclude_dirs;
@@ -32,29 +37,23 @@ struct search_flags {
   bool gitignore = false;
   bool match_length = false;
   bool submatches = false;
-};
-
-// What the human output needs to know about a search: whether the pattern was
-// a literal, whether case was folded, and how many context lines surround a
-// match (0 or below: none).
-struct display_settings {
-  bool regex = false;
-  bool standard = false;  // the regex is in the standard syntax
-  bool case_sensitive = true;
-  int context_lines = 0;
+  // The line printer's settings.
+  std::string print;  // "lines", "matches", "files", "count", "json"; empty: the default
+  bool colour = false;
+  bool continued = false;  // the lines follow what an earlier search printed
 };
 
 // The options document for `flags`, compact JSON written by yyjson (every
-// string escaped by the writer). Keys appear only for flags that were given;
-// each glob list is an array in the order the flags came. Empty on allocation
-// failure.
+// string escaped by the writer): "strict" first, then a key for each flag
+// that was given; each glob list is an array in the order the flags came.
+// Empty on allocation failure.
 std::string build_options_json(const search_flags &flags);
 
-// Reads `options_json` (may be empty) under the library's rules: the first
-// member with a key counts, booleans only from true/false, integers cut to
-// their low 32 bits, "ignore_case" over "case_insensitive" over
-// "case_sensitive". Text that is not a JSON object gives the defaults.
-display_settings read_display_settings(const std::string &options_json);
+// `options_json` as given with the printer keys of `flags` set in it, so that
+// a document passed as it is still prints what the output flags ask for.
+// Text that is not a JSON object is returned unchanged: the library then
+// says what is wrong with it.
+std::string with_printer_keys(const std::string &options_json, const search_flags &flags);
 
 }  // namespace qg_cli
 

@@ -4,7 +4,6 @@
 #include "dialect_hints.h"
 #include "file_types.h"
 #include "flag_errors.h"
-#include "human_output.h"
 #include "input.h"
 #include "messages.h"
 
@@ -59,39 +58,36 @@ outcome outcome_of_search(bool found) {
   return found ? outcome::matched : outcome::nothing;
 }
 
-// Hands every match object of a search document to `each`; true when there
-// was one.
-bool for_each_match(const char *document, int (*each)(const char *, void *), void *user_data) {
-  doc_ptr doc = parse_json(document);
-  yyjson_val *matches = yyjson_obj_get(doc ? yyjson_doc_get_root(doc.get()) : nullptr, "matches");
-  size_t idx, max;
-  yyjson_val *m;
-  yyjson_arr_foreach(matches, idx, max, m) {
-    char *text = yyjson_val_write(m, 0, nullptr);
-    if (text != nullptr) each(text, user_data);
-    std::free(text);
-  }
-  return yyjson_arr_size(matches) > 0;
+// The notice a search of `root` gives when its walk met folders deeper than
+// the library walks; true when there was one.
+void notice_depth_limit(yyjson_val *summary, const std::string &root) {
+  if (!yyjson_get_bool(yyjson_obj_get(summary, "depth_limited"))) return;
+  std::fprintf(stderr,
+               "quenmar-grep: notice: '%s' holds folders deeper than the 64 levels searched; "
+               "name a deeper folder to search them\n",
+               root.c_str());
 }
 
-// The search of one PATH, handing each match object to `each` (a stream), or
-// of standard input ("-"), whose text is read whole and searched as one file.
-// The number of matches, or -1 when the search failed.
-int search_path(const std::string &root, const search_request &req, const std::string &options,
-                int (*each)(const char *, void *), void *user_data) {
-  if (root != "-") {
-    return grep_search_stream_ctx(root.c_str(), req.pattern.c_str(), options.c_str(), each,
-                                  user_data);
-  }
-  const char *document = grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
-                                          req.pattern.c_str(), options.c_str());
-  // A search that ended early (a time limit, the output cap) still delivers
-  // what it found; its status then fails the path after it.
-  if (grep_last_status() < 0) return -1;
-  for_each_match(document, each, user_data);
-  doc_ptr doc = parse_json(document);
-  return static_cast<int>(yyjson_get_sint(
-      yyjson_obj_get(doc ? yyjson_doc_get_root(doc.get()) : nullptr, "total_matches")));
+// The lines the library prints, written out as they come.
+int write_lines(const char *text, size_t length, void *) {
+  std::fwrite(text, 1, length, stdout);
+  return 0;
+}
+
+// Prints the search of one PATH (or of standard input, "-", searched as one
+// file) as the options' printer keys say.
+outcome print_search(const std::string &root, const search_request &req,
+                     const std::string &options) {
+  const bool input = root == "-";
+  const char *summary =
+      grep_search_lines(input ? kStdinName : root.c_str(), input ? req.stdin_text.data() : nullptr,
+                        input ? req.stdin_text.size() : 0, req.pattern.c_str(), options.c_str(),
+                        write_lines, nullptr);
+  std::fflush(stdout);
+  doc_ptr doc = parse_json(summary);
+  yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+  notice_depth_limit(top, root);
+  return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
 }
 
 outcome search_document(const std::string &root, const search_request &req,
@@ -105,60 +101,36 @@ outcome search_document(const std::string &root, const search_request &req,
   std::fflush(stdout);
   doc_ptr doc = parse_json(text);
   yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+  notice_depth_limit(top, root);
   return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
 }
 
-// JSON Lines: one match object per line, flushed so a pipe sees it at once.
-int print_match_object(const char *match_json, void *) {
-  std::fputs(match_json, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-  return 0;
-}
-
-int print_human(const char *match_json, void *printer) {
-  printer_add_match(*static_cast<human_printer *>(printer), match_json);
-  return 0;
-}
-
-// The files of a search in the order the walk meets them, each with the
-// number of its matches: the matches of one file arrive together.
-struct file_tally {
-  bool colour = false;
-  bool with_counts = false;
-  std::string file;
-  long long count = 0;
-};
-
-void print_tally(file_tally &t) {
-  if (t.count == 0) return;
-  print_path(stdout, t.colour, t.file);
-  if (t.with_counts) std::printf(":%lld", t.count);
-  std::fputc('\n', stdout);
-  t.count = 0;
-}
-
-int tally_match(const char *match_json, void *user_data) {
-  auto *t = static_cast<file_tally *>(user_data);
-  doc_ptr doc = parse_json(match_json);
-  const char *file = yyjson_get_str(yyjson_obj_get(yyjson_doc_get_root(doc.get()), "file"));
-  if (file == nullptr) return 0;
-  if (t->count > 0 && t->file != file) print_tally(*t);
-  t->file = file;
-  ++t->count;
-  return 0;
+// What the line printer is to print for the output flags; "" for the
+// matched lines, its default.
+const char *print_mode(const search_request &req) {
+  if (req.stream) return "json";
+  if (req.quiet) return "files";
+  if (req.files_with_matches) return "files";
+  if (req.count) return "count";
+  if (req.only_matching) return "matches";
+  return "";
 }
 
 // The options document for one path: the flags as given, with "gitignore"
-// decided for this path unless a flag said it. The human output asks for
-// every match of a line where it colours them or prints them alone.
-std::string options_for(const search_request &req, const std::string &root, bool colour) {
-  if (!req.options_json.empty()) return req.options_json;
+// decided for this path unless a flag said it, and the printer's keys for
+// the output flags (also in a document passed as it is); `continued` when an
+// earlier PATH printed lines that this one's must be parted from.
+std::string options_for(const search_request &req, const std::string &root, bool colour,
+                        bool continued = false) {
   search_flags flags = req.flags;
+  if (!req.json) {
+    flags.print = print_mode(req);
+    flags.colour = colour;
+    flags.continued = continued;
+  }
+  if (!req.options_json.empty()) return with_printer_keys(req.options_json, flags);
   flags.gitignore =
       req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
-  const bool human = !req.json && !req.stream && !req.files_with_matches && !req.count;
-  flags.submatches = flags.submatches || (human && (colour || req.only_matching));
   return build_options_json(flags);
 }
 
@@ -286,59 +258,44 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
     }
   }
   if (req.flags.dialect) req.flags.regex = true;
-  if (req.context || req.before || req.after) {
-    const int around = req.context.value_or(0);
-    req.before = req.before.value_or(around);
-    req.after = req.after.value_or(around);
-    if (*req.before > 0 || *req.after > 0) {
-      req.flags.context_lines = std::max(*req.before, *req.after);
-    }
-  }
+  // -C gives both sides; -B and -A each side, over -C.
+  if (req.context.value_or(0) > 0) req.flags.context_lines = req.context;
+  req.flags.before_context = req.before;
+  req.flags.after_context = req.after;
   req.flags.max_per_file = req.max_per_file;
-  if (req.files_with_matches) {
-    req.flags.max_per_file = 1;  // one match tells that a file matches
+  // Context is not printed with a file's name, its count or its matches alone.
+  if (req.files_with_matches || req.count || req.only_matching || req.quiet) {
     req.flags.context_lines.reset();
+    req.flags.before_context.reset();
+    req.flags.after_context.reset();
   }
-  if (req.count || req.only_matching) req.flags.context_lines.reset();
   return true;
 }
 
-// The hints for a regex pattern; whether it is one, the flags or the options
-// document given as it is tell.
-void print_hints(const search_request &req) {
-  const display_settings given = read_display_settings(req.options_json);
-  const bool dialect = req.options_json.empty() ? req.flags.regex && req.flags.dialect
-                                                : given.regex && !given.standard;
+// The hints for a pattern of the library's dialect; whether it is one, the
+// library says of the options document this command passes.
+void print_hints(const search_request &req, const std::string &options) {
+  doc_ptr doc = parse_json(grep_options_read_json(options.c_str()));
+  yyjson_val *used = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+  const bool dialect = yyjson_get_bool(yyjson_obj_get(used, "regex")) &&
+                       yyjson_equals_str(yyjson_obj_get(used, "syntax"), "dialect");
   if (!dialect) return;
   for (const std::string &hint : dialect_hints(req.pattern)) {
     std::fprintf(stderr, "quenmar-grep: hint: %s\n", hint.c_str());
   }
-  if (req.flags.whole_word) {
+  if (yyjson_get_bool(yyjson_obj_get(used, "whole_word"))) {
     std::fprintf(stderr,
                  "quenmar-grep: hint: -w applies to literal searches; --dialect ignores it\n");
   }
 }
 
-outcome search_one(const std::string &root, const search_request &req, const std::string &options,
-                   bool colour, human_printer &printer) {
-  if (req.json) return search_document(root, req, options);
-  int count = 0;
-  if (req.stream) {
-    count = search_path(root, req, options, print_match_object, nullptr);
-  } else if (req.files_with_matches || req.count) {
-    file_tally tally{colour, req.count, {}, 0};
-    count = search_path(root, req, options, tally_match, &tally);
-    print_tally(tally);
-  } else {
-    printer.settings = read_display_settings(options);
-    count = search_path(root, req, options, print_human, &printer);
-  }
-  std::fflush(stdout);
-  return outcome_of_search(count > 0);
+outcome search_one(const std::string &root, const search_request &req,
+                   const std::string &options) {
+  return req.json ? search_document(root, req, options) : print_search(root, req, options);
 }
 
-// Stops a search at its first match.
-int stop_at_first(const char *, void *) { return 1; }
+// Stops a search at the first file it prints.
+int stop_at_first(const char *, size_t, void *) { return 1; }
 
 // -q: searches the PATHs until one matches; prints nothing but errors.
 int search_quietly(const search_request &req, bool colour) {
@@ -346,14 +303,27 @@ int search_quietly(const search_request &req, bool colour) {
   for (const std::string &root : req.paths) {
     const std::string options = options_for(req, root, colour);
     if (options.empty()) return fail_with("Out of memory");
-    const int count = search_path(root, req, options, stop_at_first, nullptr);
-    if (count > 0) return kExitMatch;
-    if (count < 0 || grep_last_status() != GREP_OK) {
+    const bool input = root == "-";
+    doc_ptr doc = parse_json(grep_search_lines(
+        input ? kStdinName : root.c_str(), input ? req.stdin_text.data() : nullptr,
+        input ? req.stdin_text.size() : 0, req.pattern.c_str(), options.c_str(), stop_at_first,
+        nullptr));
+    yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+    if (yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0) return kExitMatch;
+    if (grep_last_status() != GREP_OK) {
       fail();
       failed = true;
     }
   }
   return failed ? kExitError : kExitNoMatch;
+}
+
+// Writes a listed path, in the path colour when `colour`.
+void print_listed_path(bool colour, const char *path) {
+  if (colour) std::fputs("\033[35m", stdout);
+  std::fputs(path, stdout);
+  if (colour) std::fputs("\033[m", stdout);
+  std::fputc('\n', stdout);
 }
 
 // --files: prints the files a search of each PATH would read, in walk order.
@@ -369,8 +339,7 @@ int list_files(const search_request &req, bool colour) {
     yyjson_arr_foreach(yyjson_obj_get(top, "files"), idx, max, file) {
       const char *path = yyjson_get_str(file);
       if (path == nullptr) continue;
-      print_path(stdout, colour, path);
-      std::fputc('\n', stdout);
+      print_listed_path(colour, path);
       listed = true;
     }
     if (grep_last_status() != GREP_OK) {
@@ -543,21 +512,18 @@ int run_search(search_request &req, const CLI::App &cmd) {
     return kExitMatch;
   }
   if (req.list_files) return list_files(req, colour);
-  print_hints(req);
   if (req.quiet) return search_quietly(req, colour);
 
-  human_printer printer;
-  printer_init(printer, stdout, colour, display_settings{}, req.pattern, req.before.value_or(-1),
-               req.after.value_or(-1), req.only_matching);
-  bool matched = false, failed = false;
+  bool matched = false, failed = false, printed = false;
   for (const std::string &root : req.paths) {
-    const std::string options = options_for(req, root, colour);
+    const std::string options = options_for(req, root, colour, printed);
     if (options.empty()) return fail_with("Out of memory");
-    const outcome o = search_one(root, req, options, colour, printer);
+    if (&root == &req.paths.front()) print_hints(req, options);
+    const outcome o = search_one(root, req, options);
     matched = matched || o == outcome::matched;
     failed = failed || o == outcome::failed;
+    printed = printed || o == outcome::matched;
   }
-  printer_finish(printer);
   std::fflush(stdout);
   if (failed) return kExitError;
   return matched ? kExitMatch : kExitNoMatch;

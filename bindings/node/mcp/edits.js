@@ -70,12 +70,16 @@ async function applyGroup(group, dryRun) {
     // The report could not be had (its diff is longer than a JavaScript
     // string): the file may have been written all the same.
     const what = dryRun ? 'would change' : 'may have been written';
-    return { ok: false, diffs: [], written: !dryRun, errors: [`${group.target.shown}: ${error.message} ` +
-      `(the file ${what}; read it with read_lines to see it)`] };
+    return { ok: false, diffs: [], written: !dryRun, errors: [{ path: group.target.shown,
+      status: error.code, message: `${error.message} (the file ${what}; read it with read_lines ` +
+      'to see it)' }] };
   }
   const diffs = (result.diffs ?? []).map((d) => ({ path: group.target.shown,
     diff: shownDiff(d.diff, d.file, group.target.shown) }));
-  const errors = result.errors.map((e) => shownMessage(e, group.targets));
+  // The report's failures, by status and message: nothing is read out of a
+  // "path: message" text.
+  const errors = (result.failures ?? []).map((f) => ({ path: group.target.shown, status: f.status,
+    message: shownMessage(f.message, group.targets) }));
   return { ok: result.success, diffs, errors, written: !dryRun && result.files_modified > 0 };
 }
 
@@ -133,12 +137,7 @@ function cutNote(budget, dryRun) {
 /** The text of one file's edit: its diff, or what went wrong. */
 function oneFileAnswer(outcome, target, dryRun) {
   if (outcome === null) return errorResult('The server is stopping');
-  if (!outcome.ok) {
-    const message = outcome.errors[0] ?? 'The edit failed';
-    // "path: message": the message names the path already.
-    const at = message.indexOf(': ');
-    return errorResult(cutLine(at >= 0 ? message.slice(at + 2) : message));
-  }
+  if (!outcome.ok) return errorResult(cutLine(outcome.errors[0]?.message ?? 'The edit failed'));
   const diff = outcome.diffs[0]?.diff ?? '';
   if (diff === '') return textResult(`No change to ${target.shown}.`);
   const budget = new Budget(MAX_REPLY_TEXT - 4096);
@@ -174,7 +173,9 @@ async function batchEdit(server, args) {
   for (const d of outcome.diffs) {
     whole = whole && addLines(lines, d.diff === '' ? `No change to ${d.path}.` : d.diff, budget);
   }
-  for (const e of outcome.errors) whole = whole && addLines(lines, `Failed: ${e}`, budget);
+  for (const e of outcome.errors) {
+    whole = whole && addLines(lines, `Failed: ${e.path}: ${e.message}`, budget);
+  }
   if (!whole) lines.push(cutNote(budget, args.dry_run));
   const verb = args.dry_run ? 'would change' : 'changed';
   lines.push(`${counted(outcome.diffs.length, 'file', 'files')} ${verb}, ` +

@@ -1,7 +1,8 @@
 'use strict';
 // The bounds of what the tool server shows: every line it shows is at most
-// MAX_SHOWN_LINE characters (a window around the match of a matched line, the
-// start of any other, with the count of characters left out), and every
+// MAX_SHOWN_LINE characters (a searched line as the library prints it: a
+// window of that many bytes around the match; any other line its start, with
+// the count of characters left out), and every
 // reply's text and structured content are built against a budget of bytes,
 // so that a reply stays far below the 10 MiB a client reads of one message,
 // whatever the files hold. Whatever is left out is said, with how to get it.
@@ -35,32 +36,6 @@ function cutLine(text) {
   let end = MAX_SHOWN_LINE;
   if (lowSurrogateAt(text, end)) --end;
   return marked(0, text.slice(0, end), text.length - end);
-}
-
-/** The character index in `text` of the byte offset `offset` of its UTF-8 form. */
-function charIndexOfByte(text, bytes, offset) {
-  if (offset <= 0) return 0;
-  if (offset >= bytes.length) return text.length;
-  return bytes.toString('utf8', 0, offset).length;
-}
-
-/**
- * The matched line cut to a window of MAX_SHOWN_LINE characters around the
- * match at byte column `col` (from 1) of `length` bytes, saying how many
- * characters were left out on each side.
- */
-function matchWindow(text, col, length) {
-  if (text.length <= MAX_SHOWN_LINE) return text;
-  const bytes = Buffer.from(text, 'utf8');
-  const start = charIndexOfByte(text, bytes, col - 1);
-  const end = Math.max(start, charIndexOfByte(text, bytes, col - 1 + (length ?? 0)));
-  const spare = Math.max(0, MAX_SHOWN_LINE - (end - start));
-  let from = Math.max(0, start - Math.floor(spare / 2));
-  let to = Math.min(text.length, from + MAX_SHOWN_LINE);
-  from = Math.max(0, to - MAX_SHOWN_LINE);
-  if (lowSurrogateAt(text, from)) ++from;
-  if (lowSurrogateAt(text, to)) --to;
-  return marked(from, text.slice(from, to), text.length - to);
 }
 
 /** Bytes that `value` takes in a reply (as JSON, in UTF-8). */
@@ -116,6 +91,6 @@ function counted(count, one, many) {
 }
 
 module.exports = {
-  Budget, MAX_REPLY_TEXT, MAX_SHOWN_LINE, counted, cutLine, detached, errorResult, matchWindow,
-  replyBytes, textResult,
+  Budget, MAX_REPLY_TEXT, MAX_SHOWN_LINE, counted, cutLine, detached, errorResult, replyBytes,
+  textResult,
 };

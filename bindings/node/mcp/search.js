@@ -1,27 +1,28 @@
 'use strict';
-// The search tool: the library's streamed search of each target, each match
-// cut to what is shown as it arrives (so no match's whole line, however
-// long, is kept), stopped inside the library at the call's time limit
-// ("timeout_ms"), at its output cap ("max_output_bytes"), when enough is held
-// for a reply, when the client cancels, or when the server stops; then the
-// reply, built within its budget.
+// The search tool: the library prints each target's search as the lines
+// people read (each line once, context grouped, "--" between groups, a long
+// line shown as a window around its match), with paths below the target and
+// a NUL after each path so that a row splits without guessing; the server
+// only puts the target's place below its root in front of each path, takes
+// the matched rows for the structured content, and keeps the reply within
+// its budget. The library stops itself at the call's time limit
+// ("timeout_ms"), at the reply's budget ("max_output_bytes") and at the
+// matches wanted ("max_results"); the client's cancel and the server's stop
+// stop it too.
 
 const path = require('node:path');
 const qg = require('..');
 const { confine } = require('./confine');
-const { Budget, MAX_REPLY_TEXT, counted, cutLine, matchWindow, textResult } = require('./output');
+const { Budget, MAX_REPLY_TEXT, MAX_SHOWN_LINE, counted, textResult } = require('./output');
 
 const DEFAULT_RESULTS = 100;
 const MAX_RESULTS = 2000;
 const MAX_CONTEXT = 10;
-// The most bytes of match objects one target's search hands over: room for a
-// single line of 100 MiB, and a bound on what the server parses per call.
-const MAX_LIBRARY_OUTPUT = 128 * 1024 * 1024;
-// Bytes of shown lines held before the search is stopped: twice what one
-// reply can show, so that a reply is never short for lack of them.
-const MAX_HELD = 2 * MAX_REPLY_TEXT;
+// Bytes of printed lines one target's search may give: twice what one reply
+// shows, so that a reply is never short for lack of them.
+const MAX_PRINTED = 2 * MAX_REPLY_TEXT;
 
-/** The options document of one search. */
+/** The options document of one target's search. */
 function searchOptions(args, maxResults, timeoutMs) {
   const options = {
     ignore_case: Boolean(args.ignore_case),
@@ -30,8 +31,10 @@ function searchOptions(args, maxResults, timeoutMs) {
     context_lines: args.context ?? 0,
     timeout_ms: Math.max(1, timeoutMs),
     follow_links: false,
-    match_length: true,
-    max_output_bytes: MAX_LIBRARY_OUTPUT,
+    relative_paths: true,
+    null_after_path: true,
+    max_columns: MAX_SHOWN_LINE,
+    max_output_bytes: MAX_PRINTED,
   };
   if (args.regex) options.syntax = 'standard';
   if (args.include !== undefined) options.include_globs = args.include;
@@ -39,99 +42,67 @@ function searchOptions(args, maxResults, timeoutMs) {
   return options;
 }
 
-/**
- * A match as shown: its path below its root, its line and column, the window
- * of its line around the match, and its context lines (the matched line's
- * place empty), each cut; with the bytes they hold.
- */
-function shownMatch(m, target, context) {
-  const first = Math.max(1, m.line - context);
-  const lines = context > 0 && Array.isArray(m.context)
-    ? m.context.map((text, i) => (first + i === m.line ? null : cutLine(text))) : [];
-  const text = matchWindow(m.text, m.col, m.length);
-  let bytes = text.length;
-  for (const line of lines) bytes += line === null ? 0 : line.length;
-  return { path: path.relative(target.root, m.file) || path.basename(m.file), line: m.line,
-    col: m.col, text, context: lines, first, bytes };
-}
+const MATCH_ROW = /^(\d+):(\d+):([^]*)$/;
+const CONTEXT_ROW = /^(\d+)-([^]*)$/;
 
 /**
- * The rows of a search result, each with the match it shows (or null for a
- * context line): each match as PATH:LINE:COL:TEXT, its context lines as
- * PATH-LINE-TEXT, each line once (a line that matches is shown as a match
- * even inside another's context), `--` between groups of a file that do not
- * touch and between files when context is shown.
+ * The rows of one target's printed lines, each { text, path, line, match }:
+ * the row as shown (PATH:LINE:COL:TEXT, PATH-LINE-TEXT, or -- with no path),
+ * and for a matched line { path, line, col, text }. Paths are shown below
+ * the target's root.
  */
-function matchRows(matches, context) {
-  const files = new Map();  // path -> Map(line -> row), in the order first seen
-  for (const m of matches) {
-    if (!files.has(m.path)) files.set(m.path, new Map());
-    const rows = files.get(m.path);
-    rows.set(m.line, { match: m, text: m.text });
-    m.context.forEach((text, i) => {
-      if (text !== null && !rows.has(m.first + i)) rows.set(m.first + i, { match: null, text });
-    });
-  }
-  const out = [];
-  for (const [file, rows] of files) {
-    let last = -1;
-    for (const n of [...rows.keys()].sort((a, b) => a - b)) {
-      if (context > 0 && out.length > 0 && n !== last + 1) out.push({ match: null, text: '--' });
-      const row = rows.get(n);
-      out.push({ match: row.match,
-        text: row.match ? `${file}:${n}:${row.match.col}:${row.text}` : `${file}-${n}-${row.text}` });
-      last = n;
-    }
-  }
-  return out;
-}
-
-/**
- * Runs one target's search, adding its shown matches to `found` until
- * `wanted` are there; returns how it ended: 'done', 'timed_out',
- * 'output_limited', 'held' (enough kept for a reply) or 'stopped'.
- */
-async function searchTarget(server, target, args, wanted, deadline, found, signal) {
-  const context = args.context ?? 0;
-  const stream = qg.searchStream(target.real, args.pattern,
-    searchOptions(args, wanted - found.length, deadline - Date.now()));
-  let ended = 'done';
-  const stopFor = (why) => () => {
-    if (ended === 'done') ended = why;
-    stream.return();
+function rowsOf(printed, target) {
+  const below = path.relative(target.root, target.real);
+  const shownPath = (printedPath) => {
+    if (printedPath === target.real) return below || path.basename(target.real);
+    return below === '' ? printedPath : path.join(below, printedPath);
   };
-  const stop = stopFor('stopped');
+  const rows = [];
+  for (const row of printed.split('\n')) {
+    if (row === '') continue;
+    const nul = row.indexOf('\0');
+    if (nul < 0) {
+      rows.push({ text: row, path: null, line: 0, match: null });  // a break between groups
+      continue;
+    }
+    const shown = shownPath(row.slice(0, nul));
+    const rest = row.slice(nul + 1);
+    const m = MATCH_ROW.exec(rest);
+    if (m !== null) {
+      const match = { path: shown, line: Number(m[1]), col: Number(m[2]), text: m[3] };
+      rows.push({ text: `${shown}:${rest}`, path: shown, line: match.line, match });
+      continue;
+    }
+    const c = CONTEXT_ROW.exec(rest);
+    if (c !== null) rows.push({ text: `${shown}-${rest}`, path: shown, line: Number(c[1]), match: null });
+  }
+  return rows;
+}
+
+/**
+ * Runs one target's search for at most `wanted` matches; returns
+ * { rows, matches, ended } with `ended` 'done', 'timed_out',
+ * 'output_limited' or 'stopped'.
+ */
+async function searchTarget(server, target, args, wanted, deadline, signal) {
+  const controller = new AbortController();
+  const stop = () => controller.abort();
   server.stops.add(stop);
   signal?.addEventListener('abort', stop);
-  // The library stops itself at the limit; this only stops a stream whose
-  // matches JavaScript is still reading then.
-  const timer = setTimeout(stopFor('timed_out'), Math.max(0, deadline - Date.now()) + 50);
-  let held = found.reduce((sum, m) => sum + m.bytes, 0);
   try {
-    for await (const m of stream) {
-      const shown = shownMatch(m, target, context);
-      found.push(shown);
-      held += shown.bytes;
-      if (found.length >= wanted) break;
-      if (held > MAX_HELD) {
-        ended = 'held';
-        break;
-      }
-    }
-  } catch (error) {
-    if (error.code === 'GREP_TIMED_OUT') {
-      ended = 'timed_out';
-    } else if (error.code === 'GREP_OUTPUT_LIMITED') {
-      ended = 'output_limited';
-    } else if (ended === 'done') {
-      throw error;
-    }
+    const options = searchOptions(args, wanted, deadline - Date.now());
+    const { text, summary } = await qg.searchLines(target.real, args.pattern,
+      { ...options, signal: controller.signal });
+    const rows = rowsOf(text, target);
+    let ended = 'done';
+    if (summary.timed_out) ended = 'timed_out';
+    if (summary.output_limited) ended = 'output_limited';
+    if (controller.signal.aborted) ended = 'stopped';
+    return { rows, matches: summary.total_matches, ended };
   } finally {
-    clearTimeout(timer);
     signal?.removeEventListener('abort', stop);
     server.stops.delete(stop);
   }
-  return ended;
 }
 
 /** The lines that close a search result: the count, and why it is not all there is. */
@@ -145,9 +116,8 @@ function closingLines(shown, files, ends, more) {
     lines.push(count);
   }
   if (ends.has('output_limited')) {
-    lines.push(`The search stopped early: its matched lines and their context passed the ` +
-      `${MAX_LIBRARY_OUTPUT / (1024 * 1024)} MiB a search reads (the lines are long). Search ` +
-      'with less context, a more specific pattern or a path to see more.');
+    lines.push('The search stopped early: its matched lines and their context passed what one ' +
+      'reply can show. Search with less context, a more specific pattern or a path to see more.');
   }
   if (ends.has('timed_out')) {
     lines.push(`The search stopped at the time limit of ${ends.timeoutMs} ms; ` +
@@ -164,39 +134,51 @@ async function search(server, args, extra) {
     : [confine(server.roots, args.path)];
   const deadline = arrived + server.timeoutMs;
   const release = await server.lanes.searches.acquire(deadline);
-  const found = [];
+  const rows = [];
+  let found = 0;
   const ends = new Set();
   ends.timeoutMs = server.timeoutMs;
   try {
     for (const target of targets) {
-      if (found.length > max) break;
+      if (found > max) break;
       if (Date.now() >= deadline) {
         ends.add('timed_out');
         break;
       }
       // One more than shown tells that more exist.
-      const ended = await searchTarget(server, target, args, max + 1, deadline, found, extra?.signal);
-      ends.add(ended);
-      if (ended === 'held' || ended === 'stopped') break;
+      const one = await searchTarget(server, target, args, max + 1 - found, deadline, extra?.signal);
+      if (args.context > 0 && rows.length > 0 && one.rows.length > 0) {
+        rows.push({ text: '--', path: null, line: 0, match: null });
+      }
+      rows.push(...one.rows);
+      found += one.matches;
+      ends.add(one.ended);
+      if (one.ended === 'stopped' || one.ended === 'output_limited') break;
     }
   } finally {
     release();
   }
-  let more = found.length > max || ends.has('held');
-  if (found.length > max) found.length = max;
+  let more = found > max || ends.has('output_limited');
 
   const budget = new Budget(MAX_REPLY_TEXT - 4096);  // room for the closing lines
   const structuredBudget = new Budget(MAX_REPLY_TEXT);
-  const lines = [];
+  const shown = [];
   const listed = [];
-  for (const row of matchRows(found, args.context ?? 0)) {
-    const entry = row.match === null ? null
-      : { path: row.match.path, line: row.match.line, col: row.match.col, text: row.match.text };
-    if (!budget.add(row.text) || (entry !== null && !structuredBudget.add(entry))) break;
-    lines.push(row.text);
-    if (entry !== null) listed.push(entry);
+  for (const row of rows) {
+    if (row.match !== null && listed.length === max) break;
+    if (!budget.add(row.text) || (row.match !== null && !structuredBudget.add(row.match))) break;
+    shown.push(row);
+    if (row.match !== null) listed.push(row.match);
   }
-  if (listed.length < found.length) more = true;
+  if (listed.length < found) more = true;
+  // What follows the last match shown is its context alone, not the
+  // leading context of one left out.
+  const last = listed.at(-1);
+  while (shown.length > 0 && shown.at(-1).match === null && (last === undefined ||
+    shown.at(-1).path !== last.path || shown.at(-1).line > last.line + (args.context ?? 0))) {
+    shown.pop();
+  }
+  const lines = shown.map((row) => row.text);
   const files = new Set(listed.map((m) => m.path)).size;
   lines.push(...closingLines(listed.length, files, ends, more));
   const structured = { matches: listed, files, more, timed_out: ends.has('timed_out') };

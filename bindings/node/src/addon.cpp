@@ -88,28 +88,11 @@ std::string too_large_message(const char *what, size_t n, const char *instead) {
          " bytes) is too large for a JavaScript string; " + instead;
 }
 
-// The name of a status, as the public header spells it.
-const char *status_name(int status) {
-  switch (status) {
-    case GREP_OK:
-      return "GREP_OK";
-    case GREP_STOPPED:
-      return "GREP_STOPPED";
-    case GREP_TIMED_OUT:
-      return "GREP_TIMED_OUT";
-    case GREP_OUTPUT_LIMITED:
-      return "GREP_OUTPUT_LIMITED";
-    case GREP_E_ARGUMENT:
-      return "GREP_E_ARGUMENT";
-    case GREP_E_NOT_FOUND:
-      return "GREP_E_NOT_FOUND";
-    case GREP_E_CONFLICT:
-      return "GREP_E_CONFLICT";
-    case GREP_E_NO_MEMORY:
-      return "GREP_E_NO_MEMORY";
-    default:
-      return "GREP_E_IO";
-  }
+// The name of a status, as the public header spells it; a value the header
+// does not define (which the library never gives) keeps its number.
+std::string status_name(int status) {
+  const char *name = grep_status_name(status);
+  return name[0] != '\0' ? name : "GREP_STATUS_" + std::to_string(status);
 }
 
 // An Error with the library's message, its status's name as `code` and the
@@ -140,7 +123,7 @@ void settle(napi_env env, napi_deferred deferred, napi_value value, const std::s
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
 
-enum class call_kind { search_json, search_text, read_lines, replace_lines, batch, edit };
+enum class call_kind { search_json, search_text, search_lines, read_lines, replace_lines, batch, edit };
 
 struct call {
   call_kind kind = call_kind::search_json;
@@ -150,6 +133,12 @@ struct call {
   char *result = nullptr;  // a copy of the library's text (malloc), or null
   size_t result_len = 0;
   std::string error;  // the failure's message when `failed`
+  bool has_text = false;  // search_lines: `d` is searched as one file called `a`
+  std::string printed;    // search_lines: the lines the library printed
+  // search_lines: a byte that JavaScript sets to stop the search (the first
+  // of a Uint8Array, held by `stop_ref` until the call completes), or null.
+  unsigned char *stop_flag = nullptr;
+  napi_ref stop_ref = nullptr;
   int status = GREP_OK;
   bool failed = false;
   napi_deferred deferred = nullptr;
@@ -167,6 +156,8 @@ const char *result_name(call_kind kind) {
     case call_kind::search_json:
     case call_kind::search_text:
       return "search document";
+    case call_kind::search_lines:
+      return "search summary";
     case call_kind::read_lines:
       return "text of the lines read";
     default:
@@ -179,6 +170,7 @@ const char *smaller_result(call_kind kind) {
   switch (kind) {
     case call_kind::search_json:
     case call_kind::search_text:
+    case call_kind::search_lines:
       return "narrow the search or set max_output_bytes";
     case call_kind::read_lines:
       return "read fewer lines";
@@ -214,6 +206,16 @@ call *new_call(call_kind kind) {
 // batch resolves to its report whatever its status (its files stand or fall
 // one by one), unless it carries one edit that the caller wants settled as a
 // call of its own; a search that timed out resolves to what it found.
+// Appends a piece of printed lines to the call's text; stops the search
+// when the text can grow no more.
+int keep_lines(const char *text, size_t length, void *user_data) {
+  auto *c = static_cast<call *>(user_data);
+  if (c->stop_flag != nullptr && __atomic_load_n(c->stop_flag, __ATOMIC_RELAXED) != 0) return 1;
+  if (c->printed.max_size() - c->printed.size() < length) return 1;
+  c->printed.append(text, length);
+  return 0;
+}
+
 void execute_call(napi_env, void *data) {
   auto *c = static_cast<call *>(data);
   const char *text = nullptr;
@@ -224,6 +226,10 @@ void execute_call(napi_env, void *data) {
       break;
     case call_kind::search_text:
       text = grep_search_text(c->a.c_str(), c->d.data(), c->d.size(), c->b.c_str(), c->c.c_str());
+      break;
+    case call_kind::search_lines:
+      text = grep_search_lines(c->a.c_str(), c->has_text ? c->d.data() : nullptr, c->d.size(),
+                               c->b.c_str(), c->c.c_str(), keep_lines, c);
       break;
     case call_kind::batch:
       text = grep_batch_replace_json(c->a.c_str());
@@ -254,12 +260,25 @@ void execute_call(napi_env, void *data) {
 
 void complete_call(napi_env env, napi_status, void *data) {
   auto *c = static_cast<call *>(data);
+  if (c->stop_ref != nullptr) napi_delete_reference(env, c->stop_ref);
   if (c->failed) {
     napi_reject_deferred(env, c->deferred, make_error(env, c->error, c->status));
   } else if (c->kind == call_kind::replace_lines) {
     napi_value undefined = nullptr;
     napi_get_undefined(env, &undefined);
     settle(env, c->deferred, undefined, "Cannot settle the call");
+  } else if (c->kind == call_kind::search_lines) {
+    napi_value pair = nullptr, text = make_string(env, c->printed);
+    napi_value summary = make_string(env, c->result, c->result_len);
+    if (text != nullptr && summary != nullptr && napi_create_object(env, &pair) == napi_ok) {
+      napi_set_named_property(env, pair, "text", text);
+      napi_set_named_property(env, pair, "summary", summary);
+    } else {
+      pair = nullptr;
+    }
+    settle(env, c->deferred, pair,
+           too_large_message("printed text", c->printed.size(),
+                             "narrow the search or set max_output_bytes"));
   } else {
     settle(env, c->deferred, make_string(env, c->result, c->result_len),
            too_large_message(result_name(c->kind), c->result_len, smaller_result(c->kind)));
@@ -276,6 +295,7 @@ napi_value start_call(napi_env env, call *c) {
       napi_create_async_work(env, nullptr, name, execute_call, complete_call, c, &c->work) !=
           napi_ok ||
       napi_queue_async_work(env, c->work) != napi_ok) {
+    if (c->stop_ref != nullptr) napi_delete_reference(env, c->stop_ref);
     delete c;
     napi_throw_error(env, nullptr, "Cannot queue the library call");
     return nullptr;
@@ -352,6 +372,61 @@ napi_value search_text(napi_env env, napi_callback_info info) {
     return nullptr;
   }
   return start_call(env, c);
+}
+
+// Holds the first byte of the Uint8Array `v` as the stop flag of `c`;
+// false (a TypeError thrown) for anything else.
+bool hold_stop_flag(napi_env env, napi_value v, call *c) {
+  bool is_typed = false;
+  napi_typedarray_type type;
+  size_t len = 0, offset = 0;
+  void *data = nullptr;
+  napi_value buffer = nullptr;
+  if (napi_is_typedarray(env, v, &is_typed) != napi_ok || !is_typed ||
+      napi_get_typedarray_info(env, v, &type, &len, &data, &buffer, &offset) != napi_ok ||
+      type != napi_uint8_array || len < 1 || napi_create_reference(env, v, 1, &c->stop_ref) != napi_ok) {
+    napi_throw_type_error(env, nullptr, "stop must be a Uint8Array");
+    return false;
+  }
+  c->stop_flag = static_cast<unsigned char *>(data);
+  return true;
+}
+
+// searchLines(root, text | null, pattern, optionsJson, stop?) -> Promise<{text, summary}>;
+// setting stop[0] (a Uint8Array) stops the search within about 10 ms.
+napi_value search_lines(napi_env env, napi_callback_info info) {
+  napi_value args[5];
+  auto *c = new_call(call_kind::search_lines);
+  napi_valuetype text_type = napi_undefined;
+  size_t given = 5;
+  if (napi_get_cb_info(env, info, &given, args, nullptr, nullptr) != napi_ok) given = 0;
+  if (!get_args(env, info, 4, args) || !read_string(env, args[0], "root", c->a) ||
+      napi_typeof(env, args[1], &text_type) != napi_ok ||
+      (text_type != napi_null && text_type != napi_undefined &&
+       !read_bytes(env, args[1], "text", c->d)) ||
+      !read_string(env, args[2], "pattern", c->b) || !read_string(env, args[3], "options", c->c)) {
+    delete c;
+    return nullptr;
+  }
+  c->has_text = text_type != napi_null && text_type != napi_undefined;
+  if (given == 5 && !hold_stop_flag(env, args[4], c)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// optionsSchema() -> string: the library's options schema.
+napi_value options_schema(napi_env env, napi_callback_info) {
+  return make_string(env, grep_options_schema_json());
+}
+
+// readOptions(optionsJson) -> string: the options as a search would read them.
+napi_value read_options(napi_env env, napi_callback_info info) {
+  napi_value arg = nullptr;
+  std::string options;
+  if (!get_args(env, info, 1, &arg) || !read_string(env, arg, "options", options)) return nullptr;
+  return make_string(env, grep_options_read_json(options.c_str()));
 }
 
 // readLines(path, start, end) -> Promise<string>
@@ -647,6 +722,9 @@ napi_value init(napi_env env, napi_value exports) {
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"batchJson", nullptr, batch_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"editJson", nullptr, edit_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"searchLines", nullptr, search_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"optionsSchema", nullptr, options_schema, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"readOptions", nullptr, read_options, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   NAPI_CHECK(env,
              napi_define_properties(env, exports, sizeof functions / sizeof *functions, functions));

@@ -225,3 +225,32 @@ test('the standard syntax: alternations, counts, word boundaries; bad patterns s
     (e) => e.code === 'GREP_E_ARGUMENT' && e.message === 'Invalid pattern: unterminated character set at byte 1');
   await assert.rejects(qg.search(dir, 'x', { syntax: 'perl' }), /Unknown syntax 'perl'/);
 });
+
+test('statuses are the header\'s, and object options are read strictly', async () => {
+  const header = fs.readFileSync(path.join(sourceRoot, 'include', 'quenmar_grep.h'), 'utf8');
+  const body = /typedef enum grep_status \{([\s\S]*?)\} grep_status;/.exec(header)[1];
+  const named = Object.fromEntries([...body.matchAll(/^\s*(GREP_[A-Z_]+)\s*=\s*(-?\d+)/gm)]
+    .map((m) => [m[1], Number(m[2])]));
+  assert.deepStrictEqual({ ...qg.Status }, named);
+  const dir = tempTree({ 'a.txt': 'x\n' });
+  await assert.rejects(qg.search(dir, 'x', { ignor_case: true }),
+    { code: 'GREP_E_ARGUMENT', message: "Unknown option 'ignor_case'" });
+  await assert.rejects(qg.search(dir, 'x', { threads: '2' }),
+    { code: 'GREP_E_ARGUMENT', message: "Option 'threads' takes an integer within 32 bits" });
+  // A text is passed as it is: the core keys' lenient reading stands.
+  assert.strictEqual((await qg.search(dir, 'x', '{"ignor_case":true}')).total_matches, 1);
+  const keys = qg.optionsSchema().map((o) => o.key);
+  assert.ok(keys.includes('path_globs') && keys.includes('strict'));
+});
+
+test('searchLines gives the printed lines and the summary', async () => {
+  const dir = tempTree({ 'a.txt': 'x\ny\nx y\n' });
+  const file = path.join(dir, 'a.txt');
+  const printed = await qg.searchLines(dir, 'x', { context_lines: 1 });
+  assert.strictEqual(printed.text, `${file}:1:1:x\n${file}-2-y\n${file}:3:1:x y\n`);
+  assert.deepStrictEqual([printed.summary.total_matches, printed.summary.files_matched], [2, 1]);
+  const counted = await qg.searchLines(dir, 'x', { print: 'count' });
+  assert.strictEqual(counted.text, `${file}:2\n`);
+  const buffered = await qg.searchLines('buf', 'y', { text: Buffer.from('a\ny\n'), print: 'matches' });
+  assert.strictEqual(buffered.text, 'buf:2:1:y\n');
+});

@@ -55,6 +55,27 @@ test('the server names itself and lists five described tools', async () => {
   assert.strictEqual(search.inputSchema.properties.max_results.maximum, 2000);
 });
 
+// Each search argument that stands for an option key takes what the key
+// takes in the library's own schema, within the key's range.
+test('the search arguments agree with the library\'s options schema', async () => {
+  const { tools } = await client.listTools();
+  const args = tools.find((t) => t.name === 'search').inputSchema.properties;
+  const keys = Object.fromEntries(qg.optionsSchema().map((o) => [o.key, o]));
+  const mapped = { ignore_case: 'ignore_case', whole_word: 'whole_word', include: 'include_globs',
+    exclude: 'exclude_globs', context: 'context_lines', max_results: 'max_results' };
+  const jsonTypes = (schema) => (schema.anyOf ?? [schema]).map((s) => s.type).sort();
+  const wants = { boolean: ['boolean'], integer: ['integer'], globs: ['array', 'string'],
+    path_globs: ['array', 'string'] };
+  for (const [arg, key] of Object.entries(mapped)) {
+    const spec = keys[key];
+    assert.ok(spec, `${key} is a key of the library`);
+    assert.deepStrictEqual(jsonTypes(args[arg]), wants[spec.type], `${arg} -> ${key}`);
+    if (spec.type === 'integer') {
+      assert.ok(args[arg].minimum >= spec.minimum && args[arg].maximum <= spec.maximum, arg);
+    }
+  }
+});
+
 test('search lists PATH:LINE:COL:TEXT relative to each root, then a count', async () => {
   const r = await call(client, 'search', { pattern: 'total' });
   assert.strictEqual(r.isError, false);

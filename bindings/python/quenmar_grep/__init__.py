@@ -34,14 +34,15 @@ if sys.version_info >= (3, 8):
 else:  # pragma: no cover - the package asks for 3.8 or later
     TypedDict = dict
 
-from . import _native
+from . import _generated, _native
+from ._generated import SearchOptions
 
 __all__ = [
     "QuenmarGrepError", "NotFoundError", "SearchTimeout", "OutputLimited", "Status", "version", "last_error",
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
-    "read_lines",
+    "search_lines", "options_schema", "SearchOptions", "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
-    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult",
+    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult", "Failure",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -117,11 +118,21 @@ class FileDiff(TypedDict):
     diff: str
 
 
+class Failure(TypedDict):
+    """One failed file of a batch: its path (None for an edit that names
+    none), the status's name (``"GREP_E_CONFLICT"``, ...) and the message."""
+
+    file: Optional[str]
+    status: str
+    message: str
+
+
 class _BatchCore(TypedDict):
     success: bool
     files_modified: int
     total_edits: int
     errors: List[str]
+    failures: List[Failure]
 
 
 class BatchResult(_BatchCore, total=False):
@@ -132,18 +143,10 @@ class BatchResult(_BatchCore, total=False):
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
 
-class Status(enum.IntEnum):
-    """How a library call ended (the public header's ``grep_status``)."""
-
-    OK = 0
-    STOPPED = 1
-    TIMED_OUT = 2
-    OUTPUT_LIMITED = 3
-    E_ARGUMENT = -1
-    E_NOT_FOUND = -2
-    E_IO = -3
-    E_CONFLICT = -4
-    E_NO_MEMORY = -5
+#: How a library call ended (the public header's ``grep_status``):
+#: ``Status.OK``, ``Status.E_NOT_FOUND`` and the others, as the header names
+#: them without ``GREP_``.
+Status = enum.IntEnum("Status", _generated.STATUSES, module=__name__)
 
 
 class QuenmarGrepError(Exception):
@@ -248,158 +251,147 @@ def _glob_list(globs: Globs) -> List[str]:
     return result
 
 
-_KEYWORD_DEFAULTS = {
-    "regex": False, "ignore_case": False, "whole_word": False, "max_results": 0,
-    "context_lines": 0, "include": [], "exclude": [], "exclude_dirs": [], "timeout_ms": 0,
-    "max_per_file": 0, "max_output_bytes": 0, "threads": 0, "hidden": False, "skip_dirs": True, "follow_links": True,
-    "gitignore": False, "match_length": False, "submatches": False, "syntax": "dialect",
-}
-# Keys beyond the core ones: each enters the document only when it differs
-# from its default, so that a search without them sends what it always sent.
-_EXTENSION_INTS = ("max_per_file", "threads")
-_EXTENSION_BOOLS = ("hidden", "skip_dirs", "follow_links", "gitignore", "match_length",
-                    "submatches")
-_GLOB_KEYWORDS = ("include", "exclude", "exclude_dirs")
+# keyword -> (key, type), from the library's options schema.
+_KEYWORDS = {keyword: (key, kind) for keyword, key, kind, _, _, _ in _generated.OPTIONS
+             if key != "strict"}
 
 
-def _keywords(given: Mapping[str, Any]) -> Dict[str, Any]:
-    """The keyword options with their defaults filled in; TypeError for a
-    name that is no option."""
-    unknown = sorted(set(given) - set(_KEYWORD_DEFAULTS))
+def _options_json(options: OptionsArg, keywords: Mapping[str, Any]) -> bytes:
+    """The options document: ``options`` as it is (a dict is written as JSON,
+    a text passed unchanged), or else the one the keyword options describe,
+    read by the library under ``"strict"``, so that a value it cannot take is
+    refused with its key named. TypeError for a keyword that is no option."""
+    unknown = sorted(set(keywords) - set(_KEYWORDS))
     if unknown:
         raise TypeError("unknown keyword options: " + ", ".join(unknown))
-    merged = dict(_KEYWORD_DEFAULTS)
-    merged.update(given)
-    return merged
-
-
-def _options_json(options: OptionsArg, keywords: Dict[str, Any]) -> bytes:
-    """The options document: ``options`` as it is (a dict is written as JSON,
-    a text passed unchanged), or else the one the keyword options describe."""
     if options is not None:
-        changed = [k for k, v in keywords.items()
-                   if (_glob_list(v) if k in _GLOB_KEYWORDS else v) != _KEYWORD_DEFAULTS[k]]
-        if changed:
+        if keywords:
             raise ValueError("give either options or the keyword options, not both: "
-                             + ", ".join(changed))
+                             + ", ".join(sorted(keywords)))
         if isinstance(options, dict):
             return json.dumps(options).encode("ascii")
         return _text_arg(options, "options")
-    document = {
-        "regex": bool(keywords["regex"]),
-        "ignore_case": bool(keywords["ignore_case"]),
-        "whole_word": bool(keywords["whole_word"]),
-        "max_results": _int32(keywords["max_results"], "max_results"),
-        "context_lines": _int32(keywords["context_lines"], "context_lines"),
-        "include_globs": _glob_list(keywords["include"]),
-        "exclude_globs": _glob_list(keywords["exclude"]),
-        "exclude_dirs": _glob_list(keywords["exclude_dirs"]),
-    }
-    timeout_ms = _int32(keywords["timeout_ms"], "timeout_ms")
-    if timeout_ms > 0:
-        document["timeout_ms"] = timeout_ms
-    max_output_bytes = int(keywords["max_output_bytes"])
-    if max_output_bytes > 0:
-        if max_output_bytes > 2**63 - 1:
-            raise ValueError("max_output_bytes must fit a signed 64-bit integer")
-        document["max_output_bytes"] = max_output_bytes
-    for key in _EXTENSION_INTS:
-        value = _int32(keywords[key], key)
-        if value > 0:
-            document[key] = value
-    for key in _EXTENSION_BOOLS:
-        if bool(keywords[key]) != _KEYWORD_DEFAULTS[key]:
-            document[key] = bool(keywords[key])
-    if keywords["syntax"] != "dialect":
-        document["syntax"] = keywords["syntax"]  # the library refuses what it does not know
+    document: Dict[str, Any] = {"strict": True}
+    for keyword, value in keywords.items():
+        key, kind = _KEYWORDS[keyword]
+        document[key] = _glob_list(value) if kind in ("globs", "path_globs") else value
     return json.dumps(document).encode("ascii")
 
 
-def search(root: PathArg, pattern: TextArg, *, regex: bool = False, ignore_case: bool = False,
-           whole_word: bool = False, max_results: int = 0, context_lines: int = 0,
-           include: Globs = (), exclude: Globs = (), exclude_dirs: Globs = (),
-           timeout_ms: int = 0, max_per_file: int = 0, threads: int = 0, hidden: bool = False,
-           skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-           match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
-           max_output_bytes: int = 0, options: OptionsArg = None) -> SearchDocument:
+def _search_result(raw: Optional[bytes]) -> Any:
+    """The document of a search that just ended on this thread; raises for
+    a search that failed."""
+    status = _lib().grep_last_status()
+    if status not in _ENDED_EARLY_OR_OK:
+        raise _error(status)
+    return json.loads(_decode(raw))
+
+
+def search(root: PathArg, pattern: TextArg, *, options: OptionsArg = None,
+           **keywords: Any) -> SearchDocument:
     """Searches the file or directory tree ``root`` for ``pattern`` and returns
     the search document as a dict: ``matches`` (each with ``file``, ``line``,
     ``col``, ``text``, ``context``), ``total_matches``, ``files_searched`` and
     ``duration_ms``. Raises :class:`NotFoundError` (a FileNotFoundError) when
     nothing is at ``root``, and QuenmarGrepError when the search fails.
 
-    ``include``, ``exclude`` and ``exclude_dirs`` are lists of name globs (a
-    single string is one glob). ``timeout_ms`` above 0 stops the search after
-    that many milliseconds; the document then holds what was found and
-    ``"timed_out": True``; ``max_output_bytes`` above 0 caps the document's
-    size, and a search that reaches it holds what fitted and
-    ``"output_limited": True``. ``max_per_file`` caps the matches taken from one
-    file, ``threads`` reads and scans files on that many threads (the same
-    results in the same order). ``hidden`` searches entries whose name starts
-    with '.', ``skip_dirs=False`` enters node_modules, build, target and the
-    other fixed names, ``follow_links=False`` leaves links in the tree alone,
-    ``gitignore`` honours .gitignore, .ignore and .git/info/exclude,
-    ``match_length`` adds each match's byte ``length``, and ``submatches``
-    adds every match of the line (``{"col", "length"}`` each).
-    ``syntax="standard"`` reads ``pattern`` as a regular expression in the
-    syntax Python's own ``re`` takes (ASCII classes; see docs/regex.md),
-    whatever ``regex`` says; the default ``"dialect"`` keeps the library's
-    own. ``options``,
-    instead of the keyword options, is an options document passed as it is
-    (a dict, or a JSON text)."""
-    document_text = _options_json(options, dict(
-        regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
-        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
-        timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
-        skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches, syntax=syntax,
-        max_output_bytes=max_output_bytes))
-    raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"), document_text)
-    status = _lib().grep_last_status()
-    if status not in _ENDED_EARLY_OR_OK:
-        raise _error(status)
-    return json.loads(_decode(raw))
+    The keyword options are those of the library's options schema
+    (:class:`SearchOptions`, and :func:`options_schema`), by the names it
+    gives them: ``regex``, ``ignore_case``, ``whole_word``, ``max_results``,
+    ``context_lines``, ``include``, ``exclude`` and ``exclude_dirs`` (lists
+    of name globs; a single string is one glob), ``timeout_ms`` (above 0 the
+    document then holds what was found and ``"timed_out": True``),
+    ``max_per_file``, ``threads``, ``hidden``, ``skip_dirs``,
+    ``follow_links``, ``gitignore``, ``match_length``, ``submatches``,
+    ``path_globs``, ``syntax="standard"`` (a regular expression in the syntax
+    Python's own ``re`` takes; see docs/regex.md), ``before_context``,
+    ``after_context`` and the rest. A value the library cannot take raises
+    QuenmarGrepError naming the key. ``options``, instead of the keyword
+    options, is an options document passed as it is (a dict, or a JSON
+    text)."""
+    raw = _lib().grep_search_json(_path_arg(root), _text_arg(pattern, "pattern"),
+                                  _options_json(options, keywords))
+    return _search_result(raw)
 
 
-def list_files(root: PathArg, **options: Any) -> List[str]:
+def list_files(root: PathArg, *, options: OptionsArg = None, **keywords: Any) -> List[str]:
     """The files that :func:`search` of ``root`` with the same keyword options
-    would read, in the same order, without reading them (``options`` with
-    ``"path_globs"`` chooses paths below the root in git's glob syntax). The
-    options that concern matching have no effect. Raises as :func:`search`
-    does."""
-    document_text = _options_json(options.pop("options", None), _keywords(options))
-    raw = _lib().grep_list_files_json(_path_arg(root), document_text)
-    status = _lib().grep_last_status()
-    if status not in _ENDED_EARLY_OR_OK:
-        raise _error(status)
-    return list(json.loads(_decode(raw))["files"])
+    would read, in the same order, without reading them (``path_globs``
+    chooses paths below the root in git's glob syntax). The options that
+    concern matching have no effect. Raises as :func:`search` does."""
+    raw = _lib().grep_list_files_json(_path_arg(root), _options_json(options, keywords))
+    return list(_search_result(raw)["files"])
 
 
-def search_text(name: PathArg, text: TextArg, pattern: TextArg, **options: Any) -> SearchDocument:
+def search_text(name: PathArg, text: TextArg, pattern: TextArg, *, options: OptionsArg = None,
+                **keywords: Any) -> SearchDocument:
     """Searches ``text`` (a host's buffer, say an editor's unsaved file: str,
     encoded as UTF-8, or bytes in any encoding a file may have) as one file
     called ``name``, to which the glob options apply, and returns the search
     document that :func:`search` gives for such a file. The keyword options
     are those of :func:`search`."""
-    document_text = _options_json(options.pop("options", None), _keywords(options))
-    data = bytes(text) if isinstance(text, (bytes, bytearray)) else \
-        str(text).encode("utf-8", "surrogateescape")
+    data = _buffer_arg(text)
     raw = _lib().grep_search_text(_path_arg(name), data, len(data), _text_arg(pattern, "pattern"),
-                                  document_text)
-    status = _lib().grep_last_status()
-    if status not in _ENDED_EARLY_OR_OK:
-        raise _error(status)
-    return json.loads(_decode(raw))
+                                  _options_json(options, keywords))
+    return _search_result(raw)
+
+
+def _buffer_arg(text: TextArg) -> bytes:
+    return bytes(text) if isinstance(text, (bytes, bytearray)) else \
+        str(text).encode("utf-8", "surrogateescape")
+
+
+def search_lines(root: PathArg, pattern: TextArg, callback: Optional[Callable[[str], Any]] = None,
+                 *, text: Optional[TextArg] = None, options: OptionsArg = None,
+                 **keywords: Any) -> Tuple[str, Dict[str, Any]]:
+    """Runs the search of :func:`search` and has the library print it as the
+    lines people read (``path:line:col:text``, context as ``path-line-text``
+    with each line once and ``--`` between groups; ``print="files"``,
+    ``"count"``, ``"matches"`` or ``"json"``, ``heading``, ``color``,
+    ``line_number``, ``column``, ``with_filename`` choose what and how).
+    With ``callback``, each printed piece (whole lines, decoded with
+    ``errors="surrogateescape"``) is handed to it as it comes and the first
+    item returned is ""; otherwise the whole text is returned. The second
+    item is the summary (``total_matches``, ``files_searched``,
+    ``files_matched``, ``duration_ms``). With ``text``, that buffer is
+    searched as one file called ``root``. When ``callback`` raises, the
+    search stops and the exception is raised from here; otherwise raises as
+    :func:`search` does."""
+    pieces: List[str] = []
+    failure: List[BaseException] = []
+
+    def deliver(data, length, _user_data):
+        if length == 0:  # the library's call between files that print nothing
+            return 0
+        piece = ctypes.string_at(data, length).decode("utf-8", "surrogateescape")
+        if callback is None:
+            pieces.append(piece)
+            return 0
+        try:
+            callback(piece)
+            return 0
+        except BaseException as error:  # re-raised below, once the search returns
+            failure.append(error)
+            return 1
+
+    buffer = None if text is None else _buffer_arg(text)
+    raw = _lib().grep_search_lines(_path_arg(root), buffer, 0 if buffer is None else len(buffer),
+                                   _text_arg(pattern, "pattern"), _options_json(options, keywords),
+                                   _native.LINES_CALLBACK(deliver), None)
+    if failure:
+        raise failure[0]
+    return "".join(pieces), _search_result(raw)
+
+
+def options_schema() -> List[Dict[str, Any]]:
+    """Every option key the library knows, with its type, default, origin,
+    keyword and one line of documentation (the library's
+    grep_options_schema_json)."""
+    return list(json.loads(_decode(_lib().grep_options_schema_json()))["options"])
 
 
 def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], Any], *,
-                  regex: bool = False, ignore_case: bool = False, whole_word: bool = False,
-                  max_results: int = 0, context_lines: int = 0, include: Globs = (),
-                  exclude: Globs = (), exclude_dirs: Globs = (), timeout_ms: int = 0,
-                  max_per_file: int = 0, threads: int = 0, hidden: bool = False,
-                  skip_dirs: bool = True, follow_links: bool = True, gitignore: bool = False,
-                  match_length: bool = False, submatches: bool = False, syntax: str = "dialect",
-                  max_output_bytes: int = 0, options: OptionsArg = None) -> int:
+                  options: OptionsArg = None, **keywords: Any) -> int:
     """Runs the same search as :func:`search`, calling ``callback(match)`` with
     each match as a dict, in match order, on the calling thread, while the
     search runs. Returns the number of matches.
@@ -407,17 +399,9 @@ def search_stream(root: PathArg, pattern: TextArg, callback: Callable[[Match], A
     When ``callback`` raises, the search stops at once (no further line is
     matched, no further file read) and the exception is raised from here.
     Raises :class:`SearchTimeout` (a TimeoutError) once every match found
-    within ``timeout_ms`` was delivered, :class:`OutputLimited` once every
-    match within ``max_output_bytes`` (the match texts together) was, and
-    QuenmarGrepError when the search fails. The options are those of
-    :func:`search`."""
-    document_text = _options_json(options, dict(
-        regex=regex, ignore_case=ignore_case, whole_word=whole_word, max_results=max_results,
-        context_lines=context_lines, include=include, exclude=exclude, exclude_dirs=exclude_dirs,
-        timeout_ms=timeout_ms, max_per_file=max_per_file, threads=threads, hidden=hidden,
-        skip_dirs=skip_dirs, follow_links=follow_links, gitignore=gitignore,
-        match_length=match_length, submatches=submatches, syntax=syntax,
-        max_output_bytes=max_output_bytes))
+    within ``timeout_ms`` was delivered, and QuenmarGrepError when the search
+    fails. The options are those of :func:`search`."""
+    document_text = _options_json(options, keywords)
     failure = []
 
     def deliver(address, _user_data):

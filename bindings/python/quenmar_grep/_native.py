@@ -40,6 +40,11 @@ MATCH_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p)
 #: raised, rather than being printed by ctypes while the search goes on.
 MATCH_CALLBACK_CTX = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
 
+#: The line printer's callback: a piece of printed text (not NUL-terminated),
+#: its length and the host's pointer; a non-zero return stops the search.
+LINES_CALLBACK = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t,
+                                  ctypes.c_void_p)
+
 _lock = threading.Lock()
 _library = None
 
@@ -77,6 +82,11 @@ SIGNATURES = {
     "grep_batch_replace_json": ([_c_char_p], _c_char_p),
     "grep_read_lines": ([_c_char_p, _c_int, _c_int], _c_char_p),
     "grep_list_files_json": ([_c_char_p, _c_char_p], _c_char_p),
+    "grep_search_lines": ([_c_char_p, _c_char_p, _c_size_t, _c_char_p, _c_char_p,
+                           LINES_CALLBACK, ctypes.c_void_p], _c_char_p),
+    "grep_options_schema_json": ([], _c_char_p),
+    "grep_options_read_json": ([_c_char_p], _c_char_p),
+    "grep_status_name": ([_c_int], _c_char_p),
 }
 
 

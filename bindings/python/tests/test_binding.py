@@ -87,10 +87,40 @@ class VersionAndErrors(unittest.TestCase):
     def test_arguments_the_library_cannot_take(self):
         for call in (lambda: qg.read_lines("a\0b"),
                      lambda: qg.search(".", "x\0y"),
-                     lambda: qg.read_lines("f", 2**31),
-                     lambda: qg.search(".", "x", max_results=-2**31 - 1)):
+                     lambda: qg.read_lines("f", 2**31)):
             with self.assertRaises(ValueError):
                 call()
+
+    def test_keyword_options_are_read_strictly_by_the_library(self):
+        # The keywords are the schema's: a misspelt one is a TypeError here,
+        # and a value the library cannot take is refused by it, key named.
+        with self.assertRaises(TypeError):
+            qg.search(".", "x", ignor_case=True)
+        rows = [
+            (dict(max_results=-2**31 - 1), "Option 'max_results' takes an integer within 32 bits"),
+            (dict(hidden="yes"), "Option 'hidden' takes true or false"),
+            (dict(syntax="perl"), "Unknown syntax 'perl'"),
+            (dict(context_lines="3"), "Option 'context_lines' takes an integer within 32 bits"),
+        ]
+        for keywords, message in rows:
+            with self.subTest(keywords=keywords):
+                with self.assertRaises(qg.QuenmarGrepError) as caught:
+                    qg.search(".", "x", **keywords)
+                self.assertEqual(str(caught.exception), message)
+                self.assertEqual(caught.exception.status, qg.Status.E_ARGUMENT)
+        schema = {o["keyword"] for o in qg.options_schema()} - {"strict"}
+        self.assertEqual(set(qg.SearchOptions.__annotations__) - {"strict"}, schema)
+
+    def test_statuses_are_the_headers(self):
+        with open(os.path.join(SOURCE_ROOT, "include", "quenmar_grep.h"), encoding="utf-8") as f:
+            header = f.read()
+        enum_body = re.search(r"typedef enum grep_status \{(.*?)\} grep_status;", header, re.S)
+        named = dict(re.findall(r"^\s*GREP_([A-Z_]+)\s*=\s*(-?\d+)", enum_body.group(1), re.M))
+        self.assertEqual({s.name: s.value for s in qg.Status}, {k: int(v) for k, v in named.items()})
+        lib = _native.library()
+        for status in qg.Status:
+            self.assertEqual(lib.grep_status_name(status.value).decode(), "GREP_" + status.name)
+        self.assertEqual(lib.grep_status_name(77), b"")
 
 
 class ReadLines(TempTree):
@@ -187,12 +217,14 @@ class Edits(TempTree):
         self.assertEqual(result["total_edits"], 3)
         self.assertEqual(len(result["errors"]), 1)
         self.assertTrue(result["errors"][0].startswith(missing + ": "))
+        self.assertEqual(result["failures"], [{"file": missing, "status": "GREP_E_NOT_FOUND",
+                                               "message": result["errors"][0][len(missing) + 2:]}])
         self.assertEqual(self.read(one), b"1\ndeux\n3\n")
         self.assertEqual(self.read(two), b"X\n")
 
         result = qg.batch_replace({"edits": [{"file": one, "start_line": 1}]})
         self.assertEqual(result, {"success": True, "files_modified": 1, "total_edits": 1,
-                                  "errors": []})
+                                  "errors": [], "failures": []})
         self.assertEqual(self.read(one), b"deux\n3\n")
 
         text = '[{"file": %s, "start_line": 1, "new_text": "\u00e9t\u00e9"}]' % (
@@ -381,7 +413,27 @@ class Search(TempTree):
             qg.search(self.root, "beta", options="{}", regex=True)
         with self.assertRaises(ValueError):
             qg.search(self.root, "beta", options="{}", include=["*.c"])
-        self.assertEqual(qg.search(self.root, "beta", options="{}", include=[])["total_matches"], 3)
+        with self.assertRaises(ValueError):
+            qg.search(self.root, "beta", options="{}", include=[])
+        self.assertEqual(qg.search(self.root, "beta", options="{}")["total_matches"], 3)
+
+    def test_search_lines_prints_as_the_tool_does(self):
+        text, summary = qg.search_lines(self.root, "beta", context_lines=1, print="lines")
+        document = qg.search(self.root, "beta", context_lines=1)
+        self.assertEqual(summary["total_matches"], document["total_matches"])
+        for m in document["matches"]:
+            self.assertIn("%s:%d:%d:%s\n" % (m["file"], m["line"], m["col"], m["text"]), text)
+        pieces = []
+        empty, again = qg.search_lines(self.root, "beta", pieces.append, print="count")
+        self.assertEqual(empty, "")
+        counts = {}
+        for m in document["matches"]:
+            counts[m["file"]] = counts.get(m["file"], 0) + 1
+        self.assertEqual(sorted("".join(pieces).splitlines()),
+                         sorted("%s:%d" % item for item in counts.items()))
+        self.assertEqual(again["files_matched"], len(counts))
+        buffered, _ = qg.search_lines("buf.txt", "x", text="x\ny x\n", print="matches")
+        self.assertEqual(buffered, "buf.txt:1:1:x\nbuf.txt:2:3:x\n")
 
     def test_stream_calls_back_in_document_order(self):
         seen = []

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/posix/system.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -32,7 +33,7 @@ plat_dir *plat_dir_open(const char *path) {
     return nullptr;
   }
   dir->handle = handle;
-  dir->id = plat_file_id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  dir->id = posix_meta_of(st).id;
   return dir;
 }
 

@@ -2,6 +2,7 @@
 // in the steps that let a batch of files pay for durability once: stage,
 // flush, commit, settle.
 #include "platform/platform.h"
+#include "platform/posix/system.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -124,15 +124,16 @@ constexpr int kAttributeReadAttempts = 8;
 char *read_attribute(int fd, const char *name, size_t *len) {
   for (int attempt = 0; attempt < kAttributeReadAttempts; ++attempt) {
     const ssize_t size =
-        name == nullptr ? flistxattr(fd, nullptr, 0) : fgetxattr(fd, name, nullptr, 0);
+        name == nullptr ? posix_list_attributes(fd, nullptr, 0) : posix_get_attribute(fd, name, nullptr, 0);
     if (size < 0) return nullptr;
     auto *block = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
     if (block == nullptr) {
       errno = ENOMEM;
       return nullptr;
     }
-    const ssize_t got = name == nullptr ? flistxattr(fd, block, static_cast<size_t>(size))
-                                        : fgetxattr(fd, name, block, static_cast<size_t>(size));
+    const ssize_t got = name == nullptr
+                            ? posix_list_attributes(fd, block, static_cast<size_t>(size))
+                            : posix_get_attribute(fd, name, block, static_cast<size_t>(size));
     if (got >= 0) {
       *len = static_cast<size_t>(got);
       return block;
@@ -168,10 +169,10 @@ int copy_attributes(int from, int to) {
     size_t len = 0;
     char *value = read_attribute(from, name, &len);
     if (value == nullptr) {
-      err = errno == ENODATA ? 0 : errno;  // removed meanwhile: nothing to keep
+      err = posix_attribute_absent(errno) ? 0 : errno;  // removed meanwhile: nothing to keep
       continue;
     }
-    if (fsetxattr(to, name, value, len, 0) != 0 && !holds_attribute(to, name, value, len)) {
+    if (posix_set_attribute(to, name, value, len) != 0 && !holds_attribute(to, name, value, len)) {
       err = errno != 0 ? errno : EPERM;
     }
     free(value);
@@ -236,16 +237,9 @@ uint64_t total_length(const plat_bytes *pieces, size_t count) {
   return total;
 }
 
-// The meta of the file behind `st`.
-plat_file_meta meta_of(const struct stat &st) {
-  return {{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
-          static_cast<uint64_t>(st.st_size),
-          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 // True when `st` is still the regular file `expected` describes.
 bool still_the_file(const struct stat &st, const plat_file_meta &expected) {
-  const plat_file_meta now = meta_of(st);
+  const plat_file_meta now = posix_meta_of(st);
   return S_ISREG(st.st_mode) && now.id.volume == expected.id.volume &&
          now.id.index == expected.id.index && now.size == expected.size &&
          now.mtime_ns == expected.mtime_ns;
@@ -264,8 +258,9 @@ int check_size_limit(uint64_t total) {
 // overwritten. On failure the file keeps its old length. Returns 0 or an
 // errno.
 int reserve_room(int fd, uint64_t old_len, uint64_t new_len) {
-  int err = posix_fallocate(fd, static_cast<off_t>(old_len), static_cast<off_t>(new_len - old_len));
-  if (err == EOPNOTSUPP || err == EINVAL) {
+  int err = posix_reserve_blocks(fd, static_cast<off_t>(old_len),
+                                 static_cast<off_t>(new_len - old_len));
+  if (err == EOPNOTSUPP) {
     // No block reservation on this file system: at least claim the length.
     err = ftruncate(fd, static_cast<off_t>(new_len)) == 0 ? 0 : errno;
   }
@@ -371,8 +366,8 @@ void drop_temp(plat_replacement *r) {
 
 // Flushes the file behind `fd`, or the whole file system it is on.
 int flush_one(int fd, bool whole_file_system) {
-  const int rc = whole_file_system ? syncfs(fd) : fsync(fd);
-  return rc == 0 ? 0 : errno;
+  if (whole_file_system && posix_can_sync_file_system()) return posix_sync_file_system(fd);
+  return fsync(fd) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -464,7 +459,7 @@ plat_replace_result plat_replacement_commit(plat_replacement *r) {
   if (r->done) return failed(PLAT_REPLACE_DONE, 0);
   if (r->has_original) {
     // Still the file the stage found: nobody changed it meanwhile.
-    const plat_file_meta found = meta_of(r->original);
+    const plat_file_meta found = posix_meta_of(r->original);
     struct stat now;
     if (stat(r->target, &now) != 0 || !still_the_file(now, found)) {
       return failed(PLAT_REPLACE_RENAME, PLAT_ECHANGED);
@@ -497,7 +492,7 @@ void plat_replacements_settle(plat_replacement *const *list, size_t count) {
     }
     const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;
-    (void)(one_directory ? fsync(fd) : syncfs(fd));
+    (void)(one_directory || !posix_can_sync_file_system() ? fsync(fd) : posix_sync_file_system(fd));
     close(fd);
   }
 }

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/posix/system.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -58,10 +59,6 @@ int open_regular(const char *path, struct stat *st, int *error) {
   return fd;
 }
 
-plat_file_id id_of(const struct stat &st) {
-  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
-
 // Times a path may be found replaced between its open and its lock before
 // an edit gives up (another editor replacing it as fast as it can).
 constexpr int kLockAttempts = 1000;
@@ -82,7 +79,7 @@ int plat_path_identity(const char *path, plat_file_id *out) {
   struct stat st;
   if (path == nullptr) return EINVAL;
   if (stat(path, &st) != 0) return errno;
-  *out = id_of(st);
+  *out = posix_meta_of(st).id;
   return 0;
 }
 
@@ -109,9 +106,7 @@ int plat_open_for_edit(const char *path, plat_file *out, plat_file_meta *out_met
     if (stat(path, &now) == 0 && fstat(fd, &locked) == 0 && now.st_dev == locked.st_dev &&
         now.st_ino == locked.st_ino) {
       *out = {fd, 0};
-      *out_meta = {id_of(locked), static_cast<uint64_t>(locked.st_size),
-                   static_cast<int64_t>(locked.st_mtim.tv_sec) * 1000000000 +
-                       locked.st_mtim.tv_nsec};
+      *out_meta = posix_meta_of(locked);
       return 0;
     }
     close(fd);

@@ -124,12 +124,7 @@ plat_replace_result write_in_place(HANDLE h, const plat_bytes *pieces, size_t co
 bool meta_of(HANDLE h, plat_file_meta *out) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
-  const uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                         info.ftLastWriteTime.dwLowDateTime;
-  *out = {{info.dwVolumeSerialNumber,
-           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
-          (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-          static_cast<int64_t>(ticks) * 100};
+  *out = meta_of_info(info);
   return true;
 }
 

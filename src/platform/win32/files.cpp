@@ -27,17 +27,6 @@ constexpr int kLockAttempts = 1000;
 // file must never be held up by it.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
-int64_t ns_of(FILETIME t) {
-  const uint64_t ticks = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-  return static_cast<int64_t>(ticks) * 100;
-}
-
-plat_file_meta meta_of(const BY_HANDLE_FILE_INFORMATION &info) {
-  return {{info.dwVolumeSerialNumber,
-           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
-          (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-          ns_of(info.ftLastWriteTime)};
-}
 
 // Opens the regular file at `path` for reading (sharing reading, writing and
 // renaming with everyone, so that an edit can put a new file in its place)
@@ -130,7 +119,7 @@ int plat_open_read(const char *path, plat_file *out, uint64_t *out_size) {
   const HANDLE h = open_regular(path, &info, &error);
   if (h == INVALID_HANDLE_VALUE) return error;
   *out = {reinterpret_cast<intptr_t>(h), 0};
-  *out_size = meta_of(info).size;
+  *out_size = meta_of_info(info).size;
   return 0;
 }
 
@@ -152,7 +141,7 @@ int plat_path_identity(const char *path, plat_file_id *out) {
   const DWORD last_error = GetLastError();
   CloseHandle(h);
   if (!ok) return errno_from_win32(last_error);
-  *out = meta_of(info).id;
+  *out = meta_of_info(info).id;
   return 0;
 }
 
@@ -181,7 +170,7 @@ int plat_open_for_edit(const char *path, plat_file *out, plat_file_meta *out_met
     // turn.
     plat_file_id now;
     if (GetFileInformationByHandle(h, &info) && plat_path_identity(path, &now) == 0) {
-      const plat_file_meta locked = meta_of(info);
+      const plat_file_meta locked = meta_of_info(info);
       if (now.volume == locked.id.volume && now.index == locked.id.index) {
         *out = {reinterpret_cast<intptr_t>(h), reinterpret_cast<intptr_t>(path_lock)};
         *out_meta = locked;

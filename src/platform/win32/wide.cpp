@@ -106,3 +106,12 @@ int errno_from_win32(DWORD error) {
       return EIO;
   }
 }
+
+plat_file_meta meta_of_info(const BY_HANDLE_FILE_INFORMATION &info) {
+  const uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                         info.ftLastWriteTime.dwLowDateTime;
+  return {{info.dwVolumeSerialNumber,
+           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+          (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+          static_cast<int64_t>(ticks) * 100};
+}

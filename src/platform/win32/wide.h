@@ -1,7 +1,10 @@
-// UTF-8 paths as Windows names, and Windows errors as errno values: what the
-// win32 platform files share. Internal to src/platform/win32/.
+// UTF-8 paths as Windows names, Windows errors as errno values, and a
+// file's identity, size and time as a handle tells them: what the win32
+// platform files share. Internal to src/platform/win32/.
 #ifndef QG_PLATFORM_WIN32_WIDE_H
 #define QG_PLATFORM_WIN32_WIDE_H
+
+#include "platform/platform.h"
 
 #include <windows.h>
 
@@ -26,5 +29,10 @@ bool narrow_name(const wchar_t *name, char *out, size_t cap);
 
 // The errno value that describes a Windows error code.
 int errno_from_win32(DWORD error);
+
+// The identity, size and last write time of the file `info` describes: the
+// one reading of them, so that what an edit read and what it checks before
+// writing always compare alike.
+plat_file_meta meta_of_info(const BY_HANDLE_FILE_INFORMATION &info);
 
 #endif  // QG_PLATFORM_WIN32_WIDE_H

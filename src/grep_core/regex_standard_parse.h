@@ -1,6 +1,6 @@
 // The standard regular-expression syntax (the one that Python's re, PCRE,
 // JavaScript and ripgrep share), read into a tree of nodes that the compiler
-// (regex_standard.cpp) turns into a program of the same kind as the
+// (regex_standard_compile.cpp) turns into a program of the same kind as the
 // dialect's.
 //
 // What a pattern means is fixed here, so the compiler works on meanings
@@ -14,8 +14,8 @@
 // A tree is made by re_syntax_parse and owned by the caller, who releases it
 // with re_tree_free. Parsing allocates the tree and nothing else, does not
 // recurse, and keeps no state; any thread.
-#ifndef QG_REGEX_SYNTAX_H
-#define QG_REGEX_SYNTAX_H
+#ifndef QG_REGEX_STANDARD_PARSE_H
+#define QG_REGEX_STANDARD_PARSE_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -114,4 +114,4 @@ void re_tree_free(re_tree *tree);
 }
 #endif
 
-#endif  // QG_REGEX_SYNTAX_H
+#endif  // QG_REGEX_STANDARD_PARSE_H

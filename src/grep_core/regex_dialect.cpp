@@ -10,9 +10,10 @@
 // reachable pair becomes instructions once, through a work list, so nothing
 // recurses with the pattern.
 #include "grep_core/ascii_class.h"
+#include "grep_core/grow_array.h"
 #include "grep_core/last_error.h"
 #include "grep_core/regex_builder.h"
-#include "grep_core/regex_parts.h"
+#include "grep_core/regex_dialect_parts.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -296,67 +297,134 @@ struct compiler {
 
 // ---- Literals that a matching line must hold ----
 
-// Writes to `lit` a run of bytes that every match of the remainder [p, p_end)
-// covers in a row, when the remainder holds no '|': the longest run of
-// single-byte atoms that no '*' or '?' makes optional (a '+' ends a run after
-// its atom). Returns its length, 0 when there is none.
-size_t required_literal(const char *p, const char *p_end, bool ignore_case,
-                        char lit[RE_PREFILTER_MAX + 1]) {
-  lit[0] = '\0';
-  if (memchr(p, '|', static_cast<size_t>(p_end - p)) != nullptr) return 0;
-  bool in_run = false;
-  size_t best_len = 0, run_len = 0;
-  char run_bytes[RE_PREFILTER_MAX];
-  auto keep_best = [&] {
-    if (run_len > best_len) {
-      best_len = run_len < RE_PREFILTER_MAX ? run_len : RE_PREFILTER_MAX;
-      memcpy(lit, run_bytes, best_len);
-    }
-  };
-  while (p < p_end && !(p_end - p == 1 && *p == '$')) {
-    const char *atom_end = re_atom_end(p, p_end);
-    const char q = atom_end < p_end ? *atom_end : '\0';
-    const bool quantified = q == '*' || q == '+' || q == '?';
-    unsigned char b;
-    bool fold;
-    const bool single = re_single_byte_atom(p, p_end, ignore_case, &b, &fold);
-    if (single && q != '*' && q != '?') {
-      in_run = true;
-      if (run_len < RE_PREFILTER_MAX) run_bytes[run_len] = static_cast<char>(b);
-      ++run_len;
-    }
-    if (!single || quantified) {
-      keep_best();
-      in_run = false;
-      run_len = 0;
-    }
-    p = quantified ? atom_end + 1 : atom_end;
-  }
-  if (in_run) keep_best();
-  lit[best_len] = '\0';
-  return best_len;
-}
+// The pattern's shape as a tree of the standard syntax's nodes, for the one
+// literal extractor (re_tree_literals): its top-level alternatives as
+// matching divides them, each a concatenation of its atoms (a quantified one
+// repeated, a '$' that ends it a line end); an alternative that holds a '|'
+// anywhere, which matching divides further as it goes, says nothing (a unit
+// of every byte). Bytes 0x80-0xFF stand for themselves as the tree's units
+// for bytes of no UTF-8 sequence. Only the extractor reads it.
+struct literal_tree {
+  grow_array<re_node> nodes;
+  grow_array<re_range> ranges;
 
-// Fills the program's line prefilter: the literal of every top-level
-// alternative, divided as matching divides them. Left empty (no filter) when
-// an alternative has no literal or there are too many.
-void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t m,
-                      const uint32_t *bar, bool ignore_case) {
-  prog->literal_count = 0;
-  prog->fold = ignore_case;
-  int count = 0;
-  uint32_t p = begin;
-  for (;;) {
-    const uint32_t alt_end = (p < m && P[p] != '\\' && bar[p] < m) ? bar[p] : m;
-    if (count == RE_MAX_PREFILTER_LITERALS) return;
-    const size_t n = required_literal(P + p, P + alt_end, ignore_case, prog->literals[count]);
-    if (n == 0) return;
-    prog->literal_lens[count] = n;
-    ++count;
-    if (alt_end == m) break;
-    p = alt_end + 1;
+  // A new node of `kind`; its index, or RE_NO_NODE when out of memory.
+  uint32_t add(re_node_kind kind) {
+    re_node n = {};
+    n.kind = static_cast<uint8_t>(kind);
+    n.first_child = n.next_sibling = RE_NO_NODE;
+    return nodes.push(n) ? nodes.count - 1 : RE_NO_NODE;
   }
-  prog->literal_count = count;
+
+  bool add_range(uint32_t lo, uint32_t hi) { return ranges.push(re_range{lo, hi}); }
+
+  // A unit of the bytes of `set`.
+  uint32_t unit(const re_byteset &set) {
+    const uint32_t id = add(RE_NODE_UNIT);
+    if (id == RE_NO_NODE) return id;
+    nodes.items[id].range_begin = ranges.count;
+    for (unsigned b = 0; b < 256;) {
+      if (!re_set_has(&set, static_cast<unsigned char>(b))) {
+        ++b;
+        continue;
+      }
+      unsigned last = b;
+      // A run stops at 0x7F: the bytes above it are units of their own kind.
+      while (last + 1 < 256 && last + 1 != 0x80 && re_set_has(&set, static_cast<unsigned char>(last + 1))) {
+        ++last;
+      }
+      const auto cp = [](unsigned byte) { return byte < 0x80 ? byte : RE_INVALID_UNIT(byte); };
+      if (!add_range(cp(b), cp(last))) return RE_NO_NODE;
+      b = last + 1;
+    }
+    nodes.items[id].range_count = ranges.count - nodes.items[id].range_begin;
+    return id;
+  }
+
+  // Makes `child` the last child of `parent`, whose last child is *last.
+  void append(uint32_t parent, uint32_t child, uint32_t *last) {
+    if (*last == RE_NO_NODE) {
+      nodes.items[parent].first_child = child;
+    } else {
+      nodes.items[*last].next_sibling = child;
+    }
+    *last = child;
+  }
+
+  // The concatenation of the atoms of [p, e), which holds no '|'.
+  uint32_t sequence(const char *P, uint32_t p, uint32_t e, bool fold) {
+    const uint32_t id = add(RE_NODE_CONCAT);
+    uint32_t last = RE_NO_NODE;
+    while (id != RE_NO_NODE && p < e) {
+      uint32_t item;
+      if (P[p] == '$' && p + 1 == e) {
+        item = add(RE_NODE_ASSERT);
+        if (item != RE_NO_NODE) nodes.items[item].assert_kind = RE_ASSERT_LINE_END;
+        p = e;
+      } else {
+        const uint32_t atom_end = static_cast<uint32_t>(re_atom_end(P + p, P + e) - P);
+        item = unit(atom_set(P + p, P + atom_end, P + e, fold));
+        const char q = atom_end < e ? P[atom_end] : '\0';
+        p = atom_end;
+        if (item != RE_NO_NODE && (q == '*' || q == '+' || q == '?')) {
+          const uint32_t repeat = add(RE_NODE_REPEAT);
+          if (repeat != RE_NO_NODE) {
+            nodes.items[repeat].min = q == '+' ? 1 : 0;
+            nodes.items[repeat].max = q == '?' ? 1 : RE_REPEAT_MANY;
+            nodes.items[repeat].greedy = true;
+            nodes.items[repeat].first_child = item;
+          }
+          item = repeat;
+          ++p;
+        }
+      }
+      if (item == RE_NO_NODE) return RE_NO_NODE;
+      append(id, item, &last);
+    }
+    return id;
+  }
+
+  // A node for the alternative [p, e): its atoms, or a unit of every byte
+  // when it holds a '|'.
+  uint32_t alternative(const char *P, uint32_t p, uint32_t e, bool fold) {
+    if (memchr(P + p, '|', e - p) == nullptr) return sequence(P, p, e, fold);
+    re_byteset every;
+    memset(every.bits, 0xFF, sizeof every.bits);
+    return unit(every);
+  }
+
+  // The root over the top-level alternatives from `begin`, divided at the
+  // bars matching divides them at (`bar`, as first_bars gives them).
+  uint32_t root(const char *P, uint32_t begin, uint32_t m, const uint32_t *bar, bool fold) {
+    const uint32_t alt = add(RE_NODE_ALT);
+    uint32_t last = RE_NO_NODE;
+    for (uint32_t p = begin; alt != RE_NO_NODE;) {
+      const uint32_t end = (p < m && P[p] != '\\' && bar[p] < m) ? bar[p] : m;
+      const uint32_t branch = alternative(P, p, end, fold);
+      if (branch == RE_NO_NODE) return RE_NO_NODE;
+      append(alt, branch, &last);
+      if (end == m) break;
+      p = end + 1;
+    }
+    return alt;
+  }
+};
+
+// Fills the program's line prefilter from the pattern's literal tree; none
+// when memory runs out (every line is then tried).
+void analyse_literals(re_program *prog, const char *P, uint32_t begin, uint32_t m,
+                      const uint32_t *bar, bool fold) {
+  prog->literal_count = 0;
+  literal_tree t;
+  const uint32_t root = t.root(P, begin, m, bar, fold);
+  if (root == RE_NO_NODE) return;
+  re_tree tree = {};
+  tree.nodes = t.nodes.items;
+  tree.node_count = t.nodes.count;
+  tree.ranges = t.ranges.items;
+  tree.range_count = t.ranges.count;
+  tree.root = root;
+  re_tree_literals(&tree, prog);
   re_prepare_literals(prog);
 }
 
@@ -399,7 +467,7 @@ re_program *compile_range(const char *P, uint32_t m, uint32_t p, uint32_t e,
     re_program_free(prog);
     return nullptr;
   }
-  if (literals && !anchored) analyse_literals(prog, P, p, m, c.bar, !case_sensitive);
+  if (literals) analyse_literals(prog, P, p, m, c.bar, !case_sensitive);
   return prog;
 }
 
@@ -453,12 +521,4 @@ void re_program_free(re_program *program) {
   free(program);
 }
 
-size_t re_program_size(const re_program *program) { return program->count; }
 
-size_t regex_required_literal(const char *pattern, bool case_sensitive,
-                              char lit[RE_PREFILTER_MAX + 1]) {
-  lit[0] = '\0';
-  if (pattern == nullptr || strchr(pattern, '|') != nullptr) return 0;
-  const char *body = *pattern == '^' ? pattern + 1 : pattern;
-  return required_literal(body, pattern + strlen(pattern), !case_sensitive, lit);
-}

@@ -1,8 +1,8 @@
-// Reading atoms from pattern bytes, shared by the compiler, the prefilter and
-// the atom test. Pattern pieces are ranges [p, p_end) of the caller's
+// Reading atoms of the dialect from pattern bytes, shared by its compiler
+// and the tests' reference matcher. Pattern pieces are ranges [p, p_end) of the caller's
 // pattern; nothing here allocates or keeps state; any thread.
-#ifndef QG_REGEX_PARTS_H
-#define QG_REGEX_PARTS_H
+#ifndef QG_REGEX_DIALECT_PARTS_H
+#define QG_REGEX_DIALECT_PARTS_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -72,4 +72,4 @@ static inline bool re_single_byte_atom(const char *atom, const char *p_end, bool
 }
 #endif
 
-#endif  // QG_REGEX_PARTS_H
+#endif  // QG_REGEX_DIALECT_PARTS_H

@@ -3,9 +3,10 @@
 // alternative being read and the finished alternatives of each open group
 // sit on two shared stacks; a group's frame remembers where its part of each
 // begins.
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
 
 #include "grep_core/grow_array.h"
+#include "grep_core/posix_class.h"
 #include "grep_core/utf8.h"
 
 #include <stdio.h>
@@ -344,7 +345,7 @@ struct parser {
   // `set` and stepped over with its ":]". False when the text there is not
   // a POSIX class at all (*matched false: the '[' is a plain member), or
   // names none that exists (the fault recorded).
-  bool posix_class(cp_set &set, bool *matched) {
+  bool named_class(cp_set &set, bool *matched) {
     *matched = false;
     size_t end = pos;
     const bool negated = end < m && P[end] == '^';
@@ -353,32 +354,11 @@ struct parser {
     while (end < m && P[end] >= 'a' && P[end] <= 'z') ++end;
     if (end == name || end + 1 >= m || P[end] != ':' || P[end + 1] != ']') return true;
     *matched = true;
-    struct named {
-      const char *name;
-      re_range parts[4];
-    };
-    static const named kClasses[] = {
-        {"alnum", {{'0', '9'}, {'A', 'Z'}, {'a', 'z'}, {1, 0}}},
-        {"alpha", {{'A', 'Z'}, {'a', 'z'}, {1, 0}, {1, 0}}},
-        {"ascii", {{0, 0x7F}, {1, 0}, {1, 0}, {1, 0}}},
-        {"blank", {{'\t', '\t'}, {' ', ' '}, {1, 0}, {1, 0}}},
-        {"cntrl", {{0, 0x1F}, {0x7F, 0x7F}, {1, 0}, {1, 0}}},
-        {"digit", {{'0', '9'}, {1, 0}, {1, 0}, {1, 0}}},
-        {"graph", {{'!', '~'}, {1, 0}, {1, 0}, {1, 0}}},
-        {"lower", {{'a', 'z'}, {1, 0}, {1, 0}, {1, 0}}},
-        {"print", {{' ', '~'}, {1, 0}, {1, 0}, {1, 0}}},
-        {"punct", {{'!', '/'}, {':', '@'}, {'[', '`'}, {'{', '~'}}},
-        {"space", {{'\t', '\r'}, {' ', ' '}, {1, 0}, {1, 0}}},
-        {"upper", {{'A', 'Z'}, {1, 0}, {1, 0}, {1, 0}}},
-        {"word", {{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}}},
-        {"xdigit", {{'0', '9'}, {'A', 'F'}, {'a', 'f'}, {1, 0}}},
-    };
     const size_t len = end - name;
-    for (const named &c : kClasses) {
-      if (strlen(c.name) != len || memcmp(c.name, P + name, len) != 0) continue;
+    if (const posix_class *c = posix_class_named(P + name, len)) {
       cp_set part;
-      for (const re_range &r : c.parts) {
-        if (r.lo <= r.hi && !part.add(r.lo, r.hi)) return oom();
+      for (const auto &r : c->ranges) {
+        if (r[0] <= r[1] && !part.add(r[0], r[1])) return oom();
       }
       part.normalise();
       if (negated && !part.complement()) return oom();
@@ -402,7 +382,7 @@ struct parser {
     if (P[pos] == '[' && pos + 1 < m && P[pos + 1] == ':') {
       pos += 2;
       bool matched = false;
-      if (!posix_class(set, &matched)) return false;
+      if (!named_class(set, &matched)) return false;
       if (matched) return true;
       pos = at;
     }

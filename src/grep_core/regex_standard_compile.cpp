@@ -1,4 +1,4 @@
-// Compiling a pattern of the standard syntax (a tree, regex_syntax.h) into a
+// Compiling a pattern of the standard syntax (a tree, regex_standard_parse.h) into a
 // program whose priority order is leftmost-first, as Python's re finds
 // matches: alternatives left to right, greedy repetitions longest first,
 // lazy ones shortest first.
@@ -17,7 +17,8 @@
 // tree's depth, which the syntax bounds (RE_MAX_NESTING).
 #include "grep_core/last_error.h"
 #include "grep_core/regex_builder.h"
-#include "grep_core/regex_syntax.h"
+#include "grep_core/regex_standard_parse.h"
+#include "grep_core/utf8.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -36,19 +37,6 @@ struct byte_run {
 };
 
 int utf8_length(uint32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
-
-void utf8_encode(uint32_t cp, unsigned char *out) {
-  const int n = utf8_length(cp);
-  if (n == 1) {
-    out[0] = static_cast<unsigned char>(cp);
-    return;
-  }
-  for (int i = n - 1; i > 0; --i) {
-    out[i] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    cp >>= 6;
-  }
-  out[0] = static_cast<unsigned char>((0xF00u >> n) | cp);
-}
 
 // Splits the valid code points [lo, hi] (no surrogates) into runs of byte
 // ranges, each run covering a range whose bytes vary independently, and
@@ -72,8 +60,8 @@ bool utf8_runs(uint32_t lo, uint32_t hi, Emit &emit) {
   }
   byte_run run;
   run.len = n;
-  utf8_encode(lo, run.lo);
-  utf8_encode(hi, run.hi);
+  qg_utf8_encode(lo, run.lo);
+  qg_utf8_encode(hi, run.hi);
   return emit(run);
 }
 
