@@ -548,7 +548,7 @@ re_program *re_program_reverse(const re_program *f) {
   }
   if (ok) {
     const uint32_t empty_set = f->set_count;
-    memcpy(sets, f->sets, size_t{f->set_count} * sizeof(re_byteset));
+    if (f->set_count > 0) memcpy(sets, f->sets, size_t{f->set_count} * sizeof(re_byteset));
     memset(&sets[empty_set], 0, sizeof(re_byteset));
     insts[kMatchInst] = {RE_OP_MATCH, 0, 0};
     for (uint32_t k = 0; k < S; ++k) {
