@@ -5,7 +5,6 @@
 #include "grep_core/text_lines.h"
 #include "grep_core/text_read.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -47,7 +46,8 @@ char *grep_core_read_lines(const char *file_path, int start_line, int end_line) 
   // read in place. Every selected line is in the result, or the call fails:
   // a line left out would shift what the host takes for line numbers.
   json_out out{};
-  if (!json_out_reserve(&out, 0)) {
+  json_out_bytes(&out, "", 0);  // an empty file's result is the empty text, not null
+  if (out.failed) {
     free(text);
     return no_memory(&out, file_path);
   }
