@@ -203,6 +203,13 @@ export function version(): string;
 export function search(root: string, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
 
 /**
+ * The files that `search(root, ...)` with the same options would read, in
+ * the same order, without reading them (`path_globs` chooses paths below
+ * the root in git's glob syntax).
+ */
+export function listFiles(root: string, options?: SearchOptions | string): Promise<string[]>;
+
+/**
  * Searches `text` (a string, or a Buffer or Uint8Array in any encoding a file
  * may have) as one file called `name`, to which the glob options apply.
  */
