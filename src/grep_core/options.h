@@ -66,12 +66,12 @@ typedef struct grep_opts {
   bool null_after_path;   // "null_after_path": a NUL, not ':' or '-' or a line end, after a path
   // Line selection and walk order, for hosts that mirror grep's and
   // ripgrep's flags.
-  bool invert_match;   // "invert_match": the lines without a match are reported instead
-  bool whole_line;     // "whole_line": a match counts only where it covers its whole line
-  int32_t max_depth;   // "max_depth": levels below the root walked (1: its entries); below 0: all
-  uint8_t sort;        // "sort": a grep_sort_order for each directory's entries
-  bool sort_reverse;   // "sort_reverse": with "sort", the reverse order
-  bool dot_ignore;     // "dot_ignore": .ignore files are honoured (as with "gitignore")
+  bool invert_match;  // "invert_match": the lines without a match are reported instead
+  bool whole_line;    // "whole_line": a match counts only where it covers its whole line
+  int32_t max_depth;  // "max_depth": levels below the root walked (1: its entries); below 0: all
+  uint8_t sort;       // "sort": a grep_sort_order for each directory's entries
+  bool sort_reverse;  // "sort_reverse": with "sort", the reverse order
+  bool dot_ignore;    // "dot_ignore": .ignore files are honoured (as with "gitignore")
 } grep_opts;
 
 // The values of "sort": the platform's listing order, or each directory's

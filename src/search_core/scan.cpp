@@ -440,7 +440,8 @@ scan_result scan_matches(scanner *s, const char *text, size_t len, scan_emit emi
 scan_result scan_inverted(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
   inverted_scan inv = {s, text, text + len, text, 1, emit, ctx, SCAN_DONE};
   s->finding = true;
-  scan_result r = s->never || len == 0 ? SCAN_DONE : scan_matches(s, text, len, pass_over_match, &inv);
+  scan_result r =
+      s->never || len == 0 ? SCAN_DONE : scan_matches(s, text, len, pass_over_match, &inv);
   if (r == SCAN_STOPPED && inv.result != SCAN_DONE) r = inv.result;
   if (r == SCAN_DONE) r = report_lines_before(&inv, inv.end);
   s->finding = false;

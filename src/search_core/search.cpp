@@ -214,8 +214,8 @@ void searcher_scan_file(searcher *s, const char *path) {
 // covers its line counts). Null as re_compile_with says, or with the
 // message set when the anchored copy cannot be held; a pattern that fails
 // is compiled again as given, so its message names places in it.
-static re_program *compile_pattern(const char *pattern, const grep_opts *opts, const re_options *options,
-                            bool *stopped) {
+static re_program *compile_pattern(const char *pattern, const grep_opts *opts,
+                                   const re_options *options, bool *stopped) {
   if (!opts->whole_line || opts->syntax != GREP_SYNTAX_STANDARD) {
     return re_compile_with(pattern, options, stopped);
   }

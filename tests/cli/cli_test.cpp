@@ -116,8 +116,9 @@ std::string default_walk_members() {
 
 // `doc` without the default walk's members, wherever they stand.
 std::string without_default_walk(std::string doc) {
-  for (std::string member : {std::string(R"(,"skip_dirs":false)"), std::string(R"(,"follow_links":false)"),
-                             std::string(R"(,"dot_ignore":true)")}) {
+  for (std::string member :
+       {std::string(R"(,"skip_dirs":false)"), std::string(R"(,"follow_links":false)"),
+        std::string(R"(,"dot_ignore":true)")}) {
     const size_t at = doc.find(member);
     if (at != std::string::npos) doc.erase(at, member.size());
   }
@@ -663,7 +664,8 @@ TEST(CliAgainstRipgrep, FileSetsAndCountsAgree) {
       return sorted_lines(qg_test::run_process(args, "", env).out);
     };
     const std::string fixed_names = "!{node_modules,bin,obj,target,dist,build,__pycache__}/";
-    ASSERT_EQ(ours({"-l", "--skip-dirs"}), theirs({"-l", "--no-ignore", "-g", fixed_names})) << round;
+    ASSERT_EQ(ours({"-l", "--skip-dirs"}), theirs({"-l", "--no-ignore", "-g", fixed_names}))
+        << round;
     const std::vector<std::string> unignored = ours({"-c", "--no-skip-dirs"});
     ASSERT_EQ(unignored, theirs({"-c", "--no-ignore"})) << round;
     ASSERT_EQ(ours({"-l", "--hidden", "--no-skip-dirs"}), theirs({"-l", "--no-ignore", "--hidden"}))
@@ -840,9 +842,11 @@ TEST(CliColour, AutoAndNeverAndNoColorGiveThePlainForm) {
   // Standard output is a file here, so auto means no colour.
   EXPECT_EQ(run_cli({"search", "-H", "hello", file}).out, plain);
   EXPECT_EQ(run_cli({"search", "-H", "hello", file, "--color=never"}).out, plain);
-  EXPECT_EQ(run_cli({"search", "-H", "hello", file, "--color=auto"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_EQ(run_cli({"search", "-H", "hello", file, "--color=auto"}, "", {"NO_COLOR=1"}).out,
+            plain);
   // An explicit request wins over the environment.
-  EXPECT_NE(run_cli({"search", "-H", "hello", file, "--color=always"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_NE(run_cli({"search", "-H", "hello", file, "--color=always"}, "", {"NO_COLOR=1"}).out,
+            plain);
 }
 
 // ---- replace ----

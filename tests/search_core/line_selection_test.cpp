@@ -28,8 +28,8 @@ namespace {
 std::vector<std::pair<int64_t, int64_t>> matched_lines(const std::string &text,
                                                        const std::string &pattern,
                                                        const std::string &options) {
-  char *doc_text = grep_core_search_text("t.txt", text.data(), text.size(), pattern.c_str(),
-                                         options.c_str());
+  char *doc_text =
+      grep_core_search_text("t.txt", text.data(), text.size(), pattern.c_str(), options.c_str());
   EXPECT_NE(doc_text, nullptr) << qm_grep_get_last_error();
   std::vector<std::pair<int64_t, int64_t>> out;
   if (doc_text == nullptr) return out;
@@ -64,7 +64,7 @@ TEST(LineSelection, InvertAndWholeLineSelectTheDefinitionsLines) {
     std::string ecma;  // the same pattern for std::regex
   };
   const std::vector<pattern_case> patterns = {
-      {"ab", false, "ab"}, {"b", false, "b"}, {"ab b", false, "ab b"},
+      {"ab", false, "ab"},    {"b", false, "b"},        {"ab b", false, "ab b"},
       {"ab|x", true, "ab|x"}, {"a?bc?", true, "a?bc?"}, {"(ab)+", true, "(ab)+"},
       {"", true, ""},
   };
@@ -82,13 +82,13 @@ TEST(LineSelection, InvertAndWholeLineSelectTheDefinitionsLines) {
         for (const bool whole : {false, true}) {
           for (const bool invert : {false, true}) {
             if (!p.regex && p.pattern.empty()) continue;
-            const auto flags = fold ? std::regex::ECMAScript | std::regex::icase
-                                    : std::regex::ECMAScript;
+            const auto flags =
+                fold ? std::regex::ECMAScript | std::regex::icase : std::regex::ECMAScript;
             const std::regex re(p.ecma, flags);
             std::vector<int64_t> expected;
             for (size_t k = 0; k < lines.size(); ++k) {
-              const bool hit = whole ? std::regex_match(lines[k], re)
-                                     : std::regex_search(lines[k], re);
+              const bool hit =
+                  whole ? std::regex_match(lines[k], re) : std::regex_search(lines[k], re);
               if (hit != invert) expected.push_back(static_cast<int64_t>(k + 1));
             }
             std::string options = "{\"strict\":true";
@@ -174,7 +174,8 @@ TEST(WalkOrder, SortAndMaxDepthGiveTheNamedFilesInOrder) {
     for (int depth = static_cast<int>(rng() % 3); depth > 0; --depth) {
       path += std::string(1, static_cast<char>('a' + rng() % 4)) + "d/";
     }
-    path += std::to_string(rng() % 1000) + "_" + std::string(1, static_cast<char>('A' + rng() % 26));
+    path +=
+        std::to_string(rng() % 1000) + "_" + std::string(1, static_cast<char>('A' + rng() % 26));
     if (std::find(files.begin(), files.end(), path) != files.end()) continue;
     t.write(path, "x\n");
     files.push_back(path);
@@ -182,19 +183,17 @@ TEST(WalkOrder, SortAndMaxDepthGiveTheNamedFilesInOrder) {
   // Depth first, each folder's entries by their bytes (the separator of a
   // folder's files sorts as the end of its name).
   auto by_walk = [](const std::string &a, const std::string &b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) {
-                                          const auto key = [](char c) {
-                                            return c == '/' ? 0 : static_cast<unsigned char>(c);
-                                          };
-                                          return key(x) < key(y);
-                                        });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      const auto key = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c); };
+      return key(x) < key(y);
+    });
   };
   std::vector<std::string> expected = files;
   std::sort(expected.begin(), expected.end(), by_walk);
   EXPECT_EQ(listed(t.path(), R"({"sort":"path"})"), expected);
   // Reversed: the same files, the root's own in falling byte order.
-  const std::vector<std::string> backwards = listed(t.path(), R"({"sort":"path","sort_reverse":true})");
+  const std::vector<std::string> backwards =
+      listed(t.path(), R"({"sort":"path","sort_reverse":true})");
   EXPECT_EQ(std::multiset<std::string>(backwards.begin(), backwards.end()),
             std::multiset<std::string>(files.begin(), files.end()));
   for (size_t k = 1; k < backwards.size(); ++k) {
@@ -204,8 +203,7 @@ TEST(WalkOrder, SortAndMaxDepthGiveTheNamedFilesInOrder) {
     }
   }
   for (const int threads : {1, 4}) {
-    const std::string options =
-        R"({"sort":"path","threads":)" + std::to_string(threads) + "}";
+    const std::string options = R"({"sort":"path","threads":)" + std::to_string(threads) + "}";
     EXPECT_EQ(searched(t.path(), options), expected) << threads;
   }
   for (const int depth : {0, 1, 2}) {

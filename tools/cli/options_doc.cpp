@@ -143,8 +143,8 @@ std::string build_options_json(const search_flags &flags) {
     if (!(flags.*k.member).empty()) ok = ok && add_glob_array(doc.get(), root, k.key, flags.*k.member);
   }
   if (!flags.sort.empty()) {
-    ok = ok && yyjson_mut_obj_add_strncpy(doc.get(), root, "sort", flags.sort.data(),
-                                          flags.sort.size());
+    ok = ok &&
+         yyjson_mut_obj_add_strncpy(doc.get(), root, "sort", flags.sort.data(), flags.sort.size());
   }
   ok = ok && put_printer_keys(doc.get(), root, flags);
   return ok ? written(doc.get()) : std::string();

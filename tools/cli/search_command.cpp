@@ -85,10 +85,11 @@ struct search_stats {
 
   // Printed after the search's output, as ripgrep's --stats prints them.
   void print() const {
-    std::printf("\n%lld matched lines\n%lld files contained matches\n%lld files searched\n"
-                "%.6f seconds spent searching\n",
-                static_cast<long long>(matched_lines), static_cast<long long>(files_matched),
-                static_cast<long long>(files_searched), static_cast<double>(duration_ms) / 1000);
+    std::printf(
+        "\n%lld matched lines\n%lld files contained matches\n%lld files searched\n"
+        "%.6f seconds spent searching\n",
+        static_cast<long long>(matched_lines), static_cast<long long>(files_matched),
+        static_cast<long long>(files_searched), static_cast<double>(duration_ms) / 1000);
   }
 };
 
@@ -100,8 +101,8 @@ int write_lines(const char *text, size_t length, void *) {
 
 // Prints the search of one PATH (or of standard input, "-", searched as one
 // file) as the options' printer keys say.
-outcome print_search(const std::string &root, const search_request &req,
-                     const std::string &options, search_stats &stats) {
+outcome print_search(const std::string &root, const search_request &req, const std::string &options,
+                     search_stats &stats) {
   const bool input = root == "-";
   const char *summary =
       grep_search_lines(input ? kStdinName : root.c_str(), input ? req.stdin_text.data() : nullptr,
@@ -164,7 +165,8 @@ void use_ripgrep_walk(const search_request &req, const std::string &root, search
     const unsigned processors = std::thread::hardware_concurrency();
     if (processors > 1) flags.threads = static_cast<int>(std::min(processors, 64u));
   }
-  const bool git = req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
+  const bool git =
+      req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
   flags.gitignore = git;
   flags.dot_ignore = !git && !req.no_gitignore;
 }
@@ -320,7 +322,8 @@ void settle_case(search_request &req, const CLI::App &cmd) {
   if (last == 's') req.flags.ignore_case = false;
   if (last == 'S') {
     bool upper = false;
-    for (const std::string &p : req.pattern_flags.empty() ? std::vector{req.pattern} : req.pattern_flags) {
+    for (const std::string &p :
+         req.pattern_flags.empty() ? std::vector{req.pattern} : req.pattern_flags) {
       upper = upper || has_literal_upper_case(p);
     }
     req.flags.ignore_case = !upper;
@@ -585,7 +588,8 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
                 "Enter every folder, whatever its name (the default)")
       ->group(kFilesGroup);
   cmd->add_flag("-L,--follow", req.follow, "Follow links met in the tree")->group(kFilesGroup);
-  cmd->add_flag("--no-follow", req.flags.no_follow, "Leave links met in the tree alone (the default)")
+  cmd->add_flag("--no-follow", req.flags.no_follow,
+                "Leave links met in the tree alone (the default)")
       ->group(kFilesGroup);
   cmd->add_option("-d,--max-depth", req.flags.max_depth,
                   "Descend at most N levels below each PATH (1: its own entries)")
@@ -606,8 +610,7 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
                 "Honour .gitignore, .ignore and .git/info/exclude (the default inside a git work "
                 "tree; outside one, .ignore alone)")
       ->group(kFilesGroup);
-  cmd->add_flag("--no-ignore,--no-gitignore", req.no_gitignore,
-                "Search what ignore files name too")
+  cmd->add_flag("--no-ignore,--no-gitignore", req.no_gitignore, "Search what ignore files name too")
       ->group(kFilesGroup);
   cmd->add_flag("-u,--unrestricted", req.unrestricted,
                 "-u: as --no-ignore; -uu: and --hidden; -uuu: as -uu")
@@ -671,8 +674,7 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kOutputGroup);
   cmd->add_flag("-n,--line-number", req.line_number, "Accepted: line numbers are always shown")
       ->group(kOutputGroup);
-  cmd->add_flag("--column", req.column, "Accepted: columns are always shown")
-      ->group(kOutputGroup);
+  cmd->add_flag("--column", req.column, "Accepted: columns are always shown")->group(kOutputGroup);
   cmd->add_flag("-H,--with-filename", req.with_filename,
                 "Print each line's path, even when a single file is searched")
       ->group(kOutputGroup);

@@ -43,15 +43,15 @@ struct search_request {
   std::vector<std::string> types, types_not;  // -t TYPE, -T TYPE
   bool line_number = false, with_filename = false;  // -n: always so; -H: even for one file
   bool column = false;                              // --column: always so
-  bool vimgrep = false;   // --vimgrep: each match on a line of its own, with the whole line
-  bool stats = false;     // --stats: a summary of the search after its output
-  bool follow = false;    // -L: links in the tree are followed
+  bool vimgrep = false;    // --vimgrep: each match on a line of its own, with the whole line
+  bool stats = false;      // --stats: a summary of the search after its output
+  bool follow = false;     // -L: links in the tree are followed
   bool skip_dirs = false;  // --skip-dirs: the library's list of skipped folder names
   bool smart_case = false, case_sensitive = false;  // -S, -s
-  int unrestricted = 0;                              // -u, -uu, -uuu
-  std::vector<std::string> pattern_files;            // -f FILE: a pattern on each line
-  std::vector<std::string> type_adds;                // --type-add NAME:GLOB[,GLOB]
-  std::string sort_reversed;                         // --sortr SORTBY
+  int unrestricted = 0;                             // -u, -uu, -uuu
+  std::vector<std::string> pattern_files;           // -f FILE: a pattern on each line
+  std::vector<std::string> type_adds;               // --type-add NAME:GLOB
+  std::string sort_reversed;                        // --sortr SORTBY
   bool path_defaulted = false;  // no PATH was given: the current folder is searched
   std::string colour = "auto";
   std::string stdin_text;  // what standard input held, when a PATH is "-"
