@@ -2,7 +2,10 @@
 # The library's searches beside GNU grep and ripgrep, on the Linux 6.1 source
 # tree and on a synthetic tree; run by hand, not by CI.
 #
-#   bench/compare.sh [kernel|synthetic|all]      (default: all)
+#   bench/compare.sh [kernel|synthetic|tool|all]      (default: all)
+#
+# `tool`: the command-line tool with its defaults against rg with its
+# defaults, on the kernel tree (run_tool below).
 #
 # Environment: QG_BUILD_DIR (default build/), QG_BENCH_CACHE (where the trees
 # live, outside the repository; default /var/cache/quenmar-grep-bench), RUNS
@@ -316,12 +319,45 @@ GP
   echo "== written $out and docs/bench-$name.png"
 }
 
+# The tool as a ripgrep user runs it, beside rg: both from the tree's top
+# with their own defaults (the tool's walk is ripgrep's, on every
+# processor), output to /dev/null. Writes $QG_RESULTS/tool-<date>.md.
+run_tool() {
+  local tree=$1 tool=$build/tools/cli/quenmar-grep stamp out
+  stamp=$(date +%Y-%m-%d)
+  out=$results/tool-$stamp.md
+  {
+    echo "# The tool beside rg, each with its defaults: kernel tree, $stamp"
+    echo
+    echo "- machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'); kernel $(uname -r)"
+    echo "- $(rg --version | head -1); library $(git -C "$root" describe --always --dirty)"
+    echo "- run from $tree; $runs timed runs after one warm-up; ms (min / median / max); warm file cache"
+    echo
+    echo "| command | lines | tool | rg | tool/rg |"
+    echo "|---|---|---|---|---|"
+  } >"$out"
+  local args
+  for args in "spin_lock_irqsave" "-w size_t" "-i pm_resume" "-l EXPORT_SYMBOL_GPL" "-c return" "--files"; do
+    local lines t r
+    lines=$(cd "$tree" && "$tool" $args | wc -l)
+    t=$(cd "$tree" && time_command "$tool $args")
+    r=$(cd "$tree" && time_command "rg $args")
+    read -r _ tm _ <<<"$t"
+    read -r _ rm _ <<<"$r"
+    printf '| `%s` | %s | %s | %s | %s |\n' "$args" "$lines" "${t// / \/ }" "${r// / \/ }" \
+      "$(awk -v a="$tm" -v b="$rm" 'BEGIN { printf "%.2f", a / b }')" >>"$out"
+  done
+  cat "$out"
+  echo "== written $out"
+}
+
 case "$which_trees" in
+  tool) run_tool "$(kernel_tree)" ;;
   kernel) run_tree kernel "$(kernel_tree)" ;;
   synthetic) run_tree synthetic "$(synthetic_tree)" ;;
   all)
     run_tree kernel "$(kernel_tree)"
     run_tree synthetic "$(synthetic_tree)"
     ;;
-  *) echo "usage: $0 [kernel|synthetic|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [kernel|synthetic|tool|all]" >&2; exit 2 ;;
 esac

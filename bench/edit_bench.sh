@@ -24,7 +24,7 @@ lines=1000000
 step=1000
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DQG_BUILD_ALL=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 ninja -C "$build" edit_bench >/dev/null
 bench="$build/bench/edit_bench"

@@ -23,7 +23,7 @@ work=${2:-${TMPDIR:-/tmp}/quenmar-grep-limits-bench}
 repeat=${REPEAT:-5}
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DQG_BUILD_ALL=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 ninja -C "$build" limits_bench >/dev/null
 bench="$build/bench/limits_bench"

@@ -38,7 +38,7 @@ if [ ! -f "$tree/MAINTAINERS" ]; then
 fi
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DQG_BUILD_ALL=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 ninja -C "$build" rename_bench >/dev/null
 bench=$build/bench/rename_bench

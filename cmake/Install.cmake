@@ -76,6 +76,18 @@ if(QG_BUILD_TESTS AND QG_SANITIZER STREQUAL "none" AND NOT WIN32)
   endif()
 endif()
 
+# The wheel and the npm tarball, installed away from the clone, running the
+# README's and docs/mcp.md's examples (the library and the addon of this
+# build; not under a sanitizer, whose runtime an interpreter lacks).
+find_program(QG_PACKAGE_NPM NAMES npm)
+if(QG_BUILD_TESTS AND QG_README_PYTHON3 AND QG_PACKAGE_NPM AND TARGET quenmar_grep_node
+   AND NOT WIN32 AND QG_SANITIZER STREQUAL "none")
+  add_test(NAME package_install
+    COMMAND ${QG_README_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/install/package_test.py
+            ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(package_install PROPERTIES TIMEOUT 900)
+endif()
+
 # The command-line tests run the built tool, so building them builds it too.
 if(TARGET cli_test)
   add_dependencies(cli_test quenmar-grep-cli)

@@ -13,5 +13,7 @@ done
 [ "$#" -gt 0 ] && shift
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
-cmake -S "$(dirname "$0")/.." -B "$dir" -G Ninja "${options[@]}" >/dev/null
+# Everything the clone holds (the tool, tests, benchmarks, addon) unless an
+# option given says otherwise; a plain configure builds the library alone.
+cmake -S "$(dirname "$0")/.." -B "$dir" -G Ninja -DQG_BUILD_ALL=ON "${options[@]}" >/dev/null
 cmake --build "$dir" --parallel "${targets[@]}"

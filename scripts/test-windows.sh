@@ -71,7 +71,7 @@ if third_party=$(find_third_party); then
   yyjson_source=(-DFETCHCONTENT_SOURCE_DIR_YYJSON="$third_party/yyjson-0.12.0")
 fi
 cmake -S "$root" -B "$build/project" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PREFIX_PATH="$deps" -DQG_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PREFIX_PATH="$deps" -DQG_BUILD_ALL=ON -DQG_BUILD_BENCH=OFF \
   -DQG_WARNINGS_AS_ERRORS=ON "${yyjson_source[@]}" >/dev/null
 cmake --build "$build/project" --parallel
 

@@ -51,6 +51,12 @@ const OPTION_KEYS = Object.freeze([
   "relative_paths",
   "max_columns",
   "null_after_path",
+  "invert_match",
+  "whole_line",
+  "max_depth",
+  "sort",
+  "sort_reverse",
+  "dot_ignore",
 ]);
 
 module.exports = { Status, OPTION_KEYS };

@@ -78,8 +78,8 @@ export interface SearchOptions {
   before_context?: number;
   /** lines after each match reported with it; below 0: context_lines (default -1). */
   after_context?: number;
-  /** what the line printer writes: matched lines, each match, files, counts or match objects (default "lines"). */
-  print?: "lines" | "matches" | "files" | "count" | "json";
+  /** what the line printer writes: matched lines, each match, files, counts, match objects, each line once per match at that match's column, or the paths of the files the search would read (reading none) (default "lines"). */
+  print?: "lines" | "matches" | "files" | "count" | "json" | "vimgrep" | "paths";
   /** each file's path on a line of its own above its lines (default false). */
   heading?: boolean;
   /** paths, numbers, separators and matches in the terminal's colours (default false). */
@@ -98,6 +98,18 @@ export interface SearchOptions {
   max_columns?: number;
   /** a NUL byte, not ':', '-' or a line end, after each printed path (default false). */
   null_after_path?: boolean;
+  /** report each line that holds no match instead (column 0, no submatches) (default false). */
+  invert_match?: boolean;
+  /** a match counts only where it covers its whole line (default false). */
+  whole_line?: boolean;
+  /** walk at most this many levels below the root (0: nothing below it, 1: its own entries); below 0: no limit (default -1). */
+  max_depth?: number;
+  /** walk each directory's entries by name (bytewise) or by modification time, oldest first, the same on any number of threads; none: the platform's order (default "none"). */
+  sort?: "none" | "path" | "modified";
+  /** with sort: the reverse order (default false). */
+  sort_reverse?: boolean;
+  /** honour .ignore files with git's rules (gitignore honours them too) (default false). */
+  dot_ignore?: boolean;
 }
 
 /** How a library call ended; a failure's Error carries the name as `code`. */
@@ -189,6 +201,13 @@ export function version(): string;
  * `options` may also be a JSON text.
  */
 export function search(root: string, pattern: string, options?: SearchOptions | string): Promise<SearchDocument>;
+
+/**
+ * The files that `search(root, ...)` with the same options would read, in
+ * the same order, without reading them (`path_globs` chooses paths below
+ * the root in git's glob syntax).
+ */
+export function listFiles(root: string, options?: SearchOptions | string): Promise<string[]>;
 
 /**
  * Searches `text` (a string, or a Buffer or Uint8Array in any encoding a file

@@ -23,7 +23,22 @@ const { Status } = require('./generated');
 function optionsText(options) {
   if (options === undefined || options === null) return '{"strict":true}';
   if (typeof options === 'string') return options;
-  return JSON.stringify({ strict: true, ...options });
+  return JSON.stringify({ strict: true, ...withSyntax(options) });
+}
+
+/**
+ * `regex: true` means a regular expression in the standard syntax (the one
+ * JavaScript's, Python's and ripgrep's patterns share) unless `syntax` names
+ * one; `syntax: "dialect"` alone means a pattern of the library's own dialect.
+ */
+function withSyntax(options) {
+  if (options.regex === true && options.syntax === undefined) {
+    return { ...options, syntax: 'standard' };
+  }
+  if (options.syntax === 'dialect' && options.regex === undefined) {
+    return { ...options, regex: true };
+  }
+  return options;
 }
 
 /** The library's version text, e.g. "1.0.0". */
@@ -34,6 +49,14 @@ function version() {
 /** Searches the file or tree at `root`; resolves to the search document. */
 async function search(root, pattern, options) {
   return JSON.parse(await native.searchJson(root, pattern, optionsText(options)));
+}
+
+/**
+ * The files that `search(root, ...)` with the same options would read, in
+ * the same order, without reading them; resolves to their paths.
+ */
+async function listFiles(root, options) {
+  return JSON.parse(await native.listFilesJson(root, optionsText(options))).files;
 }
 
 /**
@@ -259,6 +282,6 @@ async function batchReplace(edits, { dryRun = false, exact = true } = {}) {
 }
 
 module.exports = {
-  Status, version, search, searchText, searchStream, searchLines, optionsSchema, readLines,
+  Status, version, search, searchText, searchStream, searchLines, listFiles, optionsSchema, readLines,
   numberedLines, replaceLines, editText, batchReplace,
 };

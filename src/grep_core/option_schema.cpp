@@ -111,9 +111,10 @@ constexpr option_spec kSpecs[] = {
             "lines before each match reported with it; below 0: context_lines"),
     integer("after_context", kExt, kSearch, -1, QG_AT(after_context),
             "lines after each match reported with it; below 0: context_lines"),
-    choice("print", kLines, "lines|matches|files|count|json", QG_AT(print_mode),
-           "what the line printer writes: matched lines, each match, files, counts or match "
-           "objects"),
+    choice("print", kLines, "lines|matches|files|count|json|vimgrep|paths", QG_AT(print_mode),
+           "what the line printer writes: matched lines, each match, files, counts, match "
+           "objects, each line once per match at that match's column, or the paths of the "
+           "files the search would read (reading none)"),
     boolean("heading", kExt, kLines, false, QG_AT(heading),
             "each file's path on a line of its own above its lines"),
     boolean("color", kExt, kLines, false, QG_AT(color),
@@ -131,6 +132,20 @@ constexpr option_spec kSpecs[] = {
             "how many were left out; 0 or below: whole lines"),
     boolean("null_after_path", kExt, kLines, false, QG_AT(null_after_path),
             "a NUL byte, not ':', '-' or a line end, after each printed path"),
+    boolean("invert_match", kExt, kSearch, false, QG_AT(invert_match),
+            "report each line that holds no match instead (column 0, no submatches)"),
+    boolean("whole_line", kExt, kSearch, false, QG_AT(whole_line),
+            "a match counts only where it covers its whole line"),
+    integer("max_depth", kExt, kWalk, -1, QG_AT(max_depth),
+            "walk at most this many levels below the root (0: nothing below it, 1: its own "
+            "entries); below 0: no limit"),
+    choice("sort", kWalk, "none|path|modified", QG_AT(sort),
+           "walk each directory's entries by name (bytewise) or by modification time, oldest "
+           "first, the same on any number of threads; none: the platform's order"),
+    boolean("sort_reverse", kExt, kWalk, false, QG_AT(sort_reverse),
+            "with sort: the reverse order"),
+    boolean("dot_ignore", kExt, kWalk, false, QG_AT(dot_ignore),
+            "honour .ignore files with git's rules (gitignore honours them too)"),
 };
 
 #undef QG_AT

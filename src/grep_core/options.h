@@ -64,7 +64,19 @@ typedef struct grep_opts {
   bool relative_paths;    // "relative_paths": paths printed below the search's root
   int32_t max_columns;    // "max_columns": a longer line is shown as a window of this many bytes
   bool null_after_path;   // "null_after_path": a NUL, not ':' or '-' or a line end, after a path
+  // Line selection and walk order, for hosts that mirror grep's and
+  // ripgrep's flags.
+  bool invert_match;  // "invert_match": the lines without a match are reported instead
+  bool whole_line;    // "whole_line": a match counts only where it covers its whole line
+  int32_t max_depth;  // "max_depth": levels below the root walked (1: its entries); below 0: all
+  uint8_t sort;       // "sort": a grep_sort_order for each directory's entries
+  bool sort_reverse;  // "sort_reverse": with "sort", the reverse order
+  bool dot_ignore;    // "dot_ignore": .ignore files are honoured (as with "gitignore")
 } grep_opts;
+
+// The values of "sort": the platform's listing order, or each directory's
+// entries by name (bytewise) or by modification time, oldest first.
+enum grep_sort_order { GREP_SORT_NONE = 0, GREP_SORT_PATH = 1, GREP_SORT_MODIFIED = 2 };
 
 // The values of "syntax".
 enum { GREP_SYNTAX_DIALECT = 0, GREP_SYNTAX_STANDARD = 1 };
@@ -76,6 +88,8 @@ typedef enum grep_print_mode {
   GREP_PRINT_FILES,      // each file that matches, once
   GREP_PRINT_COUNT,      // each file that matches, with its number of matched lines
   GREP_PRINT_JSON,       // each match object, one per line
+  GREP_PRINT_VIMGREP,    // the whole line once for each of its matches, at that match's column
+  GREP_PRINT_PATHS,      // each file the search would read, none read (the pattern unused)
 } grep_print_mode;
 
 // The context lines a search shows before and after each match: the

@@ -79,6 +79,10 @@ typedef struct plat_file_meta {
 // The identity of what `path` names, links followed. Returns 0 or an errno.
 int plat_path_identity(const char *path, plat_file_id *out);
 
+// The last modification time of what `path` names, links followed, in the
+// units of plat_file_meta's mtime_ns; 0 when it cannot be read.
+int64_t plat_path_mtime_ns(const char *path);
+
 // Opens the regular file at `path` for reading as plat_open_read does (the
 // same refusals), for an edit: the file is locked for editing (an exclusive
 // advisory lock that only other editors of this library take and wait for;

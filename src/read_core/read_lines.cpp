@@ -1,29 +1,27 @@
 #include "read_core/read_lines.h"
 
 #include "grep_core/last_error.h"
-#include "grep_core/strbuf.h"
+#include "grep_core/json_out.h"
 #include "grep_core/text_lines.h"
 #include "grep_core/text_read.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 // Appends "N: " + the `len` bytes at `line` + LF; false, with nothing
 // appended, when memory runs out.
-static bool append_numbered(qm_strbuf *out, int number, const char *line, size_t len) {
-  char prefix[16];
-  const int n = snprintf(prefix, sizeof prefix, "%d: ", number);
-  if (!qm_strbuf_ensure(out, static_cast<size_t>(n) + len + 1)) return false;
-  qm_strbuf_append_len(out, prefix, static_cast<size_t>(n));  // room is there: cannot fail
-  qm_strbuf_append_len(out, line, len);
-  qm_strbuf_append_c(out, '\n');
-  return true;
+static bool append_numbered(json_out *out, int number, const char *line, size_t len) {
+  if (!json_out_reserve(out, 16 + len)) return false;
+  json_out_int(out, number);
+  JSON_OUT_LITERAL(out, ": ");
+  json_out_bytes(out, line, len);
+  json_out_char(out, '\n');
+  return !out->failed;
 }
 
 // Fails the call, for lack of memory, with nothing returned.
-static char *no_memory(qm_strbuf *out, const char *path) {
-  qm_strbuf_free(out);
+static char *no_memory(json_out *out, const char *path) {
+  json_out_free(out);
   qg_fail_call(GREP_E_NO_MEMORY, "Out of memory reading lines of '%s'", path);
   return nullptr;
 }
@@ -47,9 +45,9 @@ char *grep_core_read_lines(const char *file_path, int start_line, int end_line) 
   // Lines are numbered by the line rule the search and the edits share, and
   // read in place. Every selected line is in the result, or the call fails:
   // a line left out would shift what the host takes for line numbers.
-  qm_strbuf out;
-  qm_strbuf_init(&out);
-  if (out.buf == nullptr) {
+  json_out out{};
+  json_out_bytes(&out, "", 0);  // an empty file's result is the empty text, not null
+  if (out.failed) {
     free(text);
     return no_memory(&out, file_path);
   }
@@ -73,8 +71,8 @@ char *grep_core_read_lines(const char *file_path, int start_line, int end_line) 
   if (count < start_line) {
     qg_fail_call(GREP_E_ARGUMENT, "File has only %d lines, requested start at line %d", count,
                  start_line);
-    qm_strbuf_free(&out);
+    json_out_free(&out);
     return nullptr;
   }
-  return out.buf;
+  return out.data;
 }

@@ -99,17 +99,19 @@ bool join(char *out, size_t cap, const char *dir, size_t dir_len,
   return true;
 }
 
-// The rules a directory holds: its .gitignore, then its .ignore; and whether
-// it is a repository's top, with that repository's info/exclude (unless
-// `exclude` is null). False when memory runs out.
-bool read_directory_rules(const char *dir, size_t dir_len, ignore_rules **rules,
+// The rules a directory holds: with `git`, its .gitignore, then its .ignore,
+// and whether it is a repository's top, with that repository's info/exclude
+// (unless `exclude` is null); without, its .ignore alone. False when memory
+// runs out.
+bool read_directory_rules(const char *dir, size_t dir_len, bool git, ignore_rules **rules,
                           ignore_rules **exclude, bool *repo_top) {
   char path[SEARCH_MAX_PATH_BYTES];
   *repo_top = false;
   for (const char *name : {".gitignore", ".ignore"}) {
+    if (!git && strcmp(name, ".gitignore") == 0) continue;
     if (join(path, sizeof path, dir, dir_len, {name}) && !add_rules_from(path, rules)) return false;
   }
-  if (!join(path, sizeof path, dir, dir_len, {".git"})) return true;
+  if (!git || !join(path, sizeof path, dir, dir_len, {".git"})) return true;
   const plat_path_kind kind = plat_path_kind_of(path);
   // A .git file (a worktree or a submodule) marks a repository's top too;
   // its info/exclude lives elsewhere and is not read.
@@ -171,9 +173,9 @@ bool ignore_enter_directory(searcher *s, walk_frame *frame) {
   frame->rules = nullptr;
   frame->exclude = nullptr;
   frame->repo_top = false;
-  if (!s->opts->gitignore) return true;
-  return read_directory_rules(s->path, s->path_len, &frame->rules, &frame->exclude,
-                              &frame->repo_top);
+  if (!s->opts->gitignore && !s->opts->dot_ignore) return true;
+  return read_directory_rules(s->path, s->path_len, s->opts->gitignore, &frame->rules,
+                              &frame->exclude, &frame->repo_top);
 }
 
 void ignore_leave_directory(walk_frame *frame) {
@@ -220,7 +222,7 @@ bool ignore_load_outer(searcher *s) {
     ignore_rules *rules = nullptr;
     ignore_rules *exclude = nullptr;
     bool repo_top = false;
-    ok = read_directory_rules(real, dir, &rules, dir == top ? &exclude : nullptr, &repo_top);
+    ok = read_directory_rules(real, dir, true, &rules, dir == top ? &exclude : nullptr, &repo_top);
     if (ok && rules != nullptr) {
       ok = outer_from(rules, real, real_len, dir, &s->outer[s->outer_count]);
       if (ok) ++s->outer_count;

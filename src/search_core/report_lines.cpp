@@ -260,6 +260,24 @@ void print_each_match(printer *p, const scan_match *m) {
   }
 }
 
+// The whole line once for each of its matches, each time with that match's
+// column and that match alone coloured; a line without a column (an
+// inverted match) once.
+void print_line_per_match(printer *p, const scan_match *m) {
+  const match_span first = {m->col, m->length};
+  const match_span *spans = m->submatch_count > 0 ? m->submatches : &first;
+  const size_t count = m->submatch_count > 0 ? m->submatch_count : 1;
+  begin_printing_file(p, false);
+  for (size_t i = 0; i < count; ++i) {
+    put_prefix(p, m->line_no, spans[i].col, ':');
+    const size_t focus = spans[i].col > 0 ? static_cast<size_t>(spans[i].col - 1) : 0;
+    const size_t focus_len = spans[i].length > 0 ? static_cast<size_t>(spans[i].length) : 0;
+    put_part(p, m->line, window_of(p, m->line, focus, focus_len), spans + i,
+             spans[i].col > 0 ? 1 : 0);
+    put(p, "\n", 1);
+  }
+}
+
 void print_file_name(printer *p) {
   put_path(p);
   put(p, p->opts->null_after_path ? "" : "\n", 1);
@@ -301,6 +319,11 @@ sink_verdict begin_file(void *ctx, const char *path) {
   p->path_escaped = false;
   p->file_matches = 0;
   p->file_printed = false;
+  if (p->opts->print_mode == GREP_PRINT_PATHS) {
+    begin_event(p);
+    print_file_name(p);
+    return verdict_of(p);
+  }
   return p->stop_asked ? SINK_STOP : SINK_GO_ON;
 }
 
@@ -322,6 +345,11 @@ sink_verdict match(void *ctx, const scan_match *m) {
       break;  // at the file's end
     case GREP_PRINT_JSON:
       return print_object(p, m);
+    case GREP_PRINT_VIMGREP:
+      print_line_per_match(p, m);
+      break;
+    case GREP_PRINT_PATHS:
+      break;  // never: nothing is read
   }
   return verdict_of(p);
 }
@@ -388,11 +416,13 @@ void write_summary(json_out *out, const printer &p, const search_tally &tally,
 // no context where none is printed.
 void settle_printer_options(grep_opts *opts) {
   const auto mode = static_cast<grep_print_mode>(opts->print_mode);
-  if (mode == GREP_PRINT_MATCHES || (mode == GREP_PRINT_LINES && opts->color)) {
+  if (mode == GREP_PRINT_MATCHES || mode == GREP_PRINT_VIMGREP ||
+      (mode == GREP_PRINT_LINES && opts->color)) {
     opts->submatches = true;
   }
   if (mode == GREP_PRINT_FILES) opts->max_per_file = 1;
-  if (mode == GREP_PRINT_FILES || mode == GREP_PRINT_COUNT || mode == GREP_PRINT_MATCHES) {
+  if (mode == GREP_PRINT_FILES || mode == GREP_PRINT_COUNT || mode == GREP_PRINT_MATCHES ||
+      mode == GREP_PRINT_VIMGREP) {
     opts->context_lines = 0;
     opts->before_context = -1;
     opts->after_context = -1;
@@ -414,6 +444,14 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
     return nullptr;
   }
   settle_printer_options(&opts);
+  const bool list_only = opts.print_mode == GREP_PRINT_PATHS;
+  if (list_only) {
+    // Nothing is matched: a plain literal stands in for any pattern, so that
+    // no pattern is compiled and none can be refused.
+    pattern = "-";
+    opts.regex = false;
+    opts.syntax = GREP_SYNTAX_DIALECT;
+  }
   printer p = {};
   p.opts = &opts;
   p.callback = callback;
@@ -434,6 +472,7 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
     qg_status_from_failure();
   } else {
     p.check = {searcher_stop_check, s};
+    s->list_only = list_only;
     const search_outcome outcome = text != nullptr ? searcher_run_text(s, root_path, text, length)
                                                    : searcher_run(s, root_path);
     json_out doc = {};

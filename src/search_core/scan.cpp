@@ -27,6 +27,7 @@ struct scanner {
   size_t set_longest;
   grow_array<text_span> window;  // the context window being reported
   grow_array<match_span> subs;   // the submatches being reported
+  bool finding;  // with "invert_match": the matches found only mark the lines passed over
 };
 
 namespace {
@@ -221,6 +222,7 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
                   0,
                   nullptr,
                   0};
+  if (s->finding) return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
   const int64_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
   if (before > 0 || after > 0) {
     const scan_result r = collect_window(s, text, end, start, stop, before, after);
@@ -228,7 +230,7 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
     m.context = s->window.items;
     m.context_count = s->window.count;
   }
-  if (s->opts->submatches) {
+  if (s->opts->submatches && col > 0) {
     const scan_result r = collect_subs(s, text, start, stop, col, length);
     if (r != SCAN_DONE) return r;
     m.submatches = s->subs.items;
@@ -247,6 +249,7 @@ scan_result match_line(scanner *s, const char *text, const char *end, int64_t li
   if (r == RE_STOPPED) return SCAN_STOPPED;
   if (r == RE_NO_MEMORY) return SCAN_NO_MEMORY;
   if (r == RE_NO_MATCH) return SCAN_DONE;
+  if (s->opts->whole_line && (col != 1 || line + length != stop)) return SCAN_DONE;
   return report(s, text, end, line_no, col, length, line, stop, emit, ctx);
 }
 
@@ -278,6 +281,10 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     }
     counted = hit;
     const char *stop = qg_line_end(hit + n, end, true);
+    if (literal && s->opts->whole_line && (hit != line_start || hit + n != stop)) {
+      pos = stop;  // a later hit in the line cannot start it
+      continue;
+    }
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
@@ -394,6 +401,72 @@ void use_literal_set(scanner *s, const re_program *program) {
   s->has_set = true;
 }
 
+// The scan of the lines that hold no match: the matches a scan finds mark
+// the lines passed over, and every line between them is reported (column 0,
+// no submatches), with its context as a match's.
+struct inverted_scan {
+  scanner *s;
+  const char *text;
+  const char *end;
+  const char *line;  // the first line not yet reported or passed over
+  int64_t line_no;
+  scan_emit emit;
+  void *ctx;
+  scan_result result;
+};
+
+// Reports each line from inv->line up to `until` (a line start, or the
+// text's end). SCAN_STOPPED when the emit or the stop check ended it.
+scan_result report_lines_before(inverted_scan *inv, const char *until) {
+  scanner *s = inv->s;
+  const char *checked = inv->line;
+  s->finding = false;
+  scan_result r = SCAN_DONE;
+  while (r == SCAN_DONE && inv->line < until) {
+    const char *stop = qg_line_end(inv->line, inv->end, true);
+    r = report(s, inv->text, inv->end, inv->line_no, 0, 0, inv->line, stop, inv->emit, inv->ctx);
+    inv->line = qg_line_next(stop, inv->end);
+    ++inv->line_no;
+    if (r == SCAN_DONE && static_cast<size_t>(inv->line - checked) >= QG_SCAN_STOP_WINDOW) {
+      checked = inv->line;
+      if (stop_asked(s)) r = SCAN_STOPPED;
+    }
+  }
+  s->finding = true;
+  return r;
+}
+
+// A matched line: the lines before it are reported, it is passed over.
+bool pass_over_match(void *ctx, const scan_match *m) {
+  auto *inv = static_cast<inverted_scan *>(ctx);
+  inv->result = report_lines_before(inv, m->line.p);
+  if (inv->result != SCAN_DONE) return false;
+  inv->line = qg_line_next(m->line.p + m->line.n, inv->end);
+  inv->line_no = m->line_no + 1;
+  return true;
+}
+
+scan_result scan_matches(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx);
+
+scan_result scan_inverted(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  inverted_scan inv = {s, text, text + len, text, 1, emit, ctx, SCAN_DONE};
+  s->finding = true;
+  scan_result r =
+      s->never || len == 0 ? SCAN_DONE : scan_matches(s, text, len, pass_over_match, &inv);
+  if (r == SCAN_STOPPED && inv.result != SCAN_DONE) r = inv.result;
+  if (r == SCAN_DONE) r = report_lines_before(&inv, inv.end);
+  s->finding = false;
+  return r;
+}
+
+// The scan of the lines that hold a match, by the fastest way the pattern
+// allows.
+scan_result scan_matches(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  if (s->has_needle) return scan_by_needle(s, text, len, emit, ctx);
+  if (s->dfa != nullptr) return scan_by_dfa(s, text, len, emit, ctx);
+  return scan_every_line(s, text, len, text, 1, emit, ctx);
+}
+
 }  // namespace
 
 scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_program *program,
@@ -444,8 +517,7 @@ void scanner_free(scanner *s) {
 }
 
 scan_result scanner_scan(scanner *s, const char *text, size_t len, scan_emit emit, void *ctx) {
+  if (s->opts->invert_match) return scan_inverted(s, text, len, emit, ctx);
   if (s->never || len == 0) return SCAN_DONE;
-  if (s->has_needle) return scan_by_needle(s, text, len, emit, ctx);
-  if (s->dfa != nullptr) return scan_by_dfa(s, text, len, emit, ctx);
-  return scan_every_line(s, text, len, text, 1, emit, ctx);
+  return scan_matches(s, text, len, emit, ctx);
 }

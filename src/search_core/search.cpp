@@ -207,6 +207,36 @@ void searcher_scan_file(searcher *s, const char *path) {
   searcher_file_done(s, search_file_content(&s->tools, path, &r));
 }
 
+// The program for a regex search. With "whole_line", a pattern of the
+// standard syntax is compiled anchored at both ends of the line, so that its
+// leftmost-first match covers the line whenever any of its matches can (the
+// scan then keeps only such matches; in the dialect, only a first match that
+// covers its line counts). Null as re_compile_with says, or with the
+// message set when the anchored copy cannot be held; a pattern that fails
+// is compiled again as given, so its message names places in it.
+static re_program *compile_pattern(const char *pattern, const grep_opts *opts,
+                                   const re_options *options, bool *stopped) {
+  if (!opts->whole_line || opts->syntax != GREP_SYNTAX_STANDARD) {
+    return re_compile_with(pattern, options, stopped);
+  }
+  static constexpr char kOpen[] = "^(?:", kClose[] = ")$";
+  const size_t n = strlen(pattern);
+  auto *anchored = static_cast<char *>(malloc(sizeof kOpen + n + sizeof kClose));
+  if (anchored == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory compiling the pattern");
+    return nullptr;
+  }
+  memcpy(anchored, kOpen, sizeof kOpen - 1);
+  memcpy(anchored + sizeof kOpen - 1, pattern, n);
+  memcpy(anchored + sizeof kOpen - 1 + n, kClose, sizeof kClose);
+  re_program *program = re_compile_with(anchored, options, stopped);
+  free(anchored);
+  if (program == nullptr && !*stopped && grep_last_status() != GREP_E_NO_MEMORY) {
+    re_program_free(re_compile_with(pattern, options, stopped));
+  }
+  return program;
+}
+
 searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
                        const search_sink *sink) {
   void *block = malloc(sizeof(searcher));
@@ -225,7 +255,7 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
                                 opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
                                 opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word};
     bool stopped = false;
-    s->program = re_compile_with(pattern, &options, &stopped);
+    s->program = compile_pattern(pattern, opts, &options, &stopped);
     if (s->program == nullptr) {
       if (stopped) return s;  // timed out: the search reads nothing
       searcher_free(s);

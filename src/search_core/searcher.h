@@ -17,6 +17,7 @@
 #include "search_core/file_scan.h"
 #include "search_core/ignore_rules.h"
 #include "search_core/search.h"
+#include "search_core/sorted_listing.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -32,6 +33,7 @@
 // reach into it.
 struct walk_frame {
   plat_dir *dir;
+  sorted_listing *sorted;  // with "sort": the listing read whole and ordered (owned)
   size_t path_len;
   int depth;
   ignore_rules *rules;

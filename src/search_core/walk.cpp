@@ -83,8 +83,10 @@ void walk_out_of_memory(searcher *s) {
   searcher_fail(s);
 }
 
-// Opens the listing of the directory at s->path as a new frame at `depth`.
-// Nothing is opened beyond the depth limit, nor a directory listed before in
+// Opens the listing of the directory at s->path as a new frame at `depth`
+// (read whole and ordered when the options sort the walk). Nothing is
+// opened beyond the depth limit or the options' "max_depth" (a directory at
+// that depth holds entries below it), nor a directory listed before in
 // this search, whichever way it was reached: links would otherwise multiply
 // the walk. A directory that cannot be listed is passed over, unless memory
 // ran out.
@@ -93,6 +95,7 @@ void enter_directory(searcher *s, int depth) {
     if (s->opts->strict) s->tally->depth_limited = true;
     return;
   }
+  if (s->opts->max_depth >= 0 && depth >= s->opts->max_depth) return;
   plat_dir *dir = plat_dir_open(s->path);
   if (dir == nullptr) {
     if (errno == ENOMEM) walk_out_of_memory(s);
@@ -104,14 +107,24 @@ void enter_directory(searcher *s, int depth) {
     if (added == file_id_map::added::no_memory) walk_out_of_memory(s);
     return;
   }
+  sorted_listing *sorted = nullptr;
+  if (s->opts->sort != GREP_SORT_NONE) {
+    sorted = sorted_listing_read(dir, s->path, s->path_len, s->opts);
+    if (sorted == nullptr) {
+      plat_dir_close(dir);
+      walk_out_of_memory(s);
+      return;
+    }
+  }
   walk_frame &frame = s->frames[s->frame_count++];
-  frame = {dir, s->path_len, depth, nullptr, nullptr, false};
+  frame = {dir, sorted, s->path_len, depth, nullptr, nullptr, false};
   if (!ignore_enter_directory(s, &frame)) searcher_fail(s);
 }
 
 void leave_directory(searcher *s) {
   walk_frame &top = s->frames[--s->frame_count];
   plat_dir_close(top.dir);
+  sorted_listing_free(top.sorted);
   ignore_leave_directory(&top);
   pop_child(s, top.path_len);
 }
@@ -146,7 +159,9 @@ bool next_file(searcher *s) {
     walk_frame &top = s->frames[s->frame_count - 1];
     pop_child(s, top.path_len);
     plat_dir_entry entry;
-    if (!plat_dir_next(top.dir, &entry)) {
+    const bool listed = top.sorted != nullptr ? sorted_listing_next(top.sorted, &entry)
+                                              : plat_dir_next(top.dir, &entry);
+    if (!listed) {
       leave_directory(s);
       continue;
     }
@@ -156,7 +171,10 @@ bool next_file(searcher *s) {
     if (chosen == PATH_GLOB_SELECTED ? !entry_is_selectable(s, entry) : !entry_is_visited(s, entry)) {
       continue;
     }
-    if (chosen == PATH_GLOB_NONE && s->opts->gitignore && ignore_excludes(s, entry.is_dir)) continue;
+    if (chosen == PATH_GLOB_NONE && (s->opts->gitignore || s->opts->dot_ignore) &&
+        ignore_excludes(s, entry.is_dir)) {
+      continue;
+    }
     if (entry.is_dir) {
       enter_directory(s, top.depth + 1);
       continue;

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -103,6 +104,33 @@ TEST(CliUsage, UsageErrorsExitWithTwo) {
 
 // ---- Options document mapping ----
 
+// The members the tool sends for its walk unless a flag says otherwise:
+// links left alone, no skipped folder names, .ignore files outside a git
+// work tree, a thread for each processor.
+std::string default_walk_members() {
+  const unsigned processors = std::min(std::thread::hardware_concurrency(), 64u);
+  std::string members = R"(,"skip_dirs":false,"follow_links":false,"dot_ignore":true)";
+  if (processors > 1) members += ",\"threads\":" + std::to_string(processors);
+  return members;
+}
+
+// `doc` without the default walk's members, wherever they stand.
+std::string without_default_walk(std::string doc) {
+  for (std::string member :
+       {std::string(R"(,"skip_dirs":false)"), std::string(R"(,"follow_links":false)"),
+        std::string(R"(,"dot_ignore":true)")}) {
+    const size_t at = doc.find(member);
+    if (at != std::string::npos) doc.erase(at, member.size());
+  }
+  const unsigned processors = std::min(std::thread::hardware_concurrency(), 64u);
+  const std::string threads = ",\"threads\":" + std::to_string(processors);
+  const size_t at = doc.find(threads);
+  if (processors > 1 && at != std::string::npos && !std::isdigit(doc[at + threads.size()])) {
+    doc.erase(at, threads.size());
+  }
+  return doc;
+}
+
 TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
   qg_test::TempDir outside_git;  // where ignore files are not read by default
   struct row {
@@ -125,8 +153,15 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
       {{"-l", "-C", "2"}, R"({"strict":true,"print":"files"})"},
       {{"-c", "-m", "2", "-A", "1"}, R"({"strict":true,"max_per_file":2,"print":"count"})"},
       {{"--hidden", "--no-skip-dirs", "--no-follow", "--gitignore"},
-       R"({"strict":true,"hidden":true,"skip_dirs":false,"follow_links":false,"gitignore":true})"},
-      {{"--color=always", "-j", "2"}, R"({"strict":true,"threads":2,"color":true})"},
+       R"({"strict":true,"hidden":true,"gitignore":true})"},
+      {{"--skip-dirs", "-L", "--no-ignore"}, R"({"strict":true})"},
+      {{"--color=always", "-j", "65"}, R"({"strict":true,"threads":65,"color":true})"},
+      {{"-v", "-x", "-d", "3", "--sortr", "modified"},
+       R"({"strict":true,"invert_match":true,"whole_line":true,"sort_reverse":true,"max_depth":3,)"
+       R"("sort":"modified"})"},
+      {{"--sort", "path", "-0", "-I"},
+       R"({"strict":true,"sort":"path","null_after_path":true,"with_filename":false})"},
+      {{"--vimgrep"}, R"({"strict":true,"print":"vimgrep"})"},
       {{"-o"}, R"({"strict":true,"print":"matches"})"},
       {{"--stream", "-C", "1"}, R"({"strict":true,"context_lines":1,"print":"json"})"},
       {{"--json", "--color=always"}, R"({"strict":true})"},
@@ -150,8 +185,10 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
     args.insert(args.end(), r.flags.begin(), r.flags.end());
     run_result result = run_cli(args);
     EXPECT_EQ(result.status, 0) << r.document << "\n" << result.err;
-    EXPECT_EQ(result.out, r.document + "\n");
+    EXPECT_EQ(without_default_walk(result.out), r.document + "\n");
   }
+  const run_result plain = run_cli({"search", "--show-options", "pattern", outside_git.path()});
+  EXPECT_EQ(plain.out, R"({"strict":true)" + default_walk_members() + "}\n");
 }
 
 TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
@@ -159,7 +196,7 @@ TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {
   run_result r = run_cli(
       {"search", "--show-options", "--include", "*.c", "--", "-x", outside_git.at("ROOT")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"strict\":true,\"include_globs\":[\"*.c\"]}\n");
+  EXPECT_EQ(without_default_walk(r.out), "{\"strict\":true,\"include_globs\":[\"*.c\"]}\n");
 }
 
 // A search stopped by --timeout prints what it found, says why on standard
@@ -222,7 +259,10 @@ TEST(CliSearchPaths, StandardInputIsSearchedAsOneFile) {
   qg_test::TempDir dir;
   const std::string file = dir.write("f.txt", "needle\n");
   const std::string input = "hay\na needle\r\nneedle";
-  EXPECT_EQ(run_cli({"search", "needle"}, input).out, "<stdin>:2:3:a needle\n<stdin>:3:1:needle\n");
+  // Searched alone, as ripgrep prints it: without its name.
+  EXPECT_EQ(run_cli({"search", "needle"}, input).out, "2:3:a needle\n3:1:needle\n");
+  EXPECT_EQ(run_cli({"search", "-H", "needle"}, input).out,
+            "<stdin>:2:3:a needle\n<stdin>:3:1:needle\n");
   EXPECT_EQ(run_cli({"search", "needle", file, "-", "-c"}, input).out, file + ":1\n<stdin>:2\n");
   run_result json =
       run_cli({"search", "--json", "needle", "-"}, std::string("\xFF\xFEn\0e\0e\0d\0l\0e\0", 14));
@@ -245,7 +285,7 @@ TEST(CliAgainstRipgrep, OnlyMatchingPrintsEachMatch) {
     }
     const std::string file = t.write("f.txt", text);
     for (const std::vector<std::string> &flags : {std::vector<std::string>{}, {"-i"}, {"-w"}}) {
-      std::vector<std::string> ours = {"search", "-o", "ab", file};
+      std::vector<std::string> ours = {"search", "-o", "-H", "ab", file};
       ours.insert(ours.end(), flags.begin(), flags.end());
       std::vector<std::string> theirs = {"rg", "-o",           "-F", "--column", "-n",
                                          "-H", "--no-heading", "ab", file};
@@ -283,7 +323,7 @@ TEST(CliAgainstRipgrep, ContextLinesAgree) {
       }
     }
     if (rng() % 4 == 0) flags.emplace_back("-w");
-    std::vector<std::string> ours = {"search", "x", "--color=never"};
+    std::vector<std::string> ours = {"search", "x", "-H", "--color=never"};
     std::vector<std::string> theirs = {"rg", "-j1", "-n", "--column", "-H", "--no-heading", "-F"};
     for (auto *args : {&ours, &theirs}) args->insert(args->end(), flags.begin(), flags.end());
     theirs.emplace_back("x");
@@ -463,7 +503,7 @@ TEST_F(CliSearch, StreamAndDocumentAgree) {
 TEST(CliSearchContext, GroupsAreMergedAndSeparated) {
   qg_test::TempDir dir;
   std::string file = dir.write("ten.txt", "1\nhit 2\n3\nhit 4\n5\n6\n7\n8\nhit 9\n10\n");
-  run_result r = run_cli({"search", "hit", file, "-C", "1"});
+  run_result r = run_cli({"search", "-H", "hit", file, "-C", "1"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected = file + "-1-1\n" +        //
                          file + ":2:1:hit 2\n" +  //
@@ -480,7 +520,7 @@ TEST(CliSearchContext, GroupsAreMergedAndSeparated) {
 TEST(CliSearchContext, LineSeenAsContextThenMatchedIsPrintedOnceAsAMatch) {
   qg_test::TempDir dir;
   std::string file = dir.write("two.txt", "x\nhit a\nhit b\ny\n");
-  run_result r = run_cli({"search", "hit", file, "-C", "2"});
+  run_result r = run_cli({"search", "-H", "hit", file, "-C", "2"});
   std::string expected =
       file + "-1-x\n" + file + ":2:1:hit a\n" + file + ":3:1:hit b\n" + file + "-4-y\n";
   EXPECT_EQ(r.out, expected);
@@ -508,7 +548,7 @@ TEST_F(CliSearch, FilesWithMatchesAndCountsPerFile) {
   run_result counts = run_cli({"search", "-c", "beta", tree, "--include", "*.c"});
   EXPECT_EQ(sorted_lines(counts.out),
             (std::vector<std::string>{tree + "/a.c:1", tree + "/sub/d.c:3"}));
-  run_result capped = run_cli({"search", "-c", "-m", "2", "beta", tree + "/sub/d.c"});
+  run_result capped = run_cli({"search", "-H", "-c", "-m", "2", "beta", tree + "/sub/d.c"});
   EXPECT_EQ(capped.out, tree + "/sub/d.c:2\n");
   EXPECT_EQ(run_cli({"search", "-l", "gamma", tree}).status, 1);
 }
@@ -516,9 +556,9 @@ TEST_F(CliSearch, FilesWithMatchesAndCountsPerFile) {
 TEST(CliSearchContext, AfterAndBeforeShowEachSide) {
   qg_test::TempDir dir;
   std::string f = dir.write("f.txt", "1\n2\nhit 3\n4\n5\n6\n7\nhit 8\n9\n");
-  EXPECT_EQ(run_cli({"search", "hit", f, "-A", "1"}).out,
+  EXPECT_EQ(run_cli({"search", "-H", "hit", f, "-A", "1"}).out,
             f + ":3:1:hit 3\n" + f + "-4-4\n--\n" + f + ":8:1:hit 8\n" + f + "-9-9\n");
-  EXPECT_EQ(run_cli({"search", "hit", f, "-B", "2", "-C", "0"}).out,
+  EXPECT_EQ(run_cli({"search", "-H", "hit", f, "-B", "2", "-C", "0"}).out,
             f + "-1-1\n" + f + "-2-2\n" + f + ":3:1:hit 3\n--\n" + f + "-6-6\n" + f + "-7-7\n" + f +
                 ":8:1:hit 8\n");
 }
@@ -561,8 +601,8 @@ TEST(CliSearchHints, InvalidStandardPatternIsAnError) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "quenmar-grep: Invalid pattern: unterminated character set at byte 1 (GREP_E_ARGUMENT)\n");
-  EXPECT_EQ(run_cli({"search", "-e", "a\\[b", f}).out, f + ":1:1:a[b\n");
-  EXPECT_EQ(run_cli({"search", "-F", "-e", "a[b", f}).out, f + ":1:1:a[b\n");
+  EXPECT_EQ(run_cli({"search", "-H", "-e", "a\\[b", f}).out, f + ":1:1:a[b\n");
+  EXPECT_EQ(run_cli({"search", "-H", "-F", "-e", "a[b", f}).out, f + ":1:1:a[b\n");
 }
 
 // Ignore files count by default inside a git work tree only, as they do for
@@ -624,7 +664,8 @@ TEST(CliAgainstRipgrep, FileSetsAndCountsAgree) {
       return sorted_lines(qg_test::run_process(args, "", env).out);
     };
     const std::string fixed_names = "!{node_modules,bin,obj,target,dist,build,__pycache__}/";
-    ASSERT_EQ(ours({"-l"}), theirs({"-l", "--no-ignore", "-g", fixed_names})) << round;
+    ASSERT_EQ(ours({"-l", "--skip-dirs"}), theirs({"-l", "--no-ignore", "-g", fixed_names}))
+        << round;
     const std::vector<std::string> unignored = ours({"-c", "--no-skip-dirs"});
     ASSERT_EQ(unignored, theirs({"-c", "--no-ignore"})) << round;
     ASSERT_EQ(ours({"-l", "--hidden", "--no-skip-dirs"}), theirs({"-l", "--no-ignore", "--hidden"}))
@@ -723,8 +764,8 @@ TEST(CliUsage, SearchWithoutTheCommandWordAndFlagsAcceptedAsGrepHasThem) {
   const std::string file = t.path() + "/a.txt";
   const std::string expected = file + ":2:1:two\n";
   for (const std::vector<std::string> &args :
-       std::vector<std::vector<std::string>>{{"two", file},
-                                             {"-n", "two", file},
+       std::vector<std::vector<std::string>>{{"-H", "two", file},
+                                             {"-n", "-H", "two", file},
                                              {"-H", "-n", "-e", "two", file},
                                              {"search", "-nH", "two", file}}) {
     const run_result r = run_cli(args);
@@ -770,7 +811,7 @@ TEST(CliUsage, UnknownFlagsNameTheNearestAndHelpListsEachFlagOnce) {
 TEST(CliColour, AlwaysColoursPathNumbersAndTheLiteralMatch) {
   qg_test::TempDir dir;
   std::string file = dir.write("c.txt", "say Hello there\n");
-  run_result r = run_cli({"search", "hello", file, "-i", "--color=always"});
+  run_result r = run_cli({"search", "-H", "hello", file, "-i", "--color=always"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected = "\033[35m" + file + "\033[m\033[36m:\033[m\033[32m1\033[m\033[36m:\033[m" +
                          "\033[32m5\033[m\033[36m:\033[msay \033[01;31mHello\033[m there\n";
@@ -788,7 +829,7 @@ TEST(CliColour, RegexMatchesAreColouredWithTheirLength) {
 TEST(CliColour, EveryMatchOfALineIsColoured) {
   qg_test::TempDir dir;
   std::string file = dir.write("c.txt", "Hello hello, hellO\n");
-  run_result r = run_cli({"search", "hello", file, "-i", "--color=always"});
+  run_result r = run_cli({"search", "-H", "hello", file, "-i", "--color=always"});
   EXPECT_NE(r.out.find("\033[01;31mHello\033[m \033[01;31mhello\033[m, \033[01;31mhellO\033[m\n"),
             std::string::npos)
       << r.out;
@@ -799,11 +840,13 @@ TEST(CliColour, AutoAndNeverAndNoColorGiveThePlainForm) {
   std::string file = dir.write("c.txt", "hello\n");
   std::string plain = file + ":1:1:hello\n";
   // Standard output is a file here, so auto means no colour.
-  EXPECT_EQ(run_cli({"search", "hello", file}).out, plain);
-  EXPECT_EQ(run_cli({"search", "hello", file, "--color=never"}).out, plain);
-  EXPECT_EQ(run_cli({"search", "hello", file, "--color=auto"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_EQ(run_cli({"search", "-H", "hello", file}).out, plain);
+  EXPECT_EQ(run_cli({"search", "-H", "hello", file, "--color=never"}).out, plain);
+  EXPECT_EQ(run_cli({"search", "-H", "hello", file, "--color=auto"}, "", {"NO_COLOR=1"}).out,
+            plain);
   // An explicit request wins over the environment.
-  EXPECT_NE(run_cli({"search", "hello", file, "--color=always"}, "", {"NO_COLOR=1"}).out, plain);
+  EXPECT_NE(run_cli({"search", "-H", "hello", file, "--color=always"}, "", {"NO_COLOR=1"}).out,
+            plain);
 }
 
 // ---- replace ----

@@ -1,6 +1,5 @@
 #include "edit_core/batch.h"
 #include "grep_core/last_error.h"
-#include "grep_core/strbuf.h"
 #include "support/json_text.h"
 #include "support/temp_files.h"
 

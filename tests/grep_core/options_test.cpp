@@ -190,8 +190,10 @@ TEST(GrepOpts, ValuesAKeyCannotTakeAreRefusedByName) {
       {R"({"gitignore":null})", "Option 'gitignore' takes true or false"},
       {R"({"path_globs":5})", "Option 'path_globs' takes a glob or an array of globs"},
       {R"({"path_globs":["a",1]})", "Option 'path_globs' takes a glob or an array of globs"},
-      {R"({"print":"all"})", "Option 'print' takes one of 'lines|matches|files|count|json', "
-                             "not 'all'"},
+      {R"({"print":"all"})",
+       "Option 'print' takes one of "
+       "'lines|matches|files|count|json|vimgrep|paths', not 'all'"},
+      {R"({"sort":"size"})", "Option 'sort' takes one of 'none|path|modified', not 'size'"},
       {R"({"syntax":5})", "Unknown syntax '5'"},
       {R"({"strict":true,"ignor_case":true})", "Unknown option 'ignor_case'"},
       {R"({"strict":true,"regex":true,"regex":true})", "Option 'regex' is given more than once"},

@@ -37,11 +37,15 @@ std::vector<std::string> flag_spellings(const CLI::App &cmd) {
 }  // namespace
 
 std::string nearest_flag(const CLI::App &cmd, const std::string &given) {
-  // "--max-count=3" is judged by its name.
+  // "--max-count=3" is judged by its name. Every one-letter flag is one edit
+  // from every other, so an unknown one is offered none: only long names
+  // are compared, with long names.
   const std::string name = given.substr(0, given.find('='));
+  if (name.size() < 3 || name.compare(0, 2, "--") != 0) return {};
   std::string best;
   size_t best_distance = 0;
   for (const std::string &flag : flag_spellings(cmd)) {
+    if (flag.compare(0, 2, "--") != 0) continue;
     const size_t d = edit_distance(name, flag);
     if (best.empty() || d < best_distance) {
       best = flag;

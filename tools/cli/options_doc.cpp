@@ -48,6 +48,20 @@ constexpr bool_key kBoolKeys[] = {
     {"gitignore", &search_flags::gitignore, true},
     {"match_length", &search_flags::match_length, true},
     {"submatches", &search_flags::submatches, true},
+    {"invert_match", &search_flags::invert_match, true},
+    {"whole_line", &search_flags::whole_line, true},
+    {"sort_reverse", &search_flags::sort_reverse, true},
+    {"dot_ignore", &search_flags::dot_ignore, true},
+};
+
+// The printer's keys of the output flags, set in a document passed as it is
+// too.
+constexpr bool_key kPrinterBoolKeys[] = {
+    {"color", &search_flags::colour, true},
+    {"continued", &search_flags::continued, true},
+    {"null_after_path", &search_flags::null_after_path, true},
+    {"relative_paths", &search_flags::relative_paths, true},
+    {"with_filename", &search_flags::no_filename, false},
 };
 
 constexpr int_key kIntKeys[] = {
@@ -58,6 +72,7 @@ constexpr int_key kIntKeys[] = {
     {"after_context", &search_flags::after_context},
     {"timeout_ms", &search_flags::timeout_ms},
     {"threads", &search_flags::threads},
+    {"max_depth", &search_flags::max_depth},
 };
 
 constexpr list_key kListKeys[] = {
@@ -86,10 +101,10 @@ bool put_printer_keys(yyjson_mut_doc *doc, yyjson_mut_val *root, const search_fl
     ok = ok && yyjson_mut_obj_add_strncpy(doc, root, "print", flags.print.data(),
                                           flags.print.size());
   }
-  for (const auto &[key, given] : {std::pair{"color", flags.colour}, {"continued", flags.continued}}) {
-    if (!given) continue;
-    yyjson_mut_obj_remove_key(root, key);
-    ok = ok && yyjson_mut_obj_add_bool(doc, root, key, true);
+  for (const bool_key &k : kPrinterBoolKeys) {
+    if (!(flags.*k.member)) continue;
+    yyjson_mut_obj_remove_key(root, k.key);
+    ok = ok && yyjson_mut_obj_add_bool(doc, root, k.key, k.value);
   }
   return ok;
 }
@@ -127,6 +142,10 @@ std::string build_options_json(const search_flags &flags) {
   for (const list_key &k : kListKeys) {
     if (!(flags.*k.member).empty()) ok = ok && add_glob_array(doc.get(), root, k.key, flags.*k.member);
   }
+  if (!flags.sort.empty()) {
+    ok = ok &&
+         yyjson_mut_obj_add_strncpy(doc.get(), root, "sort", flags.sort.data(), flags.sort.size());
+  }
   ok = ok && put_printer_keys(doc.get(), root, flags);
   return ok ? written(doc.get()) : std::string();
 }
@@ -135,7 +154,8 @@ std::string with_printer_keys(const std::string &options_json, const search_flag
   std::unique_ptr<yyjson_doc, doc_free> given(
       yyjson_read(options_json.data(), options_json.size(), 0));
   yyjson_val *given_root = given ? yyjson_doc_get_root(given.get()) : nullptr;
-  const bool printer_keys = !flags.print.empty() || flags.colour || flags.continued;
+  bool printer_keys = !flags.print.empty();
+  for (const bool_key &k : kPrinterBoolKeys) printer_keys = printer_keys || flags.*k.member;
   if (!yyjson_is_obj(given_root) || !printer_keys) return options_json;
   mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
   yyjson_mut_val *root = doc ? yyjson_val_mut_copy(doc.get(), given_root) : nullptr;

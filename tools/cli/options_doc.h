@@ -37,10 +37,19 @@ struct search_flags {
   bool gitignore = false;
   bool match_length = false;
   bool submatches = false;
+  bool invert_match = false;
+  bool whole_line = false;
+  std::optional<int> max_depth;
+  std::string sort;  // "path" or "modified"; empty: the platform's order
+  bool sort_reverse = false;
+  bool dot_ignore = false;
   // The line printer's settings.
   std::string print;  // "lines", "matches", "files", "count", "json"; empty: the default
   bool colour = false;
   bool continued = false;  // the lines follow what an earlier search printed
+  bool null_after_path = false;
+  bool relative_paths = false;  // paths below the root, as when the tool chose the root
+  bool no_filename = false;     // lines without their path
 };
 
 // The options document for `flags`, compact JSON written by yyjson (every

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace qg_cli {
 
@@ -68,6 +69,30 @@ void notice_depth_limit(yyjson_val *summary, const std::string &root) {
                root.c_str());
 }
 
+// What --stats sums up over the PATHs.
+struct search_stats {
+  int64_t matched_lines = 0;
+  int64_t files_matched = 0;
+  int64_t files_searched = 0;
+  int64_t duration_ms = 0;
+
+  void add(yyjson_val *summary) {
+    matched_lines += yyjson_get_sint(yyjson_obj_get(summary, "total_matches"));
+    files_matched += yyjson_get_sint(yyjson_obj_get(summary, "files_matched"));
+    files_searched += yyjson_get_sint(yyjson_obj_get(summary, "files_searched"));
+    duration_ms += yyjson_get_sint(yyjson_obj_get(summary, "duration_ms"));
+  }
+
+  // Printed after the search's output, as ripgrep's --stats prints them.
+  void print() const {
+    std::printf(
+        "\n%lld matched lines\n%lld files contained matches\n%lld files searched\n"
+        "%.6f seconds spent searching\n",
+        static_cast<long long>(matched_lines), static_cast<long long>(files_matched),
+        static_cast<long long>(files_searched), static_cast<double>(duration_ms) / 1000);
+  }
+};
+
 // The lines the library prints, written out as they come.
 int write_lines(const char *text, size_t length, void *) {
   std::fwrite(text, 1, length, stdout);
@@ -76,8 +101,8 @@ int write_lines(const char *text, size_t length, void *) {
 
 // Prints the search of one PATH (or of standard input, "-", searched as one
 // file) as the options' printer keys say.
-outcome print_search(const std::string &root, const search_request &req,
-                     const std::string &options) {
+outcome print_search(const std::string &root, const search_request &req, const std::string &options,
+                     search_stats &stats) {
   const bool input = root == "-";
   const char *summary =
       grep_search_lines(input ? kStdinName : root.c_str(), input ? req.stdin_text.data() : nullptr,
@@ -87,6 +112,7 @@ outcome print_search(const std::string &root, const search_request &req,
   doc_ptr doc = parse_json(summary);
   yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
   notice_depth_limit(top, root);
+  stats.add(top);
   return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
 }
 
@@ -109,6 +135,8 @@ outcome search_document(const std::string &root, const search_request &req,
 // matched lines, its default.
 const char *print_mode(const search_request &req) {
   if (req.stream) return "json";
+  if (req.list_files) return "paths";
+  if (req.vimgrep) return "vimgrep";
   if (req.quiet) return "files";
   if (req.files_with_matches) return "files";
   if (req.count) return "count";
@@ -116,7 +144,34 @@ const char *print_mode(const search_request &req) {
   return "";
 }
 
-// The options document for one path: the flags as given, with "gitignore"
+// Whether the paths' lines print without the path: -I, or a single PATH that
+// is a file (or standard input) unless -H, as ripgrep prints them.
+bool lines_without_path(const search_request &req) {
+  if (req.flags.no_filename) return true;
+  if (req.with_filename || req.paths.size() != 1) return false;
+  std::error_code ec;
+  return req.paths.front() == "-" ||
+         std::filesystem::is_regular_file(native_path(req.paths.front()), ec);
+}
+
+// The walk ripgrep users expect, unless a flag says otherwise: links left
+// alone, no fixed list of skipped folder names, every processor at work,
+// and the ignore files of a git work tree inside one (.ignore alone outside
+// one).
+void use_ripgrep_walk(const search_request &req, const std::string &root, search_flags &flags) {
+  flags.no_follow = !req.follow;
+  flags.no_skip_dirs = !req.skip_dirs;
+  if (!flags.threads) {
+    const unsigned processors = std::thread::hardware_concurrency();
+    if (processors > 1) flags.threads = static_cast<int>(std::min(processors, 64u));
+  }
+  const bool git =
+      req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
+  flags.gitignore = git;
+  flags.dot_ignore = !git && !req.no_gitignore;
+}
+
+// The options document for one path: the flags as given, with the walk
 // decided for this path unless a flag said it, and the printer's keys for
 // the output flags (also in a document passed as it is); `continued` when an
 // earlier PATH printed lines that this one's must be parted from.
@@ -127,10 +182,11 @@ std::string options_for(const search_request &req, const std::string &root, bool
     flags.print = print_mode(req);
     flags.colour = colour;
     flags.continued = continued;
+    flags.relative_paths = req.path_defaulted;
+    flags.no_filename = lines_without_path(req);
   }
   if (!req.options_json.empty()) return with_printer_keys(req.options_json, flags);
-  flags.gitignore =
-      req.gitignore || (!req.no_gitignore && root != "-" && inside_git_work_tree(root));
+  use_ripgrep_walk(req, root, flags);
   return build_options_json(flags);
 }
 
@@ -160,9 +216,11 @@ bool flags_agree(const search_request &req, const CLI::App &cmd) {
     return false;
   }
   int forms = 0;
-  for (const char *form : {"-l", "-c", "--json", "--stream", "-q", "--files"}) forms += given(form);
+  for (const char *form : {"-l", "-c", "--json", "--stream", "-q", "--files", "--vimgrep"}) {
+    forms += given(form);
+  }
   if (forms > 1) {
-    fail_with("search: choose one of -l, -c, --json, --stream, -q and --files");
+    fail_with("search: choose one of -l, -c, --json, --stream, -q, --files and --vimgrep");
     return false;
   }
   if (req.list_files && !req.pattern_flags.empty()) {
@@ -180,21 +238,96 @@ bool flags_agree(const search_request &req, const CLI::App &cmd) {
   return true;
 }
 
+// The globs --type-add gives the type `name` ("NAME:GLOB" each), in the
+// order given; false when a --type-add is not of that form.
+bool added_type_globs(const search_request &req, const std::string &name,
+                      std::vector<std::string> &globs) {
+  for (const std::string &added : req.type_adds) {
+    const size_t colon = added.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == added.size()) {
+      fail_with("search: --type-add takes NAME:GLOB, not '" + added + "'");
+      return false;
+    }
+    if (added.compare(0, colon, name) == 0 && colon == name.size()) {
+      globs.push_back(added.substr(colon + 1));
+    }
+  }
+  return true;
+}
+
 // Adds the name globs of every -t TYPE to the include globs and of every
-// -T TYPE to the exclude globs. False, with a message, for an unknown type.
+// -T TYPE to the exclude globs: the table's and those of --type-add. False,
+// with a message, for an unknown type.
 bool add_type_globs(search_request &req) {
   for (auto [names, globs] : {std::pair{&req.types, &req.flags.include_globs},
                               std::pair{&req.types_not, &req.flags.exclude_globs}}) {
     for (const std::string &name : *names) {
       const file_type *type = find_file_type(name);
-      if (type == nullptr) {
+      const size_t before = globs->size();
+      if (type != nullptr) {
+        for (std::string_view g : type->globs) globs->emplace_back(g);
+      }
+      if (!added_type_globs(req, name, *globs)) return false;
+      if (globs->size() == before) {
         fail_with("search: unknown file type '" + name + "' (see quenmar-grep search --type-list)");
         return false;
       }
-      for (std::string_view g : type->globs) globs->emplace_back(g);
     }
   }
   return true;
+}
+
+// Adds a pattern for each line of every -f FILE ("-": standard input), its
+// line ending left out. False, with a message, when one cannot be read.
+bool read_pattern_files(search_request &req) {
+  for (const std::string &name : req.pattern_files) {
+    std::string text, error;
+    if (!read_input(name, text, error)) {
+      fail_with(error);
+      return false;
+    }
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = std::min(text.find('\n', at), text.size());
+      size_t stop = end;
+      if (stop > at && text[stop - 1] == '\r') --stop;
+      req.pattern_flags.push_back(text.substr(at, stop - at));
+      at = end + 1;
+    }
+  }
+  return true;
+}
+
+// Whether `pattern` holds an upper-case letter that stands for itself (not
+// one that names an escape, as in \W or \S).
+bool has_literal_upper_case(const std::string &pattern) {
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (std::isupper(static_cast<unsigned char>(pattern[i])) != 0) return true;
+  }
+  return false;
+}
+
+// -i, -s and -S, the last given deciding as with ripgrep: -i folds case, -s
+// matches it, -S folds it unless the pattern holds an upper-case letter.
+void settle_case(search_request &req, const CLI::App &cmd) {
+  char last = 0;
+  for (const CLI::Option *opt : cmd.parse_order()) {
+    for (const char *name : {"i", "s", "S"}) {
+      if (opt->check_sname(name)) last = name[0];
+    }
+  }
+  if (last == 's') req.flags.ignore_case = false;
+  if (last == 'S') {
+    bool upper = false;
+    for (const std::string &p :
+         req.pattern_flags.empty() ? std::vector{req.pattern} : req.pattern_flags) {
+      upper = upper || has_literal_upper_case(p);
+    }
+    req.flags.ignore_case = !upper;
+  }
 }
 
 // `text` as a pattern of the standard syntax that matches it literally.
@@ -211,6 +344,12 @@ std::string escaped_literal(const std::string &text) {
 // unless -F, as grep's and rg's -e is; several become one alternation that
 // matches where any of them does (with -F, of their escaped texts).
 void join_patterns(search_request &req) {
+  if (req.pattern_flags.empty()) {
+    // An empty -f FILE: the empty literal, which matches no line.
+    req.pattern.clear();
+    req.flags.regex = req.flags.dialect = false;
+    return;
+  }
   if (req.pattern_flags.size() == 1) {
     req.pattern = req.pattern_flags.front();
     req.flags.regex = !req.fixed;
@@ -234,22 +373,42 @@ void join_patterns(search_request &req) {
 // False, with a message printed, for a command that names no pattern.
 bool settle_request(search_request &req, const CLI::App &cmd) {
   if (!flags_agree(req, cmd) || !add_type_globs(req)) return false;
+  // -u: no ignore files; -uu: hidden entries too; -uuu: as -uu (binary files
+  // are always passed over).
+  if (req.unrestricted >= 1) req.no_gitignore = true;
+  if (req.unrestricted >= 2) req.flags.hidden = true;
+  if (!req.sort_reversed.empty()) {
+    req.flags.sort = req.sort_reversed;
+    req.flags.sort_reverse = true;
+  }
+  if (req.flags.sort == "none") {
+    req.flags.sort.clear();
+    req.flags.sort_reverse = false;
+  }
   if (req.list_files) {
     // --files takes no pattern: every positional is a PATH.
     if (cmd.count("PATTERN") > 0) req.paths.insert(req.paths.begin(), req.pattern);
+    req.path_defaulted = req.paths.empty();
     if (req.paths.empty()) req.paths.emplace_back(".");
     return true;
   }
-  if (!req.pattern_flags.empty()) {
+  if (!req.pattern_files.empty() && !read_pattern_files(req)) return false;
+  if (!req.pattern_files.empty() || !req.pattern_flags.empty()) {
     if (cmd.count("PATTERN") > 0) req.paths.insert(req.paths.begin(), req.pattern);
     join_patterns(req);
   } else if (cmd.count("PATTERN") == 0) {
     fail_with("search: a PATTERN is required (or -e PATTERN); see quenmar-grep search --help");
     return false;
   }
+  settle_case(req, cmd);
   // Without a PATH, standard input is searched when it brings something (a
-  // pipe or a file), as grep and ripgrep do; the current folder otherwise.
-  if (req.paths.empty()) req.paths.emplace_back(stdin_has_input() ? "-" : ".");
+  // pipe or a file), as grep and ripgrep do; the current folder otherwise,
+  // its files printed below it.
+  if (req.paths.empty()) {
+    const bool from_input = stdin_has_input() && req.pattern_files != std::vector<std::string>{"-"};
+    req.paths.emplace_back(from_input ? "-" : ".");
+    req.path_defaulted = !from_input;
+  }
   if (std::count(req.paths.begin(), req.paths.end(), "-") > 0) {
     std::string error;
     if (!read_input("-", req.stdin_text, error)) {
@@ -289,13 +448,14 @@ void print_hints(const search_request &req, const std::string &options) {
   }
 }
 
-outcome search_one(const std::string &root, const search_request &req,
-                   const std::string &options) {
-  return req.json ? search_document(root, req, options) : print_search(root, req, options);
+outcome search_one(const std::string &root, const search_request &req, const std::string &options,
+                   search_stats &stats) {
+  return req.json ? search_document(root, req, options) : print_search(root, req, options, stats);
 }
 
-// Stops a search at the first file it prints.
-int stop_at_first(const char *, size_t, void *) { return 1; }
+// Stops a search at the first file it prints (an empty piece only says the
+// search is still at work).
+int stop_at_first(const char *, size_t length, void *) { return length > 0 ? 1 : 0; }
 
 // -q: searches the PATHs until one matches; prints nothing but errors.
 int search_quietly(const search_request &req, bool colour) {
@@ -318,30 +478,16 @@ int search_quietly(const search_request &req, bool colour) {
   return failed ? kExitError : kExitNoMatch;
 }
 
-// Writes a listed path, in the path colour when `colour`.
-void print_listed_path(bool colour, const char *path) {
-  if (colour) std::fputs("\033[35m", stdout);
-  std::fputs(path, stdout);
-  if (colour) std::fputs("\033[m", stdout);
-  std::fputc('\n', stdout);
-}
-
 // --files: prints the files a search of each PATH would read, in walk order.
 int list_files(const search_request &req, bool colour) {
   bool listed = false, failed = false;
   for (const std::string &root : req.paths) {
     const std::string options = options_for(req, root, colour);
     if (options.empty()) return fail_with("Out of memory");
-    doc_ptr doc = parse_json(grep_list_files_json(root.c_str(), options.c_str()));
+    doc_ptr doc = parse_json(
+        grep_search_lines(root.c_str(), nullptr, 0, "", options.c_str(), write_lines, nullptr));
     yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-    size_t idx, max;
-    yyjson_val *file;
-    yyjson_arr_foreach(yyjson_obj_get(top, "files"), idx, max, file) {
-      const char *path = yyjson_get_str(file);
-      if (path == nullptr) continue;
-      print_listed_path(colour, path);
-      listed = true;
-    }
+    listed = listed || yyjson_get_sint(yyjson_obj_get(top, "files_searched")) > 0;
     if (grep_last_status() != GREP_OK) {
       fail();
       failed = true;
@@ -378,9 +524,24 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->type_name("PATTERN")
       ->allow_extra_args(false)
       ->group(kPatternGroup);
+  cmd->add_option("-f,--file", req.pattern_files,
+                  "Read patterns from FILE, one a line ('-': standard input); any of them "
+                  "matches (then every positional is a PATH)")
+      ->type_name("FILE")
+      ->allow_extra_args(false)
+      ->group(kPatternGroup);
   cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case")
       ->group(kPatternGroup);
+  cmd->add_flag("-S,--smart-case", req.smart_case,
+                "Fold case unless the pattern holds an upper-case letter")
+      ->group(kPatternGroup);
+  cmd->add_flag("-s,--case-sensitive", req.case_sensitive, "Match case (over -i and -S)")
+      ->group(kPatternGroup);
   cmd->add_flag("-w,--word-regexp", req.flags.whole_word, "Only matches that are whole words")
+      ->group(kPatternGroup);
+  cmd->add_flag("-x,--line-regexp", req.flags.whole_line, "Only matches that are the whole line")
+      ->group(kPatternGroup);
+  cmd->add_flag("-v,--invert-match", req.flags.invert_match, "Print the lines that do not match")
       ->group(kPatternGroup);
 
   cmd->add_option("-g,--glob", req.flags.path_globs,
@@ -395,6 +556,12 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kFilesGroup);
   cmd->add_option("-T,--type-not", req.types_not, "Skip files of TYPE")
       ->type_name("TYPE")
+      ->allow_extra_args(false)
+      ->group(kFilesGroup);
+  cmd->add_option("--type-add", req.type_adds,
+                  "Give the type NAME (new, or one of the table) the glob after ':' "
+                  "(NAME:GLOB); repeatable")
+      ->type_name("TYPESPEC")
       ->allow_extra_args(false)
       ->group(kFilesGroup);
   cmd->add_option("--include", req.flags.include_globs,
@@ -414,16 +581,39 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kFilesGroup);
   cmd->add_flag("--hidden", req.flags.hidden, "Search files and folders whose name starts with '.'")
       ->group(kFilesGroup);
-  cmd->add_flag("--no-skip-dirs", req.flags.no_skip_dirs,
-                "Enter node_modules, build, target, bin, obj, dist and __pycache__ too")
+  cmd->add_flag("--skip-dirs", req.skip_dirs,
+                "Do not enter node_modules, build, target, bin, obj, dist and __pycache__")
       ->group(kFilesGroup);
-  cmd->add_flag("--no-follow", req.flags.no_follow, "Do not follow links met in the tree")
+  cmd->add_flag("--no-skip-dirs", req.flags.no_skip_dirs,
+                "Enter every folder, whatever its name (the default)")
+      ->group(kFilesGroup);
+  cmd->add_flag("-L,--follow", req.follow, "Follow links met in the tree")->group(kFilesGroup);
+  cmd->add_flag("--no-follow", req.flags.no_follow,
+                "Leave links met in the tree alone (the default)")
+      ->group(kFilesGroup);
+  cmd->add_option("-d,--max-depth", req.flags.max_depth,
+                  "Descend at most N levels below each PATH (1: its own entries)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber)
+      ->group(kFilesGroup);
+  cmd->add_option("--sort", req.flags.sort,
+                  "Walk each folder's entries by path or modification time (the same output on "
+                  "any number of threads): path, modified or none")
+      ->check(CLI::IsMember({"path", "modified", "none"}))
+      ->type_name("SORTBY")
+      ->group(kFilesGroup);
+  cmd->add_option("--sortr", req.sort_reversed, "As --sort, in the reverse order")
+      ->check(CLI::IsMember({"path", "modified", "none"}))
+      ->type_name("SORTBY")
       ->group(kFilesGroup);
   cmd->add_flag("--gitignore", req.gitignore,
                 "Honour .gitignore, .ignore and .git/info/exclude (the default inside a git work "
-                "tree)")
+                "tree; outside one, .ignore alone)")
       ->group(kFilesGroup);
-  cmd->add_flag("--no-gitignore", req.no_gitignore, "Search what ignore files name too")
+  cmd->add_flag("--no-ignore,--no-gitignore", req.no_gitignore, "Search what ignore files name too")
+      ->group(kFilesGroup);
+  cmd->add_flag("-u,--unrestricted", req.unrestricted,
+                "-u: as --no-ignore; -uu: and --hidden; -uuu: as -uu")
       ->group(kFilesGroup);
 
   cmd->add_option("-m,--max-count", req.max_per_file, "Take at most N matches from each file")
@@ -479,9 +669,21 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->type_name("WHEN")
       ->group(kOutputGroup);
+  cmd->add_flag("--vimgrep", req.vimgrep,
+                "Print path:line:col:line once for each match, as ripgrep's --vimgrep does")
+      ->group(kOutputGroup);
   cmd->add_flag("-n,--line-number", req.line_number, "Accepted: line numbers are always shown")
       ->group(kOutputGroup);
-  cmd->add_flag("-H,--with-filename", req.with_filename, "Accepted: file names are always shown")
+  cmd->add_flag("--column", req.column, "Accepted: columns are always shown")->group(kOutputGroup);
+  cmd->add_flag("-H,--with-filename", req.with_filename,
+                "Print each line's path, even when a single file is searched")
+      ->group(kOutputGroup);
+  cmd->add_flag("-I,--no-filename", req.flags.no_filename, "Print lines without their path")
+      ->group(kOutputGroup);
+  cmd->add_flag("-0,--null", req.flags.null_after_path,
+                "Print a NUL byte after each path, not ':' or a line end")
+      ->group(kOutputGroup);
+  cmd->add_flag("--stats", req.stats, "Print a summary of the search after its output")
       ->group(kOutputGroup);
 
   cmd->add_option("--options", req.options_json,
@@ -515,15 +717,17 @@ int run_search(search_request &req, const CLI::App &cmd) {
   if (req.quiet) return search_quietly(req, colour);
 
   bool matched = false, failed = false, printed = false;
+  search_stats stats;
   for (const std::string &root : req.paths) {
     const std::string options = options_for(req, root, colour, printed);
     if (options.empty()) return fail_with("Out of memory");
     if (&root == &req.paths.front()) print_hints(req, options);
-    const outcome o = search_one(root, req, options);
+    const outcome o = search_one(root, req, options, stats);
     matched = matched || o == outcome::matched;
     failed = failed || o == outcome::failed;
     printed = printed || o == outcome::matched;
   }
+  if (req.stats && !req.json) stats.print();
   std::fflush(stdout);
   if (failed) return kExitError;
   return matched ? kExitMatch : kExitNoMatch;

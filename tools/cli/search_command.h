@@ -1,7 +1,8 @@
 // The `search` command: PATTERN then the PATHs to search (standard input when
 // it is a pipe or a file, or the current folder, when none; "-" for standard
 // input), with the flags grep and ripgrep users know, printed as
-// `path:line:col:text` lines, file names (-l), counts per file (-c), the
+// `path:line:col:text` lines, file names (-l), counts per file (-c), one
+// line per match (--vimgrep), the
 // library's document (--json) or its match objects as JSON Lines (--stream);
 // or nothing but the exit status (-q); or, with --files, the files a search
 // would read.
@@ -40,7 +41,18 @@ struct search_request {
   bool list_files = false;  // --files: the files a search would read
   bool type_list = false;   // --type-list
   std::vector<std::string> types, types_not;  // -t TYPE, -T TYPE
-  bool line_number = false, with_filename = false;  // -n, -H: always so
+  bool line_number = false, with_filename = false;  // -n: always so; -H: even for one file
+  bool column = false;                              // --column: always so
+  bool vimgrep = false;    // --vimgrep: each match on a line of its own, with the whole line
+  bool stats = false;      // --stats: a summary of the search after its output
+  bool follow = false;     // -L: links in the tree are followed
+  bool skip_dirs = false;  // --skip-dirs: the library's list of skipped folder names
+  bool smart_case = false, case_sensitive = false;  // -S, -s
+  int unrestricted = 0;                             // -u, -uu, -uuu
+  std::vector<std::string> pattern_files;           // -f FILE: a pattern on each line
+  std::vector<std::string> type_adds;               // --type-add NAME:GLOB
+  std::string sort_reversed;                        // --sortr SORTBY
+  bool path_defaulted = false;  // no PATH was given: the current folder is searched
   std::string colour = "auto";
   std::string stdin_text;  // what standard input held, when a PATH is "-"
 };

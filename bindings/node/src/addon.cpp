@@ -123,7 +123,16 @@ void settle(napi_env env, napi_deferred deferred, napi_value value, const std::s
 
 // ---- One-shot calls: a Promise settled with a text, or an Error ----
 
-enum class call_kind { search_json, search_text, search_lines, read_lines, replace_lines, batch, edit };
+enum class call_kind {
+  search_json,
+  search_text,
+  search_lines,
+  list_files,
+  read_lines,
+  replace_lines,
+  batch,
+  edit
+};
 
 struct call {
   call_kind kind = call_kind::search_json;
@@ -158,6 +167,8 @@ const char *result_name(call_kind kind) {
       return "search document";
     case call_kind::search_lines:
       return "search summary";
+    case call_kind::list_files:
+      return "file list";
     case call_kind::read_lines:
       return "text of the lines read";
     default:
@@ -171,6 +182,7 @@ const char *smaller_result(call_kind kind) {
     case call_kind::search_json:
     case call_kind::search_text:
     case call_kind::search_lines:
+    case call_kind::list_files:
       return "narrow the search or set max_output_bytes";
     case call_kind::read_lines:
       return "read fewer lines";
@@ -230,6 +242,9 @@ void execute_call(napi_env, void *data) {
     case call_kind::search_lines:
       text = grep_search_lines(c->a.c_str(), c->has_text ? c->d.data() : nullptr, c->d.size(),
                                c->b.c_str(), c->c.c_str(), keep_lines, c);
+      break;
+    case call_kind::list_files:
+      text = grep_list_files_json(c->a.c_str(), c->c.c_str());
       break;
     case call_kind::batch:
       text = grep_batch_replace_json(c->a.c_str());
@@ -319,6 +334,18 @@ napi_value search_json(napi_env env, napi_callback_info info) {
   auto *c = new_call(call_kind::search_json);
   if (!get_args(env, info, 3, args) || !read_string(env, args[0], "root", c->a) ||
       !read_string(env, args[1], "pattern", c->b) || !read_string(env, args[2], "options", c->c)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// listFilesJson(root, optionsJson) -> Promise<string>
+napi_value list_files_json(napi_env env, napi_callback_info info) {
+  napi_value args[2];
+  auto *c = new_call(call_kind::list_files);
+  if (!get_args(env, info, 2, args) || !read_string(env, args[0], "root", c->a) ||
+      !read_string(env, args[1], "options", c->c)) {
     delete c;
     return nullptr;
   }
@@ -717,6 +744,7 @@ napi_value init(napi_env env, napi_value exports) {
       {"version", nullptr, version, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"searchJson", nullptr, search_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"searchText", nullptr, search_text, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"listFilesJson", nullptr, list_files_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"startStream", nullptr, start_stream, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"readLines", nullptr, read_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},

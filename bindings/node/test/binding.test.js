@@ -217,6 +217,17 @@ test('edits change only what they name, unless told otherwise', async () => {
   assert.match(misspelt.errors[0], /unknown member 'start_lin'/);
 });
 
+test('regex: true is the standard syntax; listFiles names what a search reads', async () => {
+  const dir = tempTree({ 's.c': 'pthread_mutex_lock(&m);\nyear 2024\n', 'sub/t.h': 'x\n' });
+  const pattern = 'pthread_(mutex|cond)_lock|[0-9]{4}';
+  const standard = await qg.search(dir, pattern, { syntax: 'standard' });
+  assert.strictEqual(standard.total_matches, 2);
+  assert.deepStrictEqual((await qg.search(dir, pattern, { regex: true })).matches, standard.matches);
+  assert.strictEqual((await qg.search(dir, pattern, { syntax: 'dialect' })).total_matches, 0);
+  const files = await qg.listFiles(dir, { include_globs: ['*.c'] });
+  assert.deepStrictEqual(files, [path.join(dir, 's.c')]);
+});
+
 test('the standard syntax: alternations, counts, word boundaries; bad patterns say where', async () => {
   const dir = tempTree({ 's.c': 'pthread_mutex_lock(&m);\nyear 2024\nmutexes\n' });
   const doc = await qg.search(dir, 'pthread_(mutex|cond)_lock|[0-9]{4}|\\bmutex\\b', { syntax: 'standard' });

@@ -275,6 +275,13 @@ def _options_json(options: OptionsArg, keywords: Mapping[str, Any]) -> bytes:
     for keyword, value in keywords.items():
         key, kind = _KEYWORDS[keyword]
         document[key] = _glob_list(value) if kind in ("globs", "path_globs") else value
+    # regex=True is a regular expression in the standard syntax (Python's
+    # re's) unless syntax names one; syntax="dialect" alone is the library's
+    # own dialect.
+    if document.get("regex") is True and "syntax" not in document:
+        document["syntax"] = "standard"
+    if document.get("syntax") == "dialect" and "regex" not in document:
+        document["regex"] = True
     return json.dumps(document).encode("ascii")
 
 
@@ -297,15 +304,17 @@ def search(root: PathArg, pattern: TextArg, *, options: OptionsArg = None,
 
     The keyword options are those of the library's options schema
     (:class:`SearchOptions`, and :func:`options_schema`), by the names it
-    gives them: ``regex``, ``ignore_case``, ``whole_word``, ``max_results``,
+    gives them: ``regex`` (a regular expression in the standard syntax, the
+    one Python's own ``re`` takes; see docs/regex.md; ``syntax="dialect"``
+    for the library's own dialect), ``ignore_case``, ``whole_word``,
+    ``max_results``,
     ``context_lines``, ``include``, ``exclude`` and ``exclude_dirs`` (lists
     of name globs; a single string is one glob), ``timeout_ms`` (above 0 the
     document then holds what was found and ``"timed_out": True``),
     ``max_per_file``, ``threads``, ``hidden``, ``skip_dirs``,
     ``follow_links``, ``gitignore``, ``match_length``, ``submatches``,
-    ``path_globs``, ``syntax="standard"`` (a regular expression in the syntax
-    Python's own ``re`` takes; see docs/regex.md), ``before_context``,
-    ``after_context`` and the rest. A value the library cannot take raises
+    ``path_globs``, ``invert_match``, ``whole_line``, ``max_depth``,
+    ``sort``, ``before_context``, ``after_context`` and the rest. A value the library cannot take raises
     QuenmarGrepError naming the key. ``options``, instead of the keyword
     options, is an options document passed as it is (a dict, or a JSON
     text)."""

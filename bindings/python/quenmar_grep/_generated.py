@@ -75,8 +75,8 @@ OPTIONS = (
      'lines before each match reported with it; below 0: context_lines'),
     ('after_context', 'after_context', 'integer', -1, (),
      'lines after each match reported with it; below 0: context_lines'),
-    ('print', 'print', 'choice', 'lines', ('lines', 'matches', 'files', 'count', 'json'),
-     'what the line printer writes: matched lines, each match, files, counts or match objects'),
+    ('print', 'print', 'choice', 'lines', ('lines', 'matches', 'files', 'count', 'json', 'vimgrep', 'paths'),
+     "what the line printer writes: matched lines, each match, files, counts, match objects, each line once per match at that match's column, or the paths of the files the search would read (reading none)"),
     ('heading', 'heading', 'boolean', False, (),
      "each file's path on a line of its own above its lines"),
     ('color', 'color', 'boolean', False, (),
@@ -95,6 +95,18 @@ OPTIONS = (
      'show a longer line as a window of this many bytes around its first match, saying how many were left out; 0 or below: whole lines'),
     ('null_after_path', 'null_after_path', 'boolean', False, (),
      "a NUL byte, not ':', '-' or a line end, after each printed path"),
+    ('invert_match', 'invert_match', 'boolean', False, (),
+     'report each line that holds no match instead (column 0, no submatches)'),
+    ('whole_line', 'whole_line', 'boolean', False, (),
+     'a match counts only where it covers its whole line'),
+    ('max_depth', 'max_depth', 'integer', -1, (),
+     'walk at most this many levels below the root (0: nothing below it, 1: its own entries); below 0: no limit'),
+    ('sort', 'sort', 'choice', 'none', ('none', 'path', 'modified'),
+     "walk each directory's entries by name (bytewise) or by modification time, oldest first, the same on any number of threads; none: the platform's order"),
+    ('sort_reverse', 'sort_reverse', 'boolean', False, (),
+     'with sort: the reverse order'),
+    ('dot_ignore', 'dot_ignore', 'boolean', False, (),
+     "honour .ignore files with git's rules (gitignore honours them too)"),
 )
 
 
@@ -136,3 +148,9 @@ class SearchOptions(TypedDict, total=False):
     relative_paths: bool
     max_columns: int
     null_after_path: bool
+    invert_match: bool
+    whole_line: bool
+    max_depth: int
+    sort: str
+    sort_reverse: bool
+    dot_ignore: bool

@@ -565,6 +565,17 @@ class Search(TempTree):
         self.assertEqual(len(document["matches"]), 1)
         self.assertIn("beta", document["matches"][0]["text"])
 
+    def test_regex_means_the_standard_syntax_and_dialect_is_named(self):
+        pattern = r"\bbeta\b|alp(ha|ine)"
+        standard = qg.search(self.root, pattern, syntax="standard")
+        self.assertGreater(standard["total_matches"], 0)
+        self.assertEqual(qg.search(self.root, pattern, regex=True), standard)
+        # In the dialect the same text means something else; it is named to get it.
+        self.assertEqual(qg.search(self.root, pattern, syntax="dialect"),
+                         qg.search(self.root, pattern, regex=True, syntax="dialect"))
+        self.assertNotEqual(qg.search(self.root, pattern, syntax="dialect")["total_matches"],
+                            standard["total_matches"])
+
     def test_standard_syntax(self):
         doc = qg.search(self.root, r"\bbeta\b|alp(ha|ine)", syntax="standard")
         self.assertEqual(sorted((os.path.basename(m["file"]), m["line"]) for m in doc["matches"]),

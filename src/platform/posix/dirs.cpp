@@ -85,3 +85,9 @@ bool plat_is_directory(const char *path) {
   struct stat st;
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+int64_t plat_path_mtime_ns(const char *path) {
+  struct stat st;
+  if (path == nullptr || stat(path, &st) != 0) return 0;
+  return posix_meta_of(st).mtime_ns;
+}

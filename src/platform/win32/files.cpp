@@ -200,6 +200,17 @@ plat_path_kind plat_path_kind_of(const char *path) {
   return PLAT_PATH_FILE;
 }
 
+int64_t plat_path_mtime_ns(const char *path) {
+  wchar_t name[QG_WIDE_PATH_UNITS];
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (wide_path(path, name) != 0 || !GetFileAttributesExW(name, GetFileExInfoStandard, &data)) {
+    return 0;
+  }
+  const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+  return static_cast<int64_t>(ticks) * 100;
+}
+
 char *plat_real_path(const char *path) {
   wchar_t name[QG_WIDE_PATH_UNITS];
   const int error = wide_path(path, name);

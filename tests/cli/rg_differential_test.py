@@ -1,0 +1,175 @@
+"""The tool beside ripgrep on generated trees: both run from the tree's top
+with the same arguments and no others, and what they print must agree.
+
+Each tree is drawn from a seeded generator: nested folders (some named
+`target`, `build`, `node_modules`, some hidden), files of a few words a
+line, binary files (a NUL among the text), names that are not UTF-8,
+`.gitignore` and `.ignore` files with plain, anchored, negated and folder
+rules, links to files and to folders outside the tree (each folder reached
+by one link), a dangling link;
+half of the trees are git work trees. For each tree and each row of
+COMMANDS, standard output is compared: as a set of lines where ripgrep
+prints in the order its threads finish, exactly where the walk is sorted.
+
+Usage: rg_differential_test.py TOOL [SEEDS]
+"""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+WORDS = ["alpha", "beta", "Gamma", "delta", "size_t", "spin_lock", "x", "foo", "Foo", "bar"]
+DIR_NAMES = ["src", "lib", "target", "build", "node_modules", ".hidden", "docs", "sub", "a b"]
+FILE_NAMES = ["main.c", "util.h", "notes.txt", "a.log", "keep.log", ".env", "README.md",
+              "data.bin", "x.rs"]
+IGNORE_RULES = ["*.log", "!keep.log", "build/", "/docs", "sub/*.txt", "*.md", "target",
+                "notes.txt", "lib/**/util.h", "#comment", ".env"]
+
+# (arguments, sorted output): the arguments after the tool's name, the same
+# for ripgrep; True where the output's order must match too.
+COMMANDS = [
+    (["--files"], False),
+    (["-l", "alpha"], False),
+    (["-c", "foo"], False),
+    (["--column", "beta"], False),
+    (["--vimgrep", "foo"], False),
+    (["--column", "-i", "foo"], False),
+    (["--column", "-S", "foo"], False),
+    (["--column", "-S", "Foo"], False),
+    (["--column", "-s", "-i", "Foo"], False),
+    (["--column", "-w", "x"], False),
+    (["--column", "-x", "x"], False),
+    (["--column", "-v", "a"], False),
+    (["-c", "-v", "-x", "foo"], False),
+    (["-l", "-L", "delta"], False),
+    (["--files", "-L"], False),
+    (["--files", "--max-depth", "1"], False),
+    (["--files", "--max-depth", "2"], False),
+    (["-l", "--max-depth", "0", "alpha"], False),
+    (["--files", "--sort", "path"], True),
+    (["--files", "--sortr", "path"], True),
+    (["--column", "--sort", "path", "alpha"], True),
+    (["--files", "--no-ignore"], False),
+    (["--files", "-u"], False),
+    (["--files", "-uu"], False),
+    (["-l", "-uu", "alpha"], False),
+    (["-l", "-0", "beta"], False),
+    (["--files", "-0"], False),
+    (["--column", "-I", "Gamma"], False),
+    (["--column", "-F", "-e", "size_t", "-e", "x.rs"], False),
+    (["-l", "-f", "{patterns}"], False),
+    (["-l", "--type-add", "mine:*.log", "--type-add", "mine:*.rs", "-t", "mine", "alpha"], False),
+    (["-l", "-g", "!*.h", "alpha"], False),
+    (["-c", "--hidden", "alpha"], False),
+    (["--vimgrep", "-e", "al?pha|ga", "-e", "[dD]el+ta"], False),
+]
+
+
+def random_line(rng):
+    return " ".join(rng.choice(WORDS) for _ in range(rng.randint(0, 5)))
+
+
+def write_file(path, rng):
+    lines = [random_line(rng) for _ in range(rng.randint(0, 8))]
+    data = "\n".join(lines).encode()
+    if lines and rng.random() < 0.8:
+        data += b"\n"
+    if path.endswith(b".bin") or rng.random() < 0.1:
+        # The NUL comes first: ripgrep prints the lines of a binary file
+        # that come before its first NUL, where this library reads none.
+        data = b"\0" + data
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(top, outside, rng, depth=0):
+    for _ in range(rng.randint(1, 5)):
+        name = rng.choice(FILE_NAMES).encode()
+        if rng.random() < 0.1:
+            name = b"caf\xe9-" + name  # a name that is not UTF-8
+        write_file(os.path.join(top, name), rng)
+    if rng.random() < 0.4:
+        rules = rng.sample(IGNORE_RULES, rng.randint(1, 3))
+        with open(os.path.join(top, rng.choice([b".gitignore", b".ignore"])), "w") as f:
+            f.write("\n".join(rules) + "\n")
+    if rng.random() < 0.3:
+        os.symlink(os.path.join(outside, b"linked.txt"), os.path.join(top, b"file-link.txt"))
+    if rng.random() < 0.2:
+        # A folder of its own for each link: this walk lists a folder once
+        # however many links reach it, where ripgrep -L lists it for each.
+        target = os.path.join(outside, b"dir-%d" % rng.randrange(1 << 30))
+        os.makedirs(target)
+        write_file(os.path.join(target, b"other.c"), rng)
+        os.symlink(target, os.path.join(top, b"dir-link"))
+    if rng.random() < 0.1:
+        os.symlink(b"missing", os.path.join(top, b"dangling"))
+    if depth < 3:
+        for name in rng.sample(DIR_NAMES, rng.randint(0, 3)):
+            sub = os.path.join(top, name.encode())
+            os.makedirs(sub, exist_ok=True)
+            make_tree(sub, outside, rng, depth + 1)
+
+
+def run(program, args, cwd):
+    done = subprocess.run([program] + args, cwd=cwd, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
+    return done.stdout
+
+
+def split(output):
+    sep = b"\0" if b"\0" in output else b"\n"
+    return [line for line in output.split(sep) if line]
+
+
+def check_tree(tool, seed, scratch):
+    rng = random.Random(seed)
+    base = os.path.join(scratch, str(seed).encode())
+    top, outside = os.path.join(base, b"tree"), os.path.join(base, b"outside")
+    os.makedirs(top)
+    os.makedirs(outside)
+    write_file(os.path.join(outside, b"linked.txt"), rng)
+    if seed % 2 == 0:
+        subprocess.run(["git", "init", "-q", top], check=True)
+    make_tree(top, outside, rng)
+    patterns = os.path.join(base, b"patterns")
+    with open(patterns, "w") as f:
+        f.write("beta\nsize_t\n")
+    failures = []
+    for args, ordered in COMMANDS:
+        args = [a.replace("{patterns}", patterns.decode()) for a in args]
+        ours, theirs = run(tool, args, top), run("rg", args, top)
+        a, b = split(ours), split(theirs)
+        if not ordered:
+            a, b = sorted(a), sorted(b)
+        if a != b:
+            only_ours = [x for x in a if x not in b][:5]
+            only_rg = [x for x in b if x not in a][:5]
+            failures.append(f"seed {seed}, {' '.join(args)}: only ours {only_ours}, "
+                            f"only rg's {only_rg}")
+    return failures
+
+
+def main():
+    tool = sys.argv[1]
+    seeds = int(sys.argv[2]) if len(sys.argv) > 2 else 24
+    if shutil.which("rg") is None:
+        print("rg is not installed: ./scripts/setup.sh installs it")
+        return 1
+    scratch = tempfile.mkdtemp().encode()
+    try:
+        failures = []
+        for seed in range(seeds):
+            failures += check_tree(tool, seed, scratch)
+    finally:
+        shutil.rmtree(scratch)
+    for f in failures:
+        print(f)
+    print(f"{seeds} trees x {len(COMMANDS)} commands: {len(failures)} differ")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
