@@ -12,34 +12,34 @@ namespace {
 constexpr int64_t kInt32Min = INT32_MIN;
 constexpr int64_t kInt32Max = INT32_MAX;
 
-constexpr option_spec boolean(const char *key, option_origin origin, option_scope scope,
+constexpr option_row boolean(const char *key, option_origin origin, option_scope scope,
                               bool fallback, size_t offset, const char *doc,
                               bool invert = false) {
   return {key, nullptr, option_type::boolean, origin, scope, 0, 1, fallback ? 1 : 0,
           nullptr, doc, offset, 0, invert, 0};
 }
 
-constexpr option_spec integer(const char *key, option_origin origin, option_scope scope,
+constexpr option_row integer(const char *key, option_origin origin, option_scope scope,
                               int64_t fallback, size_t offset, const char *doc) {
   return {key,     nullptr, option_type::integer, origin, scope, kInt32Min, kInt32Max,
           fallback, nullptr, doc, offset, 0, false, 4};
 }
 
 // A key read whole into an int64_t, never cut: a large value stays large.
-constexpr option_spec integer64(const char *key, option_scope scope, int64_t fallback,
+constexpr option_row integer64(const char *key, option_scope scope, int64_t fallback,
                                 size_t offset, const char *doc) {
   return {key,     nullptr, option_type::integer, option_origin::extension, scope, INT64_MIN,
           INT64_MAX, fallback, nullptr, doc, offset, 0, false, 8};
 }
 
-constexpr option_spec list(const char *key, const char *keyword, option_type type,
+constexpr option_row list(const char *key, const char *keyword, option_type type,
                            option_origin origin, option_scope scope, size_t offset,
                            size_t count_offset, const char *doc) {
   return {key, keyword, type, origin, scope, 0, GREP_OPTS_MAX_GLOBS, 0, nullptr, doc, offset,
           count_offset, false, 0};
 }
 
-constexpr option_spec choice(const char *key, option_scope scope, const char *choices,
+constexpr option_row choice(const char *key, option_scope scope, const char *choices,
                              size_t offset, const char *doc) {
   return {key,     nullptr, option_type::choice, option_origin::extension, scope, 0, 0, 0,
           choices, doc,     offset,              0,                        false, 0};
@@ -57,7 +57,7 @@ constexpr option_scope kCall = option_scope::call;
 // "strict" comes first, since it decides how every other key is read. The
 // three case keys stand in this order so that "ignore_case" wins over
 // "case_insensitive", which wins over "case_sensitive".
-constexpr option_spec kSpecs[] = {
+constexpr option_row kSpecs[] = {
     boolean("strict", kExt, kCall, false, QG_AT(strict),
             "refuse unknown keys, repeated keys, values of the wrong type and lists past their "
             "limit, for every key; searches say when the walk met its depth limit"),
@@ -191,17 +191,17 @@ void write_member(json_out *out, const char *key) {
 }
 
 // The default as a JSON value.
-void write_default(json_out *out, const option_spec &spec) {
-  switch (spec.type) {
+void write_default(json_out *out, const option_row &key_row) {
+  switch (key_row.type) {
     case option_type::boolean:
-      if (spec.fallback != 0) {
+      if (key_row.fallback != 0) {
         JSON_OUT_LITERAL(out, "true");
       } else {
         JSON_OUT_LITERAL(out, "false");
       }
       return;
     case option_type::integer:
-      json_out_int(out, spec.fallback);
+      json_out_int(out, key_row.fallback);
       return;
     case option_type::globs:
     case option_type::path_globs:
@@ -209,7 +209,7 @@ void write_default(json_out *out, const option_spec &spec) {
       return;
     case option_type::choice: {
       char text[64];
-      const size_t n = option_choice_text(&spec, spec.fallback, text, sizeof text);
+      const size_t n = option_choice_text(&key_row, key_row.fallback, text, sizeof text);
       json_out_string(out, text, n);
       return;
     }
@@ -224,9 +224,9 @@ std::string_view next_choice(std::string_view &rest) {
   return one;
 }
 
-void write_choices(json_out *out, const option_spec &spec) {
+void write_choices(json_out *out, const option_row &key_row) {
   json_out_char(out, '[');
-  std::string_view rest(spec.choices);
+  std::string_view rest(key_row.choices);
   for (bool first = true; !rest.empty(); first = false) {
     const std::string_view one = next_choice(rest);
     if (!first) json_out_char(out, ',');
@@ -235,35 +235,35 @@ void write_choices(json_out *out, const option_spec &spec) {
   json_out_char(out, ']');
 }
 
-void write_spec(json_out *out, const option_spec &spec) {
+void write_spec(json_out *out, const option_row &key_row) {
   JSON_OUT_LITERAL(out, "{\"key\":");
-  write_string(out, spec.key);
+  write_string(out, key_row.key);
   write_member(out, "keyword");
-  write_string(out, spec.keyword != nullptr ? spec.keyword : spec.key);
+  write_string(out, key_row.keyword != nullptr ? key_row.keyword : key_row.key);
   write_member(out, "type");
-  write_string(out, type_name(spec.type));
-  if (spec.type == option_type::integer) {
+  write_string(out, type_name(key_row.type));
+  if (key_row.type == option_type::integer) {
     write_member(out, "minimum");
-    json_out_int(out, spec.min);
+    json_out_int(out, key_row.min);
     write_member(out, "maximum");
-    json_out_int(out, spec.max);
+    json_out_int(out, key_row.max);
   }
-  if (spec.type == option_type::globs || spec.type == option_type::path_globs) {
+  if (key_row.type == option_type::globs || key_row.type == option_type::path_globs) {
     write_member(out, "max_items");
-    json_out_int(out, spec.max);
+    json_out_int(out, key_row.max);
   }
-  if (spec.type == option_type::choice) {
+  if (key_row.type == option_type::choice) {
     write_member(out, "choices");
-    write_choices(out, spec);
+    write_choices(out, key_row);
   }
   write_member(out, "default");
-  write_default(out, spec);
+  write_default(out, key_row);
   write_member(out, "origin");
-  write_string(out, spec.origin == option_origin::core ? "core" : "extension");
+  write_string(out, key_row.origin == option_origin::core ? "core" : "extension");
   write_member(out, "scope");
-  write_string(out, scope_name(spec.scope));
+  write_string(out, scope_name(key_row.scope));
   write_member(out, "doc");
-  write_string(out, spec.doc);
+  write_string(out, key_row.doc);
   json_out_char(out, '}');
 }
 
@@ -272,24 +272,24 @@ const T &field(const grep_opts *opts, size_t offset) {
   return *reinterpret_cast<const T *>(reinterpret_cast<const char *>(opts) + offset);
 }
 
-// The value `opts` holds for `spec`, as JSON.
-void write_value(json_out *out, const option_spec &spec, const grep_opts *opts) {
-  switch (spec.type) {
+// The value `opts` holds for `key_row`, as JSON.
+void write_value(json_out *out, const option_row &key_row, const grep_opts *opts) {
+  switch (key_row.type) {
     case option_type::boolean:
-      if (field<bool>(opts, spec.offset) != spec.invert) {
+      if (field<bool>(opts, key_row.offset) != key_row.invert) {
         JSON_OUT_LITERAL(out, "true");
       } else {
         JSON_OUT_LITERAL(out, "false");
       }
       return;
     case option_type::integer:
-      json_out_int(out, spec.integer_bytes == 8 ? field<int64_t>(opts, spec.offset)
-                                                : field<int32_t>(opts, spec.offset));
+      json_out_int(out, key_row.integer_bytes == 8 ? field<int64_t>(opts, key_row.offset)
+                                                : field<int32_t>(opts, key_row.offset));
       return;
     case option_type::globs:
     case option_type::path_globs: {
-      char *const *list = &field<char *>(opts, spec.offset);
-      const int32_t n = field<int32_t>(opts, spec.count_offset);
+      char *const *list = &field<char *>(opts, key_row.offset);
+      const int32_t n = field<int32_t>(opts, key_row.count_offset);
       json_out_char(out, '[');
       for (int32_t k = 0; k < n; ++k) {
         if (k > 0) json_out_char(out, ',');
@@ -301,7 +301,7 @@ void write_value(json_out *out, const option_spec &spec, const grep_opts *opts) 
     case option_type::choice: {
       char text[64];
       const size_t n =
-          option_choice_text(&spec, field<uint8_t>(opts, spec.offset), text, sizeof text);
+          option_choice_text(&key_row, field<uint8_t>(opts, key_row.offset), text, sizeof text);
       json_out_string(out, text, n);
       return;
     }
@@ -327,21 +327,21 @@ char *option_values_json(const grep_opts *opts) {
   return out.data;
 }
 
-const option_spec *option_specs(size_t *count) {
+const option_row *option_rows(size_t *count) {
   *count = kSpecCount;
   return kSpecs;
 }
 
-const option_spec *option_spec_find(const char *key, size_t len) {
+const option_row *option_row_find(const char *key, size_t len) {
   const std::string_view wanted(key, len);
-  for (const option_spec &spec : kSpecs) {
-    if (wanted == spec.key) return &spec;
+  for (const option_row &key_row : kSpecs) {
+    if (wanted == key_row.key) return &key_row;
   }
   return nullptr;
 }
 
-size_t option_choice_text(const option_spec *spec, int64_t index, char *out, size_t cap) {
-  std::string_view rest(spec->choices);
+size_t option_choice_text(const option_row *key_row, int64_t index, char *out, size_t cap) {
+  std::string_view rest(key_row->choices);
   for (int64_t i = 0; !rest.empty(); ++i) {
     const std::string_view one = next_choice(rest);
     if (i != index) continue;
@@ -354,9 +354,9 @@ size_t option_choice_text(const option_spec *spec, int64_t index, char *out, siz
   return 0;
 }
 
-int64_t option_choice_index(const option_spec *spec, const char *text, size_t len) {
+int64_t option_choice_index(const option_row *key_row, const char *text, size_t len) {
   const std::string_view wanted(text, len);
-  std::string_view rest(spec->choices);
+  std::string_view rest(key_row->choices);
   for (int64_t i = 0; !rest.empty(); ++i) {
     if (next_choice(rest) == wanted) return i;
   }

@@ -38,7 +38,7 @@ enum class option_scope : uint8_t {
   call,    // how the options themselves are read
 };
 
-typedef struct option_spec {
+typedef struct option_row {
   const char *key;
   const char *keyword;  // the bindings' keyword for it (Python), when it differs from `key`
   option_type type;
@@ -57,21 +57,21 @@ typedef struct option_spec {
   size_t count_offset;
   bool invert;
   uint8_t integer_bytes;
-} option_spec;
+} option_row;
 
 // Every key, in the order the reader reads them: where two keys write one
 // field, the later one wins.
-const option_spec *option_specs(size_t *count);
+const option_row *option_rows(size_t *count);
 
 // The row of `key` (`len` bytes), or null.
-const option_spec *option_spec_find(const char *key, size_t len);
+const option_row *option_row_find(const char *key, size_t len);
 
-// The text of choice `index` of `spec` into `out` (`cap` bytes, NUL-terminated,
+// The text of choice `index` of `key_row` into `out` (`cap` bytes, NUL-terminated,
 // cut to fit); its length.
-size_t option_choice_text(const option_spec *spec, int64_t index, char *out, size_t cap);
+size_t option_choice_text(const option_row *key_row, int64_t index, char *out, size_t cap);
 
 // The index of the choice spelt by the `len` bytes at `text`, or -1.
-int64_t option_choice_index(const option_spec *spec, const char *text, size_t len);
+int64_t option_choice_index(const option_row *key_row, const char *text, size_t len);
 
 // The table as a compact JSON document (see grep_options_schema_json in the
 // public header); the caller frees it. Null when memory runs out.

@@ -41,39 +41,39 @@ size_t split_glob_count(const char *text) {
 // passes over it, as the core keys always have; anything else refuses it.
 struct reader {
   grep_opts *opts;
-  bool lenient(const option_spec &spec) const {
-    return spec.origin == option_origin::core && !opts->strict;
+  bool lenient(const option_row &key_row) const {
+    return key_row.origin == option_origin::core && !opts->strict;
   }
 };
 
-// Refuses the value of `spec`: false, with the message naming the key.
-bool refuse(const option_spec &spec, const char *wants) {
-  qg_fail(GREP_E_ARGUMENT, "Option '%s' takes %s", spec.key, wants);
+// Refuses the value of `key_row`: false, with the message naming the key.
+bool refuse(const option_row &key_row, const char *wants) {
+  qg_fail(GREP_E_ARGUMENT, "Option '%s' takes %s", key_row.key, wants);
   return false;
 }
 
-bool read_boolean(const reader &r, const option_spec &spec, yyjson_val *v) {
-  if (!yyjson_is_bool(v)) return r.lenient(spec) || refuse(spec, "true or false");
-  field<bool>(r.opts, spec.offset) = yyjson_get_bool(v) != spec.invert;
+bool read_boolean(const reader &r, const option_row &key_row, yyjson_val *v) {
+  if (!yyjson_is_bool(v)) return r.lenient(key_row) || refuse(key_row, "true or false");
+  field<bool>(r.opts, key_row.offset) = yyjson_get_bool(v) != key_row.invert;
   return true;
 }
 
 // A JSON integer (not 5.0). A core key read leniently stores the low 32 bits
 // of any 64-bit integer, read as a signed number (4294967301 gives 5);
 // otherwise it must lie in the key's range.
-bool read_integer(const reader &r, const option_spec &spec, yyjson_val *v) {
-  const char *wants = spec.integer_bytes == 8 ? "an integer within 64 bits" : "an integer within 32 bits";
-  if (!yyjson_is_int(v)) return r.lenient(spec) || refuse(spec, wants);
+bool read_integer(const reader &r, const option_row &key_row, yyjson_val *v) {
+  const char *wants = key_row.integer_bytes == 8 ? "an integer within 64 bits" : "an integer within 32 bits";
+  if (!yyjson_is_int(v)) return r.lenient(key_row) || refuse(key_row, wants);
   const bool in_range = yyjson_is_sint(v)
-                            ? yyjson_get_sint(v) >= spec.min && yyjson_get_sint(v) <= spec.max
-                            : yyjson_get_uint(v) <= static_cast<uint64_t>(spec.max);
-  if (!in_range && !r.lenient(spec)) return refuse(spec, wants);
+                            ? yyjson_get_sint(v) >= key_row.min && yyjson_get_sint(v) <= key_row.max
+                            : yyjson_get_uint(v) <= static_cast<uint64_t>(key_row.max);
+  if (!in_range && !r.lenient(key_row)) return refuse(key_row, wants);
   const uint64_t bits = yyjson_is_sint(v) ? static_cast<uint64_t>(yyjson_get_sint(v))
                                           : yyjson_get_uint(v);
-  if (spec.integer_bytes == 8) {
-    field<int64_t>(r.opts, spec.offset) = static_cast<int64_t>(bits);
+  if (key_row.integer_bytes == 8) {
+    field<int64_t>(r.opts, key_row.offset) = static_cast<int64_t>(bits);
   } else {
-    field<int32_t>(r.opts, spec.offset) = static_cast<int32_t>(static_cast<uint32_t>(bits));
+    field<int32_t>(r.opts, key_row.offset) = static_cast<int32_t>(static_cast<uint32_t>(bits));
   }
   return true;
 }
@@ -82,14 +82,14 @@ bool read_integer(const reader &r, const option_spec &spec, yyjson_val *v) {
 // cut at commas, semicolons and spaces for "globs", and is one glob for
 // "path_globs". Read leniently, other elements are skipped and the list keeps
 // its first GREP_OPTS_MAX_GLOBS globs; otherwise both are refused.
-bool read_globs(const reader &r, const option_spec &spec, yyjson_val *v) {
-  char **list = &field<char *>(r.opts, spec.offset);
-  int32_t *count = &field<int32_t>(r.opts, spec.count_offset);
-  const bool split = spec.type == option_type::globs;
+bool read_globs(const reader &r, const option_row &key_row, yyjson_val *v) {
+  char **list = &field<char *>(r.opts, key_row.offset);
+  int32_t *count = &field<int32_t>(r.opts, key_row.count_offset);
+  const bool split = key_row.type == option_type::globs;
   const char *wants = split ? "a text of globs or an array of texts" : "a glob or an array of globs";
   if (yyjson_is_str(v)) {
-    if (!r.lenient(spec) && split && split_glob_count(yyjson_get_str(v)) > GREP_OPTS_MAX_GLOBS) {
-      return refuse(spec, "at most 64 globs");
+    if (!r.lenient(key_row) && split && split_glob_count(yyjson_get_str(v)) > GREP_OPTS_MAX_GLOBS) {
+      return refuse(key_row, "at most 64 globs");
     }
     if (split) {
       add_globs_from_str(list, count, yyjson_get_str(v));
@@ -98,13 +98,13 @@ bool read_globs(const reader &r, const option_spec &spec, yyjson_val *v) {
     }
     return true;
   }
-  if (!yyjson_is_arr(v)) return r.lenient(spec) || refuse(spec, wants);
-  if (!r.lenient(spec)) {
-    if (yyjson_arr_size(v) > GREP_OPTS_MAX_GLOBS) return refuse(spec, "at most 64 globs");
+  if (!yyjson_is_arr(v)) return r.lenient(key_row) || refuse(key_row, wants);
+  if (!r.lenient(key_row)) {
+    if (yyjson_arr_size(v) > GREP_OPTS_MAX_GLOBS) return refuse(key_row, "at most 64 globs");
     size_t idx, max;
     yyjson_val *item;
     yyjson_arr_foreach(v, idx, max, item) {
-      if (!yyjson_is_str(item)) return refuse(spec, wants);
+      if (!yyjson_is_str(item)) return refuse(key_row, wants);
     }
   }
   size_t idx, max;
@@ -116,36 +116,36 @@ bool read_globs(const reader &r, const option_spec &spec, yyjson_val *v) {
 }
 
 // One of the key's texts. "syntax" has always named what it refused.
-bool read_choice(const reader &r, const option_spec &spec, yyjson_val *v) {
+bool read_choice(const reader &r, const option_row &key_row, yyjson_val *v) {
   const int64_t index =
-      yyjson_is_str(v) ? option_choice_index(&spec, yyjson_get_str(v), yyjson_get_len(v)) : -1;
+      yyjson_is_str(v) ? option_choice_index(&key_row, yyjson_get_str(v), yyjson_get_len(v)) : -1;
   if (index >= 0) {
-    field<uint8_t>(r.opts, spec.offset) = static_cast<uint8_t>(index);
+    field<uint8_t>(r.opts, key_row.offset) = static_cast<uint8_t>(index);
     return true;
   }
   char *text = yyjson_is_str(v) ? nullptr : yyjson_val_write(v, 0, nullptr);
   const char *shown = yyjson_is_str(v) ? yyjson_get_str(v) : text != nullptr ? text : "";
   const int kind = yyjson_is_str(v) || text != nullptr ? GREP_E_ARGUMENT : GREP_E_NO_MEMORY;
-  if (strcmp(spec.key, "syntax") == 0) {
+  if (strcmp(key_row.key, "syntax") == 0) {
     qg_fail(kind, "Unknown syntax '%s'", shown);
   } else {
-    qg_fail(kind, "Option '%s' takes one of '%s', not '%s'", spec.key, spec.choices, shown);
+    qg_fail(kind, "Option '%s' takes one of '%s', not '%s'", key_row.key, key_row.choices, shown);
   }
   free(text);
   return false;
 }
 
-bool read_value(const reader &r, const option_spec &spec, yyjson_val *v) {
-  switch (spec.type) {
+bool read_value(const reader &r, const option_row &key_row, yyjson_val *v) {
+  switch (key_row.type) {
     case option_type::boolean:
-      return read_boolean(r, spec, v);
+      return read_boolean(r, key_row, v);
     case option_type::integer:
-      return read_integer(r, spec, v);
+      return read_integer(r, key_row, v);
     case option_type::globs:
     case option_type::path_globs:
-      return read_globs(r, spec, v);
+      return read_globs(r, key_row, v);
     case option_type::choice:
-      return read_choice(r, spec, v);
+      return read_choice(r, key_row, v);
   }
   return true;
 }
@@ -157,7 +157,7 @@ bool check_strict_members(yyjson_val *root) {
   yyjson_obj_foreach(root, idx, max, key, value) {
     const char *name = yyjson_get_str(key);
     const size_t len = yyjson_get_len(key);
-    if (option_spec_find(name, len) == nullptr) {
+    if (option_row_find(name, len) == nullptr) {
       qg_fail(GREP_E_ARGUMENT, "Unknown option '%s'", name);
       return false;
     }
@@ -176,11 +176,11 @@ bool check_strict_members(yyjson_val *root) {
 // Reads every key of the table from the object `root`, in the table's order.
 bool read_keys(grep_opts *opts, yyjson_val *root) {
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   const reader r{opts};
   for (size_t i = 0; i < count; ++i) {
-    yyjson_val *v = yyjson_obj_get(root, specs[i].key);
-    if (v != nullptr && !read_value(r, specs[i], v)) return false;
+    yyjson_val *v = yyjson_obj_get(root, key_rows[i].key);
+    if (v != nullptr && !read_value(r, key_rows[i], v)) return false;
     if (i == 0 && opts->strict && !check_strict_members(root)) return false;
   }
   if (opts->syntax == GREP_SYNTAX_STANDARD) opts->regex = true;
@@ -192,23 +192,23 @@ bool read_keys(grep_opts *opts, yyjson_val *root) {
 void grep_opts_init(grep_opts *opts) {
   memset(opts, 0, sizeof *opts);
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   for (size_t i = 0; i < count; ++i) {
-    const option_spec &spec = specs[i];
-    switch (spec.type) {
+    const option_row &key_row = key_rows[i];
+    switch (key_row.type) {
       case option_type::boolean:
         // Keys that write one field with the opposite sense leave the first's default.
-        if (!spec.invert) field<bool>(opts, spec.offset) = spec.fallback != 0;
+        if (!key_row.invert) field<bool>(opts, key_row.offset) = key_row.fallback != 0;
         break;
       case option_type::integer:
-        if (spec.integer_bytes == 8) {
-          field<int64_t>(opts, spec.offset) = spec.fallback;
+        if (key_row.integer_bytes == 8) {
+          field<int64_t>(opts, key_row.offset) = key_row.fallback;
         } else {
-          field<int32_t>(opts, spec.offset) = static_cast<int32_t>(spec.fallback);
+          field<int32_t>(opts, key_row.offset) = static_cast<int32_t>(key_row.fallback);
         }
         break;
       case option_type::choice:
-        field<uint8_t>(opts, spec.offset) = static_cast<uint8_t>(spec.fallback);
+        field<uint8_t>(opts, key_row.offset) = static_cast<uint8_t>(key_row.fallback);
         break;
       case option_type::globs:
       case option_type::path_globs:
@@ -219,12 +219,12 @@ void grep_opts_init(grep_opts *opts) {
 
 void grep_opts_free(grep_opts *opts) {
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   for (size_t i = 0; i < count; ++i) {
-    const option_spec &spec = specs[i];
-    if (spec.type != option_type::globs && spec.type != option_type::path_globs) continue;
-    char **list = &field<char *>(opts, spec.offset);
-    const int32_t n = field<int32_t>(opts, spec.count_offset);
+    const option_row &key_row = key_rows[i];
+    if (key_row.type != option_type::globs && key_row.type != option_type::path_globs) continue;
+    char **list = &field<char *>(opts, key_row.offset);
+    const int32_t n = field<int32_t>(opts, key_row.count_offset);
     for (int32_t k = 0; k < n; ++k) free(list[k]);
   }
   memset(opts, 0, sizeof *opts);

@@ -37,13 +37,13 @@ std::string values_of(const std::string &json) {
   return values;
 }
 
-// A value of `spec`'s type that differs from its default, chosen by `pick`.
-std::string other_value(const option_spec &spec, unsigned pick) {
-  switch (spec.type) {
+// A value of `key_row`'s type that differs from its default, chosen by `pick`.
+std::string other_value(const option_row &key_row, unsigned pick) {
+  switch (key_row.type) {
     case option_type::boolean:
-      return spec.fallback != 0 ? "false" : "true";
+      return key_row.fallback != 0 ? "false" : "true";
     case option_type::integer:
-      return std::to_string(spec.fallback + 1 + static_cast<int64_t>(pick % 7));
+      return std::to_string(key_row.fallback + 1 + static_cast<int64_t>(pick % 7));
     case option_type::globs:
       return pick % 2 == 0 ? "\"*.c *.h\"" : "[\"a b\",\"x\"]";
     case option_type::path_globs:
@@ -51,11 +51,11 @@ std::string other_value(const option_spec &spec, unsigned pick) {
     case option_type::choice: {
       const int64_t count = [&] {
         int64_t n = 1;
-        for (const char *c = spec.choices; *c != '\0'; ++c) n += *c == '|';
+        for (const char *c = key_row.choices; *c != '\0'; ++c) n += *c == '|';
         return n;
       }();
       char text[64];
-      option_choice_text(&spec, (spec.fallback + 1 + pick % (count - 1)) % count, text,
+      option_choice_text(&key_row, (key_row.fallback + 1 + pick % (count - 1)) % count, text,
                          sizeof text);
       return std::string("\"") + text + "\"";
     }
@@ -69,7 +69,7 @@ TEST(OptionSchema, DocumentListsEveryKeyOnceWithItsDefault) {
   ASSERT_NE(doc.doc, nullptr) << schema;
   yyjson_val *options = yyjson_obj_get(doc.root(), "options");
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   ASSERT_EQ(yyjson_arr_size(options), count);
   // The defaults the schema states are the values of a record with none given.
   const std::string defaults = values_of("{}");
@@ -81,7 +81,7 @@ TEST(OptionSchema, DocumentListsEveryKeyOnceWithItsDefault) {
     const char *key = yyjson_get_str(yyjson_obj_get(row, "key"));
     ASSERT_NE(key, nullptr);
     EXPECT_TRUE(keys.insert(key).second) << key;
-    EXPECT_STREQ(key, specs[idx].key);
+    EXPECT_STREQ(key, key_rows[idx].key);
     EXPECT_TRUE(yyjson_equals(yyjson_obj_get(row, "default"), yyjson_obj_get(values.root(), key)))
         << key;
     for (const char *member : {"keyword", "type", "origin", "scope", "doc"}) {
@@ -94,21 +94,21 @@ TEST(OptionSchema, DocumentListsEveryKeyOnceWithItsDefault) {
 // none other but the keys that share its field (the three case keys).
 TEST(OptionSchema, EachKeyReachesItsOwnFieldAlone) {
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   const std::string defaults = values_of("{}");
   doc_ptr base(defaults.c_str());
   for (size_t i = 0; i < count; ++i) {
-    const option_spec &spec = specs[i];
-    const std::string json = std::string("{\"") + spec.key + "\":" + other_value(spec, 1) + "}";
+    const option_row &key_row = key_rows[i];
+    const std::string json = std::string("{\"") + key_row.key + "\":" + other_value(key_row, 1) + "}";
     const std::string values = values_of(json);
     doc_ptr changed(values.c_str());
     for (size_t k = 0; k < count; ++k) {
-      const bool same_field = specs[k].offset == spec.offset;
+      const bool same_field = key_rows[k].offset == key_row.offset;
       // "syntax":"standard" makes the pattern a regex.
-      const bool implied = strcmp(spec.key, "syntax") == 0 && strcmp(specs[k].key, "regex") == 0;
-      const bool equal = yyjson_equals(yyjson_obj_get(base.root(), specs[k].key),
-                                       yyjson_obj_get(changed.root(), specs[k].key));
-      EXPECT_EQ(equal, !same_field && !implied) << json << " -> " << specs[k].key;
+      const bool implied = strcmp(key_row.key, "syntax") == 0 && strcmp(key_rows[k].key, "regex") == 0;
+      const bool equal = yyjson_equals(yyjson_obj_get(base.root(), key_rows[k].key),
+                                       yyjson_obj_get(changed.root(), key_rows[k].key));
+      EXPECT_EQ(equal, !same_field && !implied) << json << " -> " << key_rows[k].key;
     }
   }
 }
@@ -117,14 +117,14 @@ TEST(OptionSchema, EachKeyReachesItsOwnFieldAlone) {
 // values: what the values document says is exactly what a search uses.
 TEST(OptionSchema, ValuesDocumentsReadBackToThemselves) {
   size_t count = 0;
-  const option_spec *specs = option_specs(&count);
+  const option_row *key_rows = option_rows(&count);
   std::mt19937 rng(7);
   for (int round = 0; round < 500; ++round) {
     std::string json = "{";
     for (size_t i = 1; i < count; ++i) {
       if (rng() % 3 != 0) continue;
       if (json.size() > 1) json += ",";
-      json += std::string("\"") + specs[i].key + "\":" + other_value(specs[i], rng());
+      json += std::string("\"") + key_rows[i].key + "\":" + other_value(key_rows[i], rng());
     }
     json += "}";
     const std::string first = values_of(json);

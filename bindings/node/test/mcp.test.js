@@ -67,11 +67,11 @@ test('the search arguments agree with the library\'s options schema', async () =
   const wants = { boolean: ['boolean'], integer: ['integer'], globs: ['array', 'string'],
     path_globs: ['array', 'string'] };
   for (const [arg, key] of Object.entries(mapped)) {
-    const spec = keys[key];
-    assert.ok(spec, `${key} is a key of the library`);
-    assert.deepStrictEqual(jsonTypes(args[arg]), wants[spec.type], `${arg} -> ${key}`);
-    if (spec.type === 'integer') {
-      assert.ok(args[arg].minimum >= spec.minimum && args[arg].maximum <= spec.maximum, arg);
+    const keyRow = keys[key];
+    assert.ok(keyRow, `${key} is a key of the library`);
+    assert.deepStrictEqual(jsonTypes(args[arg]), wants[keyRow.type], `${arg} -> ${key}`);
+    if (keyRow.type === 'integer') {
+      assert.ok(args[arg].minimum >= keyRow.minimum && args[arg].maximum <= keyRow.maximum, arg);
     }
   }
 });
