@@ -19,7 +19,10 @@
 // line that would need more is searched breadth first, in O(S) memory and the
 // same time bound. Searches decide first which lines hold a match with a
 // lazy DFA over the same program (regex_dfa.h), in a cache of at most
-// RE_DFA_CACHE_BYTES per thread, and match only those lines as above.
+// RE_DFA_CACHE_BYTES per thread, and match only those lines as above; a
+// match's bounds come first from two more DFAs (regex_dfa_bounds.h, at most
+// RE_BOUNDS_CACHE_BYTES per scratch), which leave to the search above only
+// what they cannot tell, so the bound stays O(S * (n + 1)).
 // For the dialect, S is at most four per pattern byte plus a few (three per
 // reachable pattern state, each state a position and the end of the
 // alternative it belongs to), and compiling costs O(m) for a pattern of m

@@ -1,6 +1,7 @@
 #include "grep_core/regex_builder.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/regex_dfa_bounds.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -86,7 +87,9 @@ bool program_finish(program_builder *b, re_program *prog) {
   prog->insts = b->insts.release();
   prog->set_count = b->sets.count;
   prog->sets = b->sets.release();
-  return analyse_start(prog);
+  if (!analyse_start(prog)) return false;
+  prog->reverse = re_program_reverse(prog);  // none: matches are bounded by the exact matcher
+  return true;
 }
 
 void re_prepare_literals(re_program *prog) {

@@ -39,7 +39,8 @@ enum class compile_end { done, no_memory, too_large, stopped };
 void report_compile_end(compile_end why, size_t m, bool *out_stopped);
 
 // Hands the builder's instructions and sets to `prog` and works out where
-// its attempts can begin (re_program's `first`, `empty`, `at_end`). False
+// its attempts can begin (re_program's `first`, `empty`, `at_end`), and
+// reverses it (`reverse`, left null when memory runs out). False
 // when out of memory; the builder is empty afterwards either way.
 bool program_finish(program_builder *b, re_program *prog);
 

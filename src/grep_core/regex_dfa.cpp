@@ -81,9 +81,9 @@ struct sparse_set {
 struct look {
   bool line_start;  // no byte of the line lies behind
   bool after_word;
-  bool at_break;    // the line ends here
+  bool at_break;  // the line ends here
   bool next_word;
-  bool next_high;   // the byte ahead is 0x80-0xFF
+  bool next_high;  // the byte ahead is 0x80-0xFF
 };
 
 // Where one pass over the text stands: its state, its position, and the
@@ -163,21 +163,6 @@ namespace {
 
 // ---- Byte classes ----
 
-// Splits every class of `dfa` into the bytes that `in(b)` holds for and the
-// rest.
-template <typename Pred>
-void refine(re_dfa *dfa, Pred in) {
-  int16_t remap[256][2];
-  for (auto &pair : remap) pair[0] = pair[1] = -1;
-  uint32_t count = 0;
-  for (int b = 0; b < 256; ++b) {
-    int16_t &slot = remap[dfa->classes[b]][in(static_cast<unsigned char>(b)) ? 1 : 0];
-    if (slot < 0) slot = static_cast<int16_t>(count++);
-    dfa->classes[b] = static_cast<uint8_t>(slot);
-  }
-  dfa->class_count = count;
-}
-
 bool uses_assert(const re_program *prog, uint32_t kind) {
   for (uint32_t i = 0; i < prog->count; ++i) {
     if (prog->insts[i].op == RE_OP_ASSERT && prog->insts[i].arg == kind) return true;
@@ -185,24 +170,9 @@ bool uses_assert(const re_program *prog, uint32_t kind) {
   return false;
 }
 
-// Classes that no set, line break, word test or 0x80 boundary the program
-// reads can tell apart.
 void make_classes(re_dfa *dfa) {
-  const re_program *prog = dfa->prog;
-  memset(dfa->classes, 0, sizeof dfa->classes);
-  dfa->class_count = 1;
-  refine(dfa, [](unsigned char b) { return b == '\n'; });
-  refine(dfa, [](unsigned char b) { return b == '\r'; });
-  dfa->word_flags = uses_assert(prog, RE_ASSERT_WORD_BOUNDARY) ||
-                    uses_assert(prog, RE_ASSERT_NOT_WORD_BOUNDARY);
-  if (dfa->word_flags) refine(dfa, [](unsigned char b) { return qg_is_word(b); });
-  if (uses_assert(prog, RE_ASSERT_INVALID_UNIT)) {
-    refine(dfa, [](unsigned char b) { return b >= 0x80; });
-  }
-  for (uint32_t i = 0; i < prog->set_count; ++i) {
-    const re_byteset *set = &prog->sets[i];
-    refine(dfa, [set](unsigned char b) { return re_set_has(set, b); });
-  }
+  dfa->class_count = re_byte_classes(dfa->prog, false, dfa->classes);
+  dfa->word_flags = re_tests_words(dfa->prog);
   for (int b = 255; b >= 0; --b) dfa->reps[dfa->classes[b]] = static_cast<uint8_t>(b);
   dfa->stride = dfa->class_count + 1;
 }
@@ -248,8 +218,8 @@ row_ref row_at(const re_dfa *dfa, uint32_t row) {
 }
 
 const dfa_state &state_of(const re_dfa *dfa, row_ref state) {
-  const size_t row = (state - reinterpret_cast<row_ref>(dfa->trans)) /
-                     (size_t{dfa->stride} * sizeof(row_ref));
+  const size_t row =
+      (state - reinterpret_cast<row_ref>(dfa->trans)) / (size_t{dfa->stride} * sizeof(row_ref));
   return dfa->states[row];
 }
 
@@ -627,8 +597,9 @@ event run_two(re_dfa *dfa, const unsigned char *t, stream *a, stream *b, int *wh
 }
 
 re_dfa_result result_of(event e) {
-  return e == event::gave_up ? RE_DFA_GAVE_UP : e == event::stopped ? RE_DFA_STOPPED
-                                                                    : RE_DFA_NO_MATCH;
+  return e == event::gave_up   ? RE_DFA_GAVE_UP
+         : e == event::stopped ? RE_DFA_STOPPED
+                               : RE_DFA_NO_MATCH;
 }
 
 // Where the second half of [from, to) begins: the first line start after its
@@ -712,6 +683,39 @@ re_dfa_result scan_window(re_dfa *dfa, const char *text, size_t from, size_t to,
 
 }  // namespace
 
+bool re_tests_words(const re_program *prog) {
+  return uses_assert(prog, RE_ASSERT_WORD_BOUNDARY) ||
+         uses_assert(prog, RE_ASSERT_NOT_WORD_BOUNDARY);
+}
+
+uint32_t re_byte_classes(const re_program *prog, bool split_high, uint8_t classes[256]) {
+  memset(classes, 0, 256);
+  uint32_t count = 1;
+  // Splits every class into the bytes that `in(b)` holds for and the rest.
+  auto refine = [&](auto in) {
+    int16_t remap[256][2];
+    for (auto &pair : remap) pair[0] = pair[1] = -1;
+    uint32_t next = 0;
+    for (int b = 0; b < 256; ++b) {
+      int16_t &slot = remap[classes[b]][in(static_cast<unsigned char>(b)) ? 1 : 0];
+      if (slot < 0) slot = static_cast<int16_t>(next++);
+      classes[b] = static_cast<uint8_t>(slot);
+    }
+    count = next;
+  };
+  refine([](unsigned char b) { return b == '\n'; });
+  refine([](unsigned char b) { return b == '\r'; });
+  if (re_tests_words(prog)) refine([](unsigned char b) { return qg_is_word(b); });
+  if (split_high || uses_assert(prog, RE_ASSERT_INVALID_UNIT)) {
+    refine([](unsigned char b) { return b >= 0x80; });
+  }
+  for (uint32_t i = 0; i < prog->set_count; ++i) {
+    const re_byteset *set = &prog->sets[i];
+    refine([set](unsigned char b) { return re_set_has(set, b); });
+  }
+  return count;
+}
+
 re_dfa *re_dfa_new(const re_program *program) {
   if (program->no_dfa || program->count == 0) return nullptr;
   // Working memory: two sparse sets, a stack and an output list of S each.
@@ -737,8 +741,10 @@ re_dfa *re_dfa_new(const re_program *program) {
   dfa->states = static_cast<dfa_state *>(malloc(dfa->row_cap * sizeof(dfa_state)));
   dfa->pool = static_cast<uint32_t *>(malloc(dfa->pool_cap * sizeof(uint32_t)));
   dfa->table = static_cast<uint32_t *>(malloc(slots * sizeof(uint32_t)));
-  dfa->closure = {static_cast<uint32_t *>(malloc(S * 4)), static_cast<uint32_t *>(malloc(S * 4)), 0};
-  dfa->reached = {static_cast<uint32_t *>(malloc(S * 4)), static_cast<uint32_t *>(malloc(S * 4)), 0};
+  dfa->closure = {static_cast<uint32_t *>(malloc(S * 4)), static_cast<uint32_t *>(malloc(S * 4)),
+                  0};
+  dfa->reached = {static_cast<uint32_t *>(malloc(S * 4)), static_cast<uint32_t *>(malloc(S * 4)),
+                  0};
   dfa->stack = static_cast<uint32_t *>(malloc(S * 4));
   dfa->out = static_cast<uint32_t *>(malloc(S * 4));
   if (dfa->trans == nullptr || dfa->states == nullptr || dfa->pool == nullptr ||

@@ -36,6 +36,7 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -90,6 +91,16 @@ re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from
 // RE_DFA_STOPPED as there. The lines of one text (re_dfa_begin_text) count
 // together toward giving up, so a text of many lines is given up once.
 re_dfa_result re_dfa_line(re_dfa *dfa, const char *line, size_t n);
+
+// Whether the program tests word boundaries (\b or \B).
+bool re_tests_words(const re_program *program);
+
+// Writes the byte class of every byte to `classes` and returns how many
+// there are: bytes that no set of the program, line break (LF, CR), word
+// test or 0x80 boundary it reads (or, with `split_high`, that no 0x80
+// boundary) tells apart share a class. Classes are numbered in the order of
+// their first byte.
+uint32_t re_byte_classes(const re_program *program, bool split_high, uint8_t classes[256]);
 
 #ifdef __cplusplus
 }

@@ -516,6 +516,7 @@ re_program *re_compile_part(const char *atom, const char *rest, const char *rest
 
 void re_program_free(re_program *program) {
   if (program == nullptr) return;
+  re_program_free(program->reverse);
   free(program->insts);
   free(program->sets);
   free(program);

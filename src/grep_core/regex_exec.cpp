@@ -10,6 +10,7 @@
 // reach MATCH wins over the ones below it), in O(S) memory.
 #include "grep_core/ascii_class.h"
 #include "grep_core/byte_scan.h"
+#include "grep_core/regex_dfa_bounds.h"
 #include "grep_core/regex_program.h"
 #include "grep_core/utf8.h"
 
@@ -62,6 +63,9 @@ struct re_scratch {
   size_t stack_capacity;
   thread_list lists[2];
   uint32_t *closure;  // work stack of the breadth-first closure, S entries
+  re_bounds *bounds;  // made on first use, for `bounds_for`, unless `no_bounds`
+  const re_program *bounds_for;
+  bool no_bounds;  // the program has no bounds DFAs, or they could not be made
   re_stop_check stop;
   void *stop_ctx;
   uint32_t steps;  // counts down to the next stop check
@@ -381,6 +385,20 @@ bool line_may_match(const re_program *prog, const char *text, size_t n) {
   return qg_set_finder_find(&prog->literal_set, text, n, nullptr) != nullptr;
 }
 
+// The match's bounds from the DFAs (regex_dfa_bounds.h), made for the
+// scratch on first use; RE_BOUNDS_UNDECIDED when it has none.
+re_bounds_result bounds_search(const re_program *prog, re_scratch *sc, const char *text, size_t n,
+                               size_t from, bool one_start, size_t *start, size_t *end) {
+  if (sc->bounds == nullptr && !sc->no_bounds) {
+    sc->bounds = re_bounds_new(prog);
+    sc->bounds_for = prog;
+    sc->no_bounds = sc->bounds == nullptr;
+    if (sc->bounds != nullptr) re_bounds_set_stop(sc->bounds, sc->stop, sc->stop_ctx);
+  }
+  if (sc->bounds == nullptr || sc->bounds_for != prog) return RE_BOUNDS_UNDECIDED;
+  return re_bounds_search(sc->bounds, text, n, from, one_start, start, end);
+}
+
 }  // namespace
 
 re_scratch *re_scratch_new(const re_program *program) {
@@ -398,6 +416,7 @@ void re_scratch_free(re_scratch *scratch) {
   free(scratch->memo.keys);
   free(scratch->stack);
   free(scratch->closure);
+  re_bounds_free(scratch->bounds);
   for (thread_list &l : scratch->lists) {
     free(l.dense);
     free(l.sparse);
@@ -409,6 +428,7 @@ void re_scratch_free(re_scratch *scratch) {
 void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx) {
   scratch->stop = check;
   scratch->stop_ctx = ctx;
+  if (scratch->bounds != nullptr) re_bounds_set_stop(scratch->bounds, check, ctx);
 }
 
 re_result re_find(const re_program *program, re_scratch *scratch, const char *text, size_t len,
@@ -430,12 +450,36 @@ re_result re_find_from(const re_program *program, re_scratch *scratch, const cha
   return RE_MATCH;
 }
 
+re_result re_find_by_dfa(const re_program *program, re_scratch *scratch, const char *text,
+                         size_t len, int32_t *out_col, int32_t *out_len, bool *decided) {
+  *decided = false;
+  if (program->no_dfa || program->count > scratch->capacity || len >= UINT32_MAX) {
+    return RE_NO_MATCH;
+  }
+  size_t start = 0, end = 0;
+  const re_bounds_result b = bounds_search(program, scratch, text, len, 0, false, &start, &end);
+  if (b == RE_BOUNDS_UNDECIDED) return RE_NO_MATCH;
+  *decided = true;
+  if (b == RE_BOUNDS_STOPPED) return RE_STOPPED;
+  if (b == RE_BOUNDS_NO_MATCH) return RE_NO_MATCH;
+  *out_col = static_cast<int32_t>(start + 1);
+  *out_len = static_cast<int32_t>(end - start);
+  return RE_MATCH;
+}
+
 re_result re_search_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                        const re_search_how *how, size_t *out_start, size_t *out_end) {
   if (program->count > scratch->capacity || len >= UINT32_MAX || how->from > len) {
     return how->from > len ? RE_NO_MATCH : RE_NO_MEMORY;
   }
   scratch->stopped = false;
+  if (!how->breadth_first && !program->no_dfa) {
+    const re_bounds_result b =
+        bounds_search(program, scratch, text, len, how->from, how->anchored, out_start, out_end);
+    if (b == RE_BOUNDS_MATCH) return RE_MATCH;
+    if (b == RE_BOUNDS_NO_MATCH) return RE_NO_MATCH;
+    if (b == RE_BOUNDS_STOPPED) return RE_STOPPED;
+  }
   const attempt a =
       how->breadth_first
           ? breadth_first(program, scratch, text, len, how->from, how->anchored, out_start, out_end)

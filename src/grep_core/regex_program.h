@@ -63,6 +63,9 @@ struct re_program {
   bool anchored;    // the pattern began with '^': one attempt, at position 0
   bool utf8_units;  // attempts begin only where a unit begins (see unit_starts_at)
   bool no_dfa;      // searches use the exact matcher alone (set by tests, to compare the two)
+  // The program read backwards, for finding where a match begins from where
+  // it ends (regex_dfa_bounds.h); null where it could not be made.
+  struct re_program *reverse;
 
   // Where attempts can begin: a byte of `first` at a position before the end,
   // or any position at all when `empty` (some path reaches MATCH without
@@ -121,6 +124,14 @@ typedef struct re_search_how {
 // prefilter: RE_MATCH with its start and end offsets, or why there is none.
 re_result re_search_at(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                        const re_search_how *how, size_t *out_start, size_t *out_end);
+
+// The first match of the `len` bytes at `text` as re_find gives it, from the
+// bounds DFAs alone (regex_dfa_bounds.h), with no prefilter: RE_MATCH (the
+// 1-based column and the length written), RE_NO_MATCH or RE_STOPPED with
+// *decided set; *decided false where they cannot tell (the caller asks
+// re_find) or the program has none.
+re_result re_find_by_dfa(const re_program *program, re_scratch *scratch, const char *text,
+                         size_t len, int32_t *out_col, int32_t *out_len, bool *decided);
 
 // A part of a pattern compiled as the definition matches it: the remainder
 // [rest, rest_end), anchored at the position it is tried at and without the

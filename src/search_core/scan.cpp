@@ -288,7 +288,17 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     int32_t col = static_cast<int32_t>(hit - line_start + 1);
     int32_t length = static_cast<int32_t>(n);
     bool matched = true;
+    bool bounded = false;  // col and length are the line's first match
     if (use_dfa) {
+      // The bounds DFAs give the line's first match, or its absence, in
+      // one pass where they can tell.
+      const re_result r =
+          re_find_by_dfa(s->program, s->scratch, line_start, static_cast<size_t>(stop - line_start),
+                         &col, &length, &bounded);
+      if (r == RE_STOPPED) return SCAN_STOPPED;
+      matched = !bounded || r == RE_MATCH;
+    }
+    if (use_dfa && !bounded) {
       // One pass of the DFA rules out a picked line that holds no match;
       // once it gives up, the text's other lines go to the exact matcher.
       const re_dfa_result d =
@@ -299,8 +309,9 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     }
     if (matched) {
       const scan_result r =
-          literal ? report(s, text, end, line_no, col, length, line_start, stop, emit, ctx)
-                  : match_line(s, text, end, line_no, line_start, stop, emit, ctx);
+          literal || bounded
+              ? report(s, text, end, line_no, col, length, line_start, stop, emit, ctx)
+              : match_line(s, text, end, line_no, line_start, stop, emit, ctx);
       if (r != SCAN_DONE) return r;
     }
     pos = stop;  // the rest of the line needs no look: one match per line
