@@ -13,12 +13,13 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
+#include "../tests/support/regex_search.h"
 #include "grep_core/last_error.h"
 #include "grep_core/regex.h"
 #include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
-#include "../tests/support/regex_search.h"
 #include "support/dfa_lines.h"
 #include "support/standard_regex_gen.h"
 
@@ -50,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     line = line.substr(0, line.find('\0'));
   }
   const bool case_sensitive = (data[0] & 2) == 0;
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_STANDARD,
-                              (data[0] & 4) != 0};
+  const re_options options = {case_sensitive,     nullptr,           nullptr, RE_SYNTAX_STANDARD,
+                              (data[0] & 4) != 0, (data[0] & 8) != 0};
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) {
     check(!generated || qg_failure_kind() == GREP_E_ARGUMENT, "a generated pattern was refused",
@@ -90,6 +91,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(re_unit_starts_at(line.data(), line.size(), start) &&
               re_unit_starts_at(line.data(), line.size(), end),
           "match cuts a character", pattern, line);
+    // Every group that took part lies inside the match, on character bounds.
+    std::vector<re_group_span> groups(re_group_count(program));
+    const re_result g =
+        re_find_groups(program, scratch, line.data(), line.size(), start, end, groups.data());
+    check(g == RE_MATCH || g == RE_NO_MEMORY, "the groups of a match were not found", pattern,
+          line);
+    for (const re_group_span &span : groups) {
+      if (g != RE_MATCH || span.start == RE_GROUP_UNSET) continue;
+      check(start <= span.start && span.start <= span.end && span.end <= end &&
+                re_unit_starts_at(line.data(), line.size(), span.start) &&
+                re_unit_starts_at(line.data(), line.size(), span.end),
+            "a group lies outside its match", pattern, line);
+    }
   }
   re_scratch_free(scratch);
   re_program_free(program);

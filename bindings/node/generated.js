@@ -37,6 +37,7 @@ const OPTION_KEYS = Object.freeze([
   "gitignore",
   "match_length",
   "submatches",
+  "captures",
   "path_globs",
   "syntax",
   "before_context",

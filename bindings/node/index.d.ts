@@ -10,7 +10,16 @@ export interface Match {
   /** Bytes of the match, when the search asked for `match_length`. */
   length?: number;
   /** Every match of the line, when the search asked for `submatches`. */
-  submatches?: Array<{ col: number; length: number }>;
+  submatches?: Array<{ col: number; length: number; groups?: Array<Group | null> }>;
+  /** Where each group of the pattern took part, when the search asked for `captures`. */
+  groups?: Array<Group | null>;
+}
+
+/** Where one group took part in a match: byte column from 1 and byte length; `name` for a named group. */
+export interface Group {
+  name?: string;
+  col: number;
+  length: number;
 }
 
 /** The search document. */
@@ -70,6 +79,8 @@ export interface SearchOptions {
   match_length?: boolean;
   /** match objects carry every match of their line (default false). */
   submatches?: boolean;
+  /** standard syntax: match objects carry where each group of the pattern matched (default false). */
+  captures?: boolean;
   /** globs in git's syntax over each entry's path below the root; !GLOB excludes (default []). */
   path_globs?: string | string[];
   /** standard: the pattern is a regular expression in the standard syntax (default "dialect"). */

@@ -102,6 +102,8 @@ constexpr option_row kSpecs[] = {
             "match objects carry the byte length of the first match"),
     boolean("submatches", kExt, kSearch, false, QG_AT(submatches),
             "match objects carry every match of their line"),
+    boolean("captures", kExt, kSearch, false, QG_AT(captures),
+            "standard syntax: match objects carry where each group of the pattern matched"),
     list("path_globs", nullptr, option_type::path_globs, kExt, kWalk, QG_AT(path_globs),
          QG_AT(path_glob_count),
          "globs in git's syntax over each entry's path below the root; !GLOB excludes"),

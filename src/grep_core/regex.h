@@ -76,6 +76,7 @@ typedef struct re_options {
   void *stop_ctx;
   re_syntax syntax;
   bool whole_word;  // standard syntax: the matches of \b(?:PATTERN)\b
+  bool captures;    // standard syntax: re_find_groups can tell where each group matched
 } re_options;
 
 // Compiles `pattern` (NUL-terminated; every byte string of the dialect is a
@@ -122,6 +123,39 @@ re_result re_find(const re_program *program, re_scratch *scratch, const char *te
 // (everything before `from` still counts as the line's start for anchors).
 re_result re_find_from(const re_program *program, re_scratch *scratch, const char *text, size_t len,
                        size_t from, int32_t *out_col, int32_t *out_len);
+
+// ---- Capturing groups ----
+
+// Where one group took part in a match: byte offsets in the line, from 0,
+// or RE_GROUP_UNSET in both when it took no part.
+typedef struct re_group_span {
+  size_t start, end;
+} re_group_span;
+#define RE_GROUP_UNSET SIZE_MAX
+
+// Bound on the captures' working memory: a pattern whose instructions times
+// twice its groups pass this is refused when compiled with `captures`
+// ("Pattern too large for captures: ...", GREP_E_ARGUMENT). The working
+// memory of re_find_groups is at most 8 bytes per cell.
+#define RE_MAX_CAPTURE_CELLS ((size_t)1 << 22)
+
+// The capturing groups of a program compiled with `captures` (numbered from
+// 1 in the order of their opening parentheses); 0 for any other program.
+uint32_t re_group_count(const re_program *program);
+
+// The name of group `group` (1..re_group_count), or null when it has none.
+// Owned by the program.
+const char *re_group_name(const re_program *program, uint32_t group);
+
+// Where each group took part in the match [start, end) of the `len` bytes at
+// `text`, that re_find or re_find_from gave for the same program and line:
+// re_group_count spans written to `groups`, as the syntax's leftmost-first
+// reading of that match assigns them (a repeated group: its last iteration).
+// RE_MATCH, or RE_STOPPED / RE_NO_MEMORY; RE_NO_MATCH when the bounds are not
+// a match of the program. Time O(S * (end - start + 1) * G) for S
+// instructions and G groups, with no back-tracking.
+re_result re_find_groups(const re_program *program, re_scratch *scratch, const char *text,
+                         size_t len, size_t start, size_t end, re_group_span *groups);
 
 // Longest literal a program's line prefilter holds; a longer one is cut,
 // which only lets more lines through its filter.

@@ -496,7 +496,7 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
 }
 
 re_program *re_compile(const char *pattern, bool case_sensitive) {
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false, false};
   return re_compile_with(pattern, &options, nullptr);
 }
 
@@ -508,7 +508,7 @@ re_program *re_compile_part(const char *atom, const char *rest, const char *rest
     return nullptr;
   }
   const uint32_t m = static_cast<uint32_t>(rest_end - begin);
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false, false};
   compile_end why;
   return compile_range(begin, m, static_cast<uint32_t>(rest - begin), m, options, true, false,
                        repeat_atom ? atom : nullptr, &why);
@@ -517,6 +517,11 @@ re_program *re_compile_part(const char *atom, const char *rest, const char *rest
 void re_program_free(re_program *program) {
   if (program == nullptr) return;
   re_program_free(program->reverse);
+  re_program_free(program->captures);
+  if (program->group_names != nullptr) {
+    for (uint32_t i = 0; i < program->group_count; ++i) free(program->group_names[i]);
+    free(program->group_names);
+  }
   free(program->insts);
   free(program->sets);
   free(program);

@@ -65,7 +65,8 @@ struct re_scratch {
   uint32_t *closure;  // work stack of the breadth-first closure, S entries
   re_bounds *bounds;  // made on first use, for `bounds_for`, unless `no_bounds`
   const re_program *bounds_for;
-  bool no_bounds;  // the program has no bounds DFAs, or they could not be made
+  bool no_bounds;                 // the program has no bounds DFAs, or they could not be made
+  re_capture_work *capture_work;  // re_find_groups's, made on its first use
   re_stop_check stop;
   void *stop_ctx;
   uint32_t steps;  // counts down to the next stop check
@@ -417,6 +418,7 @@ void re_scratch_free(re_scratch *scratch) {
   free(scratch->stack);
   free(scratch->closure);
   re_bounds_free(scratch->bounds);
+  re_capture_work_free(scratch->capture_work);
   for (thread_list &l : scratch->lists) {
     free(l.dense);
     free(l.sparse);
@@ -424,6 +426,13 @@ void re_scratch_free(re_scratch *scratch) {
   }
   free(scratch);
 }
+
+re_capture_work **re_scratch_begin_captures(re_scratch *scratch) {
+  scratch->stopped = false;
+  return &scratch->capture_work;
+}
+
+bool re_scratch_step(re_scratch *scratch) { return step(scratch); }
 
 void re_scratch_set_stop(re_scratch *scratch, re_stop_check check, void *ctx) {
   scratch->stop = check;

@@ -231,6 +231,9 @@ struct analyser {
       case RE_NODE_REPEAT:
         repeat(n, depth, exact, required);
         return;
+      case RE_NODE_GROUP:
+        node(n.first_child, depth, exact, required);
+        return;
       default:
         return;
     }

@@ -34,6 +34,7 @@ typedef enum re_op {
   RE_OP_SPLIT = 2,   // `next`, then `arg`
   RE_OP_END = 3,     // only at the end of the text: then `next`
   RE_OP_ASSERT = 4,  // only where the test `arg` (re_assert_kind) holds: then `next`
+  RE_OP_SAVE = 5,    // (captures programs only) record the position in slot `arg`, then `next`
 } re_op;
 
 typedef struct re_inst {
@@ -66,6 +67,12 @@ struct re_program {
   // The program read backwards, for finding where a match begins from where
   // it ends (regex_dfa_bounds.h); null where it could not be made.
   struct re_program *reverse;
+  // Compiled with `captures`: the same automaton with a SAVE where each
+  // group begins and ends (run by re_find_groups alone), its groups, and
+  // their names (null for a group without one); else null and 0.
+  struct re_program *captures;
+  uint32_t group_count;
+  char **group_names;
 
   // Where attempts can begin: a byte of `first` at a position before the end,
   // or any position at all when `empty` (some path reaches MATCH without
@@ -111,6 +118,19 @@ bool re_assert_holds(uint32_t kind, const char *text, size_t n, size_t pos);
 // said to stop.
 re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
                                 bool *out_stopped);
+
+// The working memory of re_find_groups (regex_captures.cpp), made on its
+// first use and kept in the scratch.
+typedef struct re_capture_work re_capture_work;
+void re_capture_work_free(re_capture_work *work);
+
+// Begins a re_find_groups with the scratch (a stop said to an earlier
+// search no longer counts) and tells where it keeps its re_capture_work
+// (null until made).
+re_capture_work **re_scratch_begin_captures(re_scratch *scratch);
+
+// Spends one step of the scratch's stop check; false once it has said stop.
+bool re_scratch_step(re_scratch *scratch);
 
 // How re_search_at looks for a match.
 typedef struct re_search_how {

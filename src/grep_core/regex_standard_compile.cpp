@@ -75,6 +75,7 @@ struct std_compiler {
   key_map unconsumed;                 // (node, kA, kB) -> entry
   grow_array<uint32_t> scratch_kids;  // children of a node, while it is compiled
   uint32_t next_stop_check = 4096;
+  bool captures = false;  // groups record where they begin and end (SAVE), for re_find_groups
 
   std_compiler(const re_tree &tree, re_stop_check s, void *ctx) : t(tree), stop(s), stop_ctx(ctx) {}
 
@@ -228,6 +229,9 @@ struct std_compiler {
       case RE_NODE_REPEAT:
         ok = repeat(node, k, k, false, entry);
         break;
+      case RE_NODE_GROUP:
+        ok = group(node, k, k, false, entry);
+        break;
       default:
         break;
     }
@@ -263,6 +267,9 @@ struct std_compiler {
         break;
       case RE_NODE_REPEAT:
         ok = repeat(node, ka, kb, true, entry);
+        break;
+      case RE_NODE_GROUP:
+        ok = group(node, ka, kb, true, entry);
         break;
       default:
         break;
@@ -307,6 +314,25 @@ struct std_compiler {
     scratch_kids.count = begin;
     *entry = chain;
     return true;
+  }
+
+  // A group: its contents alone, or with `captures` between a SAVE of where
+  // it begins (slot 2 * (number - 1)) and one of where it ends (the next
+  // slot) on each way out.
+  bool group(const re_node &node, uint32_t ka, uint32_t kb, bool unconsumed_form, uint32_t *entry) {
+    const uint32_t x = node.first_child;
+    if (!captures) return unconsumed_form ? A(x, ka, kb, entry) : N(x, kb, entry);
+    const uint32_t open_slot = 2 * (node.min - 1);
+    uint32_t close_a = kNone, close_b, inner;
+    if (!add(RE_OP_SAVE, kb, open_slot + 1, &close_b)) return false;
+    if (unconsumed_form) {
+      if (!add(RE_OP_SAVE, ka, open_slot + 1, &close_a) || !A(x, close_a, close_b, &inner)) {
+        return false;
+      }
+    } else if (!N(x, close_b, &inner)) {
+      return false;
+    }
+    return add(RE_OP_SAVE, inner, open_slot, entry);
   }
 
   // One optional iteration's choice: greedy tries the iteration first, lazy
@@ -389,6 +415,62 @@ struct std_compiler {
   }
 };
 
+// The names of the tree's groups, copied out of the pattern: one string
+// (malloc) per named group, null for the others. False when out of memory.
+bool copy_group_names(const re_tree &tree, const char *pattern, re_program *prog) {
+  prog->group_count = tree.group_count;
+  if (tree.group_count == 0) return true;
+  prog->group_names = static_cast<char **>(calloc(tree.group_count, sizeof(char *)));
+  if (prog->group_names == nullptr) return false;
+  for (uint32_t i = 0; i < tree.group_count; ++i) {
+    const re_range name = tree.group_names[i];
+    if (name.hi == 0) continue;
+    char *copy = static_cast<char *>(malloc(name.hi + 1));
+    if (copy == nullptr) return false;
+    memcpy(copy, pattern + name.lo, name.hi);
+    copy[name.hi] = '\0';
+    prog->group_names[i] = copy;
+  }
+  return true;
+}
+
+// Gives `prog` (from a pattern of `m` bytes) what re_find_groups needs: the
+// group names and a second program with the groups' SAVEs, which only
+// re_find_groups runs (the other matchers never see a SAVE). False, with
+// the failure reported as re_compile_standard reports it, when it cannot be
+// made or its working memory would pass RE_MAX_CAPTURE_CELLS.
+bool add_captures(const re_tree &tree, const char *pattern, size_t m, const re_options *options,
+                  re_program *prog, bool *out_stopped) {
+  auto *caps = static_cast<re_program *>(calloc(1, sizeof(re_program)));
+  if (caps == nullptr || !copy_group_names(tree, pattern, prog)) {
+    free(caps);
+    report_compile_end(compile_end::no_memory, m, out_stopped);
+    return false;
+  }
+  std_compiler c(tree, options->stop, options->stop_ctx);
+  c.captures = true;
+  if (!c.run(options->whole_word, &caps->start)) {
+    free(caps);
+    report_compile_end(c.end, m, out_stopped);
+    return false;
+  }
+  caps->count = c.b.insts.count;
+  caps->insts = c.b.insts.release();
+  caps->set_count = c.b.sets.count;
+  caps->sets = c.b.sets.release();
+  caps->utf8_units = true;
+  caps->group_count = tree.group_count;
+  if (uint64_t{caps->count} * 2 * tree.group_count > RE_MAX_CAPTURE_CELLS) {
+    re_program_free(caps);
+    qg_fail(GREP_E_ARGUMENT,
+            "Pattern too large for captures: its groups times its instructions pass %llu",
+            static_cast<unsigned long long>(RE_MAX_CAPTURE_CELLS / 2));
+    return false;
+  }
+  prog->captures = caps;
+  return true;
+}
+
 }  // namespace
 
 re_program *re_compile_standard(const char *pattern, size_t m, const re_options *options,
@@ -419,9 +501,10 @@ re_program *re_compile_standard(const char *pattern, size_t m, const re_options 
       re_prepare_literals(prog);
     }
   }
+  if (!ok) report_compile_end(prog == nullptr ? compile_end::no_memory : c.end, m, out_stopped);
+  if (ok && options->captures) ok = add_captures(tree, pattern, m, options, prog, out_stopped);
   re_tree_free(&tree);
   if (!ok) {
-    report_compile_end(prog == nullptr ? compile_end::no_memory : c.end, m, out_stopped);
     re_program_free(prog);
     return nullptr;
   }

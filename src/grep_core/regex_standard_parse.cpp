@@ -96,6 +96,7 @@ struct frame {
   size_t open_at;
   bool last_repeatable;  // an item stands last that a quantifier may follow
   bool last_quantified;  // that item was made by a quantifier
+  uint32_t group;        // the capturing group's number, or 0 for one that captures nothing
 };
 
 struct parser {
@@ -109,7 +110,7 @@ struct parser {
   grow_array<uint32_t> items;     // the items of open alternatives
   grow_array<uint32_t> branches;  // the finished alternatives of open groups
   grow_array<frame> frames;
-  grow_array<re_range> names;  // group names, as (offset, length) into P
+  grow_array<re_range> names;  // each capturing group's name, as (offset, length) into P
 
   // Records the first fault; false, to return at once.
   bool fail(const char *what, size_t at) {
@@ -219,16 +220,38 @@ struct parser {
       if (id != RE_NO_NODE) link_children(id, branches.items + f.branches_begin, n, false);
     }
     branches.count = f.branches_begin;
+    return f.group == 0 || id == RE_NO_NODE ? id : wrap_group(id, f.group);
+  }
+
+  // A GROUP node numbered `group` around `child`.
+  uint32_t wrap_group(uint32_t child, uint32_t group) {
+    const uint32_t id = node(RE_NODE_GROUP);
+    if (id == RE_NO_NODE) return id;
+    nodes.items[id].first_child = child;
+    nodes.items[id].min = group;
+    nodes.items[id].nullable = nodes.items[child].nullable;
     return id;
   }
 
-  bool open_group(bool fold, size_t open) {
+  // Opens a group; `group` is its number, or 0 when it captures nothing.
+  bool open_group(bool fold, size_t open, uint32_t group) {
     if (frames.count > RE_MAX_NESTING) {
       char what[64];
       snprintf(what, sizeof what, "more than %u nested groups", RE_MAX_NESTING);
       return fail(what, open);
     }
-    return frames.push(frame{items.count, branches.count, fold, open, false, false}) || oom();
+    return frames.push(frame{items.count, branches.count, fold, open, false, false, group}) ||
+           oom();
+  }
+
+  // Numbers a new capturing group, named by the `len` bytes at offset
+  // `name` of the pattern (none when `len` is 0).
+  bool number_group(size_t name, size_t len, uint32_t *group) {
+    if (!names.push(re_range{static_cast<uint32_t>(name), static_cast<uint32_t>(len)})) {
+      return oom();
+    }
+    *group = names.count;
+    return true;
   }
 
   // ---- Code points ----
@@ -492,8 +515,9 @@ struct parser {
 
   // ---- Groups ----
 
-  // A group name at `pos`, up to `close`; stepped over with the close.
-  bool group_name(char close) {
+  // A group name at `pos`, up to `close`, numbered as a new group in
+  // *group; stepped over with the close.
+  bool group_name(char close, uint32_t *group) {
     const size_t begin = pos;
     while (pos < m && P[pos] != close) ++pos;
     if (pos >= m) return fail("missing >, unterminated name", begin);
@@ -517,9 +541,7 @@ struct parser {
         return fail(what, begin);
       }
     }
-    if (!names.push(re_range{static_cast<uint32_t>(begin), static_cast<uint32_t>(len)})) {
-      return oom();
-    }
+    if (!number_group(begin, len, group)) return false;
     ++pos;
     return true;
   }
@@ -557,21 +579,24 @@ struct parser {
   bool group(bool at_start) {
     const size_t open = pos++;
     bool fold = frames.back().fold;
-    if (pos < m && P[pos] == '?') {
+    uint32_t number = 0;
+    if (pos >= m || P[pos] != '?') {
+      if (!number_group(0, 0, &number)) return false;
+    } else {
       ++pos;
       const char c = pos < m ? P[pos] : '\0';
       if (c == ':') {
         ++pos;
       } else if (c == 'P' && pos + 1 < m && P[pos + 1] == '<') {
         pos += 2;
-        if (!group_name('>')) return false;
+        if (!group_name('>', &number)) return false;
       } else if (c == 'P' && pos + 1 < m && P[pos + 1] == '=') {
         return fail("back-references are not supported", open);
       } else if (c == '<' && pos + 1 < m && (P[pos + 1] == '=' || P[pos + 1] == '!')) {
         return fail("look-around is not supported", open);
       } else if (c == '<') {
         ++pos;
-        if (!group_name('>')) return false;
+        if (!group_name('>', &number)) return false;
       } else if (c == '=' || c == '!') {
         return fail("look-around is not supported", open);
       } else if (c == '>') {
@@ -594,7 +619,7 @@ struct parser {
         return fail(what, open);
       }
     }
-    return open_group(fold, open);
+    return open_group(fold, open, number);
   }
 
   // ---- Quantifiers ----
@@ -669,7 +694,7 @@ struct parser {
   // ---- The whole pattern ----
 
   bool run(bool fold) {
-    if (!frames.push(frame{0, 0, fold, 0, false, false})) return oom();
+    if (!frames.push(frame{0, 0, fold, 0, false, false, 0})) return oom();
     bool at_start = true;  // only global flags read so far
     while (pos < m) {
       const size_t at = pos;
@@ -739,10 +764,17 @@ struct parser {
   uint32_t tree_root = RE_NO_NODE;
 };
 
+// `id`, or what the groups around it hold.
+const re_node *inside_groups(const re_tree &t, uint32_t id) {
+  const re_node *n = &t.nodes[id];
+  while (n->kind == RE_NODE_GROUP) n = &t.nodes[n->first_child];
+  return n;
+}
+
 // True when every match of the tree begins with '^' at its top level.
 bool begins_anchored(const re_tree &t) {
-  const re_node *n = &t.nodes[t.root];
-  if (n->kind == RE_NODE_CONCAT) n = &t.nodes[n->first_child];
+  const re_node *n = inside_groups(t, t.root);
+  if (n->kind == RE_NODE_CONCAT) n = inside_groups(t, n->first_child);
   return n->kind == RE_NODE_ASSERT && n->assert_kind == RE_ASSERT_LINE_START;
 }
 
@@ -770,11 +802,14 @@ re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, re_t
   tree->ranges = p.ranges.release();
   tree->root = p.tree_root;
   tree->anchored = begins_anchored(*tree);
+  tree->group_count = p.names.count;
+  tree->group_names = p.names.release();
   return RE_PARSE_OK;
 }
 
 void re_tree_free(re_tree *tree) {
   free(tree->nodes);
   free(tree->ranges);
+  free(tree->group_names);
   *tree = re_tree{};
 }

@@ -6,7 +6,8 @@
 // What a pattern means is fixed here, so the compiler works on meanings
 // only: every character class, escape and literal becomes a UNIT holding a
 // set of code points, with ASCII case folding already applied where (?i)
-// is in force; groups leave only their structure. The line is taken as
+// is in force; a capturing group is a GROUP node around its contents, which
+// every reading but the captures' takes as those contents alone. The line is taken as
 // UTF-8 in which each byte that is not part of a valid sequence stands for
 // itself as one unit; such a unit is the code point 0xDC80 + its byte (the
 // convention of Python's surrogateescape), which no valid UTF-8 text holds.
@@ -46,6 +47,7 @@ typedef enum re_node_kind {
   RE_NODE_CONCAT,     // the children one after another
   RE_NODE_ALT,        // the first child that leads to a match, in order
   RE_NODE_REPEAT,     // the only child, min..max times
+  RE_NODE_GROUP,      // the only child, as capturing group number `min` (from 1)
 } re_node_kind;
 
 // What an RE_NODE_ASSERT tests (the same values as the program's ASSERT
@@ -72,7 +74,7 @@ typedef struct re_node {
   uint32_t next_sibling;  // the next child of the parent, or RE_NO_NODE
   uint32_t range_begin;   // RE_NODE_UNIT: first of its ranges in the tree's list
   uint32_t range_count;   // RE_NODE_UNIT: sorted, disjoint, not adjacent
-  uint32_t min, max;      // RE_NODE_REPEAT
+  uint32_t min, max;      // RE_NODE_REPEAT; RE_NODE_GROUP: its number in `min`
 } re_node;
 
 #define RE_NO_NODE UINT32_MAX
@@ -84,6 +86,12 @@ typedef struct re_tree {
   uint32_t range_count;
   uint32_t root;
   bool anchored;  // every match begins with '^' at the top level
+  // The capturing groups, numbered from 1 in the order of their opening
+  // parentheses: group i's name is the `hi` bytes at offset `lo` of the
+  // pattern read, for i = 1..group_count at group_names[i - 1] (`hi` 0: the
+  // group has none).
+  uint32_t group_count;
+  re_range *group_names;
 } re_tree;
 
 // Why a pattern is refused: `what` (static text, or the tree's own buffer)

@@ -1,5 +1,11 @@
 #include "search_core/match_json.h"
 
+#include <string.h>
+
+match_json_members match_json_members_of(const grep_opts *opts) {
+  return match_json_members{opts->match_length, opts->submatches, opts->captures};
+}
+
 size_t match_json_least_size(const scan_match *m, size_t escaped_path_len) {
   // {"file":,"line":N,"col":N,"text":"","context":[]} with one-digit numbers.
   constexpr size_t kFrame =
@@ -18,6 +24,41 @@ bool told_to_stop(const json_out *out, match_json_check check, size_t *looked) {
   if (check.stop == nullptr || out->len - *looked < QG_SCAN_STOP_WINDOW) return false;
   *looked = out->len;
   return check.stop(check.ctx);
+}
+
+// Writes ,"groups":[...] for the `count` spans at `spans`: a group that
+// took no part is null, a named one has its "name" first.
+void write_groups(json_out *out, const match_span *spans, uint32_t count,
+                  const char *const *names) {
+  JSON_OUT_LITERAL(out, ",\"groups\":[");
+  for (uint32_t g = 0; g < count; ++g) {
+    if (g > 0) json_out_char(out, ',');
+    if (spans[g].col == 0) {
+      JSON_OUT_LITERAL(out, "null");
+      continue;
+    }
+    json_out_char(out, '{');
+    const char *name = names != nullptr ? names[g] : nullptr;
+    if (name != nullptr) {
+      JSON_OUT_LITERAL(out, "\"name\":");
+      json_out_string(out, name, strlen(name));
+      json_out_char(out, ',');
+    }
+    JSON_OUT_LITERAL(out, "\"col\":");
+    json_out_int(out, spans[g].col);
+    JSON_OUT_LITERAL(out, ",\"length\":");
+    json_out_int(out, spans[g].length);
+    json_out_char(out, '}');
+  }
+  json_out_char(out, ']');
+}
+
+// The groups of match `i` of `m` (0: the first match), none when it has no
+// groups recorded.
+void write_groups_of(json_out *out, const scan_match *m, size_t i) {
+  const bool known = m->groups != nullptr && (i + 1) * m->group_count <= m->group_span_count;
+  write_groups(out, known ? m->groups + i * m->group_count : nullptr, known ? m->group_count : 0,
+               m->group_names);
 }
 
 }  // namespace
@@ -46,10 +87,12 @@ bool match_json_write(json_out *out, const json_out *escaped_path, const scan_ma
       json_out_int(out, m->submatches[i].col);
       JSON_OUT_LITERAL(out, ",\"length\":");
       json_out_int(out, m->submatches[i].length);
+      if (members.groups) write_groups_of(out, m, i);
       json_out_char(out, '}');
     }
     json_out_char(out, ']');
   }
+  if (members.groups) write_groups_of(out, m, 0);
   JSON_OUT_LITERAL(out, ",\"context\":[");
   for (size_t i = 0; i < m->context_count; ++i) {
     if (i > 0) json_out_char(out, ',');

@@ -14,7 +14,14 @@ extern "C" {
 typedef struct match_json_members {
   bool length;      // "length":N after "col"
   bool submatches;  // "submatches":[{"col":C,"length":N},...] after "text"
+  // "groups":[{"name":S,"col":C,"length":N} or {"col":C,"length":N} or null,...]
+  // after "text" and "submatches", and in each submatch after its "length"
+  bool groups;
 } match_json_members;
+
+// The members that the options' "match_length", "submatches" and
+// "captures" ask for.
+match_json_members match_json_members_of(const grep_opts *opts);
 
 // A look at the search's stop check while a large object is written: after
 // the line and after each context line, once a further QG_SCAN_STOP_WINDOW

@@ -100,6 +100,7 @@ struct pool {
   // The calling thread's room for a replayed match's context and submatches.
   grow_array<text_span> context;
   grow_array<match_span> subs;
+  grow_array<match_span> groups;
 
   job &at(size_t index) { return slots[index % kWindow]; }
 };
@@ -150,7 +151,8 @@ struct writer {
 
 size_t match_event_size(const scan_match *m) {
   size_t n = 1 + 3 * sizeof(int32_t) + sizeof(uint64_t) + m->line.n + sizeof(uint64_t) +
-             sizeof(uint64_t) + m->submatch_count * sizeof(match_span);
+             sizeof(uint64_t) + m->submatch_count * sizeof(match_span) + sizeof(uint32_t) +
+             sizeof(uint64_t) + m->group_span_count * sizeof(match_span) + sizeof(void *);
   for (size_t i = 0; i < m->context_count; ++i) n += sizeof(uint64_t) + m->context[i].n;
   return n;
 }
@@ -247,6 +249,10 @@ bool record_match(void *ctx, const scan_match *m) {
   w.put(static_cast<uint64_t>(m->submatch_count));
   w.put_bytes(reinterpret_cast<const char *>(m->submatches),
               m->submatch_count * sizeof(match_span));
+  w.put(m->group_count);
+  w.put(static_cast<uint64_t>(m->group_span_count));
+  w.put_bytes(reinterpret_cast<const char *>(m->groups), m->group_span_count * sizeof(match_span));
+  w.put(m->group_names);  // the search's compiled pattern's, which outlives the job
   r->current->len += need;
   return true;
 }
@@ -292,6 +298,21 @@ struct reader {
   }
 };
 
+// Ends the search for want of memory to deliver the job's matches; false.
+bool fail_delivery(searcher *s, const job &j) {
+  qg_fail(GREP_E_NO_MEMORY, "Out of memory delivering the matches of '%s'", j.path);
+  searcher_fail(s);
+  return false;
+}
+
+// Reads `count` spans into `into`; false when it cannot hold them.
+bool read_spans(reader *r, grow_array<match_span> *into, size_t count) {
+  if (!into->reserve(count)) return false;
+  if (count > 0) memcpy(static_cast<void *>(into->items), r->at, count * sizeof(match_span));
+  r->at += count * sizeof(match_span);
+  return true;
+}
+
 // Puts the events of one chunk into the accounting; false once the search
 // has ended.
 bool replay_chunk(pool *p, job &j, const chunk *c) {
@@ -316,11 +337,7 @@ bool replay_chunk(pool *p, job &j, const chunk *c) {
     m.line.p = r.at;
     r.at += m.line.n;
     m.context_count = static_cast<size_t>(r.get<uint64_t>());
-    if (!p->context.reserve(m.context_count)) {
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory delivering the matches of '%s'", j.path);
-      searcher_fail(s);
-      return false;
-    }
+    if (!p->context.reserve(m.context_count)) return fail_delivery(s, j);
     for (size_t i = 0; i < m.context_count; ++i) {
       p->context.items[i].n = static_cast<size_t>(r.get<uint64_t>());
       p->context.items[i].p = r.at;
@@ -328,16 +345,13 @@ bool replay_chunk(pool *p, job &j, const chunk *c) {
     }
     m.context = p->context.items;
     m.submatch_count = static_cast<size_t>(r.get<uint64_t>());
-    if (!p->subs.reserve(m.submatch_count)) {
-      qg_fail(GREP_E_NO_MEMORY, "Out of memory delivering the matches of '%s'", j.path);
-      searcher_fail(s);
-      return false;
-    }
-    if (m.submatch_count > 0) {
-      memcpy(static_cast<void *>(p->subs.items), r.at, m.submatch_count * sizeof(match_span));
-    }
-    r.at += m.submatch_count * sizeof(match_span);
+    if (!read_spans(&r, &p->subs, m.submatch_count)) return fail_delivery(s, j);
     m.submatches = p->subs.items;
+    m.group_count = r.get<uint32_t>();
+    m.group_span_count = static_cast<size_t>(r.get<uint64_t>());
+    if (!read_spans(&r, &p->groups, m.group_span_count)) return fail_delivery(s, j);
+    m.groups = m.group_span_count > 0 ? p->groups.items : nullptr;
+    m.group_names = r.get<const char *const *>();
     if (!searcher_take_match(s, &m)) return false;
   }
   return true;

@@ -71,13 +71,12 @@ char *search_document(const char *pattern, const char *options_json, Run run) {
                         false,
                         {},
                         0,
-                        opts.match_length,
-                        opts.submatches,
+                        match_json_members_of(&opts),
                         search_clock_ms(),
                         document_entry_limit(opts.max_output_bytes, sizeof kHead - 1, kTailMax),
                         {nullptr, nullptr}};
-  const search_sink sink = {&ctx,   begin_file, full_json_match_handler, nullptr,
-                            finish, nullptr,    nullptr};
+  const search_sink sink = {&ctx,    begin_file, full_json_match_handler, nullptr, finish,
+                            nullptr, nullptr};
   char *text = nullptr;
   searcher *s = searcher_new(pattern, &opts, &tally, &sink);
   if (s == nullptr) {
@@ -129,8 +128,7 @@ sink_verdict full_json_match_handler(void *ctx, const scan_match *m) {
   // and taken back when it did not.
   if (c->entry_limit - mark < comma + match_json_least_size(m, c->path.len)) return SINK_FULL;
   if (comma != 0) json_out_char(out, ',');
-  const bool whole =
-      match_json_write(out, &c->path, m, match_json_members{c->length, c->submatches}, c->check);
+  const bool whole = match_json_write(out, &c->path, m, c->members, c->check);
   if (out->failed) return document_fails();
   if (!whole || out->len > c->entry_limit) {
     out->len = mark;

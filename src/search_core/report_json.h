@@ -56,8 +56,7 @@ typedef struct json_match_ctx {
   bool path_written;  // `path` holds it, escaped
   json_out path;      // the current file's path, escaped once
   size_t objects;
-  bool length;
-  bool submatches;
+  match_json_members members;
   int64_t start_ms;        // the clock's reading as the search began
   size_t entry_limit;      // the document ends here before its totals (document_entry_limit)
   match_json_check check;  // the search's stop check, looked at while a large object is written

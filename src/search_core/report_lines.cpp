@@ -301,7 +301,7 @@ sink_verdict print_object(printer *p, const scan_match *m) {
     p->path_escaped = true;
   }
   if (!match_json_write(&p->out, &p->escaped_path, m,
-                        match_json_members{p->opts->match_length, p->opts->submatches},
+                        match_json_members_of(p->opts),
                         p->check)) {
     p->out.len = p->event_start;
     return SINK_DROPPED;

@@ -39,8 +39,7 @@ int run_stream(const char *root_path, const char *pattern, const char *options_j
     qg_status_from_failure();
     return -1;
   }
-  ctx.length = opts.match_length;
-  ctx.submatches = opts.submatches;
+  ctx.members = match_json_members_of(&opts);
   ctx.room = opts.max_output_bytes > 0 ? static_cast<uint64_t>(opts.max_output_bytes) : UINT64_MAX;
   search_tally tally{};
   const search_sink sink = {&ctx,    begin_file, stream_match_handler, nullptr,
@@ -76,7 +75,7 @@ sink_verdict stream_match_handler(void *ctx, const scan_match *m) {
   c->object.len = 0;
   c->object.failed = false;
   const bool whole = match_json_write(&c->object, &c->path, m,
-                                      match_json_members{c->length, c->submatches}, c->check);
+                                      c->members, c->check);
   if (c->object.failed) return object_fails();
   if (!whole) return SINK_DROPPED;
   if (c->room != UINT64_MAX) {
@@ -95,7 +94,7 @@ int grep_core_search_stream(const char *root_path, const char *pattern, const ch
   return run_stream(
       root_path, pattern, options_json,
       stream_match_ctx{
-          callback, nullptr, nullptr, nullptr, false, {}, {}, false, false, 0, {nullptr, nullptr}});
+          callback, nullptr, nullptr, nullptr, false, {}, {}, {}, 0, {nullptr, nullptr}});
 }
 
 int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
@@ -109,8 +108,7 @@ int grep_core_search_stream_ctx(const char *root_path, const char *pattern,
                                      false,
                                      {},
                                      {},
-                                     false,
-                                     false,
+                                     {},
                                      0,
                                      {nullptr, nullptr}});
 }

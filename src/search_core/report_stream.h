@@ -45,8 +45,7 @@ typedef struct stream_match_ctx {
   bool path_written;  // `path` holds it, escaped
   json_out path;      // the current file's path, escaped once
   json_out object;    // the match object being delivered
-  bool length;
-  bool submatches;
+  match_json_members members;
   uint64_t room;           // bytes the callback may still be handed; UINT64_MAX: no cap
   match_json_check check;  // the search's stop check, looked at while a large object is written
 } stream_match_ctx;

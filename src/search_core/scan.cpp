@@ -25,8 +25,10 @@ struct scanner {
   bool has_set;  // every match covers one of the set's strings (a pattern's literals)
   qg_set_finder set;
   size_t set_longest;
-  grow_array<text_span> window;  // the context window being reported
-  grow_array<match_span> subs;   // the submatches being reported
+  grow_array<text_span> window;   // the context window being reported
+  grow_array<match_span> subs;    // the submatches being reported
+  grow_array<match_span> groups;  // where their groups took part
+  re_group_span *group_spans;     // re_group_count of them, for re_find_groups
   bool finding;  // with "invert_match": the matches found only mark the lines passed over
 };
 
@@ -210,18 +212,55 @@ scan_result collect_subs(scanner *s, const char *text, const char *start, const 
   return collect_literal_subs(s, text, start, stop, start + col - 1) ? SCAN_DONE : SCAN_NO_MEMORY;
 }
 
+// Appends where each group took part in the match at `col` (`length`
+// bytes) of the line [start, stop) to the scanner's groups.
+scan_result collect_groups_of(scanner *s, const char *start, const char *stop, int32_t col,
+                              int32_t length) {
+  const size_t begin = static_cast<size_t>(col - 1);
+  const re_result r =
+      re_find_groups(s->program, s->scratch, start, static_cast<size_t>(stop - start), begin,
+                     begin + static_cast<size_t>(length), s->group_spans);
+  if (r == RE_STOPPED) return SCAN_STOPPED;
+  if (r != RE_MATCH) return SCAN_NO_MEMORY;
+  const uint32_t count = re_group_count(s->program);
+  for (uint32_t g = 0; g < count; ++g) {
+    const re_group_span span = s->group_spans[g];
+    const match_span out = span.start == RE_GROUP_UNSET
+                               ? match_span{0, 0}
+                               : match_span{static_cast<int32_t>(span.start + 1),
+                                            static_cast<int32_t>(span.end - span.start)};
+    if (!s->groups.push(out)) return SCAN_NO_MEMORY;
+  }
+  return SCAN_DONE;
+}
+
+// Fills the scanner's groups for the first match (col, length) of the line
+// [start, stop) and, when `m` has submatches, for each further one.
+scan_result collect_groups(scanner *s, const char *start, const char *stop, int32_t col,
+                           int32_t length, scan_match *m) {
+  s->groups.count = 0;
+  const size_t matches = m->submatch_count > 0 ? m->submatch_count : 1;
+  for (size_t i = 0; i < matches; ++i) {
+    const match_span at = m->submatch_count > 0 ? m->submatches[i] : match_span{col, length};
+    const scan_result r = collect_groups_of(s, start, stop, at.col, at.length);
+    if (r != SCAN_DONE) return r;
+  }
+  m->groups = s->groups.items;
+  m->group_span_count = s->groups.count;
+  m->group_count = re_group_count(s->program);
+  m->group_names = s->program->group_names;
+  return SCAN_DONE;
+}
+
 // Emits the match at `col` (`length` bytes) of line `line_no`, [start,
 // stop), with its window and its submatches when the options ask for them.
 scan_result report(scanner *s, const char *text, const char *end, int64_t line_no, int32_t col,
                    int32_t length, const char *start, const char *stop, scan_emit emit, void *ctx) {
-  scan_match m = {static_cast<int32_t>(line_no),
-                  col,
-                  length,
-                  {start, static_cast<size_t>(stop - start)},
-                  nullptr,
-                  0,
-                  nullptr,
-                  0};
+  scan_match m = {};
+  m.line_no = static_cast<int32_t>(line_no);
+  m.col = col;
+  m.length = length;
+  m.line = {start, static_cast<size_t>(stop - start)};
   if (s->finding) return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
   const int64_t before = grep_opts_before(s->opts), after = grep_opts_after(s->opts);
   if (before > 0 || after > 0) {
@@ -235,6 +274,10 @@ scan_result report(scanner *s, const char *text, const char *end, int64_t line_n
     if (r != SCAN_DONE) return r;
     m.submatches = s->subs.items;
     m.submatch_count = s->subs.count;
+  }
+  if (s->group_spans != nullptr && col > 0) {
+    const scan_result r = collect_groups(s, start, stop, col, length, &m);
+    if (r != SCAN_DONE) return r;
   }
   return emit(ctx, &m) ? SCAN_DONE : SCAN_STOPPED;
 }
@@ -488,6 +531,14 @@ scanner *scanner_new(const char *pattern, const grep_opts *opts, const re_progra
       return nullptr;
     }
     re_scratch_set_stop(s->scratch, stop, stop_ctx);
+    if (opts->captures && re_group_count(program) > 0) {
+      s->group_spans =
+          static_cast<re_group_span *>(malloc(re_group_count(program) * sizeof(re_group_span)));
+      if (s->group_spans == nullptr) {
+        scanner_free(s);
+        return nullptr;
+      }
+    }
     s->dfa = re_dfa_new(program);  // none: the exact matcher alone, as fast as it goes
     if (s->dfa != nullptr) re_dfa_set_stop(s->dfa, stop, stop_ctx);
     // The program's literals, whatever the syntax: one is the needle,
@@ -513,6 +564,7 @@ void scanner_free(scanner *s) {
   if (s == nullptr) return;
   re_scratch_free(s->scratch);
   re_dfa_free(s->dfa);
+  free(s->group_spans);
   delete s;
 }
 

@@ -10,8 +10,8 @@
 // length up to there).
 //
 // A scanner is made once per search and thread; it owns the buffers it
-// reuses from text to text (the context window, the submatches, the
-// pattern's scratch and DFA).
+// reuses from text to text (the context window, the submatches and their
+// groups, the pattern's scratch and DFA).
 #ifndef QG_SCAN_H
 #define QG_SCAN_H
 
@@ -42,7 +42,11 @@ typedef struct match_span {
 // One reported match. `context` holds the window of the options'
 // context_lines around the matched line (which is in it), or nothing; with
 // the options' "submatches", `submatches` holds every match of the line, the
-// first being (col, length).
+// first being (col, length). With the options' "captures", `groups` holds
+// where each of the pattern's `group_count` groups took part (col 0: it took
+// none), for the first match and then, with "submatches", for each further
+// submatch in turn: `group_span_count` spans in all; `group_names` are the
+// compiled pattern's (re_group_name), kept while the search lasts.
 typedef struct scan_match {
   int32_t line_no;
   int32_t col;
@@ -52,6 +56,10 @@ typedef struct scan_match {
   size_t context_count;
   const match_span *submatches;
   size_t submatch_count;
+  const match_span *groups;
+  size_t group_span_count;
+  uint32_t group_count;
+  const char *const *group_names;
 } scan_match;
 
 // Receives the matches of a scan in order; returns false when the scan must

@@ -253,7 +253,8 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   if (opts->regex) {
     const re_options options = {opts->case_sensitive, compile_should_stop, s,
                                 opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word};
+                                opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word,
+                                opts->syntax == GREP_SYNTAX_STANDARD && opts->captures};
     bool stopped = false;
     s->program = compile_pattern(pattern, opts, &options, &stopped);
     if (s->program == nullptr) {

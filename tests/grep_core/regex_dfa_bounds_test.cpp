@@ -89,7 +89,7 @@ TEST(RegexBounds, AgreeWithTheExactMatcherFromEveryOffset) {
       }
       const re_options options = {rng() % 3 != 0, nullptr, nullptr,
                                   standard ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                  standard && rng() % 5 == 0};
+                                  standard && rng() % 5 == 0, false};
       re_program *on = re_compile_with(pattern.c_str(), &options, nullptr);
       re_program *off = re_compile_with(pattern.c_str(), &options, nullptr);
       if (on == nullptr || off == nullptr) {
@@ -124,7 +124,7 @@ TEST(RegexBounds, ReverseFindsTheStartOfLongMatches) {
       {"[A-Z]{4,}[0-9]+", "ABCDEFG12 HIJK3", 0, 9},
   };
   for (const auto &row : rows) {
-    const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false};
+    const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false, false};
     re_program *program = re_compile_with(row.pattern, &options, nullptr);
     ASSERT_NE(program, nullptr) << row.pattern;
     ASSERT_NE(program->reverse, nullptr) << row.pattern;

@@ -2,7 +2,8 @@
 // construct the syntax accepts, on generated lines holding characters beyond
 // ASCII and bytes that are no part of valid UTF-8, must give what re.search
 // gives (found, byte column, byte length), with the lazy DFA choosing the
-// lines and with the exact matcher alone. QG_STANDARD_DIFF_CASES sets how
+// lines and with the exact matcher alone, and where each group took part
+// (match.span) when compiled with captures. QG_STANDARD_DIFF_CASES sets how
 // many cases run (default 4000; millions for a long run during development),
 // QG_STANDARD_DIFF_SEED the generator's seed.
 #include "grep_core/regex.h"
@@ -26,11 +27,32 @@ std::string oracle_path() {
   return std::string(QG_TEST_SOURCE_DIR) + "/support/python_re_oracle.py";
 }
 
+// Where the groups of the match (col, len) took part, as the oracle's
+// --groups words follow its answer.
+std::string groups_of(const re_program *program, re_scratch *scratch, const std::string &line,
+                      int32_t col, int32_t len) {
+  std::vector<re_group_span> spans(re_group_count(program));
+  const size_t start = static_cast<size_t>(col - 1);
+  if (re_find_groups(program, scratch, line.data(), line.size(), start,
+                     start + static_cast<size_t>(len), spans.data()) != RE_MATCH) {
+    return " groups failed";
+  }
+  std::string words;
+  for (const re_group_span &g : spans) {
+    words += g.start == RE_GROUP_UNSET
+                 ? std::string(" -")
+                 : " " + std::to_string(g.start + 1) + ":" + std::to_string(g.end - g.start);
+  }
+  return words;
+}
+
 // What this library finds, in the oracle's words: with `dfa`, the lazy DFA
 // decides first whether the line holds a match, as a search does; without,
-// the exact matcher alone (both of its searches, which must agree).
+// the exact matcher alone (both of its searches, which must agree). With the
+// DFA, compiled with captures and the groups' spans told as the oracle's
+// --groups tells them.
 std::string ours(const std::string &pattern, const std::string &line, bool dfa) {
-  const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false};
+  const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false, dfa};
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) return "E";
   program->no_dfa = !dfa;
@@ -47,7 +69,10 @@ std::string ours(const std::string &pattern, const std::string &line, bool dfa) 
   if (verdict == RE_DFA_MATCH) r = re_find(program, scratch, line.data(), line.size(), &col, &len);
   int32_t bcol = 0, blen = 0;
   const re_result b =
-      dfa ? r : qg_test::find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+      dfa ? r
+          : qg_test::find_breadth_first(program, scratch, line.data(), line.size(), &bcol, &blen);
+  std::string groups;
+  if (r == RE_MATCH && dfa) groups = groups_of(program, scratch, line, col, len);
   re_scratch_free(scratch);
   re_dfa_free(lazy);
   re_program_free(program);
@@ -57,7 +82,7 @@ std::string ours(const std::string &pattern, const std::string &line, bool dfa) 
   }
   if (r == RE_NO_MATCH) return "N";
   if (r != RE_MATCH) return "failed";
-  return "M " + std::to_string(col) + " " + std::to_string(len);
+  return "M " + std::to_string(col) + " " + std::to_string(len) + groups;
 }
 
 uint64_t from_env(const char *name, uint64_t fallback) {
@@ -79,7 +104,8 @@ TEST(StandardSyntaxAgainstPython, GeneratedCasesAgree) {
       input +=
           qg_test::hex_of(cases.back().python) + " " + qg_test::hex_of(cases.back().line) + "\n";
     }
-    const qg_test::run_result r = qg_test::run_process({"python3", oracle_path()}, input);
+    const qg_test::run_result r =
+        qg_test::run_process({"python3", oracle_path(), "--groups"}, input);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream answers(r.out);
     for (const qg_test::standard_case &c : cases) {
@@ -89,15 +115,18 @@ TEST(StandardSyntaxAgainstPython, GeneratedCasesAgree) {
         ++slow;  // Python's backtracking gave up; nothing to compare
         continue;
       }
+      // Without the DFA the answer is compared without the groups' words.
+      const std::string bare = theirs.substr(0, theirs.find(' ', theirs.find(' ', 2) + 1));
       for (const bool dfa : {false, true}) {
         const std::string mine = ours(c.pattern, c.line, dfa);
+        const std::string &expected = dfa ? theirs : bare;
         compared += dfa;
         matched += dfa && mine[0] == 'M';
-        if (mine != theirs && ++failures <= 20) {
+        if (mine != expected && ++failures <= 20) {
           ADD_FAILURE() << "pattern " << testing::PrintToString(c.pattern) << " (Python "
                         << testing::PrintToString(c.python) << ") on "
                         << testing::PrintToString(c.line) << (dfa ? " with" : " without")
-                        << " the DFA: ours " << mine << ", Python " << theirs;
+                        << " the DFA: ours " << mine << ", Python " << expected;
         }
       }
     }

@@ -17,7 +17,8 @@ namespace {
 
 re_program *compile(const std::string &pattern, bool case_sensitive = true,
                     bool whole_word = false) {
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_STANDARD, whole_word};
+  const re_options options = {case_sensitive,     nullptr,    nullptr,
+                              RE_SYNTAX_STANDARD, whole_word, false};
   return re_compile_with(pattern.c_str(), &options, nullptr);
 }
 

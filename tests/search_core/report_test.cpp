@@ -115,6 +115,48 @@ TEST(SearchJson, WholeDocumentWithEscaping) {
                 "\"duration_ms\":0}");
 }
 
+// "captures": each match, and with "submatches" each submatch, says where
+// each group took part: named ones with their name first, null for one that
+// took none; a pattern without groups, a literal or the dialect gives [].
+TEST(SearchJson, GroupsOfEachMatch) {
+  qg_test::TempDir t;
+  const std::string file = t.write("a.c", "f(12) g(7)\n");
+  const std::string head = "{\"matches\":[{\"file\":\"" + json_text(file) +
+                           "\",\"line\":1,\"col\":1,\"text\":\"f(12) g(7)\"";
+  const std::string tail =
+      ",\"context\":[]}],\"total_matches\":1,\"files_searched\":1,"
+      "\"duration_ms\":0}";
+  const std::string std_caps = R"({"regex":true,"syntax":"standard","captures":true)";
+  const struct {
+    const char *pattern;
+    std::string options;
+    std::string members;
+  } cases[] = {
+      {R"((?P<name>\w)\((\d+)(x)?)", std_caps + "}",
+       R"(,"groups":[{"name":"name","col":1,"length":1},{"col":3,"length":2},null])"},
+      {R"((\w)\((?:\d)+)", std_caps + R"(,"submatches":true})",
+       R"(,"submatches":[{"col":1,"length":4,"groups":[{"col":1,"length":1}]},)"
+       R"({"col":7,"length":3,"groups":[{"col":7,"length":1}]}],"groups":[{"col":1,"length":1}])"},
+      {R"(\w\()", std_caps + "}", R"(,"groups":[])"},
+      {"f(", R"({"captures":true})", R"(,"groups":[])"},
+      {"f(", R"({"regex":true,"captures":true})", R"(,"groups":[])"},
+      {R"((\w)\()", R"({"regex":true,"syntax":"standard"})", ""},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(without_duration(search_json(file, c.pattern, c.options.c_str())),
+              head + c.members + tail)
+        << c.pattern << " " << c.options;
+  }
+  // The captures' working memory is bounded: a pattern of very many groups
+  // is refused with captures, and searched as usual without.
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += "(f)";
+  EXPECT_EQ(search_json(file, many.c_str(), (std_caps + "}").c_str()), "<null>");
+  EXPECT_EQ(std::string(qm_grep_get_last_error()).rfind("Pattern too large for captures: ", 0), 0u)
+      << qm_grep_get_last_error();
+  EXPECT_NE(search_json(file, many.c_str(), R"({"regex":true,"syntax":"standard"})"), "<null>");
+}
+
 struct WindowCase {
   const char *options;
   std::string expected_matches;

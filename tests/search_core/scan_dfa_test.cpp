@@ -38,7 +38,7 @@ std::vector<found> scan(const std::string &pattern, const grep_opts &opts, bool 
                         const std::string &text, bool *ok) {
   const re_options options = {opts.case_sensitive, nullptr, nullptr,
                               opts.syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                              opts.syntax == GREP_SYNTAX_STANDARD && opts.whole_word};
+                              opts.syntax == GREP_SYNTAX_STANDARD && opts.whole_word, false};
   std::vector<found> out;
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) return out;

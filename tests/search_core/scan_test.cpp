@@ -65,9 +65,9 @@ TEST(ReportScan, DocumentsEqualTheDefinitionsOnGeneratedTrees) {
   // With the dialect's literals among them: alternatives that matching
   // divides as it goes (after an escape, inside a class), anchors, escapes
   // that do not fold.
-  const char *patterns[] = {"fo+",     "\\w+_baz", "^foo",   "o$",       "[x]|bar",
-                            "",        ".",        "\\d+\\.\\d+", "x*",       "(1)|\\\\",
-                            "foo|ba+r", "\\dfoo|bar", "^o|x",  "f\\Oo$",  "[|]foo|q"};
+  const char *patterns[] = {"fo+",      "\\w+_baz",   "^foo",        "o$",     "[x]|bar",
+                            "",         ".",          "\\d+\\.\\d+", "x*",     "(1)|\\\\",
+                            "foo|ba+r", "\\dfoo|bar", "^o|x",        "f\\Oo$", "[|]foo|q"};
   constexpr unsigned kPatterns = sizeof patterns / sizeof *patterns;
   int matched = 0;
   for (int round = 0; round < 600; ++round) {
@@ -117,8 +117,10 @@ TEST(ParallelSearch, GivesWhatOneThreadGives) {
       }
     }
     const bool regex = rng() % 2;
-    const std::string pattern = regex ? "fo+|a" : "foo";
+    const bool groups = regex && rng() % 2;
+    const std::string pattern = groups ? "(?P<f>f)(o+)|(a)" : regex ? "fo+|a" : "foo";
     std::string options = "{\"regex\":" + std::string(regex ? "true" : "false");
+    if (groups) options += ",\"syntax\":\"standard\",\"captures\":true";
     if (rng() % 2) options += ",\"context_lines\":" + std::to_string(rng() % 3);
     if (rng() % 3 == 0) options += ",\"max_results\":" + std::to_string(1 + rng() % 20);
     if (rng() % 3 == 0) options += ",\"max_per_file\":" + std::to_string(1 + rng() % 4);

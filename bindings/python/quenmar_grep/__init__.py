@@ -42,7 +42,7 @@ __all__ = [
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
     "search_lines", "options_schema", "SearchOptions", "read_lines",
     "numbered_lines", "replace_lines", "edit_text", "batch_replace",
-    "Match", "Submatch", "SearchDocument", "Edit", "FileDiff", "BatchResult", "Failure",
+    "Match", "Submatch", "Group", "SearchDocument", "Edit", "FileDiff", "BatchResult", "Failure",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -63,21 +63,41 @@ class _MatchCore(TypedDict):
     context: List[str]
 
 
-class Submatch(TypedDict):
-    """One match within a line: 1-based byte column and length in bytes."""
-
+class _GroupCore(TypedDict):
     col: int
     length: int
+
+
+class Group(_GroupCore, total=False):
+    """Where one group took part in a match: 1-based byte column and length
+    in bytes; ``name`` for a named group."""
+
+    name: str
+
+
+class _SubmatchCore(TypedDict):
+    col: int
+    length: int
+
+
+class Submatch(_SubmatchCore, total=False):
+    """One match within a line: 1-based byte column and length in bytes;
+    ``groups`` when the search asked for ``captures``."""
+
+    groups: List[Optional[Group]]
 
 
 class Match(_MatchCore, total=False):
     """One match object: the file, the 1-based line and byte column, the
     line's text and its context window; ``length`` (the match's bytes) when
     the search asked for ``match_length``, ``submatches`` (every match of the
-    line) when it asked for ``submatches``."""
+    line) when it asked for ``submatches``, ``groups`` (where each group of
+    the pattern took part, None for one that took none) when it asked for
+    ``captures``."""
 
     length: int
     submatches: List[Submatch]
+    groups: List[Optional[Group]]
 
 
 class _SearchCore(TypedDict):

@@ -67,6 +67,8 @@ OPTIONS = (
      'match objects carry the byte length of the first match'),
     ('submatches', 'submatches', 'boolean', False, (),
      'match objects carry every match of their line'),
+    ('captures', 'captures', 'boolean', False, (),
+     'standard syntax: match objects carry where each group of the pattern matched'),
     ('path_globs', 'path_globs', 'path_globs', [], (),
      "globs in git's syntax over each entry's path below the root; !GLOB excludes"),
     ('syntax', 'syntax', 'choice', 'dialect', ('dialect', 'standard'),
@@ -134,6 +136,7 @@ class SearchOptions(TypedDict, total=False):
     gitignore: bool
     match_length: bool
     submatches: bool
+    captures: bool
     path_globs: Union[str, Sequence[str]]
     syntax: str
     before_context: int

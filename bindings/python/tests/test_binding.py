@@ -546,6 +546,25 @@ class Search(TempTree):
         with self.assertRaises(TypeError):
             qg.search_text("b", "x", "x", no_such_option=True)
 
+    def test_captures_give_the_spans_python_gives(self):
+        lines = ["call(12) and f(x)", "g()", "h_1(7) h_2(88)", "none here"]
+        pattern = r"(?P<fn>\w+)\((\d+)?(\))?"
+        document = qg.search_text("b.c", "\n".join(lines) + "\n", pattern, regex=True,
+                                  captures=True, submatches=True)
+        found = {m["line"]: m for m in document["matches"]}
+        for number, line in enumerate(lines, 1):
+            expected = list(re.finditer(pattern, line, re.ASCII))
+            self.assertEqual(number in found, bool(expected), line)
+            if not expected:
+                continue
+            for sub, match in zip(found[number]["submatches"], expected):
+                spans = [None if match.start(i) < 0 else
+                         dict(({"name": "fn"} if i == 1 else {}),
+                              col=match.start(i) + 1, length=match.end(i) - match.start(i))
+                         for i in range(1, 4)]
+                self.assertEqual(sub["groups"], spans, line)
+            self.assertEqual(found[number]["groups"], found[number]["submatches"][0]["groups"])
+
     def test_iterator_closed_early_stops_the_search(self):
         for i in range(20):
             self.write("many/f%02d.txt" % i, "hit\n" * 10)
