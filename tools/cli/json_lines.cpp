@@ -18,13 +18,27 @@ void put_string(std::string &out, std::string_view text) {
   for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20) {
           out += "\\u00";
@@ -85,7 +99,8 @@ std::string begin_message(std::string_view path) {
 }
 
 std::string line_message(bool context, std::string_view path, std::string_view line,
-                         int64_t line_number, int64_t offset, const std::vector<submatch> &matches) {
+                         int64_t line_number, int64_t offset,
+                         const std::vector<submatch> &matches) {
   std::string out = context ? "{\"type\":\"context\"" : "{\"type\":\"match\"";
   out += ",\"data\":{\"path\":";
   put_data(out, path);

@@ -99,7 +99,9 @@ std::string_view below(std::string_view path, std::string_view root) {
   return rest.empty() ? path : rest;
 }
 
-int64_t int_of(yyjson_val *obj, const char *key) { return yyjson_get_sint(yyjson_obj_get(obj, key)); }
+int64_t int_of(yyjson_val *obj, const char *key) {
+  return yyjson_get_sint(yyjson_obj_get(obj, key));
+}
 
 std::string_view text_of(yyjson_val *v) {
   return std::string_view(yyjson_get_str(v) ? yyjson_get_str(v) : "", yyjson_get_len(v));
@@ -142,8 +144,8 @@ std::vector<submatch> submatches_of(yyjson_val *match, size_t line_size) {
     const int64_t col = int_of(m, "col"), length = int_of(m, "length");
     if (col < 1) return;
     const size_t start = std::min(static_cast<size_t>(col - 1), line_size);
-    out.push_back({start, std::min(start + static_cast<size_t>(std::max<int64_t>(length, 0)),
-                                   line_size)});
+    out.push_back(
+        {start, std::min(start + static_cast<size_t>(std::max<int64_t>(length, 0)), line_size)});
   };
   yyjson_val *list = yyjson_obj_get(match, "submatches");
   if (yyjson_is_arr(list)) {

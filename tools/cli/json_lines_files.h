@@ -20,10 +20,10 @@ namespace qg_cli {
 
 // Where one PATH's files are read back from and how its document was made.
 struct document_source {
-  std::string root;              // the PATH as given; "-" for standard input
-  std::string_view stdin_text;   // standard input's bytes, for "-"
-  bool below_root = false;       // paths printed below the root (no PATH given)
-  int before = 0;                // the context lines in force above a match
+  std::string root;                 // the PATH as given; "-" for standard input
+  std::string_view stdin_text;      // standard input's bytes, for "-"
+  bool below_root = false;          // paths printed below the root (no PATH given)
+  int before = 0;                   // the context lines in force above a match
   std::optional<int> max_per_file;  // the search's "max_per_file", when above 0
 };
 

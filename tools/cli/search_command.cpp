@@ -245,13 +245,14 @@ bool flags_agree(const search_request &req, const CLI::App &cmd) {
     return false;
   }
   int forms = 0;
-  for (const char *form : {"-l", "-c", "--json", "--document", "--stream", "-q", "--files",
-                           "--vimgrep"}) {
+  for (const char *form :
+       {"-l", "-c", "--json", "--document", "--stream", "-q", "--files", "--vimgrep"}) {
     forms += given(form);
   }
   if (forms > 1) {
-    fail_with("search: choose one of -l, -c, --json, --document, --stream, -q, --files and "
-              "--vimgrep");
+    fail_with(
+        "search: choose one of -l, -c, --json, --document, --stream, -q, --files and "
+        "--vimgrep");
     return false;
   }
   if (req.list_files && !req.pattern_flags.empty()) {
