@@ -4,16 +4,20 @@ with the same arguments and no others, and what they print must agree.
 Each tree is drawn from a seeded generator: nested folders (some named
 `target`, `build`, `node_modules`, some hidden), files of a few words a
 line, binary files (a NUL among the text), names that are not UTF-8,
-`.gitignore` and `.ignore` files with plain, anchored, negated and folder
+lines that are not UTF-8, `.gitignore` and `.ignore` files with plain, anchored, negated and folder
 rules, links to files and to folders outside the tree (each folder reached
 by one link), a dangling link;
 half of the trees are git work trees. For each tree and each row of
 COMMANDS, standard output is compared: as a set of lines where ripgrep
 prints in the order its threads finish, exactly where the walk is sorted.
+The rows of JSON_COMMANDS compare `--json` message by message, each parsed
+and without its time values (which no two runs share); unsorted, as a set of
+files, each file's messages in their order, the summary last.
 
 Usage: rg_differential_test.py TOOL [SEEDS]
 """
 
+import json
 import os
 import random
 import shutil
@@ -67,14 +71,35 @@ COMMANDS = [
     (["--vimgrep", "-e", "al?pha|ga", "-e", "[dD]el+ta"], False),
 ]
 
+# (arguments, sorted output) for --json, which is added before them.
+JSON_COMMANDS = [
+    (["--sort", "path", "foo"], True),
+    (["--sort", "path", "-C", "1", "alpha"], True),
+    (["--sort", "path", "-A", "2", "-B", "1", "beta"], True),
+    (["--sort", "path", "-i", "foo"], True),
+    (["--sort", "path", "-w", "x"], True),
+    (["--sort", "path", "-e", "a"], True),  # several matches on most lines
+    (["--sort", "path", "-e", "caf|Gamma"], True),  # lines that are not UTF-8
+    (["--sort", "path", "-v", "-x", "foo"], True),
+    (["--sort", "path", "-uu", "delta"], True),
+    (["-F", "-e", "size_t", "-e", "spin_lock"], False),
+    (["no such word"], False),
+]
+
+# The keys of the messages that hold a time.
+TIME_KEYS = {"elapsed", "elapsed_total"}
+
 
 def random_line(rng):
-    return " ".join(rng.choice(WORDS) for _ in range(rng.randint(0, 5)))
+    line = " ".join(rng.choice(WORDS) for _ in range(rng.randint(0, 5)))
+    if rng.random() < 0.05:
+        line = "caf\udce9 " + line  # a byte that is not UTF-8, 0xE9
+    return line
 
 
 def write_file(path, rng):
     lines = [random_line(rng) for _ in range(rng.randint(0, 8))]
-    data = "\n".join(lines).encode()
+    data = "\n".join(lines).encode(errors="surrogateescape")
     if lines and rng.random() < 0.8:
         data += b"\n"
     if path.endswith(b".bin") or rng.random() < 0.1:
@@ -124,6 +149,55 @@ def split(output):
     return [line for line in output.split(sep) if line]
 
 
+def without_times(value):
+    """`value` with every member that holds a time left out, at any depth."""
+    if isinstance(value, dict):
+        return {k: without_times(v) for k, v in value.items() if k not in TIME_KEYS}
+    if isinstance(value, list):
+        return [without_times(v) for v in value]
+    return value
+
+
+def messages(output, ordered):
+    """The messages of a --json output, each parsed and without its times;
+    unordered, each file's messages (begin to end) as one item of a sorted
+    list, the summary last. Key order is kept: it must match too."""
+    parsed = [without_times(json.loads(line)) for line in output.splitlines() if line]
+    if ordered:
+        return parsed
+    files, current = [], []
+    for message in parsed:
+        current.append(message)
+        if message["type"] in ("end", "summary"):
+            files.append(current)
+            current = []
+    files.append(current)
+    rest = files[-1:] if files[-1] and files[-1][0]["type"] == "summary" else []
+    body = files[:len(files) - len(rest)]
+    return sorted(body, key=lambda f: json.dumps(f)) + rest
+
+
+def key_order(value):
+    """The keys of `value` in the order they stand, at any depth."""
+    if isinstance(value, dict):
+        return [(k, key_order(v)) for k, v in value.items()]
+    if isinstance(value, list):
+        return [key_order(v) for v in value]
+    return None
+
+
+def check_json(tool, top, seed, failures):
+    for args, ordered in JSON_COMMANDS:
+        args = ["--json"] + args
+        ours, theirs = run(tool, args, top), run("rg", args, top)
+        a, b = messages(ours, ordered), messages(theirs, ordered)
+        if a != b or key_order(a) != key_order(b):
+            first = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y or
+                          key_order(x) != key_order(y)), min(len(a), len(b)))
+            failures.append(f"seed {seed}, {' '.join(args)}: message {first} differs: ours "
+                            f"{a[first:first + 1]}, rg's {b[first:first + 1]}")
+
+
 def check_tree(tool, seed, scratch):
     rng = random.Random(seed)
     base = os.path.join(scratch, str(seed).encode())
@@ -149,6 +223,7 @@ def check_tree(tool, seed, scratch):
             only_rg = [x for x in b if x not in a][:5]
             failures.append(f"seed {seed}, {' '.join(args)}: only ours {only_ours}, "
                             f"only rg's {only_rg}")
+    check_json(tool, top, seed, failures)
     return failures
 
 
@@ -167,7 +242,8 @@ def main():
         shutil.rmtree(scratch)
     for f in failures:
         print(f)
-    print(f"{seeds} trees x {len(COMMANDS)} commands: {len(failures)} differ")
+    commands = len(COMMANDS) + len(JSON_COMMANDS)
+    print(f"{seeds} trees x {commands} commands: {len(failures)} differ")
     return 1 if failures else 0
 
 

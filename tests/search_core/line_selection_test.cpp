@@ -2,8 +2,8 @@
 // "invert_match" reports exactly the lines without a match, "whole_line"
 // exactly the lines a pattern matches whole (on generated texts, literal and
 // standard-syntax patterns, with and without case folding); "max_depth"
-// walks the levels it names; "sort" gives the names in byte order, on one
-// thread or several alike.
+// walks the levels it names; "sort" gives the names in byte order, or the
+// files by modification time, on one thread or several alike.
 #include "grep_core/last_error.h"
 #include "search_core/report_files.h"
 #include "search_core/report_json.h"
@@ -16,6 +16,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <set>
@@ -215,6 +217,32 @@ TEST(WalkOrder, SortAndMaxDepthGiveTheNamedFilesInOrder) {
               shallow)
         << depth;
   }
+}
+
+// "sort":"modified" gives a folder's files oldest first and with
+// "sort_reverse" newest first, whatever their names' order, on one thread
+// and on several; each file's time is set ten seconds apart from the next.
+TEST(WalkOrder, SortModifiedGivesOldestFirstAndReversedNewestFirst) {
+  qg_test::TempDir t;
+  std::mt19937 rng(5);
+  std::vector<std::string> names;
+  for (int k = 0; k < 24; ++k) names.push_back("f" + std::to_string(k) + ".txt");
+  std::shuffle(names.begin(), names.end(), rng);  // oldest first, in no name order
+  const auto oldest = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string path = t.write(names[k], "x\n");
+    std::filesystem::last_write_time(path, oldest + std::chrono::seconds(10 * k));
+  }
+  const std::vector<std::string> newest_first(names.rbegin(), names.rend());
+  for (const int threads : {1, 3}) {
+    const std::string n = std::to_string(threads);
+    EXPECT_EQ(searched(t.path(), R"({"sort":"modified","threads":)" + n + "}"), names) << n;
+    EXPECT_EQ(searched(t.path(), R"({"sort":"modified","sort_reverse":true,"threads":)" + n + "}"),
+              newest_first)
+        << n;
+  }
+  EXPECT_EQ(listed(t.path(), R"({"sort":"modified"})"), names);
+  EXPECT_EQ(listed(t.path(), R"({"sort":"modified","sort_reverse":true})"), newest_first);
 }
 
 }  // namespace

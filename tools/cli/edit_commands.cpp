@@ -1,5 +1,6 @@
 #include "edit_commands.h"
 
+#include "base64.h"
 #include "input.h"
 #include "messages.h"
 
@@ -38,31 +39,6 @@ bool text_argument(const std::string &given, const char *what, std::string &out)
     return false;
   }
   return true;
-}
-
-// The bytes of a base64 text (RFC 4648, padded), as the library writes
-// "diff_base64"; stops at the padding or at anything else.
-std::string from_base64(const char *text, size_t len) {
-  std::string out;
-  uint32_t bits = 0;
-  int have = 0;
-  for (size_t i = 0; i < len; ++i) {
-    const char c = text[i];
-    int v = c >= 'A' && c <= 'Z'   ? c - 'A'
-            : c >= 'a' && c <= 'z' ? c - 'a' + 26
-            : c >= '0' && c <= '9' ? c - '0' + 52
-            : c == '+'             ? 62
-            : c == '/'             ? 63
-                                   : -1;
-    if (v < 0) break;
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    have += 6;
-    if (have >= 8) {
-      have -= 8;
-      out += static_cast<char>((bits >> have) & 0xFF);
-    }
-  }
-  return out;
 }
 
 // What a command prints of a batch's result on standard output.

@@ -24,4 +24,8 @@ bool read_input(const std::string &name, std::string &out, std::string &error) {
   return ok;
 }
 
+std::filesystem::path native_path(const std::string &utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 }  // namespace qg_cli

@@ -5,9 +5,12 @@
 #include "file_types.h"
 #include "flag_errors.h"
 #include "input.h"
+#include "json_lines.h"
+#include "json_lines_files.h"
 #include "messages.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,10 +26,6 @@ bool use_colour(const std::string &when) {
   const char *no_colour = std::getenv("NO_COLOR");
   if (no_colour != nullptr && no_colour[0] != '\0') return false;
   return is_terminal(stdout);
-}
-
-std::filesystem::path native_path(const std::string &utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // Whether `root` lies in a git work tree: it, or a folder above it, holds a
@@ -116,12 +115,18 @@ outcome print_search(const std::string &root, const search_request &req, const s
   return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
 }
 
+// The library's search document of one PATH (standard input for "-").
+const char *document_of(const std::string &root, const search_request &req,
+                        const std::string &options) {
+  return root == "-" ? grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
+                                        req.pattern.c_str(), options.c_str())
+                     : grep_search_json(root.c_str(), req.pattern.c_str(), options.c_str());
+}
+
+// --document: prints the search document of one PATH on a line of its own.
 outcome search_document(const std::string &root, const search_request &req,
                         const std::string &options) {
-  const char *text =
-      root == "-" ? grep_search_text(kStdinName, req.stdin_text.data(), req.stdin_text.size(),
-                                     req.pattern.c_str(), options.c_str())
-                  : grep_search_json(root.c_str(), req.pattern.c_str(), options.c_str());
+  const char *text = document_of(root, req, options);
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -129,6 +134,28 @@ outcome search_document(const std::string &root, const search_request &req,
   yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
   notice_depth_limit(top, root);
   return outcome_of_search(yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0);
+}
+
+// --json: prints the messages of the files of one PATH that matched and adds
+// their counts to `totals`; a file that cannot be read back fails the PATH.
+outcome search_json_lines(const std::string &root, const search_request &req,
+                          const std::string &options, message_stats &totals) {
+  document_source src = source_for(root, options);
+  src.stdin_text = req.stdin_text;
+  src.below_root = req.path_defaulted;
+  doc_ptr doc = parse_json(document_of(root, req, options));
+  yyjson_val *top = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
+  const bool searched = grep_last_status() == GREP_OK;
+  const bool printed = print_file_messages(top, src, totals);
+  std::fflush(stdout);
+  notice_depth_limit(top, root);
+  if (!searched) {
+    fail();
+    return outcome::failed;
+  }
+  if (!printed) return outcome::failed;
+  return yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0 ? outcome::matched
+                                                                   : outcome::nothing;
 }
 
 // What the line printer is to print for the output flags; "" for the
@@ -178,7 +205,9 @@ void use_ripgrep_walk(const search_request &req, const std::string &root, search
 std::string options_for(const search_request &req, const std::string &root, bool colour,
                         bool continued = false) {
   search_flags flags = req.flags;
-  if (!req.json) {
+  if (req.json) {
+    flags.submatches = true;  // each match of a line, for its "submatches"
+  } else if (!req.document) {
     flags.print = print_mode(req);
     flags.colour = colour;
     flags.continued = continued;
@@ -216,11 +245,14 @@ bool flags_agree(const search_request &req, const CLI::App &cmd) {
     return false;
   }
   int forms = 0;
-  for (const char *form : {"-l", "-c", "--json", "--stream", "-q", "--files", "--vimgrep"}) {
+  for (const char *form :
+       {"-l", "-c", "--json", "--document", "--stream", "-q", "--files", "--vimgrep"}) {
     forms += given(form);
   }
   if (forms > 1) {
-    fail_with("search: choose one of -l, -c, --json, --stream, -q, --files and --vimgrep");
+    fail_with(
+        "search: choose one of -l, -c, --json, --document, --stream, -q, --files and "
+        "--vimgrep");
     return false;
   }
   if (req.list_files && !req.pattern_flags.empty()) {
@@ -448,9 +480,12 @@ void print_hints(const search_request &req, const std::string &options) {
   }
 }
 
+// Searches one PATH and prints it in the form the output flags chose.
 outcome search_one(const std::string &root, const search_request &req, const std::string &options,
-                   search_stats &stats) {
-  return req.json ? search_document(root, req, options) : print_search(root, req, options, stats);
+                   search_stats &stats, message_stats &totals) {
+  if (req.json) return search_json_lines(root, req, options, totals);
+  if (req.document) return search_document(root, req, options);
+  return print_search(root, req, options, stats);
 }
 
 // Stops a search at the first file it prints (an empty piece only says the
@@ -662,7 +697,12 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
       ->group(kOutputGroup);
   cmd->add_flag("--type-list", req.type_list, "Print the file types of -t and -T, and stop")
       ->group(kOutputGroup);
-  cmd->add_flag("--json", req.json, "Print the search document of each PATH")->group(kOutputGroup);
+  cmd->add_flag("--json", req.json,
+                "Print ripgrep's JSON Lines: begin, match, context and end messages for each file "
+                "that matches, then a summary")
+      ->group(kOutputGroup);
+  cmd->add_flag("--document", req.document, "Print the library's search document of each PATH")
+      ->group(kOutputGroup);
   cmd->add_flag("--stream", req.stream, "Print each match object as it is found (JSON Lines)")
       ->group(kOutputGroup);
   cmd->add_option("--color,--colour", req.colour, "Colour the output: auto, always or never")
@@ -718,16 +758,25 @@ int run_search(search_request &req, const CLI::App &cmd) {
 
   bool matched = false, failed = false, printed = false;
   search_stats stats;
+  message_stats totals;
+  const auto started = std::chrono::steady_clock::now();
   for (const std::string &root : req.paths) {
     const std::string options = options_for(req, root, colour, printed);
     if (options.empty()) return fail_with("Out of memory");
     if (&root == &req.paths.front()) print_hints(req, options);
-    const outcome o = search_one(root, req, options, stats);
+    const outcome o = search_one(root, req, options, stats, totals);
     matched = matched || o == outcome::matched;
     failed = failed || o == outcome::failed;
     printed = printed || o == outcome::matched;
   }
-  if (req.stats && !req.json) stats.print();
+  if (req.json) {
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    std::printf("%s\n",
+                summary_message(
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count(), totals)
+                    .c_str());
+  }
+  if (req.stats && !req.json && !req.document) stats.print();
   std::fflush(stdout);
   if (failed) return kExitError;
   return matched ? kExitMatch : kExitNoMatch;

@@ -2,8 +2,9 @@
 // it is a pipe or a file, or the current folder, when none; "-" for standard
 // input), with the flags grep and ripgrep users know, printed as
 // `path:line:col:text` lines, file names (-l), counts per file (-c), one
-// line per match (--vimgrep), the
-// library's document (--json) or its match objects as JSON Lines (--stream);
+// line per match (--vimgrep), ripgrep's JSON Lines messages (--json), the
+// library's document (--document) or its match objects as JSON Lines
+// (--stream);
 // or nothing but the exit status (-q); or, with --files, the files a search
 // would read.
 #ifndef QG_CLI_SEARCH_COMMAND_H
@@ -33,7 +34,8 @@ struct search_request {
   bool gitignore = false;
   bool no_gitignore = false;
   std::string options_json;
-  bool json = false;
+  bool json = false;      // --json: ripgrep's JSON Lines messages
+  bool document = false;  // --document: the library's search document of each PATH
   bool stream = false;
   bool show_options = false;
   bool only_matching = false;
