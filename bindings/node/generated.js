@@ -58,6 +58,9 @@ const OPTION_KEYS = Object.freeze([
   "sort",
   "sort_reverse",
   "dot_ignore",
+  "preserve_case",
+  "dry_run",
+  "expect",
 ]);
 
 module.exports = { Status, OPTION_KEYS };
