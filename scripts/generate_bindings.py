@@ -49,9 +49,10 @@ def statuses():
 
 PY_TYPES = {"boolean": "bool", "integer": "int", "globs": "Union[str, Sequence[str]]",
             "path_globs": "Union[str, Sequence[str]]", "choice": "str",
-            "file_hashes": "Mapping[str, str]"}
+            "file_hashes": "Mapping[str, str]", "text": "str"}
 TS_TYPES = {"boolean": "boolean", "integer": "number", "globs": "string | string[]",
-            "path_globs": "string | string[]", "file_hashes": "Record<string, string>"}
+            "path_globs": "string | string[]", "file_hashes": "Record<string, string>",
+            "text": "string"}
 
 
 def python_module(options, codes):
@@ -116,7 +117,7 @@ def markdown_table(options):
             return " or ".join("`%s`" % json.dumps(c) for c in o["choices"])
         return {"boolean": "true/false", "globs": "string or array",
                 "path_globs": "string or array",
-                "file_hashes": "object of path: SHA-256"}[o["type"]]
+                "file_hashes": "object of path: SHA-256", "text": "string"}[o["type"]]
 
     lines = ["| key | value | default | meaning |", "|---|---|---|---|"]
     for o in options:

@@ -121,6 +121,8 @@ export interface SearchOptions {
   sort_reverse?: boolean;
   /** honour .ignore files with git's rules (gitignore honours them too) (default false). */
   dot_ignore?: boolean;
+  /** the printed lines show each match replaced by this template ($0, $1, ${name}, $$); nothing is written (default null). */
+  replacement?: string;
   /** a replacement of plain words takes the case shape of each match (lower, UPPER, Capitalised, camelCase, snake_case) (default false). */
   preserve_case?: boolean;
   /** write nothing; each file's entry carries the unified diff of what would be written (default false). */

@@ -1,7 +1,6 @@
 #include "edit_core/pattern_replace.h"
 
 #include "edit_core/file_edit.h"
-#include "edit_core/replace_template.h"
 #include "grep_core/file_id_map.h"
 #include "grep_core/grow_array.h"
 #include "grep_core/json_out.h"
@@ -12,6 +11,7 @@
 #include "grep_core/text_write.h"
 #include "grep_core/utf8.h"
 #include "search_core/file_scan.h"
+#include "search_core/replace_template.h"
 #include "search_core/search.h"
 
 #include <stdint.h>

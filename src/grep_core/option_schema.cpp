@@ -63,6 +63,23 @@ constexpr option_row file_hashes(const char *key, option_scope scope, size_t off
           0};
 }
 
+constexpr option_row text(const char *key, option_scope scope, size_t offset, const char *doc) {
+  return {key,
+          nullptr,
+          option_type::text,
+          option_origin::extension,
+          scope,
+          0,
+          0,
+          0,
+          nullptr,
+          doc,
+          offset,
+          0,
+          false,
+          0};
+}
+
 constexpr option_origin kCore = option_origin::core;
 constexpr option_origin kExt = option_origin::extension;
 constexpr option_scope kSearch = option_scope::search;
@@ -167,6 +184,9 @@ constexpr option_row kSpecs[] = {
             "with sort: the reverse order"),
     boolean("dot_ignore", kExt, kWalk, false, QG_AT(dot_ignore),
             "honour .ignore files with git's rules (gitignore honours them too)"),
+    text("replacement", kLines, QG_AT(replacement),
+         "the printed lines show each match replaced by this template ($0, $1, ${name}, $$); "
+         "nothing is written"),
     boolean("preserve_case", kExt, kReplace, false, QG_AT(preserve_case),
             "a replacement of plain words takes the case shape of each match (lower, UPPER, "
             "Capitalised, camelCase, snake_case)"),
@@ -195,6 +215,8 @@ const char *type_name(option_type type) {
       return "choice";
     case option_type::file_hashes:
       return "file_hashes";
+    case option_type::text:
+      return "text";
   }
   return "";
 }
@@ -242,6 +264,9 @@ void write_default(json_out *out, const option_row &key_row) {
       return;
     case option_type::file_hashes:
       JSON_OUT_LITERAL(out, "{}");
+      return;
+    case option_type::text:
+      JSON_OUT_LITERAL(out, "null");
       return;
     case option_type::choice: {
       char text[64];
@@ -332,6 +357,15 @@ void write_value(json_out *out, const option_row &key_row, const grep_opts *opts
         json_out_string(out, list[k], strlen(list[k]));
       }
       json_out_char(out, ']');
+      return;
+    }
+    case option_type::text: {
+      const char *value = field<const char *>(opts, key_row.offset);
+      if (value == nullptr) {
+        JSON_OUT_LITERAL(out, "null");
+      } else {
+        json_out_string(out, value, strlen(value));
+      }
       return;
     }
     case option_type::file_hashes: {

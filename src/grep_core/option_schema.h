@@ -23,6 +23,7 @@ enum class option_type : uint8_t {
   path_globs,   // a string (one glob) or an array of strings
   choice,       // one of the texts of `choices`
   file_hashes,  // an object of path -> SHA-256 in hex (the grep_file_hash array at `offset`)
+  text,         // a string without NUL (a char * at `offset`, owned; null when not given)
 };
 
 // Where a key comes from: the core keys keep their lenient reading (a value

@@ -184,6 +184,21 @@ bool read_file_hashes(const reader &r, const option_row &key_row, yyjson_val *v)
   return true;
 }
 
+// A string without NUL, kept whole; anything else is refused.
+bool read_text(const reader &r, const option_row &key_row, yyjson_val *v) {
+  if (!yyjson_is_str(v) || strlen(yyjson_get_str(v)) != yyjson_get_len(v)) {
+    return refuse(key_row, "a text without NUL characters");
+  }
+  char *&value = field<char *>(r.opts, key_row.offset);
+  free(value);
+  value = strdup(yyjson_get_str(v));
+  if (value == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory reading option '%s'", key_row.key);
+    return false;
+  }
+  return true;
+}
+
 bool read_value(const reader &r, const option_row &key_row, yyjson_val *v) {
   switch (key_row.type) {
     case option_type::boolean:
@@ -197,6 +212,8 @@ bool read_value(const reader &r, const option_row &key_row, yyjson_val *v) {
       return read_choice(r, key_row, v);
     case option_type::file_hashes:
       return read_file_hashes(r, key_row, v);
+    case option_type::text:
+      return read_text(r, key_row, v);
   }
   return true;
 }
@@ -264,6 +281,7 @@ void grep_opts_init(grep_opts *opts) {
       case option_type::globs:
       case option_type::path_globs:
       case option_type::file_hashes:
+      case option_type::text:
         break;  // empty
     }
   }
@@ -274,6 +292,10 @@ void grep_opts_free(grep_opts *opts) {
   const option_row *key_rows = option_rows(&count);
   for (size_t i = 0; i < count; ++i) {
     const option_row &key_row = key_rows[i];
+    if (key_row.type == option_type::text) {
+      free(field<char *>(opts, key_row.offset));
+      continue;
+    }
     if (key_row.type == option_type::file_hashes) {
       grep_file_hash *list = field<grep_file_hash *>(opts, key_row.offset);
       const int32_t n = field<int32_t>(opts, key_row.count_offset);

@@ -2,8 +2,8 @@
 //
 // A record is filled by grep_opts_parse_json at the start of one search, read
 // (never changed) by the walk, the scan and the match handlers, and released
-// with grep_opts_free at the end. It owns the glob strings of its lists and
-// the "expect" entries, and nothing else; it belongs to the thread that runs
+// with grep_opts_free at the end. It owns the glob strings of its lists, the
+// "replacement" text and the "expect" entries, and nothing else; it belongs to the thread that runs
 // the search.
 #ifndef QG_OPTIONS_H
 #define QG_OPTIONS_H
@@ -81,6 +81,9 @@ typedef struct grep_opts {
   uint8_t sort;       // "sort": a grep_sort_order for each directory's entries
   bool sort_reverse;  // "sort_reverse": with "sort", the reverse order
   bool dot_ignore;    // "dot_ignore": .ignore files are honoured (as with "gitignore")
+  // "replacement": the line printer shows each match replaced by this
+  // template (owned; null: matches as they are).
+  char *replacement;
   // Replacing by pattern (grep_replace_json).
   bool preserve_case;  // "preserve_case": a plain-word replacement takes each match's case shape
   bool dry_run;        // "dry_run": nothing is written; each file's entry carries its diff
@@ -128,8 +131,8 @@ void grep_opts_init(grep_opts *opts);
 // result is released with grep_opts_free.
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json);
 
-// Releases every glob of the lists, the "expect" entries, and zeroes the whole record, which
-// must then be initialised or parsed again before use. Safe to call twice.
+// Releases every glob of the lists, the texts, the "expect" entries, and zeroes the whole record,
+// which must then be initialised or parsed again before use. Safe to call twice.
 void grep_opts_free(grep_opts *opts);
 
 // Appends to `list` (holding `*count` globs) every non-empty piece of `text`

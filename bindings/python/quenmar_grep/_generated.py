@@ -109,6 +109,8 @@ OPTIONS = (
      'with sort: the reverse order'),
     ('dot_ignore', 'dot_ignore', 'boolean', False, (),
      "honour .ignore files with git's rules (gitignore honours them too)"),
+    ('replacement', 'replacement', 'text', None, (),
+     'the printed lines show each match replaced by this template ($0, $1, ${name}, $$); nothing is written'),
     ('preserve_case', 'preserve_case', 'boolean', False, (),
      'a replacement of plain words takes the case shape of each match (lower, UPPER, Capitalised, camelCase, snake_case)'),
     ('dry_run', 'dry_run', 'boolean', False, (),
@@ -163,6 +165,7 @@ class SearchOptions(TypedDict, total=False):
     sort: str
     sort_reverse: bool
     dot_ignore: bool
+    replacement: str
     preserve_case: bool
     dry_run: bool
     expect: Mapping[str, str]

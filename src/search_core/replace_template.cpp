@@ -1,4 +1,4 @@
-#include "edit_core/replace_template.h"
+#include "search_core/replace_template.h"
 
 #include "grep_core/grow_array.h"
 #include "grep_core/last_error.h"
