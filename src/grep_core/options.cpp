@@ -184,12 +184,18 @@ bool read_file_hashes(const reader &r, const option_row &key_row, yyjson_val *v)
   return true;
 }
 
-// A string without NUL, kept whole; anything else is refused.
+// A string without NUL, kept whole, or null for none (the default, as the
+// values document writes it); anything else is refused.
 bool read_text(const reader &r, const option_row &key_row, yyjson_val *v) {
-  if (!yyjson_is_str(v) || strlen(yyjson_get_str(v)) != yyjson_get_len(v)) {
-    return refuse(key_row, "a text without NUL characters");
-  }
   char *&value = field<char *>(r.opts, key_row.offset);
+  if (yyjson_is_null(v)) {
+    free(value);
+    value = nullptr;
+    return true;
+  }
+  if (!yyjson_is_str(v) || strlen(yyjson_get_str(v)) != yyjson_get_len(v)) {
+    return refuse(key_row, "a text without NUL characters, or null");
+  }
   free(value);
   value = strdup(yyjson_get_str(v));
   if (value == nullptr) {
