@@ -85,7 +85,6 @@ int64_t add_target(target_list *list, const char *path) {
 
 struct walk_ctx {
   target_list *targets;
-  const grep_opts *opts;
   const path_table *expect;  // with "expect": the entries by path
   bool *expect_met;
   const char *path;  // the file being scanned
@@ -520,8 +519,7 @@ char *grep_core_replace_json(const char *root_path, const char *pattern, const c
   }
   const grep_opts walk = walk_options(opts, replace_template_names_groups(replacement));
   target_list targets;
-  walk_ctx ctx = {&targets,   &opts,   opts.expect != nullptr ? &expect : nullptr,
-                  expect_met, nullptr, -1};
+  walk_ctx ctx = {&targets, opts.expect != nullptr ? &expect : nullptr, expect_met, nullptr, -1};
   const search_sink sink = {&ctx, walk_begin_file, walk_match, nullptr, nullptr, nullptr, nullptr};
   search_tally tally{};
   searcher_guard s{searcher_new(pattern, &walk, &tally, &sink)};

@@ -153,6 +153,44 @@ class GeneratedTrees(unittest.TestCase):
                 keywords["whole_word"] = True
             self.check_tree(rng, case, pattern, template, py_template, flags, keywords)
 
+    def test_the_dialect_and_literals_replace_what_search_reports(self):
+        # The oracle is the search with the same options: every submatch of
+        # every reported line, at its byte columns, replaced.
+        rng = random.Random(11)
+        cases = [("fo+", True), (r"\w+_\d", True), ("[a-c]x?", True), ("^foo", True),
+                 ("bar$", True), ("a|(c)", True), (r"\$", True), ("foo", False),
+                 ("(c)", False), ("size_t", False), ("é", False)]
+        for case in range(60):
+            pattern, dialect = cases[case % len(cases)]
+            # A literal pattern reads $1 as text; the dialect has no groups to name.
+            template = rng.choice(["", "X", "<$0>", "$$", "$0$0"] + ([] if dialect else ["$1"]))
+            keywords = {"ignore_case": rng.random() < 0.3, "whole_word": rng.random() < 0.3}
+            if dialect:
+                keywords["syntax"] = "dialect"
+            root = os.path.join(self.dir, "d%d" % case)
+            files = self.make_tree(rng, root)
+            found = qg.search(root, pattern, submatches=True, **keywords)
+            spans = {}
+            for m in found["matches"]:
+                spans[(m["file"], m["line"])] = [(s["col"], s["length"]) for s in m["submatches"]]
+            qg.replace(root, pattern, template, **keywords)
+            expansion = template.replace("$$", "\0").replace("$0", "\1").replace("\0", "$")
+            for path, (text, encoding) in files.items():
+                lines = []
+                for number, m in enumerate(LINE.finditer(text), 1):
+                    if m.group(0) == "" and m.start() == len(text):
+                        break
+                    line = m.group(1).encode("utf-8")
+                    out, at = b"", 0
+                    for col, length in spans.get((path, number), []):
+                        match = line[col - 1:col - 1 + length]
+                        out += line[at:col - 1] + expansion.encode().replace(b"\1", match)
+                        at = col - 1 + length
+                    lines.append((out + line[at:]).decode("utf-8") + m.group(2))
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), encode("".join(lines), encoding),
+                                     "case %d: %r %r %r %s" % (case, pattern, template, keywords, path))
+
     def test_previews_apply_with_patch_to_give_the_written_files(self):
         if shutil.which("patch") is None:
             self.skipTest("patch is not installed")
