@@ -61,6 +61,20 @@ function createServer(roots, timeoutMs, log = () => {}) {
   const where = roots.length === 1 ? `the folder ${roots[0]}` : `the folders ${roots.join(', ')}`;
   const pathArg = z.string().min(1).describe(
     `A file, relative to ${roots[0]} or absolute; it must lie inside ${where}`);
+  // The arguments that choose what a search matches, shared by the tools
+  // that search (matchOptions in search.js reads them).
+  const matchArgs = {
+    pattern: z.string().min(1).describe('The text to find, or a regular expression with regex'),
+    path: z.string().min(1).optional().describe('A file or folder to search in (default: every root)'),
+    regex: z.boolean().optional().describe('The pattern is a regular expression in the syntax of ' +
+      'Python, PCRE and ripgrep: groups, |, {n,m}, \\b, [[:digit:]], (?i)'),
+    ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
+    whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
+    include: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
+    exclude: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('File name globs to pass over'),
+  };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
     'and a reply is at most 512 KB; it says what was left out and how to get it. Unknown ' +
     'arguments are refused.';
@@ -72,16 +86,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       'root, columns in bytes from 1), then how many matches in how many files. Ignored folders ' +
       `(node_modules, build, target, dot-folders) and binary files are passed over. ${limits}`,
     inputSchema: strict({
-      pattern: z.string().min(1).describe('The text to find, or a regular expression with regex'),
-      path: z.string().min(1).optional().describe('A file or folder to search in (default: every root)'),
-      regex: z.boolean().optional().describe('The pattern is a regular expression in the syntax of ' +
-        'Python, PCRE and ripgrep: groups, |, {n,m}, \\b, [[:digit:]], (?i)'),
-      ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
-      whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
-      include: z.union([z.string(), z.array(z.string())]).optional()
-        .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
-      exclude: z.union([z.string(), z.array(z.string())]).optional()
-        .describe('File name globs to pass over'),
+      ...matchArgs,
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
