@@ -187,7 +187,8 @@ function createServer(roots, timeoutMs, log = () => {}) {
         'a named group. A group the pattern does not have is refused'),
       preserve_case: z.boolean().optional().describe('A replacement of plain words takes the case ' +
         'shape of each match: foo_bar, FOO_BAR, FooBar, fooBar become new_name, NEW_NAME, ' +
-        'NewName, newName for new_name'),
+        'NewName, newName for new_name (the pattern must match each shape: regex old_?name ' +
+        'with ignore_case)'),
       dry_run: z.boolean().optional().describe('true (the default): only show what would change, ' +
         'with each file\'s hash; false: write'),
       expect: z.record(z.string().min(1), z.string().regex(/^[0-9a-fA-F]{64}$/, 'a SHA-256 in hex'))
