@@ -68,10 +68,16 @@ function placesOf(roots, args) {
   return places.filter((p) => p.expect !== undefined);
 }
 
-/** The library's options for replacing in `place`, its search stopped after `timeoutMs`. */
+/**
+ * The library's options for replacing in `place`, its search stopped after
+ * `timeoutMs`. Files come in the order of their paths, so that a preview
+ * and the calls after it list them alike, and a preview cut by the reply's
+ * limit shows the same files each time.
+ */
 function replaceOptions(args, place, timeoutMs) {
   const options = {
     ...matchOptions(args),
+    sort: 'path',
     preserve_case: Boolean(args.preserve_case),
     dry_run: isDryRun(args),
     timeout_ms: Math.max(1, timeoutMs),

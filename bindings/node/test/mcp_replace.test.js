@@ -80,7 +80,7 @@ test('a preview lists each file with its count, hash and diff and writes nothing
       'src/b.c': sha256(path.join(root, 'src/b.c')), [x]: sha256(x) };
     const preview = await call(client, 'replace_pattern', { pattern: 'total', replacement: 'sum' });
     assert.strictEqual(preview.isError, false);
-    // Files come in the walk's order, each with its diff.
+    assert.deepStrictEqual(preview.structured.files.map((f) => f.path), ['src/a.c', 'src/b.c', x]);
     for (const block of [
       `src/a.c: 2 replacements, sha256 ${before['src/a.c']}\n--- src/a.c\n+++ src/a.c\n` +
         '@@ -1,2 +1,2 @@\n-int total = 0;\n-total += 1;\n+int sum = 0;\n+sum += 1;\n',
@@ -103,10 +103,9 @@ test('a preview lists each file with its count, hash and diff and writes nothing
     const apply = await call(client, 'replace_pattern',
       { pattern: 'total', replacement: 'sum', dry_run: false, expect: expectInText(preview) });
     assert.strictEqual(apply.isError, false, apply.text);
-    const lines = apply.text.split('\n');
-    assert.strictEqual(lines.pop(), 'Replaced: 4 replacements in 3 files (4 files searched).');
-    assert.deepStrictEqual(lines.sort(), [`${x}: 1 replacement`, 'src/a.c: 2 replacements',
-      'src/b.c: 1 replacement']);
+    // Files come root by root, each root's in the order of their paths.
+    assert.deepStrictEqual(apply.text.split('\n'), ['src/a.c: 2 replacements', 'src/b.c: 1 replacement',
+      `${x}: 1 replacement`, 'Replaced: 4 replacements in 3 files (4 files searched).']);
     assert.strictEqual(fs.readFileSync(path.join(root, 'src/a.c'), 'utf8'), 'int sum = 0;\nsum += 1;\n');
     assert.strictEqual(fs.readFileSync(path.join(root, 'src/b.c'), 'utf8'), 'sum\r\n');
     assert.strictEqual(fs.readFileSync(x, 'utf8'), 'sum x\n');
@@ -215,6 +214,8 @@ test('a preview larger than one reply shows whole files only, and puts only thos
     const shown = Object.keys(expect);
     assert.ok(shown.length > 0 && shown.length < 1500, `${shown.length} files shown`);
     assert.deepStrictEqual(expect, expectOf(preview));
+    // The files shown are the first ones by path, the same in every preview.
+    assert.deepStrictEqual(shown, Object.keys(files).slice(0, shown.length));
     assert.match(preview.text, /Not every file is shown \(the reply's limit\): 1500 files would change in all/);
     // Every file listed is listed with its whole diff.
     for (const name of shown) assert.ok(preview.text.includes(`+++ ${name}\n@@ -1 +1 @@\n-old old`), name);
@@ -225,7 +226,7 @@ test('a preview larger than one reply shows whole files only, and puts only thos
     assert.strictEqual(apply.structured.files_modified, shown.length);
     const changed = Object.keys(files).filter((name) =>
       fs.readFileSync(path.join(root, name), 'utf8').startsWith('new'));
-    assert.deepStrictEqual(changed, shown.slice().sort());
+    assert.deepStrictEqual(changed, shown);
   });
 });
 
