@@ -149,7 +149,7 @@ async function runReplace(server, places, args, deadline) {
       } catch (error) {
         if (i === 0) throw error;
         const shown = argumentPath(server.roots, place.real);
-        outcome.failures.push({ path: shown, status: error.code,
+        outcome.failures.push({ path: shown, status: error.code ?? error.name,
           message: shownMessage(error.message, [{ real: place.real, shown }]) });
         continue;
       }
@@ -206,16 +206,24 @@ function shownFailures(failures, budget, structuredBudget) {
   return shown;
 }
 
+/** The line that says which files a reply cut by its limit leaves out, and what to do. */
+function cutFilesLine(outcome, shown, dryRun) {
+  const all = counted(outcome.files_modified, 'file', 'files');
+  if (!dryRun) return `Not every file is listed (the reply's limit): ${all} were changed in all.`;
+  const head = `Not every file is shown (the reply's limit): ${all} would change in all`;
+  if (shown === 0) {
+    return `${head}, and the diff of the first is longer than one reply. Narrow the preview with ` +
+      'path, include, exclude or a more specific pattern.';
+  }
+  return `${head}, the first ${shown} are shown, and only those are in expect below. Apply these, ` +
+    'then preview again for the rest, or narrow with path, include or exclude.';
+}
+
 /** The lines that say what the reply leaves out: files, failures, files past the time limit. */
 function omissionLines(outcome, files, failures, dryRun, timeoutMs) {
   const lines = [];
   if (files.entries.length < outcome.files.length || outcome.output_limited) {
-    lines.push(dryRun
-      ? `Not every file is shown (the reply's limit): ${counted(outcome.files_modified, 'file', 'files')} ` +
-        `would change in all, ${files.entries.length} are shown and only those are in expect below. ` +
-        'Apply these, then preview again for the rest, or narrow with path, include or exclude.'
-      : `Not every file is listed (the reply's limit): ${counted(outcome.files_modified, 'file', 'files')} ` +
-        'were changed in all.');
+    lines.push(cutFilesLine(outcome, files.entries.length, dryRun));
   }
   const unlisted = outcome.failures.length - failures.entries.length;
   if (unlisted > 0) lines.push(`… ${counted(unlisted, 'more failure', 'more failures')} not shown.`);
@@ -275,9 +283,13 @@ function replaceAnswer(outcome, dryRun, timeoutMs) {
   return result;
 }
 
+/**
+ * The replace_pattern tool: a preview, or with dry_run false an apply, of
+ * `args` over the places it names; every path is confined before anything
+ * is read.
+ */
 async function replacePattern(server, args) {
   const deadline = Date.now() + server.timeoutMs;
-  // Every path is checked before anything is read or written.
   const places = placesOf(server.roots, args);
   const outcome = await runReplace(server, places, args, deadline);
   if (outcome === null) return errorResult('The server is stopping');

@@ -184,7 +184,8 @@ function createServer(roots, timeoutMs, log = () => {}) {
       ...matchArgs,
       replacement: z.string().describe('The text to put in place of each match: $0 is the whole ' +
         'match and $$ a dollar; with regex also $1..$99 or ${N}, a group by number, and ${name}, ' +
-        'a named group. A group the pattern does not have is refused'),
+        'a named group (a group the pattern does not have is refused); without regex every ' +
+        'other $ stays as written'),
       preserve_case: z.boolean().optional().describe('A replacement of plain words takes the case ' +
         'shape of each match: foo_bar, FOO_BAR, FooBar, fooBar become new_name, NEW_NAME, ' +
         'NewName, newName for new_name (the pattern must match each shape: regex old_?name ' +
