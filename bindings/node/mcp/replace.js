@@ -9,7 +9,7 @@
 // hash the same, so a file changed since its preview fails alone and is left
 // as it is; an apply without `expect` replaces in every file it finds.
 //
-// The search part of a call stops at the call's time limit (the files found
+// The search of a call stops at the call's time limit (the files found
 // by then are still replaced, each whole); the writing is never cut short,
 // so every file is old or new. Paths are shown, and read back from
 // `expect`, as the path arguments take them: relative to the first root,
