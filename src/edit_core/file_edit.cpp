@@ -21,9 +21,9 @@ bool is_utf16(text_encoding e) { return e == ENC_UTF16LE || e == ENC_UTF16BE; }
 
 // ---- Reading ----
 
-// Locks and reads the file into fe: its text, encoding and lines, with room
-// for `extra` more lines. False with the message set.
-bool read_locked(file_edit *fe, size_t extra) {
+// Locks and reads the file into fe: its bytes, text and encoding, refused
+// where writing it back would lose a byte. False with the message set.
+bool read_bytes_locked(file_edit *fe) {
   const int error = plat_open_for_edit(fe->path, &fe->file, &fe->meta);
   if (error != 0) {
     qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", fe->path,
@@ -47,6 +47,13 @@ bool read_locked(file_edit *fe, size_t extra) {
     qg_fail(GREP_E_IO, "File '%s' contains NUL bytes and cannot be edited by line", fe->path);
     return false;
   }
+  return true;
+}
+
+// Locks and reads the file into fe: its text, encoding and lines, with room
+// for `extra` more lines. False with the message set.
+bool read_locked(file_edit *fe, size_t extra) {
+  if (!read_bytes_locked(fe)) return false;
   ending_counts counts = {0, 0};
   if (!spans_reserve(&fe->lines, spans_line_bound(fe->text, fe->len) + extra) ||
       !spans_split(fe->text, fe->len, &fe->lines, &counts)) {
@@ -447,7 +454,7 @@ bool file_edit_prepare(file_edit *fe, const file_edit_input *in) {
 bool file_edit_read(file_edit *fe, const char *path) {
   *fe = file_edit{};
   fe->path = path;
-  return read_locked(fe, 0);
+  return read_bytes_locked(fe);
 }
 
 bool file_edit_set_text(file_edit *fe, char *text, size_t len, bool diff) {
@@ -461,21 +468,25 @@ bool file_edit_set_text(file_edit *fe, char *text, size_t len, bool diff) {
             "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", fe->path);
     return false;
   }
-  // The old lines are no longer needed (the diff reads the old text whole).
+  fe->new_text = text;
+  if (!diff) return true;
+  // The diff is of the old text against the new lines, each standing before
+  // its own end but the last, which keeps whatever stands after it.
   fe->lines.count = 0;
   if (!spans_split(text, len, &fe->lines, nullptr)) {
     qg_fail(GREP_E_NO_MEMORY, "Failed to split lines in '%s'", fe->path);
     return false;
   }
-  // Every line stands before its own end but the last, which keeps
-  // whatever stands after it, nothing included.
   const char *fill = le_str(fe->ending);
   fe->ends = {fill, strlen(fill), true, false};
-  return !diff || make_diff(fe);
+  return make_diff(fe);
 }
 
 bool file_edit_stage(file_edit *fe) {
-  const bool staged = stage_lines(fe);
+  const bool staged =
+      fe->new_text != nullptr
+          ? stage_file_from_utf8(fe->path, fe->new_text, fe->encoding, &fe->meta, &fe->staged)
+          : stage_lines(fe);
   drop_text(fe);
   return staged;
 }

@@ -54,6 +54,7 @@ typedef struct file_edit {
   int owned_count;
   int owned_capacity;
   json_out diff;  // the unified diff, when asked for
+  const char *new_text;  // the whole new text of file_edit_set_text (owned), or null
   plat_replacement *staged;
 } file_edit;
 
@@ -81,9 +82,9 @@ bool file_edit_read(file_edit *fe, const char *path);
 
 // Makes the `len` bytes of `text` (in the reader's form, NUL-terminated,
 // from malloc; owned by `fe` from now on, whatever the outcome) the whole
-// new text of the file read by file_edit_read: every line is written with
-// the line end it holds there, the last one with none unless it has one.
-// With `diff`, makes the diff of the change. False with the message set.
+// new text of the file read by file_edit_read, to be written as it stands
+// (its line ends included) in the file's encoding. With `diff`, makes the
+// diff of the change. False with the message set.
 bool file_edit_set_text(file_edit *fe, char *text, size_t len, bool diff);
 
 // Stages the write of the edited file in its own encoding and the line

@@ -124,8 +124,10 @@ sink_verdict walk_match(void *ctx, const scan_match *) {
   return SINK_GO_ON;
 }
 
-// Adds a failed target for each "expect" entry the walk did not meet.
-bool add_unmet_expected(target_list *targets, const grep_opts *opts, const bool *met) {
+// Adds a failed target for each "expect" entry the walk did not meet: one
+// it did not reach before its time limit, or one it does not read.
+bool add_unmet_expected(target_list *targets, const grep_opts *opts, const bool *met,
+                        bool timed_out) {
   for (int32_t k = 0; k < opts->expect_count; ++k) {
     if (met[k]) continue;
     target fresh = {};
@@ -134,10 +136,15 @@ bool add_unmet_expected(target_list *targets, const grep_opts *opts, const bool 
       free(fresh.path);
       return false;
     }
-    qg_fail(GREP_E_IO,
-            "File '%s' is not among the files the search reads (moved, deleted, filtered out or "
-            "binary since it was read)",
-            opts->expect[k].path);
+    if (timed_out) {
+      qg_fail(GREP_TIMED_OUT, "File '%s' was not reached before the time limit of %d ms",
+              opts->expect[k].path, opts->timeout_ms);
+    } else {
+      qg_fail(GREP_E_IO,
+              "File '%s' is not among the files the search reads (moved, deleted, filtered out "
+              "or binary since it was read)",
+              opts->expect[k].path);
+    }
     fail_target(&targets->items.items[targets->items.count - 1]);
   }
   return true;
@@ -535,7 +542,8 @@ char *grep_core_replace_json(const char *root_path, const char *pattern, const c
       const search_outcome outcome = searcher_run(s.s, root_path);
       if (outcome == SEARCH_FAILED) {
         searcher_report_outcome(s.s, outcome);
-      } else if (opts.expect != nullptr && !add_unmet_expected(&targets, &opts, expect_met)) {
+      } else if (opts.expect != nullptr &&
+                 !add_unmet_expected(&targets, &opts, expect_met, outcome == SEARCH_TIMED_OUT)) {
         qg_fail_call(GREP_E_NO_MEMORY, "Out of memory gathering the files to replace in");
       } else {
         report = replace_in_targets(pattern, replacement, tmpl, opts, walk, s.s, &targets,

@@ -1,5 +1,7 @@
 #include "grep_core/sha256.h"
 
+#include "grep_core/simd/simd.h"
+
 #include <stdint.h>
 #include <string.h>
 
@@ -55,14 +57,18 @@ void compress(uint32_t state[8], const unsigned char *block) {
   state[7] += h;
 }
 
-}  // namespace
+void compress_blocks(uint32_t state[8], const unsigned char *data, size_t blocks) {
+  for (; blocks > 0; --blocks, data += 64) compress(state, data);
+}
 
-void qg_sha256_hex(const void *data, size_t len, char out[65]) {
+// The hash of the `len` bytes at `data`, its blocks mixed by `blocks_of`.
+void sha256_hex_with(qg_sha256_blocks_fn blocks_of, const void *data, size_t len, char out[65]) {
   uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   const auto *p = static_cast<const unsigned char *>(data);
-  size_t left = len;
-  for (; left >= 64; left -= 64, p += 64) compress(state, p);
+  blocks_of(state, p, len / 64);
+  p += len - len % 64;
+  const size_t left = len % 64;
   // The last bytes, a 1 bit, zeros, and the length in bits: one or two blocks.
   unsigned char tail[128] = {};
   if (left > 0) memcpy(tail, p, left);
@@ -70,11 +76,24 @@ void qg_sha256_hex(const void *data, size_t len, char out[65]) {
   const size_t tail_len = left < 56 ? 64 : 128;
   const uint64_t bits = static_cast<uint64_t>(len) * 8;
   for (int i = 0; i < 8; ++i) tail[tail_len - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-  compress(state, tail);
-  if (tail_len == 128) compress(state, tail + 64);
+  blocks_of(state, tail, tail_len / 64);
   static constexpr char kHex[] = "0123456789abcdef";
   for (int i = 0; i < 8; ++i) {
     for (int j = 0; j < 8; ++j) out[8 * i + j] = kHex[(state[i] >> (28 - 4 * j)) & 0xf];
   }
   out[64] = '\0';
+}
+
+}  // namespace
+
+void qg_sha256_hex(const void *data, size_t len, char out[65]) {
+  static const qg_sha256_blocks_fn chosen = [] {
+    const qg_sha256_blocks_fn fast = qg_sha256_blocks_select();
+    return fast != nullptr ? fast : compress_blocks;
+  }();
+  sha256_hex_with(chosen, data, len, out);
+}
+
+void qg_sha256_hex_portable(const void *data, size_t len, char out[65]) {
+  sha256_hex_with(compress_blocks, data, len, out);
 }
