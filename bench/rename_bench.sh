@@ -9,10 +9,19 @@
 #
 #   bench/rename_bench.sh [BUILD_DIR]
 #
+# Then a rename of a whole word across the whole tree, for a word in about
+# 500 files and one in about 3,500: the library's grep_replace_json, the
+# same by hand (one search, then one batch of line edits), and `grep -rlw
+# WORD | xargs sed -i 's/\bWORD\b/NEW/g'` followed by `sync`; each run
+# starts from the same tree (the rename is undone, untimed, after each), and
+# the three must leave the renamed files identical.
+#
 # BUILD_DIR defaults to ./build (rename_bench is built there). Environment:
 # QG_BENCH_CACHE (where the kernel tree is unpacked once; default
 # /var/cache/quenmar-grep-bench), WORK (default $TMPDIR/quenmar-grep-rename-bench),
-# REPEAT (runs per case, default 5; each figure is the best and the median).
+# REPEAT (runs per case, default 5; each figure is the best and the median),
+# WORDS (the words renamed across the tree, default "dma_map_single
+# spin_lock_irqsave"), THREADS (the library's, default: every processor).
 # Both tools must leave identical trees (diff -r), else the run fails.
 # Installs linux-source-6.1 from Debian when missing.
 set -euo pipefail
@@ -108,3 +117,60 @@ for n in 10000 100000; do
   printf "  %7d %12.1f %12.1f %12d\n" "$n" "${row[@]}"
   rm -rf "$dir"
 done
+
+# ---- A whole word renamed across the whole tree ----
+
+words=${WORDS:-"dma_map_single spin_lock_irqsave"}
+threads=${THREADS:-$(nproc)}
+whole=$work/whole
+rm -rf "$whole"
+cp -a "$tree" "$whole"
+sync
+
+# The checksums of the files that hold `word`, as listed in $work/listed.
+checksums() { (cd "$whole" && tr '\n' '\0' <"$work/listed" | xargs -0 sha256sum); }
+
+# Undoes a rename of $1 to $2 (the new word occurs nowhere else), untimed.
+undo() {
+  "$bench" replace "$whole" "$2" "$1" "$threads" >/dev/null
+  sync
+}
+
+echo "rename of a whole word across linux-6.1 (every file, hidden ones too; links left alone),"
+echo "best and median of $repeat runs (ms); the library on $threads threads:"
+printf "  %-22s %6s %-38s %6s %6s\n" word files way best median
+for word in $words; do
+  new=${word}_qgx
+  (cd "$whole" && grep -rlw "$word" . | sort) >"$work/listed"
+  count=$(wc -l <"$work/listed")
+  declare -A runs=() sums=()
+  for _ in $(seq "$repeat"); do
+    for way in replace searchbatch sed; do
+      t0=$(date +%s%N)
+      if [ "$way" = sed ]; then
+        (cd "$whole" && grep -rlw "$word" . | xargs sed -i "s/\\b$word\\b/$new/g" && sync)
+      else
+        "$bench" "$way" "$whole" "$word" "$new" "$threads" >/dev/null
+        sync
+      fi
+      runs[$way]+="$(ms_since "$t0") "
+      sums[$way]=$(checksums | sha256sum)
+      undo "$word" "$new"
+    done
+    if [ "${sums[replace]}" != "${sums[sed]}" ] || [ "${sums[searchbatch]}" != "${sums[sed]}" ]; then
+      echo "the three ways left different files for '$word'" >&2
+      exit 1
+    fi
+  done
+  for way in replace searchbatch sed; do
+    read -r best median < <(tr ' ' '\n' <<<"${runs[$way]}" | grep . | summary)
+    case $way in
+      replace) label="library: grep_replace_json" ;;
+      searchbatch) label="library: search + batch of line edits" ;;
+      sed) label="grep -rlw | xargs sed -i && sync" ;;
+    esac
+    printf "  %-22s %6d %-38s %6d %6d\n" "$word" "$count" "$label" "$best" "$median"
+  done
+  unset runs sums
+done
+rm -rf "$whole"

@@ -259,6 +259,45 @@ QUENMAR_GREP_API int grep_replace_lines_exact(const char *file_path, int start_l
  * one written. */
 QUENMAR_GREP_API const char *grep_batch_replace_json(const char *instructions_json);
 
+/* Replaces every match of `pattern` in every line that grep_search_json,
+ * given the same root and options, would report, by `replacement`, and
+ * writes each file once, with the guarantees of grep_batch_replace_json's
+ * exact edits: the file locked while it is read and written, refused when
+ * another program changed it between the two, its encoding, byte-order
+ * mark, line ends and permissions kept, the new contents staged beside it,
+ * flushed and put in place atomically, one flush of the disk for all the
+ * files of the call. Every byte outside the matches stays as it was; a
+ * binary file is never written; a file that fails leaves the others as they
+ * are. Returns {"success":B,"files_modified":N,"total_replacements":N,
+ * "files":[{"file":P,"replacements":N,"sha256":H}...],"errors":[...],
+ * "failures":[{"file":P,"status":S,"message":M}...],"files_searched":N},
+ * with "timed_out":true when "timeout_ms" ended the search (the files found
+ * until then are replaced) and "output_limited":true when "max_output_bytes"
+ * cut the list of files. "sha256" is the hash of the file's bytes as read.
+ * The result is kept in this export's own slot of the calling thread.
+ *
+ * The replacement is a template. With a regular expression, "$0" is the
+ * whole match, "$1".."$99" (two digits at most) and "${N}" a group by
+ * number, "${name}" a named group, "$$" a dollar; a group that took no part
+ * gives the empty text; a reference to a group the pattern does not have,
+ * and "$" before a letter or '_', fail the call before any file is read. With
+ * a literal pattern only "$$" and "$0" are read. The options are those of
+ * grep_search_json, "invert_match" excepted (refused: it selects no match),
+ * and three of their own: "dry_run": true writes nothing and adds "diff"
+ * (and "diff_base64" for bytes that are not UTF-8), the unified diff of the
+ * file's own bytes, to each entry of "files"; "expect": {"PATH":"HASH",...}
+ * (paths as "files" gives them) replaces only in those files, each only
+ * while its bytes still hash to HASH, else that file fails with "File 'P'
+ * changed since it was read" (GREP_E_IO); "preserve_case": true gives a
+ * replacement of plain words (letters, digits, '_' and '-') the case shape
+ * of each match: foo_bar, FOO_BAR, FooBar and fooBar become new_name,
+ * NEW_NAME, NewName and newName for "new_name". The status is that of the
+ * first file that failed, else GREP_TIMED_OUT or GREP_OUTPUT_LIMITED as
+ * above, else GREP_OK. A call that cannot start returns success false with
+ * the message in "errors" and nothing touched. */
+QUENMAR_GREP_API const char *grep_replace_json(const char *root_path, const char *pattern,
+                                               const char *replacement, const char *options_json);
+
 /* Returns lines start_line..end_line of file_path, each as "N: text\n";
  * start_line below 1 reads the whole file, end_line below 1 reads to the end.
  * Returns "" on failure (see grep_last_error) and when nothing is selected. */

@@ -48,13 +48,15 @@ def statuses():
 
 
 PY_TYPES = {"boolean": "bool", "integer": "int", "globs": "Union[str, Sequence[str]]",
-            "path_globs": "Union[str, Sequence[str]]", "choice": "str"}
+            "path_globs": "Union[str, Sequence[str]]", "choice": "str",
+            "file_hashes": "Mapping[str, str]", "text": "str"}
 TS_TYPES = {"boolean": "boolean", "integer": "number", "globs": "string | string[]",
-            "path_globs": "string | string[]"}
+            "path_globs": "string | string[]", "file_hashes": "Record<string, string>",
+            "text": "string"}
 
 
 def python_module(options, codes):
-    lines = ['"""%s"""' % NOTE, "", "from typing import Sequence, Union", "",
+    lines = ['"""%s"""' % NOTE, "", "from typing import Mapping, Sequence, Union", "",
              "import sys", "", "if sys.version_info >= (3, 8):",
              "    from typing import TypedDict", "else:  # pragma: no cover",
              "    TypedDict = dict", "",
@@ -114,7 +116,8 @@ def markdown_table(options):
         if o["type"] == "choice":
             return " or ".join("`%s`" % json.dumps(c) for c in o["choices"])
         return {"boolean": "true/false", "globs": "string or array",
-                "path_globs": "string or array"}[o["type"]]
+                "path_globs": "string or array",
+                "file_hashes": "object of path: SHA-256", "text": "string"}[o["type"]]
 
     lines = ["| key | value | default | meaning |", "|---|---|---|---|"]
     for o in options:

@@ -58,6 +58,10 @@ const OPTION_KEYS = Object.freeze([
   "sort",
   "sort_reverse",
   "dot_ignore",
+  "replacement",
+  "preserve_case",
+  "dry_run",
+  "expect",
 ]);
 
 module.exports = { Status, OPTION_KEYS };

@@ -121,6 +121,14 @@ export interface SearchOptions {
   sort_reverse?: boolean;
   /** honour .ignore files with git's rules (gitignore honours them too) (default false). */
   dot_ignore?: boolean;
+  /** the printed lines show each match replaced by this template ($0, $1, ${name}, $$); nothing is written (default null). */
+  replacement?: string;
+  /** a replacement of plain words takes the case shape of each match (lower, UPPER, Capitalised, camelCase, snake_case) (default false). */
+  preserve_case?: boolean;
+  /** write nothing; each file's entry carries the unified diff of what would be written (default false). */
+  dry_run?: boolean;
+  /** replace only in these files (path as the walk gives it -> SHA-256 of the bytes previewed), each only while it still has that hash (default {}). */
+  expect?: Record<string, string>;
 }
 
 /** How a library call ended; a failure's Error carries the name as `code`. */
@@ -313,3 +321,39 @@ export function editText(file: string, oldText: string, newText: string,
  */
 export function batchReplace(edits: Edit[] | BatchInstructions | string,
                              options?: { dryRun?: boolean; exact?: boolean }): Promise<BatchResult>;
+
+/** One file a replace changed (or, in a dry run, would change). */
+export interface ReplacedFile {
+  file: string;
+  replacements: number;
+  /** SHA-256 of the file's bytes as they were read, for `expect`. */
+  sha256: string;
+  /** A dry run's unified diff of the file. */
+  diff?: string;
+  /** The diff's own bytes in base64, where they are not UTF-8. */
+  diff_base64?: string;
+}
+
+export interface ReplaceResult {
+  success: boolean;
+  files_modified: number;
+  total_replacements: number;
+  files: ReplacedFile[];
+  errors: string[];
+  failures: Failure[];
+  files_searched: number;
+  timed_out?: boolean;
+  output_limited?: boolean;
+}
+
+/**
+ * Replaces every match of `pattern` in the lines a search with the same
+ * options would report, each file written once and atomically with every
+ * byte outside the matches kept. `replacement` is a template ($0, $1..$99,
+ * ${N}, ${name}, $$). With `dry_run` nothing is written and each file entry
+ * has its diff; `expect` ({path: sha256} from a dry run) replaces only in
+ * those files while they are unchanged. Files stand or fall one by one
+ * (check `success`); rejects when the call cannot start.
+ */
+export function replace(root: string, pattern: string, replacement: string,
+                        options?: SearchOptions | string): Promise<ReplaceResult>;

@@ -271,6 +271,21 @@ async function editText(file, oldText, newText, { replaceAll = false, dryRun = f
 }
 
 /**
+ * Replaces every match of `pattern` in the lines `search(root, pattern,
+ * options)` would report, writing each file once and atomically with every
+ * byte outside the matches kept; resolves to the report (`success`,
+ * `files_modified`, `total_replacements`, `files`, `errors`, `failures`).
+ * `replacement` is a template ($0, $1..$99, ${N}, ${name}, $$). Besides the
+ * search's options: `dry_run` (write nothing; each file entry gains its
+ * `diff`), `expect` ({path: sha256} from a dry run: only those files, each
+ * only while unchanged) and `preserve_case`. Rejects when the call cannot
+ * start (a pattern, template or option refused, nothing at `root`).
+ */
+async function replace(root, pattern, replacement, options) {
+  return JSON.parse(await native.replaceJson(root, pattern, replacement, optionsText(options)));
+}
+
+/**
  * Applies many edits; resolves to the batch result document. With `dryRun`
  * nothing is written and the document lists each file's diff in `diffs`
  * (with `diff_base64`, the diff's own bytes, where they are not UTF-8).
@@ -283,5 +298,5 @@ async function batchReplace(edits, { dryRun = false, exact = true } = {}) {
 
 module.exports = {
   Status, version, search, searchText, searchStream, searchLines, listFiles, optionsSchema, readLines,
-  numberedLines, replaceLines, editText, batchReplace,
+  numberedLines, replaceLines, editText, batchReplace, replace,
 };

@@ -7,6 +7,7 @@
 #include "grep_core/json_alloc.h"
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
+#include "grep_core/path_table.h"
 #include "grep_core/text_write.h"
 #include "grep_core/utf8.h"
 
@@ -83,74 +84,6 @@ void fail_group(edit_group *g) {
   // Without memory for the message the failure still shows, with a shorter one.
   if (g->message == nullptr) g->kind = GREP_E_NO_MEMORY;
 }
-
-// Group indices by a path's bytes, open addressing, so that grouping costs
-// time linear in the edits.
-struct path_table {
-  struct slot {
-    uint64_t hash;
-    const char *key;
-    size_t key_len;
-    int32_t group;  // -1: free
-  };
-  slot *slots = nullptr;
-  size_t capacity = 0;
-  size_t count = 0;
-
-  path_table() = default;
-  path_table(const path_table &) = delete;
-  path_table &operator=(const path_table &) = delete;
-  ~path_table() { free(slots); }
-
-  static uint64_t hash_bytes(const char *p, size_t n) {
-    uint64_t h = 1469598103934665603ull;
-    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 1099511628211ull;
-    return h ^ (h >> 29);
-  }
-
-  // The slot of the `n` bytes at `p` (with their `hash`), or the free one
-  // where they would go; capacity > 0.
-  size_t place(uint64_t hash, const char *p, size_t n) const {
-    size_t j = hash & (capacity - 1);
-    for (; slots[j].group >= 0; j = (j + 1) & (capacity - 1)) {
-      const slot &s = slots[j];
-      if (s.hash == hash && s.key_len == n && memcmp(s.key, p, n) == 0) break;
-    }
-    return j;
-  }
-
-  // The group of the path, or -1.
-  int32_t find(const char *p, size_t n) const {
-    return capacity == 0 ? -1 : slots[place(hash_bytes(p, n), p, n)].group;
-  }
-
-  bool grow() {
-    const size_t grown = capacity == 0 ? 64 : capacity * 2;
-    auto *fresh = static_cast<slot *>(malloc(grown * sizeof(slot)));
-    if (fresh == nullptr) return false;
-    for (size_t i = 0; i < grown; ++i) fresh[i].group = -1;
-    slot *old = slots;
-    const size_t old_capacity = capacity;
-    slots = fresh;
-    capacity = grown;
-    for (size_t i = 0; i < old_capacity; ++i) {
-      if (old[i].group >= 0) slots[place(old[i].hash, old[i].key, old[i].key_len)] = old[i];
-    }
-    free(old);
-    return true;
-  }
-
-  // Records the path's group, unless the path has one already.
-  bool insert(const char *p, size_t n, int32_t group) {
-    if ((count + 1) * 2 > capacity && !grow()) return false;
-    const uint64_t hash = hash_bytes(p, n);
-    slot &s = slots[place(hash, p, n)];
-    if (s.group >= 0) return true;
-    s = {hash, p, n, group};
-    ++count;
-    return true;
-  }
-};
 
 // Every group of a call, in the order their files first appear.
 struct group_list {
@@ -423,22 +356,6 @@ yyjson_val *find_edits_array(yyjson_doc *doc) {
 
 // ---- Applying the groups ----
 
-// Orders a chunk's groups by their files' identities, the order in which
-// their locks are taken: two batches locking files in the same order never
-// wait for each other in a circle.
-void sort_by_identity(const edit_group *groups, int32_t *order, int32_t n) {
-  for (int32_t a = 1; a < n; ++a) {
-    const int32_t g = order[a];
-    int32_t b = a;
-    for (; b > 0; --b) {
-      const plat_file_id x = groups[order[b - 1]].id, y = groups[g].id;
-      if (x.volume < y.volume || (x.volume == y.volume && x.index <= y.index)) break;
-      order[b] = order[b - 1];
-    }
-    order[b] = g;
-  }
-}
-
 // What the batch document asks of every file.
 struct batch_options {
   bool dry_run;
@@ -487,36 +404,35 @@ bool prepare_group(edit_group *g, file_edit *fe, const batch_options &o) {
 // then each put in place and the directories flushed once.
 void apply_chunk(group_list *list, int32_t first, int32_t n, const batch_options &o) {
   int32_t order[kChunkGroups];
+  plat_file_id ids[kChunkGroups];
   file_edit edits[kChunkGroups];
   plat_replacement *staged[kChunkGroups];
   plat_replace_result results[kChunkGroups];
   for (int32_t k = 0; k < n; ++k) {
-    order[k] = first + k;
+    order[k] = k;
+    ids[k] = list->groups[first + k].id;
     staged[k] = nullptr;
   }
-  sort_by_identity(list->groups, order, n);
+  file_edits_lock_order(ids, order, n);
   for (int32_t k = 0; k < n; ++k) {
-    edit_group *g = &list->groups[order[k]];
-    const int32_t slot = order[k] - first;
+    const int32_t slot = order[k];
+    edit_group *g = &list->groups[first + slot];
     if (g->message == nullptr && prepare_group(g, &edits[slot], o) && !o.dry_run) {
       staged[slot] = edits[slot].staged;
     }
   }
   if (o.dry_run) return;
-  plat_replacements_flush(staged, static_cast<size_t>(n), results);
+  file_edits_put_in_place(staged, static_cast<size_t>(n), results);
   for (int32_t k = 0; k < n; ++k) {
     edit_group *g = &list->groups[first + k];
     if (staged[k] == nullptr) continue;
-    plat_replace_result r = results[k];
-    if (r.step == PLAT_REPLACE_DONE) r = plat_replacement_commit(staged[k]);
-    if (r.step == PLAT_REPLACE_DONE) {
+    if (results[k].step == PLAT_REPLACE_DONE) {
       g->written = true;
     } else {
-      report_write_failure(g->path, r);
+      report_write_failure(g->path, results[k]);
       fail_group(g);
     }
   }
-  plat_replacements_settle(staged, static_cast<size_t>(n));
   for (int32_t k = 0; k < n; ++k) {
     if (staged[k] != nullptr) file_edit_release(&edits[k]);
   }

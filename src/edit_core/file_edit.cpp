@@ -21,9 +21,9 @@ bool is_utf16(text_encoding e) { return e == ENC_UTF16LE || e == ENC_UTF16BE; }
 
 // ---- Reading ----
 
-// Locks and reads the file into fe: its text, encoding and lines, with room
-// for `extra` more lines. False with the message set.
-bool read_locked(file_edit *fe, size_t extra) {
+// Locks and reads the file into fe: its bytes, text and encoding, refused
+// where writing it back would lose a byte. False with the message set.
+bool read_bytes_locked(file_edit *fe) {
   const int error = plat_open_for_edit(fe->path, &fe->file, &fe->meta);
   if (error != 0) {
     qg_fail(qg_status_of_error(error), "Cannot open file '%s': %s", fe->path,
@@ -47,6 +47,13 @@ bool read_locked(file_edit *fe, size_t extra) {
     qg_fail(GREP_E_IO, "File '%s' contains NUL bytes and cannot be edited by line", fe->path);
     return false;
   }
+  return true;
+}
+
+// Locks and reads the file into fe: its text, encoding and lines, with room
+// for `extra` more lines. False with the message set.
+bool read_locked(file_edit *fe, size_t extra) {
+  if (!read_bytes_locked(fe)) return false;
   ending_counts counts = {0, 0};
   if (!spans_reserve(&fe->lines, spans_line_bound(fe->text, fe->len) + extra) ||
       !spans_split(fe->text, fe->len, &fe->lines, &counts)) {
@@ -404,6 +411,17 @@ bool stage_lines(file_edit *fe) {
   return staged;
 }
 
+// The unified diff of the file as read against its edited lines, into
+// fe->diff. False with the message set.
+bool make_diff(file_edit *fe) {
+  // The diff is of the bytes on the disk: a UTF-8 file's mark stands at the
+  // start of its first line.
+  const char *mark = fe->encoding == ENC_UTF8_BOM ? "\xEF\xBB\xBF" : "";
+  unified_diff_write(&fe->diff, fe->path, mark, fe->text, fe->len, &fe->lines, &fe->ends);
+  if (fe->diff.failed) qg_fail(GREP_E_NO_MEMORY, "Out of memory making the diff of '%s'", fe->path);
+  return !fe->diff.failed;
+}
+
 void drop_text(file_edit *fe) {
   spans_free(&fe->lines);
   text_buffers_free(&fe->buffers);
@@ -430,19 +448,45 @@ bool file_edit_prepare(file_edit *fe, const file_edit_input *in) {
   bool ok = apply_sorted_edits(&fe->lines, fe->places, fe->count);
   if (!ok) qg_fail(GREP_E_NO_MEMORY, "Failed applying edit to '%s'", fe->path);
   fe->ends = ends_of(fe, in->exact);
-  if (ok && in->diff) {
-    // The diff is of the bytes on the disk: a UTF-8 file's mark stands at
-    // the start of its first line.
-    const char *mark = fe->encoding == ENC_UTF8_BOM ? "\xEF\xBB\xBF" : "";
-    unified_diff_write(&fe->diff, fe->path, mark, fe->text, fe->len, &fe->lines, &fe->ends);
-    ok = !fe->diff.failed;
-    if (!ok) qg_fail(GREP_E_NO_MEMORY, "Out of memory making the diff of '%s'", fe->path);
+  return ok && (!in->diff || make_diff(fe));
+}
+
+bool file_edit_read(file_edit *fe, const char *path) {
+  *fe = file_edit{};
+  fe->path = path;
+  return read_bytes_locked(fe);
+}
+
+bool file_edit_set_text(file_edit *fe, char *text, size_t len, bool diff) {
+  if (!grow_push(&fe->owned, &fe->owned_count, &fe->owned_capacity, text)) {
+    free(text);
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory editing '%s'", fe->path);
+    return false;
   }
-  return ok;
+  if (is_utf16(fe->encoding) && !qg_utf8_valid_for_utf16(text, len)) {
+    qg_fail(GREP_E_ARGUMENT,
+            "Text for '%s' is not valid UTF-8 and cannot be written to a UTF-16 file", fe->path);
+    return false;
+  }
+  fe->new_text = text;
+  if (!diff) return true;
+  // The diff is of the old text against the new lines, each standing before
+  // its own end but the last, which keeps whatever stands after it.
+  fe->lines.count = 0;
+  if (!spans_split(text, len, &fe->lines, nullptr)) {
+    qg_fail(GREP_E_NO_MEMORY, "Failed to split lines in '%s'", fe->path);
+    return false;
+  }
+  const char *fill = le_str(fe->ending);
+  fe->ends = {fill, strlen(fill), true, false};
+  return make_diff(fe);
 }
 
 bool file_edit_stage(file_edit *fe) {
-  const bool staged = stage_lines(fe);
+  const bool staged =
+      fe->new_text != nullptr
+          ? stage_file_from_utf8(fe->path, fe->new_text, fe->encoding, &fe->meta, &fe->staged)
+          : stage_lines(fe);
   drop_text(fe);
   return staged;
 }
@@ -457,4 +501,27 @@ void file_edit_release(file_edit *fe) {
   free(fe->places);
   json_out_free(&fe->diff);
   *fe = file_edit{};
+}
+
+void file_edits_put_in_place(plat_replacement **staged, size_t n, plat_replace_result *results) {
+  plat_replacements_flush(staged, n, results);
+  for (size_t k = 0; k < n; ++k) {
+    if (staged[k] != nullptr && results[k].step == PLAT_REPLACE_DONE) {
+      results[k] = plat_replacement_commit(staged[k]);
+    }
+  }
+  plat_replacements_settle(staged, n);
+}
+
+void file_edits_lock_order(const plat_file_id *ids, int32_t *order, int32_t n) {
+  for (int32_t a = 1; a < n; ++a) {
+    const int32_t g = order[a];
+    int32_t b = a;
+    for (; b > 0; --b) {
+      const plat_file_id x = ids[order[b - 1]], y = ids[g];
+      if (x.volume < y.volume || (x.volume == y.volume && x.index <= y.index)) break;
+      order[b] = order[b - 1];
+    }
+    order[b] = g;
+  }
 }

@@ -54,6 +54,7 @@ typedef struct file_edit {
   int owned_count;
   int owned_capacity;
   json_out diff;  // the unified diff, when asked for
+  const char *new_text;  // the whole new text of file_edit_set_text (owned), or null
   plat_replacement *staged;
 } file_edit;
 
@@ -71,6 +72,21 @@ typedef struct file_edit {
 // in every case.
 bool file_edit_prepare(file_edit *fe, const file_edit_input *in);
 
+// Locks and reads the file at `path` (kept by the caller) into `fe`, for a
+// caller that makes the new text itself: fe->text and fe->len hold it as the
+// reader gives it (UTF-8, every line end as it stands), fe->buffers.raw the
+// bytes as they are on the disk. Fails as file_edit_prepare does on a file
+// that cannot be edited (NUL bytes, half a UTF-16 character). False with the
+// message set; release `fe` in every case.
+bool file_edit_read(file_edit *fe, const char *path);
+
+// Makes the `len` bytes of `text` (in the reader's form, NUL-terminated,
+// from malloc; owned by `fe` from now on, whatever the outcome) the whole
+// new text of the file read by file_edit_read, to be written as it stands
+// (its line ends included) in the file's encoding. With `diff`, makes the
+// diff of the change. False with the message set.
+bool file_edit_set_text(file_edit *fe, char *text, size_t len, bool diff);
+
 // Stages the write of the edited file in its own encoding and the line
 // endings file_edit_prepare chose (see stage_file_pieces): it must still be the file that was read.
 // Then releases the text, holding only the lock and the staged write. False
@@ -79,6 +95,17 @@ bool file_edit_stage(file_edit *fe);
 
 // Unlocks the file and releases everything, an uncommitted write included.
 void file_edit_release(file_edit *fe);
+
+// Sorts the `n` indices of `order` (into `ids`) by the files' identities,
+// the order in which the files of a chunk are locked: two calls that lock
+// their files in the same order never wait for each other in a circle.
+void file_edits_lock_order(const plat_file_id *ids, int32_t *order, int32_t n);
+
+// Puts the `n` staged writes in place (null entries are passed over): all
+// are flushed to the disk at once, then each replaces its file, then their
+// directories are flushed once. results[k] says how staged[k] ended
+// (PLAT_REPLACE_DONE: in place); report a failure with report_write_failure.
+void file_edits_put_in_place(plat_replacement **staged, size_t n, plat_replace_result *results);
 
 #ifdef __cplusplus
 }

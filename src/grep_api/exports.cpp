@@ -5,6 +5,7 @@
 
 #include "edit_core/batch.h"
 #include "edit_core/edit.h"
+#include "edit_core/pattern_replace.h"
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
 #include "grep_core/option_schema.h"
@@ -31,6 +32,7 @@ struct result_slots {
   char *lines = nullptr;
   char *schema = nullptr;
   char *options = nullptr;
+  char *replace = nullptr;
 
   result_slots() = default;
   result_slots(const result_slots &) = delete;
@@ -44,6 +46,7 @@ struct result_slots {
     free(lines);
     free(schema);
     free(options);
+    free(replace);
   }
 };
 
@@ -92,6 +95,29 @@ char *fallback_summary_document() {
   return fallback_document(
       "{\"total_matches\":0,\"files_searched\":0,\"files_matched\":0,\"duration_ms\":0,");
 }
+
+// What stands in for a replace that could not start: nothing was written,
+// and "errors" holds the calling thread's last-error text. Null when it
+// cannot be allocated.
+char *fallback_replace_document() {
+  json_out out = {};
+  const char *message = qm_grep_get_last_error();
+  if (message == nullptr) message = "Unknown error";
+  JSON_OUT_LITERAL(&out,
+                   "{\"success\":false,\"files_modified\":0,\"total_replacements\":0,\"files\":[],"
+                   "\"errors\":[");
+  json_out_string(&out, message, strlen(message));
+  JSON_OUT_LITERAL(&out, "]}");
+  if (out.failed) {
+    json_out_free(&out);
+    return nullptr;
+  }
+  return out.data;
+}
+
+constexpr const char kReplaceOutOfMemory[] =
+    "{\"success\":false,\"files_modified\":0,\"total_replacements\":0,\"files\":[],"
+    "\"errors\":[\"Out of memory\"]}";
 
 // The options `options_json` amounts to, or a document of its error.
 char *read_options(const char *options_json) {
@@ -197,6 +223,14 @@ const char *grep_batch_replace_json(const char *instructions_json) {
   begin_call(s_slots.batch);
   s_slots.batch = grep_core_batch_replace_json(instructions_json);
   return s_slots.batch != nullptr ? s_slots.batch : kBatchOutOfMemory;
+}
+
+const char *grep_replace_json(const char *root_path, const char *pattern, const char *replacement,
+                              const char *options_json) {
+  begin_call(s_slots.replace);
+  s_slots.replace = grep_core_replace_json(root_path, pattern, replacement, options_json);
+  if (s_slots.replace == nullptr) s_slots.replace = fallback_replace_document();
+  return s_slots.replace != nullptr ? s_slots.replace : kReplaceOutOfMemory;
 }
 
 const char *grep_read_lines(const char *file_path, int start_line, int end_line) {

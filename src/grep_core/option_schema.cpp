@@ -45,12 +45,48 @@ constexpr option_row choice(const char *key, option_scope scope, const char *cho
           choices, doc,     offset,              0,                        false, 0};
 }
 
+constexpr option_row file_hashes(const char *key, option_scope scope, size_t offset,
+                                 size_t count_offset, const char *doc) {
+  return {key,
+          nullptr,
+          option_type::file_hashes,
+          option_origin::extension,
+          scope,
+          0,
+          0,
+          0,
+          nullptr,
+          doc,
+          offset,
+          count_offset,
+          false,
+          0};
+}
+
+constexpr option_row text(const char *key, option_scope scope, size_t offset, const char *doc) {
+  return {key,
+          nullptr,
+          option_type::text,
+          option_origin::extension,
+          scope,
+          0,
+          0,
+          0,
+          nullptr,
+          doc,
+          offset,
+          0,
+          false,
+          0};
+}
+
 constexpr option_origin kCore = option_origin::core;
 constexpr option_origin kExt = option_origin::extension;
 constexpr option_scope kSearch = option_scope::search;
 constexpr option_scope kWalk = option_scope::walk;
 constexpr option_scope kLines = option_scope::lines;
 constexpr option_scope kCall = option_scope::call;
+constexpr option_scope kReplace = option_scope::replace;
 
 #define QG_AT(field) offsetof(grep_opts, field)
 
@@ -148,6 +184,17 @@ constexpr option_row kSpecs[] = {
             "with sort: the reverse order"),
     boolean("dot_ignore", kExt, kWalk, false, QG_AT(dot_ignore),
             "honour .ignore files with git's rules (gitignore honours them too)"),
+    text("replacement", kLines, QG_AT(replacement),
+         "the printed lines show each match replaced by this template ($0, $1, ${name}, $$); "
+         "nothing is written"),
+    boolean("preserve_case", kExt, kReplace, false, QG_AT(preserve_case),
+            "a replacement of plain words takes the case shape of each match (lower, UPPER, "
+            "Capitalised, camelCase, snake_case)"),
+    boolean("dry_run", kExt, kReplace, false, QG_AT(dry_run),
+            "write nothing; each file's entry carries the unified diff of what would be written"),
+    file_hashes("expect", kReplace, QG_AT(expect), QG_AT(expect_count),
+                "replace only in these files (path as the walk gives it -> SHA-256 of the "
+                "bytes previewed), each only while it still has that hash"),
 };
 
 #undef QG_AT
@@ -166,6 +213,10 @@ const char *type_name(option_type type) {
       return "path_globs";
     case option_type::choice:
       return "choice";
+    case option_type::file_hashes:
+      return "file_hashes";
+    case option_type::text:
+      return "text";
   }
   return "";
 }
@@ -180,6 +231,8 @@ const char *scope_name(option_scope scope) {
       return "lines";
     case option_scope::call:
       return "call";
+    case option_scope::replace:
+      return "replace";
   }
   return "";
 }
@@ -208,6 +261,12 @@ void write_default(json_out *out, const option_row &key_row) {
     case option_type::globs:
     case option_type::path_globs:
       JSON_OUT_LITERAL(out, "[]");
+      return;
+    case option_type::file_hashes:
+      JSON_OUT_LITERAL(out, "{}");
+      return;
+    case option_type::text:
+      JSON_OUT_LITERAL(out, "null");
       return;
     case option_type::choice: {
       char text[64];
@@ -298,6 +357,28 @@ void write_value(json_out *out, const option_row &key_row, const grep_opts *opts
         json_out_string(out, list[k], strlen(list[k]));
       }
       json_out_char(out, ']');
+      return;
+    }
+    case option_type::text: {
+      const char *value = field<const char *>(opts, key_row.offset);
+      if (value == nullptr) {
+        JSON_OUT_LITERAL(out, "null");
+      } else {
+        json_out_string(out, value, strlen(value));
+      }
+      return;
+    }
+    case option_type::file_hashes: {
+      const grep_file_hash *hashes = field<const grep_file_hash *>(opts, key_row.offset);
+      const int32_t n = field<int32_t>(opts, key_row.count_offset);
+      json_out_char(out, '{');
+      for (int32_t k = 0; k < n; ++k) {
+        if (k > 0) json_out_char(out, ',');
+        json_out_string(out, hashes[k].path, strlen(hashes[k].path));
+        json_out_char(out, ':');
+        json_out_string(out, hashes[k].sha256, 64);
+      }
+      json_out_char(out, '}');
       return;
     }
     case option_type::choice: {

@@ -17,11 +17,13 @@
 
 // What a key takes.
 enum class option_type : uint8_t {
-  boolean,     // true or false
-  integer,     // a JSON integer within [min, max]
-  globs,       // a string (cut at commas, semicolons and spaces) or an array of strings
-  path_globs,  // a string (one glob) or an array of strings
-  choice,      // one of the texts of `choices`
+  boolean,      // true or false
+  integer,      // a JSON integer within [min, max]
+  globs,        // a string (cut at commas, semicolons and spaces) or an array of strings
+  path_globs,   // a string (one glob) or an array of strings
+  choice,       // one of the texts of `choices`
+  file_hashes,  // an object of path -> SHA-256 in hex (the grep_file_hash array at `offset`)
+  text,         // a string without NUL (a char * at `offset`, owned; null when not given)
 };
 
 // Where a key comes from: the core keys keep their lenient reading (a value
@@ -32,10 +34,11 @@ enum class option_origin : uint8_t { core, extension };
 
 // Which calls a key has an effect on; every call accepts every key.
 enum class option_scope : uint8_t {
-  search,  // the search and its reports (and what the walk reads)
-  walk,    // which files are read: the searches and the file listing
-  lines,   // the line printer (grep_search_lines) alone
-  call,    // how the options themselves are read
+  search,   // the search and its reports (and what the walk reads)
+  walk,     // which files are read: the searches and the file listing
+  lines,    // the line printer (grep_search_lines) alone
+  call,     // how the options themselves are read
+  replace,  // replacing by pattern (grep_replace_json) alone
 };
 
 typedef struct option_row {

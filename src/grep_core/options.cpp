@@ -135,6 +135,76 @@ bool read_choice(const reader &r, const option_row &key_row, yyjson_val *v) {
   return false;
 }
 
+bool is_hex_sha256(const char *text, size_t len) {
+  if (len != 64) return false;
+  for (size_t k = 0; k < len; ++k) {
+    const char c = text[k];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+// An object of path -> SHA-256 in hex (either case, kept in lower case).
+// Anything else is refused, whatever "strict" says: a list of files to
+// write that was read in part would write files nobody previewed.
+bool read_file_hashes(const reader &r, const option_row &key_row, yyjson_val *v) {
+  const char *wants = "an object of paths to SHA-256 hashes (64 hex digits)";
+  if (!yyjson_is_obj(v)) return refuse(key_row, wants);
+  size_t idx, max;
+  yyjson_val *path, *hash;
+  yyjson_obj_foreach(v, idx, max, path, hash) {
+    if (!yyjson_is_str(hash) || !is_hex_sha256(yyjson_get_str(hash), yyjson_get_len(hash)) ||
+        strlen(yyjson_get_str(path)) != yyjson_get_len(path)) {
+      return refuse(key_row, wants);
+    }
+  }
+  grep_file_hash *&list = field<grep_file_hash *>(r.opts, key_row.offset);
+  int32_t &count = field<int32_t>(r.opts, key_row.count_offset);
+  const size_t n = yyjson_obj_size(v);
+  if (n > INT32_MAX) return refuse(key_row, wants);
+  list = static_cast<grep_file_hash *>(calloc(n > 0 ? n : 1, sizeof *list));
+  if (list == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory reading option '%s'", key_row.key);
+    return false;
+  }
+  yyjson_obj_foreach(v, idx, max, path, hash) {
+    grep_file_hash &entry = list[count];
+    entry.path = strdup(yyjson_get_str(path));
+    if (entry.path == nullptr) {
+      qg_fail(GREP_E_NO_MEMORY, "Out of memory reading option '%s'", key_row.key);
+      return false;
+    }
+    for (size_t k = 0; k < 64; ++k) {
+      const char c = yyjson_get_str(hash)[k];
+      entry.sha256[k] = c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    entry.sha256[64] = '\0';
+    ++count;
+  }
+  return true;
+}
+
+// A string without NUL, kept whole, or null for none (the default, as the
+// values document writes it); anything else is refused.
+bool read_text(const reader &r, const option_row &key_row, yyjson_val *v) {
+  char *&value = field<char *>(r.opts, key_row.offset);
+  if (yyjson_is_null(v)) {
+    free(value);
+    value = nullptr;
+    return true;
+  }
+  if (!yyjson_is_str(v) || strlen(yyjson_get_str(v)) != yyjson_get_len(v)) {
+    return refuse(key_row, "a text without NUL characters, or null");
+  }
+  free(value);
+  value = strdup(yyjson_get_str(v));
+  if (value == nullptr) {
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory reading option '%s'", key_row.key);
+    return false;
+  }
+  return true;
+}
+
 bool read_value(const reader &r, const option_row &key_row, yyjson_val *v) {
   switch (key_row.type) {
     case option_type::boolean:
@@ -146,6 +216,10 @@ bool read_value(const reader &r, const option_row &key_row, yyjson_val *v) {
       return read_globs(r, key_row, v);
     case option_type::choice:
       return read_choice(r, key_row, v);
+    case option_type::file_hashes:
+      return read_file_hashes(r, key_row, v);
+    case option_type::text:
+      return read_text(r, key_row, v);
   }
   return true;
 }
@@ -212,6 +286,8 @@ void grep_opts_init(grep_opts *opts) {
         break;
       case option_type::globs:
       case option_type::path_globs:
+      case option_type::file_hashes:
+      case option_type::text:
         break;  // empty
     }
   }
@@ -222,6 +298,17 @@ void grep_opts_free(grep_opts *opts) {
   const option_row *key_rows = option_rows(&count);
   for (size_t i = 0; i < count; ++i) {
     const option_row &key_row = key_rows[i];
+    if (key_row.type == option_type::text) {
+      free(field<char *>(opts, key_row.offset));
+      continue;
+    }
+    if (key_row.type == option_type::file_hashes) {
+      grep_file_hash *list = field<grep_file_hash *>(opts, key_row.offset);
+      const int32_t n = field<int32_t>(opts, key_row.count_offset);
+      for (int32_t k = 0; k < n; ++k) free(list[k].path);
+      free(list);
+      continue;
+    }
     if (key_row.type != option_type::globs && key_row.type != option_type::path_globs) continue;
     char **list = &field<char *>(opts, key_row.offset);
     const int32_t n = field<int32_t>(opts, key_row.count_offset);

@@ -2,8 +2,9 @@
 //
 // A record is filled by grep_opts_parse_json at the start of one search, read
 // (never changed) by the walk, the scan and the match handlers, and released
-// with grep_opts_free at the end. It owns the glob strings in its four lists
-// and nothing else; it belongs to the thread that runs the search.
+// with grep_opts_free at the end. It owns the glob strings of its lists, the
+// "replacement" text and the "expect" entries, and nothing else; it belongs to the thread that runs
+// the search.
 #ifndef QG_OPTIONS_H
 #define QG_OPTIONS_H
 
@@ -13,6 +14,13 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// One entry of "expect": a path as the walk spells it (owned) and the
+// lowercase hex SHA-256 its file's bytes must have.
+typedef struct grep_file_hash {
+  char *path;
+  char sha256[65];
+} grep_file_hash;
 
 // Most globs one list holds; further globs of the options text are dropped,
 // so a hostile options text cannot make the walk test a name endlessly.
@@ -73,6 +81,16 @@ typedef struct grep_opts {
   uint8_t sort;       // "sort": a grep_sort_order for each directory's entries
   bool sort_reverse;  // "sort_reverse": with "sort", the reverse order
   bool dot_ignore;    // "dot_ignore": .ignore files are honoured (as with "gitignore")
+  // "replacement": the line printer shows each match replaced by this
+  // template (owned; null: matches as they are).
+  char *replacement;
+  // Replacing by pattern (grep_replace_json).
+  bool preserve_case;  // "preserve_case": a plain-word replacement takes each match's case shape
+  bool dry_run;        // "dry_run": nothing is written; each file's entry carries its diff
+  // "expect": only these files are replaced, each only while its bytes
+  // still hash to the given SHA-256 (an owned array of `expect_count`).
+  grep_file_hash *expect;
+  int32_t expect_count;
 } grep_opts;
 
 // The values of "sort": the platform's listing order, or each directory's
@@ -113,8 +131,8 @@ void grep_opts_init(grep_opts *opts);
 // result is released with grep_opts_free.
 bool grep_opts_parse_json(grep_opts *opts, const char *options_json);
 
-// Releases every glob of the four lists and zeroes the whole record, which
-// must then be initialised or parsed again before use. Safe to call twice.
+// Releases every glob of the lists, the texts, the "expect" entries, and zeroes the whole record,
+// which must then be initialised or parsed again before use. Safe to call twice.
 void grep_opts_free(grep_opts *opts);
 
 // Appends to `list` (holding `*count` globs) every non-empty piece of `text`

@@ -99,3 +99,8 @@ file_outcome search_text_content(file_scanner *fs, const char *name, const char 
   }
   return scan_text(fs, name, text, text_len, r);
 }
+
+file_outcome search_decoded_content(file_scanner *fs, const char *name, const char *text,
+                                    size_t len, const match_receiver *r) {
+  return scan_text(fs, name, text, len, r);
+}

@@ -63,6 +63,12 @@ file_outcome search_file_content(file_scanner *fs, const char *path, const match
 file_outcome search_text_content(file_scanner *fs, const char *name, const char *data, size_t len,
                                  const match_receiver *r);
 
+// Searches the `len` bytes of decoded text at `text` (text[len] readable),
+// as the text of a file read already, under `name` in messages: the binary
+// test, the cut at the first NUL and the per-file cap apply as to a file's.
+file_outcome search_decoded_content(file_scanner *fs, const char *name, const char *text,
+                                    size_t len, const match_receiver *r);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,10 +3,11 @@
 #include "grep_core/json_out.h"
 #include "grep_core/last_error.h"
 #include "grep_core/options.h"
+#include "platform/platform.h"
 #include "search_core/clock.h"
 #include "search_core/match_json.h"
+#include "search_core/replace_template.h"
 #include "search_core/report_json.h"
-#include "platform/platform.h"
 #include "search_core/searcher.h"
 
 #include <stdint.h>
@@ -49,6 +50,7 @@ struct printer {
   bool printed_any;  // a file has printed lines before this one
   bool file_printed;
   int64_t start_ms;
+  const replace_template *tmpl;  // with "replacement": what each match is shown as
 };
 
 sink_verdict out_of_memory() {
@@ -209,32 +211,62 @@ void put_omitted(printer *p, size_t n, bool before) {
   put_coloured(p, kSeparatorColour, mark, static_cast<size_t>(len));
 }
 
-// The part [from, to) of `line`, with the marks of what is left out.
-void put_part(printer *p, text_span line, shown_part part, const match_span *spans,
-              size_t count) {
+// Where the groups of a line's matches took part: `spans` of them per
+// match, in the order of the matches (null when not asked for).
+struct match_groups {
+  const match_span *spans;
+  uint32_t count;
+
+  const match_span *of(size_t match) const { return count > 0 ? spans + match * count : nullptr; }
+};
+
+// The shown form of the match of `n` bytes at `offset` in `line`: with
+// "replacement", the template's expansion; coloured when asked.
+void put_match(printer *p, text_span line, size_t offset, size_t n, const match_groups &groups,
+               size_t match) {
+  if (p->tmpl == nullptr) {
+    put_coloured(p, kMatchColour, line.p + offset, n);
+    return;
+  }
+  if (p->opts->color) put(p, kMatchColour, sizeof kMatchColour - 1);
+  replace_template_expand(p->tmpl, &p->out, line.p, line.p + offset, n, groups.of(match),
+                          groups.count);
+  if (p->opts->color) put(p, kReset, sizeof kReset - 1);
+}
+
+// The part [from, to) of `line`, with the marks of what is left out; the
+// matches that lie within it coloured or replaced, as the options say.
+void put_part(printer *p, text_span line, shown_part part, const match_span *spans, size_t count,
+              const match_groups &groups) {
   if (part.from > 0) put_omitted(p, part.from, true);
   size_t at = part.from;
-  for (size_t i = 0; p->opts->color && i < count; ++i) {
-    if (spans[i].col < 1 || spans[i].length <= 0) continue;
+  const bool shown_apart = p->opts->color || p->tmpl != nullptr;
+  for (size_t i = 0; shown_apart && i < count; ++i) {
+    // An empty match is coloured as nothing, but replaced as any other.
+    if (spans[i].col < 1 || (spans[i].length <= 0 && p->tmpl == nullptr)) continue;
     size_t offset = static_cast<size_t>(spans[i].col - 1);
     size_t end = offset + static_cast<size_t>(spans[i].length);
     if (offset < at || end > part.to) continue;
     put(p, line.p + at, offset - at);
-    put_coloured(p, kMatchColour, line.p + offset, end - offset);
+    put_match(p, line, offset, end - offset, groups, i);
     at = end;
   }
   put(p, line.p + at, part.to - at);
   if (part.to < line.n) put_omitted(p, line.n - part.to, false);
 }
 
-// The line's text with each match that lies within what is shown coloured.
+// The groups of the matches of `m`, as the scan gave them.
+match_groups groups_of(const scan_match *m) { return {m->groups, m->group_count}; }
+
+// The line's text with each match that lies within what is shown coloured
+// (or replaced).
 void put_matched_text(printer *p, const scan_match *m) {
   const match_span first = {m->col, m->length};
   const match_span *spans = m->submatch_count > 0 ? m->submatches : &first;
   const size_t count = m->submatch_count > 0 ? m->submatch_count : 1;
   const size_t focus = m->col > 0 ? static_cast<size_t>(m->col - 1) : 0;
   const size_t focus_len = m->length > 0 ? static_cast<size_t>(m->length) : 0;
-  put_part(p, m->line, window_of(p, m->line, focus, focus_len), spans, count);
+  put_part(p, m->line, window_of(p, m->line, focus, focus_len), spans, count, groups_of(m));
 }
 
 void print_line(printer *p, const scan_match *m) {
@@ -255,14 +287,14 @@ void print_each_match(printer *p, const scan_match *m) {
     if (spans[i].col < 1 || n == 0 || offset > m->line.n || n > m->line.n - offset) continue;
     begin_printing_file(p, false);
     put_prefix(p, m->line_no, spans[i].col, ':');
-    put_coloured(p, kMatchColour, m->line.p + offset, n);
+    put_match(p, m->line, offset, n, groups_of(m), i);
     put(p, "\n", 1);
   }
 }
 
 // The whole line once for each of its matches, each time with that match's
-// column and that match alone coloured; a line without a column (an
-// inverted match) once.
+// column and that match alone coloured (with "replacement", every match
+// replaced); a line without a column (an inverted match) once.
 void print_line_per_match(printer *p, const scan_match *m) {
   const match_span first = {m->col, m->length};
   const match_span *spans = m->submatch_count > 0 ? m->submatches : &first;
@@ -272,8 +304,13 @@ void print_line_per_match(printer *p, const scan_match *m) {
     put_prefix(p, m->line_no, spans[i].col, ':');
     const size_t focus = spans[i].col > 0 ? static_cast<size_t>(spans[i].col - 1) : 0;
     const size_t focus_len = spans[i].length > 0 ? static_cast<size_t>(spans[i].length) : 0;
-    put_part(p, m->line, window_of(p, m->line, focus, focus_len), spans + i,
-             spans[i].col > 0 ? 1 : 0);
+    // Coloured, only this match stands out; replaced, every match is.
+    const shown_part part = window_of(p, m->line, focus, focus_len);
+    if (p->tmpl != nullptr) {
+      put_part(p, m->line, part, spans, count, groups_of(m));
+    } else {
+      put_part(p, m->line, part, spans + i, spans[i].col > 0 ? 1 : 0, match_groups{nullptr, 0});
+    }
     put(p, "\n", 1);
   }
 }
@@ -359,7 +396,7 @@ sink_verdict context(void *ctx, const context_line *line) {
   begin_event(p);
   begin_printing_file(p, true);
   put_prefix(p, line->line_no, 0, '-');
-  put_part(p, line->text, window_of(p, line->text, 0, 0), nullptr, 0);
+  put_part(p, line->text, window_of(p, line->text, 0, 0), nullptr, 0, match_groups{nullptr, 0});
   put(p, "\n", 1);
   return verdict_of(p);
 }
@@ -417,8 +454,12 @@ void write_summary(json_out *out, const printer &p, const search_tally &tally,
 void settle_printer_options(grep_opts *opts) {
   const auto mode = static_cast<grep_print_mode>(opts->print_mode);
   if (mode == GREP_PRINT_MATCHES || mode == GREP_PRINT_VIMGREP ||
-      (mode == GREP_PRINT_LINES && opts->color)) {
+      (mode == GREP_PRINT_LINES && (opts->color || opts->replacement != nullptr))) {
     opts->submatches = true;
+  }
+  // A template that names groups needs to know where they matched.
+  if (opts->replacement != nullptr && replace_template_names_groups(opts->replacement)) {
+    opts->captures = true;
   }
   if (mode == GREP_PRINT_FILES) opts->max_per_file = 1;
   if (mode == GREP_PRINT_FILES || mode == GREP_PRINT_COUNT || mode == GREP_PRINT_MATCHES ||
@@ -473,12 +514,22 @@ char *grep_core_search_lines(const char *root_path, const char *text, size_t len
   } else {
     p.check = {searcher_stop_check, s};
     s->list_only = list_only;
-    const search_outcome outcome = text != nullptr ? searcher_run_text(s, root_path, text, length)
-                                                   : searcher_run(s, root_path);
-    json_out doc = {};
-    if (outcome != SEARCH_FAILED) write_summary(&doc, p, tally, outcome);
-    summary = take_document(s, outcome, &doc, "the search summary");
-    json_out_free(&doc);
+    // The template is read against the compiled pattern before any file is.
+    replace_template tmpl = {};
+    const bool replaced = opts.replacement != nullptr && !list_only;
+    if (replaced && !replace_template_read(&tmpl, opts.replacement,
+                                           opts.regex ? searcher_program(s) : nullptr)) {
+      qg_status_from_failure();
+    } else {
+      if (replaced) p.tmpl = &tmpl;
+      const search_outcome outcome = text != nullptr ? searcher_run_text(s, root_path, text, length)
+                                                     : searcher_run(s, root_path);
+      json_out doc = {};
+      if (outcome != SEARCH_FAILED) write_summary(&doc, p, tally, outcome);
+      summary = take_document(s, outcome, &doc, "the search summary");
+      json_out_free(&doc);
+    }
+    replace_template_free(&tmpl);
     searcher_free(s);
   }
   json_out_free(&p.out);

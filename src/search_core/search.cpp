@@ -324,6 +324,8 @@ search_outcome searcher_run_text(searcher *s, const char *name, const char *text
   return s->outcome;
 }
 
+const re_program *searcher_program(const searcher *s) { return s->program; }
+
 void searcher_report_outcome(const searcher *s, search_outcome outcome) {
   switch (outcome) {
     case SEARCH_DONE:

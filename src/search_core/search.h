@@ -15,6 +15,7 @@
 #define QG_SEARCH_H
 
 #include "grep_core/options.h"
+#include "grep_core/regex.h"
 #include "search_core/scan.h"
 
 #include <stdbool.h>
@@ -119,6 +120,11 @@ search_outcome searcher_run_text(searcher *s, const char *name, const char *text
 // must end (it has ended, or its time limit has passed, which ends it, timed
 // out). `s` is the searcher; on the thread that runs the search.
 bool searcher_stop_check(void *s);
+
+// The compiled pattern of a regex search (null for a literal one, or for a
+// compilation the time limit stopped), owned by the searcher and shared
+// read only with any scanner made for it while the searcher lives.
+const re_program *searcher_program(const searcher *s);
 
 // Sets the status of the finished search and, for a stop, a time limit or
 // the output cap, its last-error text.

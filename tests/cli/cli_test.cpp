@@ -68,7 +68,7 @@ TEST(CliUsage, VersionPrintsTheLibraryVersion) {
 }
 
 TEST(CliUsage, EverySubcommandHasHelp) {
-  for (const char *sub : {"search", "read", "replace", "batch"}) {
+  for (const char *sub : {"search", "read", "replace", "batch", "sub"}) {
     run_result r = run_cli({sub, "--help"});
     EXPECT_EQ(r.status, 0) << sub;
     EXPECT_NE(r.out.find("Usage:"), std::string::npos) << sub;
@@ -93,6 +93,11 @@ TEST(CliUsage, UsageErrorsExitWithTwo) {
       {"search", "x", ".", "-F", "-E"},
       {"replace", "f", "1", "1"},
       {"batch"},
+      {"sub", "x"},
+      {"sub", "x", "y", ".", "--json"},
+      {"sub", "x", "y", ".", "-C", "1"},
+      {"sub", "x", "y", "-"},
+      {"sub", "-E", "(x)", "$2", "."},
   };
   for (const std::vector<std::string> &args : cases) {
     run_result r = run_cli(args);
@@ -984,6 +989,41 @@ TEST(CliReplace, ChangesOnlyWhatItNames) {
   r = run_cli({"replace", latin, "2", "2", "y", "--dry-run"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "--- " + latin + "\n+++ " + latin + "\n@@ -1,2 +1,2 @@\n caf\xE9\n-x\n+y\n");
+}
+
+// sub replaces what search finds with the same flags: a dry run prints
+// diffs that patch applies to give what the write gives, and the write
+// prints each file with its count; the exit status is grep's.
+TEST(CliSub, DryRunDiffsApplyToGiveWhatIsWritten) {
+  qg_test::TempDir dir;
+  const std::string a = dir.write("src/a.c", "int size_t;\r\nssize_t size_t_x;\n");
+  const std::string b = dir.write("src/b.h", "size_t\rsize_t");
+  dir.write("src/skip.txt", "size_t\n");
+  const std::vector<std::string> flags = {"sub",     "-E",       "-w",    "-g",
+                                          "*.{c,h}", "(size)_t", "${1}x", dir.path() + "/src"};
+  std::vector<std::string> dry = flags;
+  dry.push_back("--dry-run");
+  run_result preview = run_cli(dry);
+  ASSERT_EQ(preview.status, 0) << preview.err;
+  const std::string patched = dir.write("patched.c", qg_test::read_bytes(a));
+  const size_t from = preview.out.find("--- " + a + "\n");
+  ASSERT_NE(from, std::string::npos) << preview.out;
+  const size_t to = preview.out.find("\n--- ", from);
+  const std::string diff =
+      preview.out.substr(from, to == std::string::npos ? std::string::npos : to + 1 - from);
+  run_result patch = qg_test::run_process({"patch", "--quiet", "--binary", patched}, diff);
+  EXPECT_EQ(patch.status, 0) << patch.err << preview.out;
+  EXPECT_EQ(qg_test::read_bytes(a), "int size_t;\r\nssize_t size_t_x;\n");
+
+  run_result written = run_cli(flags);
+  ASSERT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(sorted_lines(written.out),
+            (std::vector<std::string>{a + ": 1 replacement", b + ": 2 replacements"}));
+  EXPECT_EQ(qg_test::read_bytes(a), "int sizex;\r\nssize_t size_t_x;\n");
+  EXPECT_EQ(qg_test::read_bytes(patched), qg_test::read_bytes(a));
+  EXPECT_EQ(qg_test::read_bytes(b), "sizex\rsizex");
+  EXPECT_EQ(qg_test::read_bytes(dir.path() + "/src/skip.txt"), "size_t\n");
+  EXPECT_EQ(run_cli(flags).status, 1);  // nothing left to replace
 }
 
 TEST(CliEdit, ReplacesTextThatOccursOnceOrEveryOccurrenceWithAll) {

@@ -69,6 +69,13 @@ COMMANDS = [
     (["-l", "-g", "!*.h", "alpha"], False),
     (["-c", "--hidden", "alpha"], False),
     (["--vimgrep", "-e", "al?pha|ga", "-e", "[dD]el+ta"], False),
+    (["--column", "-r", "<$0>", "-e", "a"], False),
+    (["--column", "-r", "${2}_$1$$", "-e", "(spin)_(lock)|(size)"], False),
+    # ripgrep's columns with -o and -r count in the replaced line: a
+    # replacement as long as its match keeps them the match's own.
+    (["-o", "--column", "-r", "<${w}>", "-e", "(?P<w>[a-z])[a-z]{2}"], False),
+    (["--column", "-r", "", "-i", "-w", "foo"], False),
+    (["--vimgrep", "-r", "X", "-F", "x"], False),
 ]
 
 # (arguments, sorted output) for --json, which is added before them.

@@ -48,6 +48,10 @@ std::string other_value(const option_row &key_row, unsigned pick) {
       return pick % 2 == 0 ? "\"*.c *.h\"" : "[\"a b\",\"x\"]";
     case option_type::path_globs:
       return pick % 2 == 0 ? "\"src/**\"" : "[\"!x/\",\"**/y\"]";
+    case option_type::text:
+      return pick % 2 == 0 ? "\"$1-\"" : "\"x\"";
+    case option_type::file_hashes:
+      return "{\"a/b.c\":\"" + std::string(64, "0123456789abcdef"[pick % 16]) + "\"}";
     case option_type::choice: {
       const int64_t count = [&] {
         int64_t n = 1;

@@ -55,17 +55,7 @@ int apply_batch(const std::string &instructions, shown show) {
   size_t idx, max;
   yyjson_val *item;
   if (show == shown::diffs) {
-    // The file's own bytes, which a diff of lines that are not UTF-8 holds
-    // only in its base64 form, so that patch applies what is printed.
-    yyjson_arr_foreach(yyjson_obj_get(root, "diffs"), idx, max, item) {
-      yyjson_val *diff = yyjson_obj_get(item, "diff");
-      if (yyjson_val *raw = yyjson_obj_get(item, "diff_base64")) {
-        const std::string bytes = from_base64(yyjson_get_str(raw), yyjson_get_len(raw));
-        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-      } else {
-        std::fwrite(yyjson_get_str(diff), 1, yyjson_get_len(diff), stdout);
-      }
-    }
+    yyjson_arr_foreach(yyjson_obj_get(root, "diffs"), idx, max, item) print_diff_of(item);
   } else if (show == shown::result_document) {
     std::fputs(result, stdout);
     std::fputc('\n', stdout);
@@ -103,6 +93,17 @@ std::string one_edit_document(yyjson_mut_doc *doc, yyjson_mut_val *edit, bool dr
 }
 
 }  // namespace
+
+void print_diff_of(yyjson_val *entry) {
+  // The file's own bytes, which a diff of lines that are not UTF-8 holds
+  // only in its base64 form, so that patch applies what is printed.
+  if (yyjson_val *raw = yyjson_obj_get(entry, "diff_base64")) {
+    const std::string bytes = from_base64(yyjson_get_str(raw), yyjson_get_len(raw));
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  } else if (yyjson_val *diff = yyjson_obj_get(entry, "diff")) {
+    std::fwrite(yyjson_get_str(diff), 1, yyjson_get_len(diff), stdout);
+  }
+}
 
 edit_commands add_edit_commands(CLI::App &app, edit_request &req) {
   edit_commands c{};

@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <yyjson.h>
+
 #include <optional>
 #include <string>
 
@@ -39,6 +41,10 @@ edit_commands add_edit_commands(CLI::App &app, edit_request &req);
 int run_replace(const edit_request &req);
 int run_edit(const edit_request &req);
 int run_batch(const edit_request &req);
+
+// Prints the unified diff of a report's file entry ("diff", or the bytes of
+// "diff_base64" where it has them) on standard output, as patch takes it.
+void print_diff_of(yyjson_val *entry);
 
 }  // namespace qg_cli
 

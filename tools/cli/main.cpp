@@ -10,6 +10,7 @@
 #include "flag_errors.h"
 #include "messages.h"
 #include "search_command.h"
+#include "sub_command.h"
 
 #include <yyjson.h>
 #include <CLI/CLI.hpp>
@@ -49,8 +50,8 @@ std::vector<char *> with_command(int argc, char **argv) {
   std::vector<char *> args(argv, argv + argc);
   static char search_word[] = "search";
   if (argc < 2) return args;
-  constexpr std::string_view kNotSearch[] = {"search", "read",   "replace",  "edit",
-                                             "batch",  "--help", "-h",       "--version"};
+  constexpr std::string_view kNotSearch[] = {"search", "read",   "replace", "edit",     "batch",
+                                             "sub",    "--help", "-h",      "--version"};
   for (std::string_view word : kNotSearch) {
     if (word == argv[1]) return args;
   }
@@ -84,6 +85,9 @@ int main(int argc, char **argv) {
   qg_cli::edit_request edit_req;
   const qg_cli::edit_commands edits = qg_cli::add_edit_commands(app, edit_req);
 
+  qg_cli::sub_request sub_req;
+  CLI::App *sub = qg_cli::add_sub_command(app, sub_req);
+
   for (CLI::App *cmd : {read, edits.replace, edits.edit, edits.batch}) cmd->allow_extras();
 
   std::vector<char *> args = with_command(argc, argv);
@@ -94,6 +98,7 @@ int main(int argc, char **argv) {
     return code == 0 ? 0 : kExitError;
   }
   if (search->parsed()) return qg_cli::run_search(search_req, *search);
+  if (sub->parsed()) return qg_cli::run_sub(sub_req, *sub);
   for (CLI::App *cmd : {read, edits.replace, edits.edit, edits.batch}) {
     if (cmd->parsed() && !qg_cli::no_leftovers(*cmd)) return kExitError;
   }

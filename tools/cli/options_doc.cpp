@@ -52,6 +52,8 @@ constexpr bool_key kBoolKeys[] = {
     {"whole_line", &search_flags::whole_line, true},
     {"sort_reverse", &search_flags::sort_reverse, true},
     {"dot_ignore", &search_flags::dot_ignore, true},
+    {"dry_run", &search_flags::dry_run, true},
+    {"preserve_case", &search_flags::preserve_case, true},
 };
 
 // The printer's keys of the output flags, set in a document passed as it is
@@ -105,6 +107,11 @@ bool put_printer_keys(yyjson_mut_doc *doc, yyjson_mut_val *root, const search_fl
     if (!(flags.*k.member)) continue;
     yyjson_mut_obj_remove_key(root, k.key);
     ok = ok && yyjson_mut_obj_add_bool(doc, root, k.key, k.value);
+  }
+  if (flags.replacement) {
+    yyjson_mut_obj_remove_key(root, "replacement");
+    ok = ok && yyjson_mut_obj_add_strncpy(doc, root, "replacement", flags.replacement->data(),
+                                          flags.replacement->size());
   }
   return ok;
 }

@@ -50,6 +50,10 @@ struct search_flags {
   bool null_after_path = false;
   bool relative_paths = false;  // paths below the root, as when the tool chose the root
   bool no_filename = false;     // lines without their path
+  std::optional<std::string> replacement;  // each printed match shown replaced by this template
+  // Replacing in the files (the sub command).
+  bool dry_run = false;
+  bool preserve_case = false;
 };
 
 // The options document for `flags`, compact JSON written by yyjson (every

@@ -545,7 +545,11 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
                   "Literal text (a regular expression with -E); -e PATTERN for one that starts "
                   "with '-'");
   cmd->add_option("PATH", req.paths, "Files or folders to search, one after another (default: .)");
+  add_search_flags(cmd, req);
+  return cmd;
+}
 
+void add_search_flags(CLI::App *cmd, search_request &req) {
   cmd->add_flag("-F,--fixed-strings", req.fixed, "PATTERN is literal text (the default)")
       ->group(kPatternGroup);
   cmd->add_flag("-E,--regex", req.flags.regex,
@@ -690,6 +694,11 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
   cmd->add_flag("-o,--only-matching", req.only_matching,
                 "Print each match of a line on its own, not the whole line")
       ->group(kOutputGroup);
+  cmd->add_option("-r,--replace", req.flags.replacement,
+                  "Print each match replaced by TEXT ($0, $1, ${name}, $$); writes nothing "
+                  "(the sub command writes)")
+      ->type_name("TEXT")
+      ->group(kOutputGroup);
   cmd->add_flag("-q,--quiet", req.quiet, "Print nothing: the exit status says whether it matched")
       ->group(kOutputGroup);
   cmd->add_flag("--files", req.list_files,
@@ -734,7 +743,16 @@ CLI::App *add_search_command(CLI::App &app, search_request &req) {
   cmd->add_flag("--show-options", req.show_options,
                 "Print the options document this command would pass, and stop")
       ->group(kDocumentGroup);
-  return cmd;
+}
+
+bool settle_search_request(search_request &req, const CLI::App &cmd) {
+  return settle_request(req, cmd);
+}
+
+std::string walk_options_for(const search_request &req, const std::string &root) {
+  search_flags flags = req.flags;
+  use_ripgrep_walk(req, root, flags);
+  return build_options_json(flags);
 }
 
 int run_search(search_request &req, const CLI::App &cmd) {

@@ -65,8 +65,20 @@ constexpr const char *kStdinName = "<stdin>";
 // Declares the command and its flags on `app`, filling `req` when parsed.
 CLI::App *add_search_command(CLI::App &app, search_request &req);
 
+// Declares the search's flags on `cmd` (any command that searches as the
+// search command does), filling `req` when parsed.
+void add_search_flags(CLI::App *cmd, search_request &req);
+
 // Runs the parsed command; the process's exit status.
 int run_search(search_request &req, const CLI::App &cmd);
+
+// Settles a parsed request as the search command does (types, case, the
+// patterns, the paths); false with a message printed.
+bool settle_search_request(search_request &req, const CLI::App &cmd);
+
+// The options document of the pattern, file and limit flags for `root`,
+// with the walk the search command takes there; no printer keys.
+std::string walk_options_for(const search_request &req, const std::string &root);
 
 }  // namespace qg_cli
 

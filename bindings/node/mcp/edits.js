@@ -185,4 +185,4 @@ async function batchEdit(server, args) {
   return result;
 }
 
-module.exports = { batchEdit, edit, replaceLines };
+module.exports = { batchEdit, edit, replaceLines, shownDiff, shownMessage };

@@ -22,24 +22,45 @@ const MAX_CONTEXT = 10;
 // shows, so that a reply is never short for lack of them.
 const MAX_PRINTED = 2 * MAX_REPLY_TEXT;
 
-/** The options document of one target's search. */
-function searchOptions(args, maxResults, timeoutMs) {
+/**
+ * The options that choose the files and lines a search reports, from the
+ * arguments every searching tool shares: the same arguments give the same
+ * lines to search and to replace_pattern. Links are never followed, so
+ * every file reached lies inside the place searched.
+ */
+function matchOptions(args) {
   const options = {
     ignore_case: Boolean(args.ignore_case),
     whole_word: Boolean(args.whole_word),
-    max_results: maxResults,
-    context_lines: args.context ?? 0,
-    timeout_ms: Math.max(1, timeoutMs),
     follow_links: false,
-    relative_paths: true,
-    null_after_path: true,
-    max_columns: MAX_SHOWN_LINE,
-    max_output_bytes: MAX_PRINTED,
   };
   if (args.regex) options.syntax = 'standard';
   if (args.include !== undefined) options.include_globs = args.include;
   if (args.exclude !== undefined) options.exclude_globs = args.exclude;
   return options;
+}
+
+/** The options document of one target's search. */
+function searchOptions(args, maxResults, timeoutMs) {
+  return {
+    ...matchOptions(args),
+    max_results: maxResults,
+    context_lines: args.context ?? 0,
+    timeout_ms: Math.max(1, timeoutMs),
+    relative_paths: true,
+    null_after_path: true,
+    max_columns: MAX_SHOWN_LINE,
+    max_output_bytes: MAX_PRINTED,
+  };
+}
+
+/**
+ * The places a search looks in, each { real, root, shown }: the confined
+ * `given` path, or every root when none is given.
+ */
+function searchTargets(roots, given) {
+  if (given !== undefined) return [confine(roots, given)];
+  return roots.map((root) => ({ real: root, root, shown: '.' }));
 }
 
 const MATCH_ROW = /^(\d+):(\d+):([^]*)$/;
@@ -129,9 +150,7 @@ function closingLines(shown, files, ends, more) {
 async function search(server, args, extra) {
   const arrived = Date.now();
   const max = args.max_results ?? DEFAULT_RESULTS;
-  const targets = args.path === undefined
-    ? server.roots.map((root) => ({ real: root, root }))
-    : [confine(server.roots, args.path)];
+  const targets = searchTargets(server.roots, args.path);
   const deadline = arrived + server.timeoutMs;
   const release = await server.lanes.searches.acquire(deadline);
   const rows = [];
@@ -185,4 +204,6 @@ async function search(server, args, extra) {
   return textResult(lines.join('\n'), structured);
 }
 
-module.exports = { DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, search };
+module.exports = {
+  DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, matchOptions, search, searchTargets,
+};

@@ -1,9 +1,9 @@
 'use strict';
-// The tool server for coding assistants: five tools over the library (search,
-// read_lines, replace_lines, edit, batch_edit), confined to the roots it was
-// started with. Every tool answers in text written for an assistant to read,
-// within the reply's limits; a failure is a result with isError and the
-// library's message, never a crash. A tool's arguments are checked strictly:
+// The tool server for coding assistants: six tools over the library (search,
+// read_lines, replace_lines, edit, batch_edit, replace_pattern), confined to
+// the roots it was started with. Every tool answers in text written for an
+// assistant to read, within the reply's limits; a failure is a result with
+// isError and the library's message, never a crash. A tool's arguments are checked strictly:
 // a key the tool does not know is refused by name, never dropped (a misspelt
 // "start_line" would otherwise become an edit of line 1).
 //
@@ -20,6 +20,7 @@ const { batchEdit, edit, replaceLines } = require('./edits');
 const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
+const { replacePattern } = require('./replace');
 const { DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, search } = require('./search');
 
 /** Calls of each kind that run at once, and that may wait: together below the pool's threads. */
@@ -61,6 +62,20 @@ function createServer(roots, timeoutMs, log = () => {}) {
   const where = roots.length === 1 ? `the folder ${roots[0]}` : `the folders ${roots.join(', ')}`;
   const pathArg = z.string().min(1).describe(
     `A file, relative to ${roots[0]} or absolute; it must lie inside ${where}`);
+  // The arguments that choose what a search matches, shared by the tools
+  // that search (matchOptions in search.js reads them).
+  const matchArgs = {
+    pattern: z.string().min(1).describe('The text to find, or a regular expression with regex'),
+    path: z.string().min(1).optional().describe('A file or folder to search in (default: every root)'),
+    regex: z.boolean().optional().describe('The pattern is a regular expression in the syntax of ' +
+      'Python, PCRE and ripgrep: groups, |, {n,m}, \\b, [[:digit:]], (?i)'),
+    ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
+    whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
+    include: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
+    exclude: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('File name globs to pass over'),
+  };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
     'and a reply is at most 512 KB; it says what was left out and how to get it. Unknown ' +
     'arguments are refused.';
@@ -72,16 +87,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       'root, columns in bytes from 1), then how many matches in how many files. Ignored folders ' +
       `(node_modules, build, target, dot-folders) and binary files are passed over. ${limits}`,
     inputSchema: strict({
-      pattern: z.string().min(1).describe('The text to find, or a regular expression with regex'),
-      path: z.string().min(1).optional().describe('A file or folder to search in (default: every root)'),
-      regex: z.boolean().optional().describe('The pattern is a regular expression in the syntax of ' +
-        'Python, PCRE and ripgrep: groups, |, {n,m}, \\b, [[:digit:]], (?i)'),
-      ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
-      whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
-      include: z.union([z.string(), z.array(z.string())]).optional()
-        .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
-      exclude: z.union([z.string(), z.array(z.string())]).optional()
-        .describe('File name globs to pass over'),
+      ...matchArgs,
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
@@ -161,6 +167,50 @@ function createServer(roots, timeoutMs, log = () => {}) {
       dry_run: z.boolean().optional().describe('Only show the diffs; write nothing'),
     }),
   }, (args) => answer(() => batchEdit(self, args)));
+
+  mcp.registerTool('replace_pattern', {
+    title: 'Replace a pattern',
+    description: 'Replaces every match of pattern, in the lines search lists for the same pattern, ' +
+      'path, regex, ignore_case, whole_word, include and exclude, by replacement. By default a ' +
+      'preview that writes nothing: it lists each file that would change with its number of ' +
+      'replacements, the SHA-256 of its bytes and its unified diff. To write, call again with ' +
+      'dry_run: false and expect holding the paths and hashes the preview listed: only those ' +
+      'files are written, each only while it is unchanged (one changed since fails alone and is ' +
+      'left as it is); dry_run: false without expect replaces in every file found. Every byte ' +
+      'outside the matches is kept, each file keeps its encoding and line endings and is ' +
+      'replaced atomically, and files stand or fall one by one. Paths are relative to the first ' +
+      `root, absolute for the other roots. ${limits}`,
+    inputSchema: strict({
+      ...matchArgs,
+      replacement: z.string().describe('The text to put in place of each match: $0 is the whole ' +
+        'match and $$ a dollar; with regex also $1..$99 or ${N}, a group by number, and ${name}, ' +
+        'a named group (a group the pattern does not have is refused); without regex every ' +
+        'other $ stays as written'),
+      preserve_case: z.boolean().optional().describe('A replacement of plain words takes the case ' +
+        'shape of each match: foo_bar, FOO_BAR, FooBar, fooBar become new_name, NEW_NAME, ' +
+        'NewName, newName for new_name (the pattern must match each shape: regex old_?name ' +
+        'with ignore_case)'),
+      dry_run: z.boolean().optional().describe('true (the default): only show what would change, ' +
+        'with each file\'s hash; false: write'),
+      expect: z.record(z.string().min(1), z.string().regex(/^[0-9a-fA-F]{64}$/, 'a SHA-256 in hex'))
+        .optional().describe('The files to replace in, each path mapped to the sha256 a preview ' +
+          'listed for it: only those are read, each only while it still has that hash'),
+    }),
+    outputSchema: {
+      dry_run: z.boolean(),
+      files: z.array(z.object({ path: z.string(), replacements: z.number(), sha256: z.string() })),
+      failures: z.array(z.object({ path: z.string(), status: z.string(), message: z.string() })),
+      files_modified: z.number(),
+      total_replacements: z.number(),
+      files_searched: z.number(),
+      more: z.boolean(),
+      timed_out: z.boolean(),
+    },
+    // The hints hold for every call, so they say what an apply does; the
+    // call without dry_run is a preview that writes nothing.
+    annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
+      openWorldHint: false },
+  }, (args) => answer(() => replacePattern(self, args)));
 
   async function stop() {
     self.stopping = true;

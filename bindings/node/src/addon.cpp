@@ -131,7 +131,8 @@ enum class call_kind {
   read_lines,
   replace_lines,
   batch,
-  edit
+  edit,
+  replace
 };
 
 struct call {
@@ -171,6 +172,8 @@ const char *result_name(call_kind kind) {
       return "file list";
     case call_kind::read_lines:
       return "text of the lines read";
+    case call_kind::replace:
+      return "replace report";
     default:
       return "batch report";
   }
@@ -186,6 +189,8 @@ const char *smaller_result(call_kind kind) {
       return "narrow the search or set max_output_bytes";
     case call_kind::read_lines:
       return "read fewer lines";
+    case call_kind::replace:
+      return "replace in fewer files, or set max_output_bytes";
     default:
       return "apply the edits in smaller batches";
   }
@@ -252,6 +257,13 @@ void execute_call(napi_env, void *data) {
       break;
     case call_kind::edit:
       text = grep_batch_replace_json(c->a.c_str());
+      break;
+    case call_kind::replace:
+      // Resolves to the report whenever files were walked (they stand or
+      // fall one by one); a call that could not start has no
+      // "files_searched" in its document, and rejects.
+      text = grep_replace_json(c->a.c_str(), c->b.c_str(), c->d.c_str(), c->c.c_str());
+      settled_by_status = text == nullptr || std::strstr(text, "\"files_searched\":") == nullptr;
       break;
     case call_kind::replace_lines:
       if (c->exact) {
@@ -494,6 +506,20 @@ napi_value batch_json(napi_env env, napi_callback_info info) {
   napi_value args[1];
   auto *c = new_call(call_kind::batch);
   if (!get_args(env, info, 1, args) || !read_string(env, args[0], "edits", c->a)) {
+    delete c;
+    return nullptr;
+  }
+  return start_call(env, c);
+}
+
+// replaceJson(root, pattern, replacement, optionsJson) -> Promise<string>
+napi_value replace_json(napi_env env, napi_callback_info info) {
+  napi_value args[4];
+  auto *c = new_call(call_kind::replace);
+  if (!get_args(env, info, 4, args) || !read_string(env, args[0], "root", c->a) ||
+      !read_string(env, args[1], "pattern", c->b) ||
+      !read_string(env, args[2], "replacement", c->d) ||
+      !read_string(env, args[3], "options", c->c)) {
     delete c;
     return nullptr;
   }
@@ -749,6 +775,7 @@ napi_value init(napi_env env, napi_value exports) {
       {"readLines", nullptr, read_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"replaceLines", nullptr, replace_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"batchJson", nullptr, batch_json, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"replaceJson", nullptr, replace_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"editJson", nullptr, edit_json, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"searchLines", nullptr, search_lines, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"optionsSchema", nullptr, options_schema, nullptr, nullptr, nullptr, napi_default, nullptr},

@@ -217,6 +217,29 @@ test('edits change only what they name, unless told otherwise', async () => {
   assert.match(misspelt.errors[0], /unknown member 'start_lin'/);
 });
 
+test('replace previews, then applies what was previewed; a refused call rejects', async () => {
+  const dir = tempTree({ 'a.c': 'foo_bar(1);\r\n', 'b.c': 'FOO_BAR = foo_bar;\n' });
+  const a = path.join(dir, 'a.c');
+  const b = path.join(dir, 'b.c');
+  const preview = await qg.replace(dir, '\\b(foo)_bar\\b', '${1}_baz',
+    { regex: true, ignore_case: true, dry_run: true });
+  assert.deepStrictEqual(preview.files.map((f) => [f.file, f.replacements]), [[a, 1], [b, 2]]);
+  assert.match(preview.files[0].diff, /^-foo_bar\(1\);\r\n\+foo_baz\(1\);\r\n$/m);
+  assert.strictEqual(fs.readFileSync(a, 'latin1'), 'foo_bar(1);\r\n');
+  fs.writeFileSync(b, 'foo_bar changed\n');
+  const expect = Object.fromEntries(preview.files.map((f) => [f.file, f.sha256]));
+  const result = await qg.replace(dir, '\\b(foo)_bar\\b', '${1}_baz',
+    { regex: true, ignore_case: true, expect });
+  assert.strictEqual(result.success, false);
+  assert.deepStrictEqual(result.failures.map((f) => [f.file, f.status]), [[b, 'GREP_E_IO']]);
+  assert.strictEqual(fs.readFileSync(a, 'latin1'), 'foo_baz(1);\r\n');
+  assert.strictEqual(fs.readFileSync(b, 'latin1'), 'foo_bar changed\n');
+  await assert.rejects(qg.replace(dir, '(x)', '$2', { regex: true }),
+    (e) => e.code === 'GREP_E_ARGUMENT' && /a group the pattern does not have/.test(e.message));
+  await assert.rejects(qg.replace(dir, 'x', 'y', { expect: 'not an object' }),
+    (e) => e.code === 'GREP_E_ARGUMENT' && /Option 'expect' takes/.test(e.message));
+});
+
 test('regex: true is the standard syntax; listFiles names what a search reads', async () => {
   const dir = tempTree({ 's.c': 'pthread_mutex_lock(&m);\nyear 2024\n', 'sub/t.h': 'x\n' });
   const pattern = 'pthread_(mutex|cond)_lock|[0-9]{4}';

@@ -39,11 +39,11 @@ test.after(async () => {
   await client.close();
 });
 
-test('the server names itself and lists five described tools', async () => {
+test('the server names itself and lists six described tools', async () => {
   assert.deepStrictEqual(client.getServerVersion(), { name: 'quenmar-grep', version: qg.version() });
   const { tools } = await client.listTools();
   assert.deepStrictEqual(tools.map((t) => t.name).sort(),
-    ['batch_edit', 'edit', 'read_lines', 'replace_lines', 'search']);
+    ['batch_edit', 'edit', 'read_lines', 'replace_lines', 'replace_pattern', 'search']);
   for (const tool of tools) {
     assert.ok(tool.description.length > 40, tool.name);
     for (const [key, schema] of Object.entries(tool.inputSchema.properties)) {
@@ -230,6 +230,7 @@ test('no path outside the roots is read, written or reported', async () => {
   const escapes = ['../' + path.basename(outside) + '/secret.txt', path.join(outside, 'secret.txt'),
     'to-secret.txt', 'to-dir/inner.txt', 'etc/hostname', 'etc', 'src/../../' + path.basename(outside),
     'to-dir/new-file.txt', '/'];
+  const sha = '0'.repeat(64);
   for (const given of escapes) {
     const denied = `Access denied: '${given}' is outside the allowed roots`;
     const calls = [
@@ -239,6 +240,9 @@ test('no path outside the roots is read, written or reported', async () => {
       ['replace_lines', { path: given, start_line: 1, end_line: 0, new_text: 'x' }],
       ['batch_edit', { edits: [{ path: 'docs/notes.txt', start_line: 1, end_line: 0, new_text: 'x' },
         { path: given, start_line: 1, end_line: 0, new_text: 'x' }] }],
+      ['replace_pattern', { pattern: 'total', replacement: 'x', path: given, dry_run: false }],
+      ['replace_pattern', { pattern: 'total', replacement: 'x', dry_run: false,
+        expect: { 'src/main.c': sha, [given]: sha } }],
     ];
     for (const [name, args] of calls) {
       const r = await call(client, name, args);
@@ -284,7 +288,7 @@ test('malformed requests get protocol errors and the server goes on', async () =
   child.kill();
   assert.match(out, /"result":\{\}/);
   const tools = await client.listTools();
-  assert.strictEqual(tools.tools.length, 5);
+  assert.strictEqual(tools.tools.length, 6);
 });
 
 test('a search that reaches the time limit stops and says so', async () => {

@@ -41,8 +41,9 @@ __all__ = [
     "QuenmarGrepError", "NotFoundError", "SearchTimeout", "OutputLimited", "Status", "version", "last_error",
     "last_status", "search", "search_text", "search_stream", "iter_search", "list_files",
     "search_lines", "options_schema", "SearchOptions", "read_lines",
-    "numbered_lines", "replace_lines", "edit_text", "batch_replace",
+    "numbered_lines", "replace_lines", "edit_text", "batch_replace", "replace",
     "Match", "Submatch", "Group", "SearchDocument", "Edit", "FileDiff", "BatchResult", "Failure",
+    "ReplacedFile", "ReplaceResult",
 ]
 
 #: A path as the file system takes it: text, bytes or a path-like object.
@@ -159,6 +160,41 @@ class BatchResult(_BatchCore, total=False):
     """The batch result document; ``diffs`` is present for a dry run."""
 
     diffs: List[FileDiff]
+
+
+class _ReplacedFileCore(TypedDict):
+    file: str
+    replacements: int
+    sha256: str
+
+
+class ReplacedFile(_ReplacedFileCore, total=False):
+    """One file a replace changed (or, in a dry run, would change): its
+    path, the matches replaced, the SHA-256 of its bytes as they were read,
+    and for a dry run the unified ``diff`` (``diff_base64`` where its bytes
+    are not UTF-8)."""
+
+    diff: str
+    diff_base64: str
+
+
+class _ReplaceCore(TypedDict):
+    success: bool
+    files_modified: int
+    total_replacements: int
+    files: List[ReplacedFile]
+    errors: List[str]
+    failures: List[Failure]
+    files_searched: int
+
+
+class ReplaceResult(_ReplaceCore, total=False):
+    """The report of :func:`replace`; ``timed_out`` and ``output_limited``
+    are there when a limit ended the search or cut the list of files."""
+
+    timed_out: bool
+    output_limited: bool
+
 
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
@@ -294,7 +330,11 @@ def _options_json(options: OptionsArg, keywords: Mapping[str, Any]) -> bytes:
     document: Dict[str, Any] = {"strict": True}
     for keyword, value in keywords.items():
         key, kind = _KEYWORDS[keyword]
-        document[key] = _glob_list(value) if kind in ("globs", "path_globs") else value
+        if kind in ("globs", "path_globs"):
+            value = _glob_list(value)
+        elif kind == "file_hashes" and isinstance(value, Mapping):
+            value = dict(value)
+        document[key] = value
     # regex=True is a regular expression in the standard syntax (Python's
     # re's) unless syntax names one; syntax="dialect" alone is the library's
     # own dialect.
@@ -690,3 +730,32 @@ def batch_replace(edits: Union[Sequence[Edit], Mapping[str, Any], TextArg], *,
     if exact:
         document.setdefault("exact", True)
     return _run_batch(document)
+
+
+def replace(root: PathArg, pattern: TextArg, replacement: TextArg, *,
+            options: OptionsArg = None, **keywords: Any) -> ReplaceResult:
+    """Replaces every match of ``pattern`` in the lines that :func:`search`
+    would report under ``root`` with the same options, and writes each file
+    once, atomically, keeping its encoding, line endings and every byte
+    outside the matches. Returns the report as a dict: ``success``,
+    ``files_modified``, ``total_replacements``, ``files`` (see
+    :class:`ReplacedFile`), ``errors`` and ``failures``.
+
+    ``replacement`` is a template: ``$0`` is the match, ``$1``..``$99`` and
+    ``${N}`` a group, ``${name}`` a named group, ``$$`` a dollar (a literal
+    pattern reads only ``$$`` and ``$0``). The keyword options are the
+    search's, and ``dry_run`` (write nothing; each file's entry gains its
+    ``diff``), ``expect`` (a mapping of path to the ``sha256`` a dry run gave:
+    only those files are replaced, each only while it still has that hash)
+    and ``preserve_case``. Files stand or fall one by one, so a failed file
+    does not raise: check ``result["success"]``. Raises QuenmarGrepError when
+    the call cannot start (a pattern, template or option refused, nothing at
+    ``root``), with nothing written."""
+    raw = _lib().grep_replace_json(_path_arg(root), _text_arg(pattern, "pattern"),
+                                   _text_arg(replacement, "replacement"),
+                                   _options_json(options, keywords))
+    status = _lib().grep_last_status()
+    document = json.loads(_decode(raw))
+    if "files_searched" not in document:
+        raise _error(status)
+    return document

@@ -80,6 +80,7 @@ SIGNATURES = {
     "grep_replace_lines": ([_c_char_p, _c_int, _c_int, _c_char_p], _c_int),
     "grep_replace_lines_exact": ([_c_char_p, _c_int, _c_int, _c_char_p], _c_int),
     "grep_batch_replace_json": ([_c_char_p], _c_char_p),
+    "grep_replace_json": ([_c_char_p, _c_char_p, _c_char_p, _c_char_p], _c_char_p),
     "grep_read_lines": ([_c_char_p, _c_int, _c_int], _c_char_p),
     "grep_list_files_json": ([_c_char_p, _c_char_p], _c_char_p),
     "grep_search_lines": ([_c_char_p, _c_char_p, _c_size_t, _c_char_p, _c_char_p,

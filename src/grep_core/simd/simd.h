@@ -12,6 +12,7 @@
 #include "grep_core/find_set.h"
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #ifdef __cplusplus
@@ -36,6 +37,13 @@ qg_simd_ops qg_simd_select(void);
 // Every set of operations the running processor supports, up to `max`, for
 // tests and benchmarks that compare them; returns how many.
 size_t qg_simd_all(qg_simd_ops *out, size_t max);
+
+// Mixes `blocks` 64-byte blocks at `data` into the SHA-256 `state`.
+typedef void (*qg_sha256_blocks_fn)(uint32_t state[8], const unsigned char *data, size_t blocks);
+
+// The processor's own SHA-256 instructions where it has them; null
+// elsewhere (the portable rounds of sha256.cpp serve). Called once.
+qg_sha256_blocks_fn qg_sha256_blocks_select(void);
 
 // True when the needle occurs at `p` (which has at least f->n bytes).
 // static: every file that includes this gets its own copy, so a copy built

@@ -15,6 +15,7 @@ size_t qg_count_breaks_sse2(const char *begin, const char *end);
 const char *qg_find_avx2(const qg_finder *f, const char *text, size_t len);
 size_t qg_count_breaks_avx2(const char *begin, const char *end);
 const char *qg_find_set_avx2(const qg_set_finder *f, const char *text, size_t len, int *which);
+void qg_sha256_blocks_shani(uint32_t state[8], const unsigned char *data, size_t blocks);
 
 // Bit counting as compiler builtins, expanded in place in each file: an
 // out-of-line helper shared between the files could be the copy built for
