@@ -19,9 +19,11 @@
 namespace {
 
 // How long after a 50 ms limit a search may return, and how much memory it
-// may take on top of what the process held before it.
+// may take on top of what the process held before it. A limit looked at too
+// seldom overshoots by seconds; a loaded machine delays a sound one by a
+// tenth of a second or more.
 constexpr double kLimitMs = 50;
-constexpr double kReturnWithinMs = 100;
+constexpr double kReturnWithinMs = 500;
 constexpr size_t kMemoryBound = size_t{256} << 20;
 constexpr size_t kCappedMemoryBound = size_t{192} << 20;  // the file, the cap, one object
 
