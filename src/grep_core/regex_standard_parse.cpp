@@ -87,12 +87,19 @@ struct cp_set {
   }
 };
 
+// The flags a group, or the rest of the enclosing one, is read with.
+struct flag_set {
+  bool fold;
+  bool verbose;
+};
+
 // One open group: where its items and finished alternatives begin on the
-// shared stacks, its case folding, and what its last item allows.
+// shared stacks, its flags, and what its last item allows.
 struct frame {
   uint32_t items_begin;
   uint32_t branches_begin;
   bool fold;
+  bool verbose;  // (?x): white space and '#' comments between items are no part of the pattern
   size_t open_at;
   bool last_repeatable;  // an item stands last that a quantifier may follow
   bool last_quantified;  // that item was made by a quantifier
@@ -234,13 +241,14 @@ struct parser {
   }
 
   // Opens a group; `group` is its number, or 0 when it captures nothing.
-  bool open_group(bool fold, size_t open, uint32_t group) {
+  bool open_group(flag_set set, size_t open, uint32_t group) {
     if (frames.count > RE_MAX_NESTING) {
       char what[64];
       snprintf(what, sizeof what, "more than %u nested groups", RE_MAX_NESTING);
       return fail(what, open);
     }
-    return frames.push(frame{items.count, branches.count, fold, open, false, false, group}) ||
+    return frames.push(frame{items.count, branches.count, set.fold, set.verbose, open, false, false,
+                             group}) ||
            oom();
   }
 
@@ -546,16 +554,25 @@ struct parser {
     return true;
   }
 
-  // Flags at `pos` (after "(?"): "i", "-i" or "i-..." forms, then ':' for a
-  // scoped group or ')' for the whole pattern. Writes the group's folding.
-  bool flags(bool at_start, size_t open, bool *scoped, bool *fold) {
-    bool on = false, off = false, turning_off = false;
+  // Flags at `pos` (after "(?"): letters of i, m, s, x and a, optionally a
+  // '-' and letters to turn off, then ':' for a scoped group or ')' for the
+  // rest of the enclosing group. m and s change nothing in a line (^ and $
+  // are line anchors already, and no line holds a line end for '.' to
+  // meet); a is the only mode there is. Writes the flags in *set.
+  bool flags(size_t open, bool *scoped, flag_set *set) {
+    bool turning_off = false, any_off = false;
+    uint32_t on = 0, off = 0;  // bits of the letters "imsxa"
+    static constexpr char kLetters[] = "imsxa";
     for (; pos < m && P[pos] != ':' && P[pos] != ')'; ++pos) {
       const char c = P[pos];
+      const char *letter = c != '\0' ? strchr(kLetters, c) : nullptr;
       if (c == '-' && !turning_off) {
         turning_off = true;
-      } else if (c == 'i') {
-        (turning_off ? off : on) = true;
+      } else if (letter != nullptr && !(turning_off && c == 'a')) {
+        (turning_off ? off : on) |= 1u << (letter - kLetters);
+        any_off |= turning_off;
+      } else if (c == 'a') {
+        return fail("bad inline flags: cannot turn off flags 'a', 'u' and 'L'", pos);
       } else {
         char what[48];
         snprintf(what, sizeof what, "unsupported flag '%c'", c);
@@ -563,22 +580,37 @@ struct parser {
       }
     }
     if (pos >= m) return fail("missing ), unterminated subpattern", open);
+    if (turning_off && !any_off) return fail("missing flag", pos);
+    if ((on & off) != 0) return fail("bad inline flags: flag turned on and off", pos);
     *scoped = P[pos] == ':';
     ++pos;
-    if (!*scoped) {
-      if (turning_off) return fail("flags can only be turned off in a group", open);
-      if (!at_start) return fail("global flags not at the start of the expression", open);
-      *fold = true;
-      return true;
-    }
-    *fold = off ? false : (on ? true : frames.back().fold);
+    constexpr uint32_t kFold = 1u << 0, kVerbose = 1u << 3;
+    const frame &outer = frames.back();
+    set->fold = (on & kFold) != 0 || ((off & kFold) == 0 && outer.fold);
+    set->verbose = (on & kVerbose) != 0 || ((off & kVerbose) == 0 && outer.verbose);
     return true;
   }
 
+  // Moves `pos` past white space and '#' comments (to the end of their line)
+  // while the group is read with (?x).
+  void skip_verbose_space() {
+    while (pos < m && frames.back().verbose) {
+      const char c = P[pos];
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+        ++pos;
+      } else if (c == '#') {
+        const char *end = static_cast<const char *>(memchr(P + pos, '\n', m - pos));
+        pos = end != nullptr ? static_cast<size_t>(end - P) + 1 : m;
+      } else {
+        return;
+      }
+    }
+  }
+
   // The group whose '(' is at `pos`; a comment or a global flag opens none.
-  bool group(bool at_start) {
+  bool group() {
     const size_t open = pos++;
-    bool fold = frames.back().fold;
+    flag_set set = {frames.back().fold, frames.back().verbose};
     uint32_t number = 0;
     if (pos >= m || P[pos] != '?') {
       if (!number_group(0, 0, &number)) return false;
@@ -608,9 +640,11 @@ struct parser {
         return true;
       } else if (c == '-' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
         bool scoped = false;
-        if (!flags(at_start, open, &scoped, &fold)) return false;
+        if (!flags(open, &scoped, &set)) return false;
         if (!scoped) {
-          frames.back().fold = true;
+          // The rest of the enclosing group is read with them.
+          frames.back().fold = set.fold;
+          frames.back().verbose = set.verbose;
           return true;
         }
       } else {
@@ -619,7 +653,7 @@ struct parser {
         return fail(what, open);
       }
     }
-    return open_group(fold, open, number);
+    return open_group(set, open, number);
   }
 
   // ---- Quantifiers ----
@@ -694,15 +728,16 @@ struct parser {
   // ---- The whole pattern ----
 
   bool run(bool fold) {
-    if (!frames.push(frame{0, 0, fold, 0, false, false, 0})) return oom();
-    bool at_start = true;  // only global flags read so far
+    if (!frames.push(frame{0, 0, fold, false, 0, false, false, 0})) return oom();
     while (pos < m) {
+      skip_verbose_space();
+      if (pos >= m) break;
       const size_t at = pos;
       const char c = P[pos];
       bool ok = true;
       switch (c) {
         case '(':
-          ok = group(at_start);
+          ok = group();
           break;
         case ')': {
           if (frames.count == 1) return fail("unbalanced parenthesis", at);
@@ -750,9 +785,6 @@ struct parser {
           break;
       }
       if (!ok) return false;
-      if (!(c == '(' && frames.count == 1 && items.count == 0 && branches.count == 0)) {
-        at_start = false;
-      }
     }
     if (frames.count > 1) return fail("missing ), unterminated subpattern", frames.back().open_at);
     const uint32_t root = close_group();

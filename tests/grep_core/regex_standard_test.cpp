@@ -77,10 +77,11 @@ TEST(StandardSyntax, RefusedPatternsSayWhatAndWhere) {
       {"a{1001}", "repetition count above 1000 at byte 1"},
       {"a{0,1001}", "repetition count above 1000 at byte 1"},
       {"[[:foo:]]", "unknown POSIX class [:foo:] at byte 1"},
-      {"(?s)a", "unsupported flag 's' at byte 2"},
-      {"(?m:a)", "unsupported flag 'm' at byte 2"},
-      {"a(?i)b", "global flags not at the start of the expression at byte 1"},
-      {"(?-i)a", "flags can only be turned off in a group at byte 0"},
+      {"(?u)a", "unsupported flag 'u' at byte 2"},
+      {"(?-a:a)", "bad inline flags: cannot turn off flags 'a', 'u' and 'L' at byte 3"},
+      {"(?i-i:a)", "bad inline flags: flag turned on and off at byte 5"},
+      {"(?-:a)", "missing flag at byte 3"},
+      {"(?x)(a #)", "missing ), unterminated subpattern at byte 4"},
       {"(?%a)", "unknown extension ?% at byte 0"},
       {"(?Qa)", "unsupported flag 'Q' at byte 2"},
       {"(?P<1a>x)", "bad character in group name '1a' at byte 4"},
@@ -98,6 +99,35 @@ TEST(StandardSyntax, RefusedPatternsSayWhatAndWhere) {
   // A program past its bound is refused like a pattern too large.
   EXPECT_EQ(first_match("(?:(?:a{1000}){1000})", "a"),
             "error: Pattern too large: its program passes 262144 instructions");
+}
+
+// Inline flags, alone or scoped, anywhere: a flag group alone sets the rest
+// of the group it stands in (where Python takes them only at the start); m
+// and s change nothing in a line; x drops white space and '#' comments
+// between items, not in classes or after a backslash.
+TEST(StandardSyntax, InlineFlagsAnywhere) {
+  const struct {
+    std::string pattern, line, found;
+  } rows[] = {
+      {"(?s)a.c", "abc", "1 3"},
+      {"(?m)^b$", "b", "1 1"},
+      {"(?ms-i:A)", "a", "none"},
+      {"a(?i)b", "aB", "1 2"},
+      {"a(?i)b", "AB", "none"},
+      {"(?i)a(?-i)b", "AbAB", "1 2"},
+      {"((?i)a)a", "AA", "none"},
+      {"((?i)a)a", "Aa", "1 2"},
+      {"(?i)a(?-i:b)c", "AbC", "1 3"},
+      {"(?i)a(?-i:b)c", "ABC", "none"},
+      {"(?x) a b # the rest\n c", "abc", "1 3"},
+      {"(?x)a\\ b", "a b", "1 3"},
+      {"(?x)[ ]", "x y", "2 1"},
+      {"(?x)a #c\n *", "aaa", "1 3"},
+      {"(?x:a b)c d", "abc d", "1 5"},
+      {"(?x)(?-x:a b)c", "a bc", "1 4"},
+      {"(?a)\\w", "_", "1 1"},
+  };
+  for (const auto &r : rows) EXPECT_EQ(first_match(r.pattern, r.line), r.found) << r.pattern;
 }
 
 // Meanings where Python's re is particular, each row as re.search gives it.

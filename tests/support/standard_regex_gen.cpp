@@ -1,5 +1,6 @@
 #include "support/standard_regex_gen.h"
 
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -58,6 +59,7 @@ struct generator {
   const std::function<uint32_t(uint32_t)> &choose;
   standard_case out;
   int names = 0;
+  bool verbose = false;  // the group being written is read with (?x)
 
   void both(const std::string &s) {
     out.pattern += s;
@@ -110,7 +112,7 @@ struct generator {
   }
 
   void group(int depth) {
-    switch (choose(6)) {
+    switch (choose(8)) {
       case 0:
         both("(?:");
         break;
@@ -131,18 +133,45 @@ struct generator {
       case 4:
         both("(?i:");
         break;
-      default:
+      case 5:
         both("(?-i:");
         break;
+      default: {
+        // The other flags, scoped: x changes how the group is read.
+        static const struct {
+          const char *open;
+          bool verbose;
+        } kScoped[] = {{"(?s:", false},    {"(?m:", false}, {"(?x:", true},  {"(?-x:", false},
+                       {"(?sm-i:", false}, {"(?ix:", true}, {"(?x-s:", true}};
+        const auto &pick = kScoped[choose(count_of(kScoped))];
+        both(pick.open);
+        const bool outer = verbose;
+        verbose = pick.verbose;
+        alternation(depth + 1);
+        verbose = outer;
+        both(")");
+        return;
+      }
     }
     alternation(depth + 1);
     both(")");
   }
 
+  // White space or a comment, which a group read with (?x) passes over.
+  void verbose_space() {
+    static const char *const kSpaces[] = {" ", "  ", "\t", "\n", "# note\n", " #\n "};
+    if (verbose && choose(3) == 0) both(kSpaces[choose(count_of(kSpaces))]);
+  }
+
   void concat(int depth) {
     for (uint32_t i = 0, n = choose(4) + (depth == 0 ? 1 : 0); i < n; ++i) {
-      if (atom(depth) && choose(3) == 0) quantifier();
+      verbose_space();
+      if (atom(depth) && choose(3) == 0) {
+        verbose_space();
+        quantifier();
+      }
     }
+    verbose_space();
   }
 
   void alternation(int depth) {
@@ -163,7 +192,13 @@ struct generator {
 
 standard_case generate_standard_case(const std::function<uint32_t(uint32_t)> &choose) {
   generator g{choose, {}, 0};
-  if (g.choose(8) == 0) g.both("(?i)");
+  if (g.choose(6) == 0) {
+    // Flags for the whole pattern, at its start (where Python takes them).
+    static const char *const kGlobal[] = {"(?i)", "(?i)", "(?s)", "(?m)", "(?x)", "(?ix)", "(?sm)"};
+    const char *flags = kGlobal[g.choose(count_of(kGlobal))];
+    g.both(flags);
+    g.verbose = strchr(flags, 'x') != nullptr;
+  }
   g.alternation(0);
   g.line();
   return g.out;
