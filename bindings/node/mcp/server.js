@@ -22,6 +22,7 @@ const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
 const { replacePattern } = require('./replace');
 const { DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, search } = require('./search');
+const { versionArg } = require('./versions');
 
 /** Calls of each kind that run at once, and that may wait: together below the pool's threads. */
 const LANES = { searches: [4, 64], reads: [2, 64], edits: [1, 16] };
@@ -76,6 +77,9 @@ function createServer(roots, timeoutMs, log = () => {}) {
     exclude: z.union([z.string(), z.array(z.string())]).optional()
       .describe('File name globs to pass over'),
   };
+  const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
+    'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
+    'longer has it');
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
     'and a reply is at most 512 KB; it says what was left out and how to get it. Unknown ' +
     'arguments are refused.';
@@ -106,12 +110,22 @@ function createServer(roots, timeoutMs, log = () => {}) {
     title: 'Read numbered lines',
     description: 'Reads lines of a text file as "N: text" rows (the numbers that search reports ' +
       `and the edit tools take), at most ${MAX_READ_LINES} lines or 256 KB per call; a closing ` +
-      `line says where to read on when the file goes on. UTF-16 files read as UTF-8. ${limits}`,
+      `line says where to read on when the file goes on. UTF-16 files read as UTF-8. The last ` +
+      'line gives the version of the file the lines were read from (the SHA-256 of its bytes): ' +
+      'pass it as expected_version to an edit tool, or in replace_pattern\'s expect, so the edit ' +
+      `is refused if the file changed since. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       start_line: lineNumber.optional().describe('The first line to read (default 1)'),
       end_line: lineNumber.optional().describe('The last line to read (default: as far as allowed)'),
     }),
+    outputSchema: {
+      path: z.string(),
+      version: z.string(),
+      start_line: z.number(),
+      end_line: z.number(),
+      more: z.boolean(),
+    },
     annotations: { readOnlyHint: true },
   }, (args) => answer(() => readLines(self, args)));
 
@@ -121,13 +135,15 @@ function createServer(roots, timeoutMs, log = () => {}) {
       'than end_line inserts before start_line; an empty new_text deletes) and returns the change ' +
       'as a unified diff. The file keeps its encoding and line endings and is replaced atomically. ' +
       'Give expected_text (the lines as they are now, joined with \\n) to refuse the edit if they ' +
-      `changed since you read them. ${limits}`,
+      'changed since you read them, or expected_version to refuse it if any of the file did. A ' +
+      `start_line past the line after the last is refused. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       start_line: lineNumber.describe('The first line to replace'),
       end_line: endLine.describe('The last line to replace'),
       new_text: z.string().describe('The new lines (without a final newline, or with one)'),
       expected_text: z.string().optional().describe('What lines start_line..end_line hold now'),
+      expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
   }, (args) => answer(() => replaceLines(self, args)));
@@ -137,12 +153,14 @@ function createServer(roots, timeoutMs, log = () => {}) {
     description: 'Replaces old_text by new_text in a file and returns the change as a unified ' +
       'diff. old_text must occur exactly once (add surrounding lines to make it unique) unless ' +
       'replace_all; line endings in old_text and new_text are \\n whatever the file uses. The ' +
-      `file keeps its encoding and line endings and is replaced atomically. ${limits}`,
+      'file keeps its encoding and line endings and is replaced atomically. Give ' +
+      `expected_version to refuse the edit if the file changed since it was read. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       old_text: z.string().min(1).describe('The text to replace, as it stands in the file'),
       new_text: z.string().describe('The text to put in its place'),
       replace_all: z.boolean().optional().describe('Replace every occurrence'),
+      expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
   }, (args) => answer(() => edit(self, args)));
@@ -151,7 +169,8 @@ function createServer(roots, timeoutMs, log = () => {}) {
     title: 'Edit several places',
     description: 'Applies many edits, over one file or many, each a line edit (start_line, ' +
       'end_line, new_text, optionally expected_text) or a text edit (old_text, new_text, ' +
-      'optionally replace_all). The edits of one file are checked together (no overlaps) and ' +
+      'optionally replace_all), each optionally with expected_version (edits of one file must ' +
+      'expect the same). The edits of one file are checked together (no overlaps) and ' +
       'the file is written once; files stand or fall one by one. Returns each file\'s diff and ' +
       `each failed file's message. A message is at most 10 MiB: send larger batches in parts. ${limits}`,
     inputSchema: strict({
@@ -163,6 +182,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
         expected_text: z.string().optional(),
         old_text: z.string().min(1).optional(),
         replace_all: z.boolean().optional(),
+        expected_version: expectedVersion,
       })).min(1).max(10000).describe('The edits'),
       dry_run: z.boolean().optional().describe('Only show the diffs; write nothing'),
     }),
@@ -192,9 +212,10 @@ function createServer(roots, timeoutMs, log = () => {}) {
         'with ignore_case)'),
       dry_run: z.boolean().optional().describe('true (the default): only show what would change, ' +
         'with each file\'s hash; false: write'),
-      expect: z.record(z.string().min(1), z.string().regex(/^[0-9a-fA-F]{64}$/, 'a SHA-256 in hex'))
+      expect: z.record(z.string().min(1), versionArg)
         .optional().describe('The files to replace in, each path mapped to the sha256 a preview ' +
-          'listed for it: only those are read, each only while it still has that hash'),
+          'listed for it (or the version read_lines reported): only those are read, each only ' +
+          'while it still has that hash'),
     }),
     outputSchema: {
       dry_run: z.boolean(),
