@@ -21,7 +21,9 @@ const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
 const { replacePattern } = require('./replace');
-const { DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, search } = require('./search');
+const {
+  DEFAULT_HEAD, DEFAULT_RESULTS, MAX_CONTEXT, MAX_HEAD, MAX_OFFSET, MAX_RESULTS, OUTPUT_MODES, search,
+} = require('./search');
 const { versionArg } = require('./versions');
 
 /** Calls of each kind that run at once, and that may wait: together below the pool's threads. */
@@ -73,9 +75,17 @@ function createServer(roots, timeoutMs, log = () => {}) {
     ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
     whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
     include: z.union([z.string(), z.array(z.string())]).optional()
-      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
+      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"] (names hold no /: ' +
+        'give globs over paths as glob)'),
     exclude: z.union([z.string(), z.array(z.string())]).optional()
       .describe('File name globs to pass over'),
+    glob: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('Globs in git\'s syntax over each file\'s path below its root, e.g. "src/**/*.ts" ' +
+        'or ["**/*.c", "!tests/**"] (! excludes); a file a glob names is searched even if ignored'),
+    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
+      'files (default true)'),
+    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
+      'with gitignore false)'),
   };
   const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
     'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
@@ -89,9 +99,23 @@ function createServer(roots, timeoutMs, log = () => {}) {
     description: `Searches the contents of the files under ${where} for a text or a regular ` +
       'expression and lists each matching line as PATH:LINE:COL:TEXT (paths relative to their ' +
       'root, columns in bytes from 1), then how many matches in how many files. Ignored folders ' +
-      `(node_modules, build, target, dot-folders) and binary files are passed over. ${limits}`,
+      '(node_modules, build, target, dot-folders), files that .gitignore or .ignore names, and ' +
+      'binary files are passed over. output_mode files_with_matches lists the matching files, ' +
+      'count each one\'s number of matching lines. Pages: offset skips rows of the listing and ' +
+      'head_limit bounds them; a closing line gives the offset of the next page. Files come in ' +
+      `the order of their paths. ${limits}`,
     inputSchema: strict({
       ...matchArgs,
+      output_mode: z.enum(OUTPUT_MODES).optional().describe('content (the default): the matching ' +
+        'lines; files_with_matches: the paths of the files that match; count: PATH:N, the number ' +
+        'of matching lines of each file'),
+      head_limit: z.number().int().min(1).max(MAX_HEAD).optional().describe('Most rows to list ' +
+        '(lines of content, context and -- included; files; counts); default: every one within ' +
+        `max_results for content, ${DEFAULT_HEAD} otherwise`),
+      offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Rows of the listing ' +
+        'to skip, for the next page (default 0)'),
+      follow_links: z.boolean().optional().describe('Follow links met in the walk (default ' +
+        'false); what they reach outside the roots is never shown'),
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
@@ -100,7 +124,10 @@ function createServer(roots, timeoutMs, log = () => {}) {
     outputSchema: {
       matches: z.array(z.object({ path: z.string(), line: z.number(), col: z.number(), text: z.string() })),
       files: z.number(),
+      paths: z.array(z.string()).optional(),
+      counts: z.array(z.object({ path: z.string(), count: z.number() })).optional(),
       more: z.boolean(),
+      next_offset: z.number().optional(),
       timed_out: z.boolean(),
     },
     annotations: { readOnlyHint: true },
@@ -191,7 +218,8 @@ function createServer(roots, timeoutMs, log = () => {}) {
   mcp.registerTool('replace_pattern', {
     title: 'Replace a pattern',
     description: 'Replaces every match of pattern, in the lines search lists for the same pattern, ' +
-      'path, regex, ignore_case, whole_word, include and exclude, by replacement. By default a ' +
+      'path, regex, ignore_case, whole_word, include, exclude, glob, gitignore and dot_ignore, ' +
+      'by replacement. By default a ' +
       'preview that writes nothing: it lists each file that would change with its number of ' +
       'replacements, the SHA-256 of its bytes and its unified diff. To write, call again with ' +
       'dry_run: false and expect holding the paths and hashes the preview listed: only those ' +
