@@ -90,6 +90,12 @@ function createServer(roots, timeoutMs, log = () => {}) {
   const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
     'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
     'longer has it');
+  // What each kind of tool does to the files, for the client's prompts:
+  // reads change nothing; an edit may overwrite what a file held, and the
+  // same call again edits again (or fails), so none is idempotent.
+  const reads = { readOnlyHint: true, openWorldHint: false };
+  const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
+    openWorldHint: false };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
     'and a reply is at most 512 KB; it says what was left out and how to get it. Unknown ' +
     'arguments are refused.';
@@ -130,7 +136,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       next_offset: z.number().optional(),
       timed_out: z.boolean(),
     },
-    annotations: { readOnlyHint: true },
+    annotations: reads,
   }, (args, extra) => answer(() => search(self, args, extra)));
 
   mcp.registerTool('read_lines', {
@@ -153,7 +159,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       end_line: z.number(),
       more: z.boolean(),
     },
-    annotations: { readOnlyHint: true },
+    annotations: reads,
   }, (args) => answer(() => readLines(self, args)));
 
   mcp.registerTool('replace_lines', {
@@ -173,6 +179,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => replaceLines(self, args)));
 
   mcp.registerTool('edit', {
@@ -190,6 +197,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => edit(self, args)));
 
   mcp.registerTool('batch_edit', {
@@ -213,6 +221,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
       })).min(1).max(10000).describe('The edits'),
       dry_run: z.boolean().optional().describe('Only show the diffs; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => batchEdit(self, args)));
 
   mcp.registerTool('replace_pattern', {
@@ -257,8 +266,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
     },
     // The hints hold for every call, so they say what an apply does; the
     // call without dry_run is a preview that writes nothing.
-    annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
-      openWorldHint: false },
+    annotations: writes,
   }, (args) => answer(() => replacePattern(self, args)));
 
   async function stop() {

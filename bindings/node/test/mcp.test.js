@@ -50,6 +50,11 @@ test('the server names itself and lists six described tools', async () => {
       assert.ok(schema.description, `${tool.name}.${key} has a description`);
     }
   }
+  const reads = { readOnlyHint: true, openWorldHint: false };
+  const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false };
+  const hints = { search: reads, read_lines: reads, replace_lines: writes, edit: writes,
+    batch_edit: writes, replace_pattern: writes };
+  assert.deepStrictEqual(Object.fromEntries(tools.map((t) => [t.name, t.annotations])), hints);
   const search = tools.find((t) => t.name === 'search');
   assert.deepStrictEqual(search.inputSchema.required, ['pattern']);
   assert.strictEqual(search.inputSchema.properties.max_results.maximum, 2000);
