@@ -98,4 +98,13 @@ function confine(roots, given) {
   return { real, root, shown: path.relative(root, real) || '.' };
 }
 
-module.exports = { AccessDenied, confine, inside, reachedPath, resolveRoots };
+/**
+ * The resolved path `real` as the tools show it and take it back: relative
+ * to the first root when it lies there, else absolute, so that it names the
+ * same file when given as a path argument.
+ */
+function argumentPath(roots, real) {
+  return inside(roots[0], real) ? path.relative(roots[0], real) || '.' : real;
+}
+
+module.exports = { AccessDenied, argumentPath, confine, inside, reachedPath, resolveRoots };

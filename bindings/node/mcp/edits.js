@@ -8,6 +8,8 @@
 // in hand, reports nothing, and the log names every file it wrote, so an
 // interrupted batch leaves each file old or new and says which. Edits have no
 // time limit: a write abandoned half-way would leave the assistant unsure.
+// An edit that gives `expected_version` is refused, its file left as it is,
+// when the file's bytes no longer hash to it.
 
 const fs = require('node:fs');
 const qg = require('..');
@@ -15,6 +17,7 @@ const { confine } = require('./confine');
 const {
   Budget, MAX_REPLY_TEXT, counted, cutLine, errorResult, textResult,
 } = require('./output');
+const { fileVersion, staleMessage } = require('./versions');
 
 /** What identifies the file at `real`: the file itself where it exists, else its path. */
 function identity(real) {
@@ -43,17 +46,51 @@ function shownMessage(message, targets) {
   return out;
 }
 
-/** The edits grouped by the file they reach, in the order each file is first named. */
+/**
+ * The edits grouped by the file they reach, in the order each file is first
+ * named; each group's `versions` holds the versions its edits expect (in
+ * lower case), which the library's edits do not take.
+ */
 function groupsOf(edits, targets) {
   const groups = new Map();
-  edits.forEach((edit, i) => {
+  edits.forEach(({ expected_version: version, ...edit }, i) => {
     const key = identity(targets[i].real);
-    if (!groups.has(key)) groups.set(key, { target: targets[i], edits: [], targets: [] });
+    if (!groups.has(key)) groups.set(key, { target: targets[i], edits: [], targets: [], versions: new Set() });
     const group = groups.get(key);
     group.edits.push({ ...edit, file: targets[i].real });
     group.targets.push(targets[i]);
+    if (version !== undefined) group.versions.add(version.toLowerCase());
   });
   return [...groups.values()];
+}
+
+/**
+ * The failure of a group whose edits expect a version its file no longer
+ * has (or two versions at once), or null when the file has the one expected.
+ * The file is hashed here, in the edits' lane, right before the library's
+ * call: the library's batch takes no hash to check under its lock, so a
+ * program that writes the file between this hash and the library's read is
+ * not caught by the version (the library still refuses a change made
+ * between its own read and its write). Edits through this server never
+ * fall in that window: they run one at a time in the lane.
+ */
+async function versionFailure(group) {
+  if (group.versions.size === 0) return null;
+  const shown = group.target.shown;
+  const failure = (status, message) => ({ path: shown, status, message });
+  if (group.versions.size > 1) {
+    return failure('GREP_E_ARGUMENT', `The edits of '${shown}' expect ${group.versions.size} ` +
+      'different versions: give each the one read_lines reported last');
+  }
+  const [expected] = group.versions;
+  let now;
+  try {
+    now = await fileVersion(group.target.real);
+  } catch (error) {
+    return failure(error.code === 'ENOENT' ? 'GREP_E_NOT_FOUND' : 'GREP_E_IO',
+      `Cannot read '${shown}' to check its version (${error.code ?? error.message})`);
+  }
+  return now === expected ? null : failure('GREP_E_CONFLICT', staleMessage(shown, expected));
 }
 
 /**
@@ -61,6 +98,8 @@ function groupsOf(edits, targets) {
  * { ok, diffs: [{path, diff}], errors: [text], written }.
  */
 async function applyGroup(group, dryRun) {
+  const stale = await versionFailure(group);
+  if (stale !== null) return { ok: false, diffs: [], written: false, errors: [stale] };
   const instructions = { edits: group.edits, diffs: true, exact: true };
   if (dryRun) instructions.dry_run = true;
   let result;
@@ -151,6 +190,7 @@ async function replaceLines(server, args) {
   const target = confine(server.roots, args.path);
   const edit = { start_line: args.start_line, end_line: args.end_line, new_text: args.new_text };
   if (args.expected_text !== undefined) edit.expected_text = args.expected_text;
+  if (args.expected_version !== undefined) edit.expected_version = args.expected_version;
   return oneFileAnswer(await runEdits(server, [edit], [target], args.dry_run), target, args.dry_run);
 }
 
@@ -158,6 +198,7 @@ async function edit(server, args) {
   const target = confine(server.roots, args.path);
   const change = { old_text: args.old_text, new_text: args.new_text,
     replace_all: Boolean(args.replace_all) };
+  if (args.expected_version !== undefined) change.expected_version = args.expected_version;
   return oneFileAnswer(await runEdits(server, [change], [target], args.dry_run), target, args.dry_run);
 }
 

@@ -15,9 +15,8 @@
 // `expect`, as the path arguments take them: relative to the first root,
 // absolute for the files of the other roots.
 
-const path = require('node:path');
 const qg = require('..');
-const { confine, inside } = require('./confine');
+const { argumentPath, confine, inside } = require('./confine');
 const { shownDiff, shownMessage } = require('./edits');
 const { Budget, MAX_REPLY_TEXT, counted, cutLine, errorResult, textResult } = require('./output');
 const { matchOptions, searchTargets } = require('./search');
@@ -29,15 +28,6 @@ const MAX_REPORT = 2 * MAX_REPLY_TEXT;
 /** True unless the call asks to write: a call is a preview by default. */
 function isDryRun(args) {
   return args.dry_run !== false;
-}
-
-/**
- * The resolved path `real` as the tool shows it and takes it back: relative
- * to the first root when it lies there, else absolute, so that it names the
- * same file when given as a path argument.
- */
-function argumentPath(roots, real) {
-  return inside(roots[0], real) ? path.relative(roots[0], real) || '.' : real;
 }
 
 /**

@@ -21,7 +21,10 @@ const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
 const { replacePattern } = require('./replace');
-const { DEFAULT_RESULTS, MAX_CONTEXT, MAX_RESULTS, search } = require('./search');
+const {
+  DEFAULT_HEAD, DEFAULT_RESULTS, MAX_CONTEXT, MAX_HEAD, MAX_OFFSET, MAX_RESULTS, OUTPUT_MODES, search,
+} = require('./search');
+const { versionArg } = require('./versions');
 
 /** Calls of each kind that run at once, and that may wait: together below the pool's threads. */
 const LANES = { searches: [4, 64], reads: [2, 64], edits: [1, 16] };
@@ -72,10 +75,27 @@ function createServer(roots, timeoutMs, log = () => {}) {
     ignore_case: z.boolean().optional().describe('Match letters of either ASCII case'),
     whole_word: z.boolean().optional().describe('Only matches that stand as whole words'),
     include: z.union([z.string(), z.array(z.string())]).optional()
-      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"]'),
+      .describe('File name globs to search only, e.g. "*.c;*.h" or ["*.ts"] (names hold no /: ' +
+        'give globs over paths as glob)'),
     exclude: z.union([z.string(), z.array(z.string())]).optional()
       .describe('File name globs to pass over'),
+    glob: z.union([z.string(), z.array(z.string())]).optional()
+      .describe('Globs in git\'s syntax over each file\'s path below its root, e.g. "src/**/*.ts" ' +
+        'or ["**/*.c", "!tests/**"] (! excludes); a file a glob names is searched even if ignored'),
+    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
+      'files (default true)'),
+    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
+      'with gitignore false)'),
   };
+  const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
+    'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
+    'longer has it');
+  // What each kind of tool does to the files, for the client's prompts:
+  // reads change nothing; an edit may overwrite what a file held, and the
+  // same call again edits again (or fails), so none is idempotent.
+  const reads = { readOnlyHint: true, openWorldHint: false };
+  const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
+    openWorldHint: false };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
     'and a reply is at most 512 KB; it says what was left out and how to get it. Unknown ' +
     'arguments are refused.';
@@ -85,9 +105,23 @@ function createServer(roots, timeoutMs, log = () => {}) {
     description: `Searches the contents of the files under ${where} for a text or a regular ` +
       'expression and lists each matching line as PATH:LINE:COL:TEXT (paths relative to their ' +
       'root, columns in bytes from 1), then how many matches in how many files. Ignored folders ' +
-      `(node_modules, build, target, dot-folders) and binary files are passed over. ${limits}`,
+      '(node_modules, build, target, dot-folders), files that .gitignore or .ignore names, and ' +
+      'binary files are passed over. output_mode files_with_matches lists the matching files, ' +
+      'count each one\'s number of matching lines. Pages: offset skips rows of the listing and ' +
+      'head_limit bounds them; a closing line gives the offset of the next page. Files come in ' +
+      `the order of their paths. ${limits}`,
     inputSchema: strict({
       ...matchArgs,
+      output_mode: z.enum(OUTPUT_MODES).optional().describe('content (the default): the matching ' +
+        'lines; files_with_matches: the paths of the files that match; count: PATH:N, the number ' +
+        'of matching lines of each file'),
+      head_limit: z.number().int().min(1).max(MAX_HEAD).optional().describe('Most rows to list ' +
+        '(lines of content, context and -- included; files; counts); default: every one within ' +
+        `max_results for content, ${DEFAULT_HEAD} otherwise`),
+      offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Rows of the listing ' +
+        'to skip, for the next page (default 0)'),
+      follow_links: z.boolean().optional().describe('Follow links met in the walk (default ' +
+        'false); what they reach outside the roots is never shown'),
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
@@ -96,23 +130,36 @@ function createServer(roots, timeoutMs, log = () => {}) {
     outputSchema: {
       matches: z.array(z.object({ path: z.string(), line: z.number(), col: z.number(), text: z.string() })),
       files: z.number(),
+      paths: z.array(z.string()).optional(),
+      counts: z.array(z.object({ path: z.string(), count: z.number() })).optional(),
       more: z.boolean(),
+      next_offset: z.number().optional(),
       timed_out: z.boolean(),
     },
-    annotations: { readOnlyHint: true },
+    annotations: reads,
   }, (args, extra) => answer(() => search(self, args, extra)));
 
   mcp.registerTool('read_lines', {
     title: 'Read numbered lines',
     description: 'Reads lines of a text file as "N: text" rows (the numbers that search reports ' +
       `and the edit tools take), at most ${MAX_READ_LINES} lines or 256 KB per call; a closing ` +
-      `line says where to read on when the file goes on. UTF-16 files read as UTF-8. ${limits}`,
+      `line says where to read on when the file goes on. UTF-16 files read as UTF-8. The last ` +
+      'line gives the version of the file the lines were read from (the SHA-256 of its bytes): ' +
+      'pass it as expected_version to an edit tool, or in replace_pattern\'s expect, so the edit ' +
+      `is refused if the file changed since. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       start_line: lineNumber.optional().describe('The first line to read (default 1)'),
       end_line: lineNumber.optional().describe('The last line to read (default: as far as allowed)'),
     }),
-    annotations: { readOnlyHint: true },
+    outputSchema: {
+      path: z.string(),
+      version: z.string(),
+      start_line: z.number(),
+      end_line: z.number(),
+      more: z.boolean(),
+    },
+    annotations: reads,
   }, (args) => answer(() => readLines(self, args)));
 
   mcp.registerTool('replace_lines', {
@@ -121,15 +168,18 @@ function createServer(roots, timeoutMs, log = () => {}) {
       'than end_line inserts before start_line; an empty new_text deletes) and returns the change ' +
       'as a unified diff. The file keeps its encoding and line endings and is replaced atomically. ' +
       'Give expected_text (the lines as they are now, joined with \\n) to refuse the edit if they ' +
-      `changed since you read them. ${limits}`,
+      'changed since you read them, or expected_version to refuse it if any of the file did. A ' +
+      `start_line past the line after the last is refused. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       start_line: lineNumber.describe('The first line to replace'),
       end_line: endLine.describe('The last line to replace'),
       new_text: z.string().describe('The new lines (without a final newline, or with one)'),
       expected_text: z.string().optional().describe('What lines start_line..end_line hold now'),
+      expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => replaceLines(self, args)));
 
   mcp.registerTool('edit', {
@@ -137,21 +187,25 @@ function createServer(roots, timeoutMs, log = () => {}) {
     description: 'Replaces old_text by new_text in a file and returns the change as a unified ' +
       'diff. old_text must occur exactly once (add surrounding lines to make it unique) unless ' +
       'replace_all; line endings in old_text and new_text are \\n whatever the file uses. The ' +
-      `file keeps its encoding and line endings and is replaced atomically. ${limits}`,
+      'file keeps its encoding and line endings and is replaced atomically. Give ' +
+      `expected_version to refuse the edit if the file changed since it was read. ${limits}`,
     inputSchema: strict({
       path: pathArg,
       old_text: z.string().min(1).describe('The text to replace, as it stands in the file'),
       new_text: z.string().describe('The text to put in its place'),
       replace_all: z.boolean().optional().describe('Replace every occurrence'),
+      expected_version: expectedVersion,
       dry_run: z.boolean().optional().describe('Only show the diff; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => edit(self, args)));
 
   mcp.registerTool('batch_edit', {
     title: 'Edit several places',
     description: 'Applies many edits, over one file or many, each a line edit (start_line, ' +
       'end_line, new_text, optionally expected_text) or a text edit (old_text, new_text, ' +
-      'optionally replace_all). The edits of one file are checked together (no overlaps) and ' +
+      'optionally replace_all), each optionally with expected_version (edits of one file must ' +
+      'expect the same). The edits of one file are checked together (no overlaps) and ' +
       'the file is written once; files stand or fall one by one. Returns each file\'s diff and ' +
       `each failed file's message. A message is at most 10 MiB: send larger batches in parts. ${limits}`,
     inputSchema: strict({
@@ -163,15 +217,18 @@ function createServer(roots, timeoutMs, log = () => {}) {
         expected_text: z.string().optional(),
         old_text: z.string().min(1).optional(),
         replace_all: z.boolean().optional(),
+        expected_version: expectedVersion,
       })).min(1).max(10000).describe('The edits'),
       dry_run: z.boolean().optional().describe('Only show the diffs; write nothing'),
     }),
+    annotations: writes,
   }, (args) => answer(() => batchEdit(self, args)));
 
   mcp.registerTool('replace_pattern', {
     title: 'Replace a pattern',
     description: 'Replaces every match of pattern, in the lines search lists for the same pattern, ' +
-      'path, regex, ignore_case, whole_word, include and exclude, by replacement. By default a ' +
+      'path, regex, ignore_case, whole_word, include, exclude, glob, gitignore and dot_ignore, ' +
+      'by replacement. By default a ' +
       'preview that writes nothing: it lists each file that would change with its number of ' +
       'replacements, the SHA-256 of its bytes and its unified diff. To write, call again with ' +
       'dry_run: false and expect holding the paths and hashes the preview listed: only those ' +
@@ -192,9 +249,10 @@ function createServer(roots, timeoutMs, log = () => {}) {
         'with ignore_case)'),
       dry_run: z.boolean().optional().describe('true (the default): only show what would change, ' +
         'with each file\'s hash; false: write'),
-      expect: z.record(z.string().min(1), z.string().regex(/^[0-9a-fA-F]{64}$/, 'a SHA-256 in hex'))
+      expect: z.record(z.string().min(1), versionArg)
         .optional().describe('The files to replace in, each path mapped to the sha256 a preview ' +
-          'listed for it: only those are read, each only while it still has that hash'),
+          'listed for it (or the version read_lines reported): only those are read, each only ' +
+          'while it still has that hash'),
     }),
     outputSchema: {
       dry_run: z.boolean(),
@@ -208,8 +266,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
     },
     // The hints hold for every call, so they say what an apply does; the
     // call without dry_run is a preview that writes nothing.
-    annotations: { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
-      openWorldHint: false },
+    annotations: writes,
   }, (args) => answer(() => replacePattern(self, args)));
 
   async function stop() {

@@ -44,6 +44,14 @@ async function call(client, name, args, options) {
     structured: result.structuredContent };
 }
 
+const VERSION_LINE = /\n?\(Version [0-9a-f]{64}: give it as expected_version to an edit to make sure the file is still as read\.\)$/;
+
+/** A read_lines text without its closing version line; throws when the line is missing. */
+function withoutVersion(text) {
+  if (!VERSION_LINE.test(text)) throw new Error(`no version line in: ${text.slice(-300)}`);
+  return text.replace(VERSION_LINE, '');
+}
+
 /** The server on raw pipes: messages written as given, replies read line by line. */
 class RawSession {
   constructor(args) {
@@ -120,4 +128,4 @@ class RawSession {
   }
 }
 
-module.exports = { RawSession, call, main, startServer, tempDir, writeTree };
+module.exports = { RawSession, call, main, startServer, tempDir, withoutVersion, writeTree };
