@@ -1,6 +1,7 @@
 'use strict';
-// The tool server for coding assistants: six tools over the library (search,
-// read_lines, replace_lines, edit, batch_edit, replace_pattern), confined to
+// The tool server for coding assistants: eight tools over the library and the
+// file system (search, read_lines, list_directory, directory_tree,
+// replace_lines, edit, batch_edit, replace_pattern), confined to
 // the roots it was started with. Every tool answers in text written for an
 // assistant to read, within the reply's limits; a failure is a result with
 // isError and the library's message, never a crash. A tool's arguments are checked strictly:
@@ -17,6 +18,9 @@ const { McpServer } = require('@modelcontextprotocol/sdk/server/mcp.js');
 const { z } = require('zod');
 const qg = require('..');
 const { batchEdit, edit, replaceLines } = require('./edits');
+const {
+  DEFAULT_DEPTH, DEFAULT_ENTRIES, MAX_DEPTH, MAX_ENTRIES, directoryTree, listDirectory,
+} = require('./folders');
 const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
@@ -94,6 +98,14 @@ function createServer(roots, timeoutMs, log = () => {}) {
   // reads change nothing; an edit may overwrite what a file held, and the
   // same call again edits again (or fails), so none is idempotent.
   const reads = { readOnlyHint: true, openWorldHint: false };
+  // The listing tools read nothing but names and sizes: the same call again
+  // answers the same while the files stand as they are.
+  const listings = { readOnlyHint: true, openWorldHint: false, idempotentHint: true };
+  const folderArg = z.string().min(1).optional().describe(`A folder, relative to ${roots[0]} or ` +
+    `absolute, inside ${where} (default: ${roots[0]})`);
+  const entriesArg = z.number().int().min(1).max(MAX_ENTRIES).optional()
+    .describe(`Most entries to list (default ${DEFAULT_ENTRIES}, at most ${MAX_ENTRIES})`);
+  const entrySchema = { kind: z.enum(['file', 'folder', 'link', 'other']), size: z.number().optional() };
   const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
     openWorldHint: false };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
@@ -161,6 +173,44 @@ function createServer(roots, timeoutMs, log = () => {}) {
     },
     annotations: reads,
   }, (args) => answer(() => readLines(self, args)));
+
+  mcp.registerTool('list_directory', {
+    title: 'List a folder',
+    description: 'Lists the entries of one folder, sorted by name: a folder as NAME/, a file as ' +
+      'NAME (N bytes), a link as NAME (link) and anything else as NAME (other). Links are shown, ' +
+      'never followed. A closing line says how many entries there are, and how many the limit ' +
+      `left out. ${limits}`,
+    inputSchema: strict({ path: folderArg, limit: entriesArg }),
+    outputSchema: {
+      path: z.string(),
+      entries: z.array(z.object({ name: z.string(), ...entrySchema })),
+      omitted: z.number(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => listDirectory(self, args)));
+
+  mcp.registerTool('directory_tree', {
+    title: 'Show a folder tree',
+    description: 'Shows the folders and files below a folder down to depth levels (default ' +
+      `${DEFAULT_DEPTH}), two spaces of indent a level, each folder's entries right below it, ` +
+      'sorted by name at each level: NAME/ for a folder, NAME (N bytes) for a file, NAME (link) ' +
+      'for a link, which is never entered. The limit bounds the entries of the whole tree; a ' +
+      `closing line says how many it left out. ${limits}`,
+    inputSchema: strict({
+      path: folderArg,
+      depth: z.number().int().min(1).max(MAX_DEPTH).optional()
+        .describe(`Levels to show (default ${DEFAULT_DEPTH}, at most ${MAX_DEPTH}); 1 is the folder's own entries`),
+      limit: entriesArg,
+    }),
+    outputSchema: {
+      path: z.string(),
+      depth: z.number(),
+      entries: z.array(z.object({ path: z.string(), ...entrySchema })),
+      omitted: z.number(),
+      complete: z.boolean(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => directoryTree(self, args)));
 
   mcp.registerTool('replace_lines', {
     title: 'Replace lines',
