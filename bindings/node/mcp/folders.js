@@ -34,24 +34,45 @@ function byName(a, b) {
   return a > b ? 1 : 0;
 }
 
+/** Calls of `work` that run at once, so that a large folder does not fill the pool's queue. */
+const BATCH = 32;
+
 /**
- * The entries of the folder `real`, each { name, kind, size? } (size for a
- * file), sorted by name; an entry gone before its lstat is left out.
+ * `work(item)` for each of `items`, BATCH at a time, in their order; items
+ * whose work gives null are left out.
  */
-async function folderEntries(real) {
+async function inBatches(items, work) {
+  const done = [];
+  for (let i = 0; i < items.length; i += BATCH) {
+    const batch = await Promise.all(items.slice(i, i + BATCH).map(work));
+    done.push(...batch.filter((entry) => entry !== null));
+  }
+  return done;
+}
+
+/** The entry `name` of the folder `dir`, { name, kind, size? } (size for a file), or null when it is gone. */
+async function entryOf(dir, name) {
+  let stats;
+  try {
+    stats = await fs.promises.lstat(path.join(dir, name));
+  } catch {
+    return null;
+  }
+  const entry = { name, kind: kindOf(stats) };
+  if (entry.kind === 'file') entry.size = stats.size;
+  return entry;
+}
+
+/**
+ * The first `most` entries of the folder `real` by name, and the number of
+ * names after them (`unexamined`): only the entries wanted are looked at.
+ * An entry gone before its lstat is left out.
+ */
+async function folderEntries(real, most = Infinity) {
   const names = (await fs.promises.readdir(real)).sort(byName);
-  const entries = await Promise.all(names.map(async (name) => {
-    let stats;
-    try {
-      stats = await fs.promises.lstat(path.join(real, name));
-    } catch {
-      return null;
-    }
-    const entry = { name, kind: kindOf(stats) };
-    if (entry.kind === 'file') entry.size = stats.size;
-    return entry;
-  }));
-  return entries.filter((entry) => entry !== null);
+  const wanted = names.slice(0, most);
+  const entries = await inBatches(wanted, (name) => entryOf(real, name));
+  return { entries, unexamined: names.length - wanted.length };
 }
 
 /** The confined folder a call names (default: the first root); throws unless it is one. */
@@ -114,10 +135,13 @@ async function listDirectory(server, args) {
   const arrived = Date.now();
   const folder = await folderOf(server, args.path);
   return inReadLane(server, arrived, async () => {
-    const entries = (await folderEntries(folder.real)).map((e) => ({ ...e, line: entryLine(e, '') }));
-    const { shown, omitted } = cappedEntries(entries, args.limit ?? DEFAULT_ENTRIES);
-    const lines = [...shown.map((e) => e.line), closingLine(shown.length, omitted, false)];
-    const plain = shown.map(({ line, ...entry }) => entry);
+    const limit = args.limit ?? DEFAULT_ENTRIES;
+    const listed = await folderEntries(folder.real, limit);
+    const entries = listed.entries.map((e) => ({ ...e, line: entryLine(e, '') }));
+    const capped = cappedEntries(entries, limit);
+    const omitted = capped.omitted + listed.unexamined;
+    const lines = [...capped.shown.map((e) => e.line), closingLine(capped.shown.length, omitted, false)];
+    const plain = capped.shown.map(({ line, ...entry }) => entry);
     return textResult(lines.join('\n'), { path: folder.shown, entries: plain, omitted });
   });
 }
@@ -134,7 +158,7 @@ async function treeEntries(real, depth, most, deadline) {
   const walk = async (dir, below, level) => {
     let children;
     try {
-      children = await folderEntries(dir);
+      children = (await folderEntries(dir, most - entries.length)).entries;
     } catch {
       return;  // a folder that cannot be read shows as an entry with nothing below it
     }
@@ -174,5 +198,6 @@ async function directoryTree(server, args) {
 }
 
 module.exports = {
-  DEFAULT_DEPTH, DEFAULT_ENTRIES, MAX_DEPTH, MAX_ENTRIES, byName, directoryTree, inReadLane, listDirectory,
+  DEFAULT_DEPTH, DEFAULT_ENTRIES, MAX_DEPTH, MAX_ENTRIES, byName, directoryTree, inBatches, inReadLane,
+  listDirectory,
 };

@@ -1,7 +1,7 @@
 'use strict';
-// The tool server for coding assistants: eight tools over the library and the
+// The tool server for coding assistants: nine tools over the library and the
 // file system (search, read_lines, list_directory, directory_tree,
-// replace_lines, edit, batch_edit, replace_pattern), confined to
+// find_files, replace_lines, edit, batch_edit, replace_pattern), confined to
 // the roots it was started with. Every tool answers in text written for an
 // assistant to read, within the reply's limits; a failure is a result with
 // isError and the library's message, never a crash. A tool's arguments are checked strictly:
@@ -21,6 +21,7 @@ const { batchEdit, edit, replaceLines } = require('./edits');
 const {
   DEFAULT_DEPTH, DEFAULT_ENTRIES, MAX_DEPTH, MAX_ENTRIES, directoryTree, listDirectory,
 } = require('./folders');
+const { DEFAULT_FILES, MAX_FILES, SORTS, findFiles } = require('./find');
 const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
@@ -69,6 +70,16 @@ function createServer(roots, timeoutMs, log = () => {}) {
   const where = roots.length === 1 ? `the folder ${roots[0]}` : `the folders ${roots.join(', ')}`;
   const pathArg = z.string().min(1).describe(
     `A file, relative to ${roots[0]} or absolute; it must lie inside ${where}`);
+  // The arguments that choose which ignore files a walk honours, and whether
+  // it follows links, shared by the tools that walk the roots.
+  const ignoreArgs = {
+    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
+      'files (default true)'),
+    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
+      'with gitignore false)'),
+  };
+  const followLinksArg = z.boolean().optional().describe('Follow links met in the walk (default ' +
+    'false); what they reach outside the roots is never shown');
   // The arguments that choose what a search matches, shared by the tools
   // that search (matchOptions in search.js reads them).
   const matchArgs = {
@@ -86,10 +97,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
     glob: z.union([z.string(), z.array(z.string())]).optional()
       .describe('Globs in git\'s syntax over each file\'s path below its root, e.g. "src/**/*.ts" ' +
         'or ["**/*.c", "!tests/**"] (! excludes); a file a glob names is searched even if ignored'),
-    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
-      'files (default true)'),
-    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
-      'with gitignore false)'),
+    ...ignoreArgs,
   };
   const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
     'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
@@ -132,8 +140,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
         `max_results for content, ${DEFAULT_HEAD} otherwise`),
       offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Rows of the listing ' +
         'to skip, for the next page (default 0)'),
-      follow_links: z.boolean().optional().describe('Follow links met in the walk (default ' +
-        'false); what they reach outside the roots is never shown'),
+      follow_links: followLinksArg,
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
@@ -211,6 +218,39 @@ function createServer(roots, timeoutMs, log = () => {}) {
     },
     annotations: listings,
   }, (args) => answer(() => directoryTree(self, args)));
+
+  mcp.registerTool('find_files', {
+    title: 'Find files by path',
+    description: `Lists the files under ${where} whose paths match globs in git's syntax ` +
+      '("**/*.ts", "src/{a,b}/*.c", "!tests/**" to exclude), passing over what search passes ' +
+      'over: ignored folders (node_modules, build, target, dot-folders) and files that ' +
+      '.gitignore or .ignore names. Newest first by modification time (the default), or by ' +
+      'path. Paths are relative to the first root, absolute for the other roots. Pages: offset ' +
+      `skips files of the listing and limit bounds them; a closing line gives the offset of the next page. ${limits}`,
+    inputSchema: strict({
+      glob: z.union([z.string(), z.array(z.string())]).optional()
+        .describe('Globs in git\'s syntax over each file\'s path below the folder listed, e.g. ' +
+          '"**/*.c" or ["src/**", "!**/*.test.js"] (! excludes; default: every file); a file a ' +
+          'glob names is listed even if an ignore file names it'),
+      path: z.string().min(1).optional().describe('A folder to list in (default: every root)'),
+      ...ignoreArgs,
+      follow_links: followLinksArg,
+      sort: z.enum(SORTS).optional().describe('modified (the default): newest first, files of ' +
+        'one time by path; path: by path'),
+      limit: z.number().int().min(1).max(MAX_FILES).optional()
+        .describe(`Most files to list (default ${DEFAULT_FILES}, at most ${MAX_FILES})`),
+      offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Files of the listing ' +
+        'to skip, for the next page (default 0)'),
+    }),
+    outputSchema: {
+      paths: z.array(z.string()),
+      total: z.number(),
+      more: z.boolean(),
+      next_offset: z.number().optional(),
+      timed_out: z.boolean(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => findFiles(self, args)));
 
   mcp.registerTool('replace_lines', {
     title: 'Replace lines',

@@ -40,8 +40,8 @@ test.after(async () => {
 });
 
 /** The tools the server offers, in name order. */
-const TOOLS = ['batch_edit', 'directory_tree', 'edit', 'list_directory', 'read_lines', 'replace_lines',
-  'replace_pattern', 'search'];
+const TOOLS = ['batch_edit', 'directory_tree', 'edit', 'find_files', 'list_directory', 'read_lines',
+  'replace_lines', 'replace_pattern', 'search'];
 
 test('the server names itself and lists its described tools', async () => {
   assert.deepStrictEqual(client.getServerVersion(), { name: 'quenmar-grep', version: qg.version() });
@@ -57,7 +57,7 @@ test('the server names itself and lists its described tools', async () => {
   const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false };
   const listings = { ...reads, idempotentHint: true };
   const hints = { search: reads, read_lines: reads, list_directory: listings,
-    directory_tree: listings, replace_lines: writes, edit: writes,
+    directory_tree: listings, find_files: listings, replace_lines: writes, edit: writes,
     batch_edit: writes, replace_pattern: writes };
   assert.deepStrictEqual(Object.fromEntries(tools.map((t) => [t.name, t.annotations])), hints);
   const search = tools.find((t) => t.name === 'search');
