@@ -99,6 +99,21 @@ function confine(roots, given) {
 }
 
 /**
+ * True when the file at `file` exists and what it reaches, every link
+ * followed, lies inside one of the roots: a walk that follows links may
+ * reach files elsewhere, which no tool shows.
+ */
+function reachesInside(roots, file) {
+  let real;
+  try {
+    real = fs.realpathSync.native(file);
+  } catch {
+    return false;  // a file that went away is not shown
+  }
+  return roots.some((root) => inside(root, real));
+}
+
+/**
  * The resolved path `real` as the tools show it and take it back: relative
  * to the first root when it lies there, else absolute, so that it names the
  * same file when given as a path argument.
@@ -107,4 +122,6 @@ function argumentPath(roots, real) {
   return inside(roots[0], real) ? path.relative(roots[0], real) || '.' : real;
 }
 
-module.exports = { AccessDenied, argumentPath, confine, inside, reachedPath, resolveRoots };
+module.exports = {
+  AccessDenied, argumentPath, confine, inside, reachedPath, reachesInside, resolveRoots,
+};

@@ -4,8 +4,9 @@
 //
 //   quenmar-grep-mcp [--timeout MS] ROOT [ROOT...]
 //
-// Serves search, read_lines, replace_lines, edit, batch_edit and
-// replace_pattern over the Model Context Protocol, confined to the ROOT
+// Serves search, read_lines, list_directory, directory_tree, find_files,
+// replace_lines, edit, batch_edit and replace_pattern over the Model Context
+// Protocol, confined to the ROOT
 // folders. Exits with 2 and a message on standard error when a ROOT is not a
 // folder.
 //
@@ -27,9 +28,9 @@ const { resolveRoots } = require('./confine');
 const { LineTransport } = require('./transport');
 
 const usage = 'usage: quenmar-grep-mcp [--timeout MS] ROOT [ROOT...]\n' +
-  'Serves search, read_lines, replace_lines, edit, batch_edit and replace_pattern over the\n' +
-  'Model Context Protocol (stdio), confined to the ROOT folders. --timeout: the limit of\n' +
-  'each call (default 10000 ms).\n';
+  'Serves search, read_lines, list_directory, directory_tree, find_files, replace_lines,\n' +
+  'edit, batch_edit and replace_pattern over the Model Context Protocol (stdio), confined\n' +
+  'to the ROOT folders. --timeout: the limit of each call (default 10000 ms).\n';
 
 function log(message) {
   process.stderr.write(`quenmar-grep-mcp: ${message}\n`);

@@ -13,10 +13,9 @@
 // matches wanted ("max_results"); the client's cancel and the server's stop
 // stop it too.
 
-const fs = require('node:fs');
 const path = require('node:path');
 const qg = require('..');
-const { confine, inside } = require('./confine');
+const { confine, reachesInside } = require('./confine');
 const { Budget, MAX_REPLY_TEXT, MAX_SHOWN_LINE, counted, textResult } = require('./output');
 
 const DEFAULT_RESULTS = 100;
@@ -181,15 +180,7 @@ function rowsOf(printed, target, mode) {
 function confinedRows(rows, roots) {
   const verdicts = new Map();
   const insideRoots = (file) => {
-    if (!verdicts.has(file)) {
-      let real = null;
-      try {
-        real = fs.realpathSync.native(file);
-      } catch {
-        // A file that went away is not shown.
-      }
-      verdicts.set(file, real !== null && roots.some((root) => inside(root, real)));
-    }
+    if (!verdicts.has(file)) verdicts.set(file, reachesInside(roots, file));
     return verdicts.get(file);
   };
   const kept = rows.filter((row) => row.file === null || insideRoots(row.file));
@@ -377,6 +368,6 @@ async function search(server, args, extra) {
 }
 
 module.exports = {
-  DEFAULT_HEAD, DEFAULT_RESULTS, MAX_CONTEXT, MAX_HEAD, MAX_OFFSET, MAX_RESULTS, OUTPUT_MODES,
+  checkIgnoreFiles, DEFAULT_HEAD, DEFAULT_RESULTS, MAX_CONTEXT, MAX_HEAD, MAX_OFFSET, MAX_RESULTS, OUTPUT_MODES,
   matchOptions, search, searchTargets,
 };

@@ -1,6 +1,7 @@
 'use strict';
-// The tool server for coding assistants: six tools over the library (search,
-// read_lines, replace_lines, edit, batch_edit, replace_pattern), confined to
+// The tool server for coding assistants: nine tools over the library and the
+// file system (search, read_lines, list_directory, directory_tree,
+// find_files, replace_lines, edit, batch_edit, replace_pattern), confined to
 // the roots it was started with. Every tool answers in text written for an
 // assistant to read, within the reply's limits; a failure is a result with
 // isError and the library's message, never a crash. A tool's arguments are checked strictly:
@@ -17,6 +18,10 @@ const { McpServer } = require('@modelcontextprotocol/sdk/server/mcp.js');
 const { z } = require('zod');
 const qg = require('..');
 const { batchEdit, edit, replaceLines } = require('./edits');
+const {
+  DEFAULT_DEPTH, DEFAULT_ENTRIES, MAX_DEPTH, MAX_ENTRIES, directoryTree, listDirectory,
+} = require('./folders');
+const { DEFAULT_FILES, MAX_FILES, SORTS, findFiles } = require('./find');
 const { Lane } = require('./lanes');
 const { errorResult } = require('./output');
 const { MAX_READ_LINES, readLines } = require('./read');
@@ -65,6 +70,16 @@ function createServer(roots, timeoutMs, log = () => {}) {
   const where = roots.length === 1 ? `the folder ${roots[0]}` : `the folders ${roots.join(', ')}`;
   const pathArg = z.string().min(1).describe(
     `A file, relative to ${roots[0]} or absolute; it must lie inside ${where}`);
+  // The arguments that choose which ignore files a walk honours, and whether
+  // it follows links, shared by the tools that walk the roots.
+  const ignoreArgs = {
+    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
+      'files (default true)'),
+    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
+      'with gitignore false)'),
+  };
+  const followLinksArg = z.boolean().optional().describe('Follow links met in the walk (default ' +
+    'false); what they reach outside the roots is never shown');
   // The arguments that choose what a search matches, shared by the tools
   // that search (matchOptions in search.js reads them).
   const matchArgs = {
@@ -82,10 +97,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
     glob: z.union([z.string(), z.array(z.string())]).optional()
       .describe('Globs in git\'s syntax over each file\'s path below its root, e.g. "src/**/*.ts" ' +
         'or ["**/*.c", "!tests/**"] (! excludes); a file a glob names is searched even if ignored'),
-    gitignore: z.boolean().optional().describe('Honour .gitignore, .git/info/exclude and .ignore ' +
-      'files (default true)'),
-    dot_ignore: z.boolean().optional().describe('Honour .ignore files (default true; false only ' +
-      'with gitignore false)'),
+    ...ignoreArgs,
   };
   const expectedVersion = versionArg.optional().describe('The version read_lines reported for ' +
     'the file (the SHA-256 of its bytes): the edit is refused, nothing written, if the file no ' +
@@ -94,6 +106,14 @@ function createServer(roots, timeoutMs, log = () => {}) {
   // reads change nothing; an edit may overwrite what a file held, and the
   // same call again edits again (or fails), so none is idempotent.
   const reads = { readOnlyHint: true, openWorldHint: false };
+  // The listing tools read nothing but names and sizes: the same call again
+  // answers the same while the files stand as they are.
+  const listings = { readOnlyHint: true, openWorldHint: false, idempotentHint: true };
+  const folderArg = z.string().min(1).optional().describe(`A folder, relative to ${roots[0]} or ` +
+    `absolute, inside ${where} (default: ${roots[0]})`);
+  const entriesArg = z.number().int().min(1).max(MAX_ENTRIES).optional()
+    .describe(`Most entries to list (default ${DEFAULT_ENTRIES}, at most ${MAX_ENTRIES})`);
+  const entrySchema = { kind: z.enum(['file', 'folder', 'link', 'other']), size: z.number().optional() };
   const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false,
     openWorldHint: false };
   const limits = 'Lines longer than 2,000 characters are shown cut (a window around the match), ' +
@@ -120,8 +140,7 @@ function createServer(roots, timeoutMs, log = () => {}) {
         `max_results for content, ${DEFAULT_HEAD} otherwise`),
       offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Rows of the listing ' +
         'to skip, for the next page (default 0)'),
-      follow_links: z.boolean().optional().describe('Follow links met in the walk (default ' +
-        'false); what they reach outside the roots is never shown'),
+      follow_links: followLinksArg,
       context: z.number().int().min(0).max(MAX_CONTEXT).optional()
         .describe(`Lines to show before and after each match (0 to ${MAX_CONTEXT})`),
       max_results: z.number().int().min(1).max(MAX_RESULTS).optional()
@@ -161,6 +180,77 @@ function createServer(roots, timeoutMs, log = () => {}) {
     },
     annotations: reads,
   }, (args) => answer(() => readLines(self, args)));
+
+  mcp.registerTool('list_directory', {
+    title: 'List a folder',
+    description: 'Lists the entries of one folder, sorted by name: a folder as NAME/, a file as ' +
+      'NAME (N bytes), a link as NAME (link) and anything else as NAME (other). Links are shown, ' +
+      'never followed. A closing line says how many entries there are, and how many the limit ' +
+      `left out. ${limits}`,
+    inputSchema: strict({ path: folderArg, limit: entriesArg }),
+    outputSchema: {
+      path: z.string(),
+      entries: z.array(z.object({ name: z.string(), ...entrySchema })),
+      omitted: z.number(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => listDirectory(self, args)));
+
+  mcp.registerTool('directory_tree', {
+    title: 'Show a folder tree',
+    description: 'Shows the folders and files below a folder down to depth levels (default ' +
+      `${DEFAULT_DEPTH}), two spaces of indent a level, each folder's entries right below it, ` +
+      'sorted by name at each level: NAME/ for a folder, NAME (N bytes) for a file, NAME (link) ' +
+      'for a link, which is never entered. The limit bounds the entries of the whole tree; a ' +
+      `closing line says how many it left out. ${limits}`,
+    inputSchema: strict({
+      path: folderArg,
+      depth: z.number().int().min(1).max(MAX_DEPTH).optional()
+        .describe(`Levels to show (default ${DEFAULT_DEPTH}, at most ${MAX_DEPTH}); 1 is the folder's own entries`),
+      limit: entriesArg,
+    }),
+    outputSchema: {
+      path: z.string(),
+      depth: z.number(),
+      entries: z.array(z.object({ path: z.string(), ...entrySchema })),
+      omitted: z.number(),
+      complete: z.boolean(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => directoryTree(self, args)));
+
+  mcp.registerTool('find_files', {
+    title: 'Find files by path',
+    description: `Lists the files under ${where} whose paths match globs in git's syntax ` +
+      '("**/*.ts", "src/{a,b}/*.c", "!tests/**" to exclude), passing over what search passes ' +
+      'over: ignored folders (node_modules, build, target, dot-folders) and files that ' +
+      '.gitignore or .ignore names. Newest first by modification time (the default), or by ' +
+      'path. Paths are relative to the first root, absolute for the other roots. Pages: offset ' +
+      `skips files of the listing and limit bounds them; a closing line gives the offset of the next page. ${limits}`,
+    inputSchema: strict({
+      glob: z.union([z.string(), z.array(z.string())]).optional()
+        .describe('Globs in git\'s syntax over each file\'s path below the folder listed, e.g. ' +
+          '"**/*.c" or ["src/**", "!**/*.test.js"] (! excludes; default: every file); a file a ' +
+          'glob names is listed even if an ignore file names it'),
+      path: z.string().min(1).optional().describe('A folder to list in (default: every root)'),
+      ...ignoreArgs,
+      follow_links: followLinksArg,
+      sort: z.enum(SORTS).optional().describe('modified (the default): newest first, files of ' +
+        'one time by path; path: by path'),
+      limit: z.number().int().min(1).max(MAX_FILES).optional()
+        .describe(`Most files to list (default ${DEFAULT_FILES}, at most ${MAX_FILES})`),
+      offset: z.number().int().min(0).max(MAX_OFFSET).optional().describe('Files of the listing ' +
+        'to skip, for the next page (default 0)'),
+    }),
+    outputSchema: {
+      paths: z.array(z.string()),
+      total: z.number(),
+      more: z.boolean(),
+      next_offset: z.number().optional(),
+      timed_out: z.boolean(),
+    },
+    annotations: listings,
+  }, (args) => answer(() => findFiles(self, args)));
 
   mcp.registerTool('replace_lines', {
     title: 'Replace lines',

@@ -39,11 +39,14 @@ test.after(async () => {
   await client.close();
 });
 
-test('the server names itself and lists six described tools', async () => {
+/** The tools the server offers, in name order. */
+const TOOLS = ['batch_edit', 'directory_tree', 'edit', 'find_files', 'list_directory', 'read_lines',
+  'replace_lines', 'replace_pattern', 'search'];
+
+test('the server names itself and lists its described tools', async () => {
   assert.deepStrictEqual(client.getServerVersion(), { name: 'quenmar-grep', version: qg.version() });
   const { tools } = await client.listTools();
-  assert.deepStrictEqual(tools.map((t) => t.name).sort(),
-    ['batch_edit', 'edit', 'read_lines', 'replace_lines', 'replace_pattern', 'search']);
+  assert.deepStrictEqual(tools.map((t) => t.name).sort(), TOOLS);
   for (const tool of tools) {
     assert.ok(tool.description.length > 40, tool.name);
     for (const [key, schema] of Object.entries(tool.inputSchema.properties)) {
@@ -52,7 +55,9 @@ test('the server names itself and lists six described tools', async () => {
   }
   const reads = { readOnlyHint: true, openWorldHint: false };
   const writes = { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false };
-  const hints = { search: reads, read_lines: reads, replace_lines: writes, edit: writes,
+  const listings = { ...reads, idempotentHint: true };
+  const hints = { search: reads, read_lines: reads, list_directory: listings,
+    directory_tree: listings, find_files: listings, replace_lines: writes, edit: writes,
     batch_edit: writes, replace_pattern: writes };
   assert.deepStrictEqual(Object.fromEntries(tools.map((t) => [t.name, t.annotations])), hints);
   const search = tools.find((t) => t.name === 'search');
@@ -295,7 +300,7 @@ test('malformed requests get protocol errors and the server goes on', async () =
   child.kill();
   assert.match(out, /"result":\{\}/);
   const tools = await client.listTools();
-  assert.strictEqual(tools.tools.length, 6);
+  assert.strictEqual(tools.tools.length, TOOLS.length);
 });
 
 test('a search that reaches the time limit stops and says so', async () => {
