@@ -21,7 +21,7 @@ double now_ms() {
 }
 
 void run(const char *label, const std::string &pattern, const std::string &line, re_syntax syntax) {
-  const re_options options = {true, nullptr, nullptr, syntax, false, false};
+  const re_options options = {true, nullptr, nullptr, syntax, false, false, false};
   const double start = now_ms();
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) {

@@ -51,8 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     line = line.substr(0, line.find('\0'));
   }
   const bool case_sensitive = (data[0] & 2) == 0;
-  const re_options options = {case_sensitive,     nullptr,           nullptr, RE_SYNTAX_STANDARD,
-                              (data[0] & 4) != 0, (data[0] & 8) != 0};
+  const re_options options = {case_sensitive,
+                              nullptr,
+                              nullptr,
+                              RE_SYNTAX_STANDARD,
+                              (data[0] & 4) != 0,
+                              (data[0] & 8) != 0,
+                              (data[0] & 16) != 0};
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) {
     check(!generated || qg_failure_kind() == GREP_E_ARGUMENT, "a generated pattern was refused",

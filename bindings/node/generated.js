@@ -38,6 +38,7 @@ const OPTION_KEYS = Object.freeze([
   "match_length",
   "submatches",
   "captures",
+  "unicode",
   "path_globs",
   "syntax",
   "before_context",

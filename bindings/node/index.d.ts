@@ -81,6 +81,8 @@ export interface SearchOptions {
   submatches?: boolean;
   /** standard syntax: match objects carry where each group of the pattern matched (default false). */
   captures?: boolean;
+  /** standard syntax: \w \d \s \b and the POSIX classes follow Unicode's properties and letters fold with Unicode's simple case folding; literals: ignore_case folds every letter and whole_word reads Unicode's word characters (default false). */
+  unicode?: boolean;
   /** globs in git's syntax over each entry's path below the root; !GLOB excludes (default []). */
   path_globs?: string | string[];
   /** standard: the pattern is a regular expression in the standard syntax (default "dialect"). */

@@ -460,16 +460,17 @@ struct opts_guard {
 
 // The second half of the call, once the files are known: the edits and the
 // report. Null when memory runs out for the report.
-char *replace_in_targets(const char *pattern, const char *replacement, const replace_template &tmpl,
-                         const grep_opts &opts, const grep_opts &walk, searcher *s,
-                         target_list *targets, const path_table *expect, const search_tally &tally,
+char *replace_in_targets(const char *replacement, const replace_template &tmpl,
+                         const grep_opts &opts, searcher *s, target_list *targets,
+                         const path_table *expect, const search_tally &tally,
                          search_outcome outcome) {
-  grep_opts scan_opts = walk;
+  grep_opts scan_opts = *searcher_scan_options(s);  // the walk's, as the search reads them
   scan_opts.submatches = true;
   scan_opts.max_per_file = 0;  // each file's own cap is the lines the search took
   file_scanner scan;
   char *report = nullptr;
-  if (!file_scanner_init(&scan, pattern, &scan_opts, searcher_program(s), nullptr, nullptr)) {
+  if (!file_scanner_init(&scan, searcher_scan_pattern(s), &scan_opts, searcher_program(s), nullptr,
+                         nullptr)) {
     qg_fail_call(GREP_E_NO_MEMORY, "Out of memory starting the replace");
   } else {
     const replace_run run = {&opts, &tmpl,  replacement,
@@ -546,7 +547,7 @@ char *grep_core_replace_json(const char *root_path, const char *pattern, const c
                  !add_unmet_expected(&targets, &opts, expect_met, outcome == SEARCH_TIMED_OUT)) {
         qg_fail_call(GREP_E_NO_MEMORY, "Out of memory gathering the files to replace in");
       } else {
-        report = replace_in_targets(pattern, replacement, tmpl, opts, walk, s.s, &targets,
+        report = replace_in_targets(replacement, tmpl, opts, s.s, &targets,
                                     opts.expect != nullptr ? &expect : nullptr, tally, outcome);
       }
       replace_template_free(&tmpl);

@@ -140,6 +140,11 @@ constexpr option_row kSpecs[] = {
             "match objects carry every match of their line"),
     boolean("captures", kExt, kSearch, false, QG_AT(captures),
             "standard syntax: match objects carry where each group of the pattern matched"),
+    boolean(
+        "unicode", kExt, kSearch, false, QG_AT(unicode),
+        "standard syntax: \\w \\d \\s \\b and the POSIX classes follow Unicode's properties "
+        "and letters fold with Unicode's simple case folding; literals: ignore_case folds every "
+        "letter and whole_word reads Unicode's word characters"),
     list("path_globs", nullptr, option_type::path_globs, kExt, kWalk, QG_AT(path_globs),
          QG_AT(path_glob_count),
          "globs in git's syntax over each entry's path below the root; !GLOB excludes"),

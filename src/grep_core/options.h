@@ -54,6 +54,7 @@ typedef struct grep_opts {
   bool match_length;     // "match_length": match objects carry "length" after "col"
   bool submatches;       // "submatches": match objects carry every match of their line
   bool captures;         // "captures": match objects carry where each group of the pattern matched
+  bool unicode;          // "unicode": classes, word boundaries and case folding follow Unicode
   // "path_globs": globs in git's ignore syntax over the path below the root,
   // each whole (a string is one glob); "!" before one excludes.
   char *path_globs[GREP_OPTS_MAX_GLOBS];

@@ -66,7 +66,7 @@ typedef bool (*re_stop_check)(void *ctx);
 // The syntaxes a pattern may be written in.
 typedef enum re_syntax {
   RE_SYNTAX_DIALECT = 0,  // the library's own dialect, on bytes
-  RE_SYNTAX_STANDARD,     // the syntax of Python's re (ASCII classes), on UTF-8 units
+  RE_SYNTAX_STANDARD,  // the syntax of Python's re (ASCII classes unless `unicode`), on UTF-8 units
 } re_syntax;
 
 // How a pattern is compiled.
@@ -77,6 +77,7 @@ typedef struct re_options {
   re_syntax syntax;
   bool whole_word;  // standard syntax: the matches of \b(?:PATTERN)\b
   bool captures;    // standard syntax: re_find_groups can tell where each group matched
+  bool unicode;     // standard syntax: classes, \b and folding follow Unicode (as "(?u)")
 } re_options;
 
 // Compiles `pattern` (NUL-terminated; every byte string of the dialect is a

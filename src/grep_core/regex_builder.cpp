@@ -1,6 +1,7 @@
 #include "grep_core/regex_builder.h"
 
 #include "grep_core/last_error.h"
+#include "grep_core/regex_dfa.h"
 #include "grep_core/regex_dfa_bounds.h"
 
 #include <stdlib.h>
@@ -88,7 +89,10 @@ bool program_finish(program_builder *b, re_program *prog) {
   prog->set_count = b->sets.count;
   prog->sets = b->sets.release();
   if (!analyse_start(prog)) return false;
-  prog->reverse = re_program_reverse(prog);  // none: matches are bounded by the exact matcher
+  // None (matches are bounded by the exact matcher) where a Unicode word
+  // boundary needs the characters around it, which the bounds DFAs, reading
+  // ASCII alone, do not see.
+  if (!re_tests_unicode_words(prog)) prog->reverse = re_program_reverse(prog);
   return true;
 }
 

@@ -57,6 +57,10 @@ enum class quiet_kind : uint8_t { none, idle, dead };
 constexpr uint8_t kLineStart = 1;  // a line begins here
 constexpr uint8_t kAfterCr = 2;    // ... after a CR, which an LF here completes
 constexpr uint8_t kAfterWord = 4;  // the byte behind is a word byte
+// The byte behind is 0x80-0xFF, part of a character that may or may not be
+// a word character (kept only for Unicode word boundaries, which then hold
+// either way: a line is let through, never lost).
+constexpr uint8_t kAfterHigh = 8;
 
 struct dfa_state {
   uint32_t pcs_at;  // first of its instructions in the pool
@@ -81,7 +85,8 @@ struct sparse_set {
 struct look {
   bool line_start;  // no byte of the line lies behind
   bool after_word;
-  bool at_break;  // the line ends here
+  bool after_high;  // the byte behind is 0x80-0xFF (only with Unicode word boundaries)
+  bool at_break;    // the line ends here
   bool next_word;
   bool next_high;  // the byte ahead is 0x80-0xFF
 };
@@ -119,6 +124,7 @@ struct re_dfa {
   uint32_t class_count;  // the end-of-text column comes after these
   uint32_t stride;       // entries per row
   bool word_flags;       // the program tests word boundaries
+  bool high_flags;       // ... Unicode's among them
   quiet_kind quiet;
   uint8_t stops[256];  // the bytes that may take a quiet state elsewhere
 
@@ -142,7 +148,9 @@ struct re_dfa {
   row_ref current;      // the state the scan stands at
   row_ref start;        // a line start
   row_ref start_cr;     // a line start after a CR
-  row_ref quiet_at[2];  // the quiet states, after a byte that is not a word byte and after one
+  // The quiet states: after a byte that is not a word byte, after one, and
+  // after a byte of 0x80-0xFF (by quiet_index).
+  row_ref quiet_at[3];
   lookahead ahead;
   size_t skips;  // skips since they were last judged, and the bytes they passed
   size_t skipped;
@@ -170,9 +178,21 @@ bool uses_assert(const re_program *prog, uint32_t kind) {
   return false;
 }
 
+// What a state after the byte `b` knows of it.
+uint8_t behind_of(const re_dfa *dfa, unsigned char b) {
+  if (dfa->word_flags && qg_is_word(b)) return kAfterWord;
+  return dfa->high_flags && b >= 0x80 ? kAfterHigh : 0;
+}
+
+// The quiet state's slot for what `behind` says of the byte behind.
+int quiet_index(uint8_t behind) {
+  return (behind & kAfterWord) != 0 ? 1 : (behind & kAfterHigh) != 0 ? 2 : 0;
+}
+
 void make_classes(re_dfa *dfa) {
   dfa->class_count = re_byte_classes(dfa->prog, false, dfa->classes);
   dfa->word_flags = re_tests_words(dfa->prog);
+  dfa->high_flags = re_tests_unicode_words(dfa->prog);
   for (int b = 255; b >= 0; --b) dfa->reps[dfa->classes[b]] = static_cast<uint8_t>(b);
   dfa->stride = dfa->class_count + 1;
 }
@@ -210,7 +230,8 @@ void choose_quiet(re_dfa *dfa) {
 }
 
 bool is_quiet(const re_dfa *dfa, row_ref state) {
-  return dfa->quiet != quiet_kind::none && (state == dfa->quiet_at[0] || state == dfa->quiet_at[1]);
+  return dfa->quiet != quiet_kind::none &&
+         (state == dfa->quiet_at[0] || state == dfa->quiet_at[1] || state == dfa->quiet_at[2]);
 }
 
 row_ref row_at(const re_dfa *dfa, uint32_t row) {
@@ -265,9 +286,12 @@ void clear_cache(re_dfa *dfa) {
   memset(dfa->table, 0, (size_t{dfa->table_mask} + 1) * sizeof(uint32_t));
   dfa->start = find_or_add(dfa, kLineStart, dfa->out, 0);
   dfa->start_cr = find_or_add(dfa, kLineStart | kAfterCr, dfa->out, 0);
-  dfa->quiet_at[0] = dfa->quiet_at[1] = find_or_add(dfa, 0, dfa->out, 0);
+  dfa->quiet_at[0] = dfa->quiet_at[1] = dfa->quiet_at[2] = find_or_add(dfa, 0, dfa->out, 0);
   if (dfa->quiet == quiet_kind::idle && dfa->word_flags) {
     dfa->quiet_at[1] = find_or_add(dfa, kAfterWord, dfa->out, 0);
+  }
+  if (dfa->quiet == quiet_kind::idle && dfa->high_flags) {
+    dfa->quiet_at[2] = find_or_add(dfa, kAfterHigh, dfa->out, 0);
   }
   dfa->built_since_clear = 0;
 }
@@ -285,6 +309,13 @@ bool assert_holds(uint32_t kind, const look &at) {
       // As the exact matcher has it, neither holds in an empty line.
       if (at.line_start && at.at_break) return false;
       return (at.after_word != at.next_word) == (kind == RE_ASSERT_WORD_BOUNDARY);
+    case RE_ASSERT_UNICODE_WORD_BOUNDARY:
+    case RE_ASSERT_UNICODE_NOT_WORD_BOUNDARY:
+      if (at.line_start && at.at_break) return false;
+      // A character of 0x80 and up on either side may be a word character
+      // or not: read widely, as both.
+      if (at.after_high || at.next_high) return true;
+      return (at.after_word != at.next_word) == (kind == RE_ASSERT_UNICODE_WORD_BOUNDARY);
     case RE_ASSERT_INVALID_UNIT:
       return at.next_high;  // read widely: a match may only be let through, never lost
     default:
@@ -404,7 +435,8 @@ built build(re_dfa *dfa, row_ref from, uint32_t col, size_t pos, bool may_clear,
   } else if (text_end && (flags & kLineStart) != 0) {
     to = dfa->start;  // the text ends after a line break: no line is open
   } else {
-    const look at = {(flags & kLineStart) != 0, (flags & kAfterWord) != 0, line_break,
+    const look at = {(flags & kLineStart) != 0,    (flags & kAfterWord) != 0,
+                     (flags & kAfterHigh) != 0,    line_break,
                      !line_break && qg_is_word(b), !line_break && b >= 0x80};
     bool stopped = false;
     const bool matched = close_over(dfa, from, at, &stopped);
@@ -415,7 +447,7 @@ built build(re_dfa *dfa, row_ref from, uint32_t col, size_t pos, bool may_clear,
       to = b == '\r' ? dfa->start_cr : dfa->start;
     } else {
       const uint32_t n = step_over(dfa, b);
-      uint8_t next_flags = dfa->word_flags && qg_is_word(b) ? kAfterWord : 0;
+      uint8_t next_flags = behind_of(dfa, b);
       if (n == 0 && dfa->prog->anchored) next_flags = 0;  // dead until the line ends
       to = find_or_add(dfa, next_flags, dfa->out, n);
       if (to == kUnknown) {
@@ -481,14 +513,14 @@ event on_mark(re_dfa *dfa, const unsigned char *t, stream *st, row_ref n, bool m
     const unsigned char byte = t[st->p];
     if (dfa->quiet == quiet_kind::none) {
       // Skips were given up: the mark becomes the step it stands for.
-      n = dfa->quiet_at[dfa->word_flags && qg_is_word(byte) ? 1 : 0];
+      n = dfa->quiet_at[quiet_index(behind_of(dfa, byte))];
       reinterpret_cast<row_ref *>(st->s)[dfa->classes[byte]] = n;
     } else {
       // Every byte up to the next stop byte leaves a quiet state quiet; only
       // the last one says which.
       size_t q = st->p + 1;
       while (q < st->end && dfa->stops[t[q]] == 0) ++q;
-      st->s = dfa->quiet_at[dfa->word_flags && qg_is_word(t[q - 1]) ? 1 : 0];
+      st->s = dfa->quiet_at[quiet_index(behind_of(dfa, t[q - 1]))];
       judge_skips(dfa, q - st->p);
       st->p = q;
       return event::done;
@@ -683,9 +715,14 @@ re_dfa_result scan_window(re_dfa *dfa, const char *text, size_t from, size_t to,
 
 }  // namespace
 
+bool re_tests_unicode_words(const re_program *prog) {
+  return uses_assert(prog, RE_ASSERT_UNICODE_WORD_BOUNDARY) ||
+         uses_assert(prog, RE_ASSERT_UNICODE_NOT_WORD_BOUNDARY);
+}
+
 bool re_tests_words(const re_program *prog) {
   return uses_assert(prog, RE_ASSERT_WORD_BOUNDARY) ||
-         uses_assert(prog, RE_ASSERT_NOT_WORD_BOUNDARY);
+         uses_assert(prog, RE_ASSERT_NOT_WORD_BOUNDARY) || re_tests_unicode_words(prog);
 }
 
 uint32_t re_byte_classes(const re_program *prog, bool split_high, uint8_t classes[256]) {
@@ -706,7 +743,7 @@ uint32_t re_byte_classes(const re_program *prog, bool split_high, uint8_t classe
   refine([](unsigned char b) { return b == '\n'; });
   refine([](unsigned char b) { return b == '\r'; });
   if (re_tests_words(prog)) refine([](unsigned char b) { return qg_is_word(b); });
-  if (split_high || uses_assert(prog, RE_ASSERT_INVALID_UNIT)) {
+  if (split_high || uses_assert(prog, RE_ASSERT_INVALID_UNIT) || re_tests_unicode_words(prog)) {
     refine([](unsigned char b) { return b >= 0x80; });
   }
   for (uint32_t i = 0; i < prog->set_count; ++i) {

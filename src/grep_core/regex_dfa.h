@@ -92,8 +92,12 @@ re_dfa_result re_dfa_scan(re_dfa *dfa, const char *text, size_t len, size_t from
 // together toward giving up, so a text of many lines is given up once.
 re_dfa_result re_dfa_line(re_dfa *dfa, const char *line, size_t n);
 
-// Whether the program tests word boundaries (\b or \B).
+// Whether the program tests word boundaries (\b or \B, ASCII's or Unicode's).
 bool re_tests_words(const re_program *program);
+
+// Whether it tests Unicode's word boundaries, which need the characters
+// around a position and not only the bytes.
+bool re_tests_unicode_words(const re_program *program);
 
 // Writes the byte class of every byte to `classes` and returns how many
 // there are: bytes that no set of the program, line break (LF, CR), word

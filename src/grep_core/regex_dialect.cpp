@@ -496,7 +496,8 @@ re_program *re_compile_with(const char *pattern, const re_options *options, bool
 }
 
 re_program *re_compile(const char *pattern, bool case_sensitive) {
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false, false};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT,
+                              false,          false,   false};
   return re_compile_with(pattern, &options, nullptr);
 }
 
@@ -508,7 +509,8 @@ re_program *re_compile_part(const char *atom, const char *rest, const char *rest
     return nullptr;
   }
   const uint32_t m = static_cast<uint32_t>(rest_end - begin);
-  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT, false, false};
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_DIALECT,
+                              false,          false,   false};
   compile_end why;
   return compile_range(begin, m, static_cast<uint32_t>(rest - begin), m, options, true, false,
                        repeat_atom ? atom : nullptr, &why);

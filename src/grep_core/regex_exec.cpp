@@ -12,6 +12,7 @@
 #include "grep_core/byte_scan.h"
 #include "grep_core/regex_dfa_bounds.h"
 #include "grep_core/regex_program.h"
+#include "grep_core/unicode_props.h"
 #include "grep_core/utf8.h"
 
 #include <stdlib.h>
@@ -526,6 +527,13 @@ bool re_assert_holds(uint32_t kind, const char *text, size_t n, size_t pos) {
       const bool before = pos > 0 && qg_is_word(t[pos - 1]);
       const bool after = pos < n && qg_is_word(t[pos]);
       return (before != after) == (kind == RE_ASSERT_WORD_BOUNDARY);
+    }
+    case RE_ASSERT_UNICODE_WORD_BOUNDARY:
+    case RE_ASSERT_UNICODE_NOT_WORD_BOUNDARY: {
+      if (n == 0) return false;
+      const bool before = pos > 0 && uc_is_word(qg_utf8_unit_before(t, pos));
+      const bool after = pos < n && uc_is_word(qg_utf8_unit_at(t, n, pos));
+      return (before != after) == (kind == RE_ASSERT_UNICODE_WORD_BOUNDARY);
     }
     case RE_ASSERT_INVALID_UNIT:
       return pos < n && t[pos] >= 0x80 && qg_utf8_sequence_length(t + pos, n - pos) == 0;

@@ -74,6 +74,8 @@ struct std_compiler {
   key_map normal;                     // (node, k) -> entry
   key_map unconsumed;                 // (node, kA, kB) -> entry
   grow_array<uint32_t> scratch_kids;  // children of a node, while it is compiled
+  grow_array<byte_run> runs;          // the UTF-8 runs of the unit being compiled
+  key_map tails;                      // (byte set, next) -> its SET, shared by units
   uint32_t next_stop_check = 4096;
   bool captures = false;  // groups record where they begin and end (SAVE), for re_find_groups
 
@@ -101,18 +103,41 @@ struct std_compiler {
 
   // ---- Units ----
 
-  // A chain of SETs that consumes the bytes of `run`, then continues at k.
-  bool run_chain(const byte_run &run, uint32_t k, uint32_t *entry) {
-    uint32_t cur = k;
-    for (int i = run.len - 1; i >= 0; --i) {
-      re_byteset s = {};
-      for (unsigned c = run.lo[i]; c <= run.hi[i]; ++c)
-        re_set_add(&s, static_cast<unsigned char>(c));
-      uint32_t set;
-      if (!b.set_id(s, &set)) return fail_memory();
-      if (!add(RE_OP_SET, cur, set, &cur)) return false;
+  // A SET of the bytes lo..hi that continues at `next`, made once for each
+  // (bytes, next) of the program: the tails that the UTF-8 sequences of a
+  // large class share ([80-BF] then k, and so on) are one instruction each.
+  bool shared_set(unsigned char lo, unsigned char hi, uint32_t next, uint32_t *id) {
+    re_byteset s = {};
+    for (unsigned c = lo; c <= hi; ++c) re_set_add(&s, static_cast<unsigned char>(c));
+    uint32_t set;
+    if (!b.set_id(s, &set)) return fail_memory();
+    const uint64_t key = (uint64_t{set} << 32) | next;
+    const uint32_t known = tails.find(key);
+    if (known != kNone) {
+      *id = known;
+      return true;
     }
-    *entry = cur;
+    return add(RE_OP_SET, next, set, id) && (tails.insert(key, *id) || fail_memory());
+  }
+
+  // The instructions that read one of the `n` runs at `runs` (sorted, as
+  // utf8_runs gives them) from byte `depth` on, then continue at k: a trie
+  // over their byte ranges, whose runs with one range at `depth` share it.
+  // Such ranges are equal or disjoint, and runs that share one lie side by
+  // side. Recurses at most four levels.
+  bool run_trie(const byte_run *runs, uint32_t n, int depth, uint32_t k, uint32_t *entry) {
+    uint32_t chain = kNone;
+    for (uint32_t i = 0; i < n;) {
+      const byte_run &r = runs[i];
+      uint32_t j = i + 1;
+      while (j < n && runs[j].lo[depth] == r.lo[depth] && runs[j].hi[depth] == r.hi[depth]) ++j;
+      uint32_t next = k;
+      if (depth + 1 < r.len && !run_trie(runs + i, j - i, depth + 1, k, &next)) return false;
+      uint32_t e;
+      if (!shared_set(r.lo[depth], r.hi[depth], next, &e) || !alternative(e, &chain)) return false;
+      i = j;
+    }
+    *entry = chain;
     return true;
   }
 
@@ -133,10 +158,8 @@ struct std_compiler {
     bool has_ascii = false, has_invalid = false;
     uint32_t chain = kNone;
     bool ok = true;
-    auto emit = [&](const byte_run &run) {
-      uint32_t e;
-      return run_chain(run, k, &e) && alternative(e, &chain);
-    };
+    runs.count = 0;
+    auto emit = [&](const byte_run &run) { return runs.push(run) || fail_memory(); };
     for (uint32_t i = 0; i < node.range_count && ok; ++i) {
       uint32_t lo = r[i].lo, hi = r[i].hi;
       for (uint32_t c = lo; c <= hi && c < 0x80; ++c) {
@@ -155,6 +178,7 @@ struct std_compiler {
       if (ok && hi >= 0xE000 && lo <= hi) ok = utf8_runs(lo > 0xE000 ? lo : 0xE000, hi, emit);
     }
     if (!ok) return false;
+    if (runs.count > 0 && !run_trie(runs.items, runs.count, 0, k, &chain)) return false;
     if (has_invalid) {
       uint32_t set, consume, test;
       if (!b.set_id(invalid, &set)) return fail_memory();
@@ -400,15 +424,18 @@ struct std_compiler {
     return true;
   }
 
-  // The whole program: the pattern (between word boundaries with
-  // `whole_word`), then MATCH.
-  bool run(bool whole_word, uint32_t *start) {
+  // The whole program: the pattern (between word boundaries, Unicode's
+  // with `unicode`, for `whole_word`), then MATCH.
+  bool run(const re_options *options, uint32_t *start) {
     uint32_t match;
     if (!add(RE_OP_MATCH, 0, 0, &match)) return false;
     uint32_t k = kMatchInst;
-    if (whole_word && !add(RE_OP_ASSERT, k, RE_ASSERT_WORD_BOUNDARY, &k)) return false;
+    const bool whole_word = options->whole_word;
+    const uint32_t boundary =
+        options->unicode ? RE_ASSERT_UNICODE_WORD_BOUNDARY : RE_ASSERT_WORD_BOUNDARY;
+    if (whole_word && !add(RE_OP_ASSERT, k, boundary, &k)) return false;
     if (!N(t.root, k, &k)) return false;
-    if (whole_word && !add(RE_OP_ASSERT, k, RE_ASSERT_WORD_BOUNDARY, &k)) return false;
+    if (whole_word && !add(RE_OP_ASSERT, k, boundary, &k)) return false;
     *start = k;
     end = compile_end::done;
     return true;
@@ -449,7 +476,7 @@ bool add_captures(const re_tree &tree, const char *pattern, size_t m, const re_o
   }
   std_compiler c(tree, options->stop, options->stop_ctx);
   c.captures = true;
-  if (!c.run(options->whole_word, &caps->start)) {
+  if (!c.run(options, &caps->start)) {
     free(caps);
     report_compile_end(c.end, m, out_stopped);
     return false;
@@ -478,7 +505,7 @@ re_program *re_compile_standard(const char *pattern, size_t m, const re_options 
   re_tree tree;
   re_syntax_error error;
   const re_parse_result parsed =
-      re_syntax_parse(pattern, m, !options->case_sensitive, &tree, &error);
+      re_syntax_parse(pattern, m, !options->case_sensitive, options->unicode, &tree, &error);
   if (parsed == RE_PARSE_INVALID) {
     qg_fail(GREP_E_ARGUMENT, "Invalid pattern: %s at byte %llu", error.what,
             static_cast<unsigned long long>(error.at));
@@ -490,7 +517,7 @@ re_program *re_compile_standard(const char *pattern, size_t m, const re_options 
   }
   auto *prog = static_cast<re_program *>(calloc(1, sizeof(re_program)));
   std_compiler c(tree, options->stop, options->stop_ctx);
-  bool ok = prog != nullptr && c.run(options->whole_word, &prog->start);
+  bool ok = prog != nullptr && c.run(options, &prog->start);
   if (ok) {
     prog->anchored = tree.anchored;
     prog->utf8_units = true;

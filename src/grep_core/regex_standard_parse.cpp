@@ -7,6 +7,7 @@
 
 #include "grep_core/grow_array.h"
 #include "grep_core/posix_class.h"
+#include "grep_core/unicode_props.h"
 #include "grep_core/utf8.h"
 
 #include <stdio.h>
@@ -28,6 +29,11 @@ struct cp_set {
   grow_array<re_range> r;
 
   bool add(uint32_t lo, uint32_t hi) { return r.push(re_range{lo, hi}); }
+
+  // uc_emit's form of add.
+  static bool add_to(void *set, uint32_t lo, uint32_t hi) {
+    return static_cast<cp_set *>(set)->add(lo, hi);
+  }
 
   // Sorts and merges overlapping and adjacent ranges.
   void normalise() {
@@ -66,6 +72,28 @@ struct cp_set {
     return true;
   }
 
+  // Adds every partner under Unicode's simple case folding of the set's
+  // code points.
+  bool fold_unicode() {
+    const uint32_t n = r.count;
+    for (uint32_t i = 0; i < n; ++i) {
+      if (!uc_fold_partners(r.items[i].lo, r.items[i].hi, add_to, this)) return false;
+    }
+    normalise();
+    return true;
+  }
+
+  // Folds as `unicode` says: Unicode's simple case folding or ASCII's.
+  bool fold(bool unicode) { return unicode ? fold_unicode() : fold_ascii(); }
+
+  // Adds every range of `other`.
+  bool add_all(const cp_set &other) {
+    for (uint32_t i = 0; i < other.r.count; ++i) {
+      if (!add(other.r.items[i].lo, other.r.items[i].hi)) return false;
+    }
+    return true;
+  }
+
   // Replaces the (normalised) set by the units it does not hold.
   bool complement() {
     grow_array<re_range> out;
@@ -91,6 +119,7 @@ struct cp_set {
 struct flag_set {
   bool fold;
   bool verbose;
+  bool unicode;  // (?u): classes, word boundaries and folding follow Unicode's properties
 };
 
 // One open group: where its items and finished alternatives begin on the
@@ -100,6 +129,7 @@ struct frame {
   uint32_t branches_begin;
   bool fold;
   bool verbose;  // (?x): white space and '#' comments between items are no part of the pattern
+  bool unicode;  // (?u)
   size_t open_at;
   bool last_repeatable;  // an item stands last that a quantifier may follow
   bool last_quantified;  // that item was made by a quantifier
@@ -152,7 +182,7 @@ struct parser {
 
   uint32_t unit(cp_set &set, bool fold) {
     set.normalise();
-    if (fold && !set.fold_ascii()) {
+    if (fold && !set.fold(frames.back().unicode)) {
       no_memory = true;
       return RE_NO_NODE;
     }
@@ -247,8 +277,8 @@ struct parser {
       snprintf(what, sizeof what, "more than %u nested groups", RE_MAX_NESTING);
       return fail(what, open);
     }
-    return frames.push(frame{items.count, branches.count, set.fold, set.verbose, open, false, false,
-                             group}) ||
+    return frames.push(frame{items.count, branches.count, set.fold, set.verbose, set.unicode, open,
+                             false, false, group}) ||
            oom();
   }
 
@@ -289,24 +319,26 @@ struct parser {
 
   // ---- Escapes ----
 
-  // The set of \d \D \w \W \s \S (letter `c`), added to `set`; false when
-  // `c` names none of them.
-  static bool add_class_escape(char c, cp_set &set, bool *ok) {
+  // The set of \d \D \w \W \s \S (letter `c`), ASCII's or with `unicode`
+  // Unicode's, added to `set`; false when `c` names none of them.
+  static bool add_class_escape(char c, bool unicode, cp_set &set, bool *ok) {
     *ok = true;
     cp_set plain;
     switch (c) {
       case 'd':
       case 'D':
-        *ok = plain.add('0', '9');
+        *ok = unicode ? uc_digit_ranges(cp_set::add_to, &plain) : plain.add('0', '9');
         break;
       case 'w':
       case 'W':
-        *ok = plain.add('0', '9') && plain.add('A', 'Z') && plain.add('_', '_') &&
-              plain.add('a', 'z');
+        *ok = unicode ? uc_word_ranges(cp_set::add_to, &plain)
+                      : plain.add('0', '9') && plain.add('A', 'Z') && plain.add('_', '_') &&
+                            plain.add('a', 'z');
         break;
       case 's':
       case 'S':
-        *ok = plain.add('\t', '\r') && plain.add(' ', ' ');
+        *ok = unicode ? uc_space_ranges(cp_set::add_to, &plain)
+                      : plain.add('\t', '\r') && plain.add(' ', ' ');
         break;
       default:
         return false;
@@ -315,10 +347,44 @@ struct parser {
       plain.normalise();
       *ok = plain.complement();
     }
-    for (uint32_t i = 0; *ok && i < plain.r.count; ++i) {
-      *ok = set.add(plain.r.items[i].lo, plain.r.items[i].hi);
-    }
+    *ok = *ok && set.add_all(plain);
     return true;
+  }
+
+  // The property of \p or \P at `pos` (on the letter): \pL, \p{Name} or
+  // \p{^Name}, added to `set` (its complement for \P or '^'), and stepped
+  // over. False with the fault for a missing or unknown name.
+  bool property_escape(size_t at, cp_set &set) {
+    bool negated = P[pos] == 'P';
+    ++pos;
+    if (pos >= m) return fail_escape("bad escape", at, 1);
+    size_t name = pos, len = 1;
+    if (P[pos] == '{') {
+      const char *close = static_cast<const char *>(memchr(P + pos, '}', m - pos));
+      if (close == nullptr) return fail("missing }, unterminated property name", at);
+      name = pos + 1;
+      len = static_cast<size_t>(close - P) - name;
+      pos = static_cast<size_t>(close - P) + 1;
+      if (len > 0 && P[name] == '^') {
+        negated = !negated;
+        ++name;
+        --len;
+      }
+    } else {
+      ++pos;
+    }
+    uc_property prop;
+    if (len == 0 || !uc_property_named(P + name, len, &prop)) {
+      char what[80];
+      snprintf(what, sizeof what, "unknown property '%.*s'", static_cast<int>(len < 40 ? len : 40),
+               P + name);
+      return fail(what, at);
+    }
+    cp_set part;
+    if (!uc_property_ranges(&prop, cp_set::add_to, &part)) return oom();
+    part.normalise();
+    if (negated && !part.complement()) return oom();
+    return set.add_all(part) || oom();
   }
 
   // The code point of a one-character escape at `pos` (just past the '\'),
@@ -386,10 +452,16 @@ struct parser {
     if (end == name || end + 1 >= m || P[end] != ':' || P[end + 1] != ']') return true;
     *matched = true;
     const size_t len = end - name;
-    if (const posix_class *c = posix_class_named(P + name, len)) {
+    const posix_class *c = posix_class_named(P + name, len);
+    if (c != nullptr) {
       cp_set part;
-      for (const auto &r : c->ranges) {
-        if (r[0] <= r[1] && !part.add(r[0], r[1])) return oom();
+      if (frames.back().unicode) {
+        bool known = false;
+        if (!uc_posix_ranges(P + name, len, cp_set::add_to, &part, &known)) return oom();
+      } else {
+        for (const auto &r : c->ranges) {
+          if (r[0] <= r[1] && !part.add(r[0], r[1])) return oom();
+        }
       }
       part.normalise();
       if (negated && !part.complement()) return oom();
@@ -421,10 +493,11 @@ struct parser {
       if (pos + 1 >= m) return fail("bad escape (end of pattern)", at);
       ++pos;
       bool ok = true;
-      if (add_class_escape(P[pos], set, &ok)) {
+      if (add_class_escape(P[pos], frames.back().unicode, set, &ok)) {
         ++pos;
         return ok || oom();
       }
+      if (P[pos] == 'p' || P[pos] == 'P') return property_escape(at, set);
       if (P[pos] == 'B') return fail_escape("bad escape", at, 1);
       *single = true;
       return escaped_code_point(at, true, cp);
@@ -472,7 +545,7 @@ struct parser {
     }
     set.normalise();
     if (negated) {
-      if (frames.back().fold && !set.fold_ascii()) return oom();
+      if (frames.back().fold && !set.fold(frames.back().unicode)) return oom();
       if (!set.complement()) return oom();
       return push_item(unit(set, false), true);
     }
@@ -501,14 +574,24 @@ struct parser {
     const size_t at = pos++;
     if (pos >= m) return fail("bad escape (end of pattern)", at);
     const char c = P[pos];
-    if (c == 'b') return assertion(RE_ASSERT_WORD_BOUNDARY, 1);
-    if (c == 'B') return assertion(RE_ASSERT_NOT_WORD_BOUNDARY, 1);
+    const bool unicode = frames.back().unicode;
+    if (c == 'b') {
+      return assertion(unicode ? RE_ASSERT_UNICODE_WORD_BOUNDARY : RE_ASSERT_WORD_BOUNDARY, 1);
+    }
+    if (c == 'B') {
+      return assertion(unicode ? RE_ASSERT_UNICODE_NOT_WORD_BOUNDARY : RE_ASSERT_NOT_WORD_BOUNDARY,
+                       1);
+    }
     cp_set set;
     bool ok = true;
-    if (add_class_escape(c, set, &ok)) {
+    if (add_class_escape(c, unicode, set, &ok)) {
       ++pos;
       if (!ok) return oom();
       return push_item(unit(set, false), true);
+    }
+    if (c == 'p' || c == 'P') {
+      if (!property_escape(at, set)) return false;
+      return push_item(unit(set, frames.back().fold), true);
     }
     uint32_t cp = 0;
     if (!escaped_code_point(at, false, &cp)) return false;
@@ -554,24 +637,25 @@ struct parser {
     return true;
   }
 
-  // Flags at `pos` (after "(?"): letters of i, m, s, x and a, optionally a
-  // '-' and letters to turn off, then ':' for a scoped group or ')' for the
+  // Flags at `pos` (after "(?"): letters of i, m, s, x, a and u, optionally
+  // a '-' and letters to turn off, then ':' for a scoped group or ')' for the
   // rest of the enclosing group. m and s change nothing in a line (^ and $
   // are line anchors already, and no line holds a line end for '.' to
-  // meet); a is the only mode there is. Writes the flags in *set.
+  // meet); a reads classes as ASCII, u as Unicode, and neither can be turned
+  // off, only replaced by the other. Writes the flags in *set.
   bool flags(size_t open, bool *scoped, flag_set *set) {
     bool turning_off = false, any_off = false;
     uint32_t on = 0, off = 0;  // bits of the letters "imsxa"
-    static constexpr char kLetters[] = "imsxa";
+    static constexpr char kLetters[] = "imsxau";
     for (; pos < m && P[pos] != ':' && P[pos] != ')'; ++pos) {
       const char c = P[pos];
       const char *letter = c != '\0' ? strchr(kLetters, c) : nullptr;
       if (c == '-' && !turning_off) {
         turning_off = true;
-      } else if (letter != nullptr && !(turning_off && c == 'a')) {
+      } else if (letter != nullptr && !(turning_off && (c == 'a' || c == 'u'))) {
         (turning_off ? off : on) |= 1u << (letter - kLetters);
         any_off |= turning_off;
-      } else if (c == 'a') {
+      } else if (c == 'a' || c == 'u') {
         return fail("bad inline flags: cannot turn off flags 'a', 'u' and 'L'", pos);
       } else {
         char what[48];
@@ -582,12 +666,16 @@ struct parser {
     if (pos >= m) return fail("missing ), unterminated subpattern", open);
     if (turning_off && !any_off) return fail("missing flag", pos);
     if ((on & off) != 0) return fail("bad inline flags: flag turned on and off", pos);
+    constexpr uint32_t kFold = 1u << 0, kVerbose = 1u << 3, kAscii = 1u << 4, kUnicode = 1u << 5;
+    if ((on & kAscii) != 0 && (on & kUnicode) != 0) {
+      return fail("bad inline flags: flags 'a', 'u' and 'L' are incompatible", pos);
+    }
     *scoped = P[pos] == ':';
     ++pos;
-    constexpr uint32_t kFold = 1u << 0, kVerbose = 1u << 3;
     const frame &outer = frames.back();
     set->fold = (on & kFold) != 0 || ((off & kFold) == 0 && outer.fold);
     set->verbose = (on & kVerbose) != 0 || ((off & kVerbose) == 0 && outer.verbose);
+    set->unicode = (on & kUnicode) != 0 || ((on & kAscii) == 0 && outer.unicode);
     return true;
   }
 
@@ -610,7 +698,7 @@ struct parser {
   // The group whose '(' is at `pos`; a comment or a global flag opens none.
   bool group() {
     const size_t open = pos++;
-    flag_set set = {frames.back().fold, frames.back().verbose};
+    flag_set set = {frames.back().fold, frames.back().verbose, frames.back().unicode};
     uint32_t number = 0;
     if (pos >= m || P[pos] != '?') {
       if (!number_group(0, 0, &number)) return false;
@@ -645,6 +733,7 @@ struct parser {
           // The rest of the enclosing group is read with them.
           frames.back().fold = set.fold;
           frames.back().verbose = set.verbose;
+          frames.back().unicode = set.unicode;
           return true;
         }
       } else {
@@ -727,8 +816,8 @@ struct parser {
 
   // ---- The whole pattern ----
 
-  bool run(bool fold) {
-    if (!frames.push(frame{0, 0, fold, false, 0, false, false, 0})) return oom();
+  bool run(bool fold, bool unicode) {
+    if (!frames.push(frame{0, 0, fold, false, unicode, 0, false, false, 0})) return oom();
     while (pos < m) {
       skip_verbose_space();
       if (pos >= m) break;
@@ -812,8 +901,8 @@ bool begins_anchored(const re_tree &t) {
 
 }  // namespace
 
-re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, re_tree *tree,
-                                re_syntax_error *error) {
+re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, bool unicode,
+                                re_tree *tree, re_syntax_error *error) {
   *tree = re_tree{};
   error->what[0] = '\0';
   error->at = 0;
@@ -821,7 +910,7 @@ re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, re_t
   p.P = pattern;
   p.m = len;
   p.error = error;
-  if (!p.run(fold)) {
+  if (!p.run(fold, unicode)) {
     if (p.no_memory) {
       error->what[0] = '\0';
       return RE_PARSE_NO_MEMORY;

@@ -53,11 +53,14 @@ typedef enum re_node_kind {
 // What an RE_NODE_ASSERT tests (the same values as the program's ASSERT
 // instruction takes).
 typedef enum re_assert_kind {
-  RE_ASSERT_LINE_START = 0,     // '^': the line's first position
-  RE_ASSERT_LINE_END,           // '$': the line's last position
-  RE_ASSERT_WORD_BOUNDARY,      // '\b': ASCII word byte on exactly one side
-  RE_ASSERT_NOT_WORD_BOUNDARY,  // '\B'
-  RE_ASSERT_INVALID_UNIT,       // (programs only) no valid UTF-8 sequence starts here
+  RE_ASSERT_LINE_START = 0,             // '^': the line's first position
+  RE_ASSERT_LINE_END,                   // '$': the line's last position
+  RE_ASSERT_WORD_BOUNDARY,              // '\b': ASCII word byte on exactly one side
+  RE_ASSERT_NOT_WORD_BOUNDARY,          // '\B'
+  RE_ASSERT_INVALID_UNIT,               // (programs only) no valid UTF-8 sequence starts here
+  RE_ASSERT_UNICODE_WORD_BOUNDARY,      // '\b' in Unicode mode: a word character (of
+                                        // uc_is_word) on exactly one side
+  RE_ASSERT_UNICODE_NOT_WORD_BOUNDARY,  // '\B' in Unicode mode
 } re_assert_kind;
 
 // A closed range of code points.
@@ -109,11 +112,12 @@ typedef enum re_parse_result {
 } re_parse_result;
 
 // Reads the `len` bytes at `pattern` as a pattern of the standard syntax,
-// `fold` being in force from the start (as "(?i)" puts it). On RE_PARSE_OK
+// `fold` and `unicode` being in force from the start (as "(?i)" and "(?u)"
+// put them). On RE_PARSE_OK
 // *tree holds the tree; otherwise it is empty and, for an invalid pattern,
 // *error says what is wrong where.
-re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, re_tree *tree,
-                                re_syntax_error *error);
+re_parse_result re_syntax_parse(const char *pattern, size_t len, bool fold, bool unicode,
+                                re_tree *tree, re_syntax_error *error);
 
 // Releases what a tree holds; an empty tree is accepted.
 void re_tree_free(re_tree *tree);

@@ -68,3 +68,21 @@ size_t qg_utf8_cut_boundary(const char *s, size_t len) {
   const qg_utf8_lead lead = qg_utf8_lead_of(p[lead_at]);
   return lead.valid && lead.announced > back + 1 ? lead_at : len;
 }
+
+uint32_t qg_utf8_unit_at(const unsigned char *s, size_t n, size_t pos) {
+  const size_t len = qg_utf8_sequence_length(s + pos, n - pos);
+  if (len == 0) return 0xDC00u + s[pos];
+  if (len == 1) return s[pos];
+  uint32_t cp = s[pos] & (0x7Fu >> len);
+  for (size_t i = 1; i < len; ++i) cp = (cp << 6) | (s[pos + i] & 0x3Fu);
+  return cp;
+}
+
+uint32_t qg_utf8_unit_before(const unsigned char *s, size_t pos) {
+  for (size_t back = 2; back <= 4 && back <= pos; ++back) {
+    if (qg_utf8_sequence_length(s + pos - back, back) == back) {
+      return qg_utf8_unit_at(s, pos, pos - back);
+    }
+  }
+  return qg_utf8_unit_at(s, pos, pos - 1);
+}

@@ -62,6 +62,17 @@ bool qg_utf8_valid(const char *s, size_t len);
 // and bytes that no UTF-8 holds do not.
 bool qg_utf8_valid_for_utf16(const char *s, size_t len);
 
+// The code point of the unit at `pos` (< n) of the `n` bytes at `s`: that of
+// the valid sequence beginning there, or 0xDC00 + the byte for a byte that
+// begins none (the convention of Python's surrogateescape, a code point no
+// valid text holds).
+uint32_t qg_utf8_unit_at(const unsigned char *s, size_t n, size_t pos);
+
+// The code point, read the same way, of the unit that ends at `pos` (> 0):
+// the valid sequence of two to four bytes that ends there, else the byte
+// before `pos` alone.
+uint32_t qg_utf8_unit_before(const unsigned char *s, size_t pos);
+
 // The length of the longest prefix of the `len` bytes at `s` that ends on a
 // sequence boundary, for a text cut at `len`: a sequence the cut leaves
 // incomplete is dropped whole (its lead byte and the continuation bytes

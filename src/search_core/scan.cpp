@@ -5,6 +5,8 @@
 #include "grep_core/regex_dfa.h"
 #include "grep_core/regex_program.h"
 #include "grep_core/text_lines.h"
+#include "grep_core/unicode_props.h"
+#include "grep_core/utf8.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -108,10 +110,19 @@ const char *next_hit(scanner *s, const char *from, const char *end, bool *stoppe
   return find_needle(s, from, end, stopped);
 }
 
-// True when the `n` bytes at `hit` stand as a whole word: the bytes just
-// before and after them (a line break, the text's start or its end counting
-// as non-word) are not word bytes. `hit[n]` is readable.
-bool whole_word_at(const char *text, const char *hit, size_t n) {
+// True when the `n` bytes at `hit` (in the text [text, limit)) stand as a
+// whole word: the bytes just before and after them (a line break, the
+// text's start or its end counting as non-word) are not word bytes; with
+// `unicode`, the characters there are not word characters. `hit[n]` is
+// readable.
+bool whole_word_at(const char *text, const char *limit, const char *hit, size_t n, bool unicode) {
+  if (unicode) {
+    const auto *t = reinterpret_cast<const unsigned char *>(text);
+    const auto before = static_cast<size_t>(hit - text), after = before + n;
+    if (before > 0 && uc_is_word(qg_utf8_unit_before(t, before))) return false;
+    const auto end = static_cast<size_t>(limit - text);
+    return after >= end || !uc_is_word(qg_utf8_unit_at(t, end, after));
+  }
   if (hit > text && qg_is_word(static_cast<unsigned char>(hit[-1]))) return false;
   return !qg_is_word(static_cast<unsigned char>(hit[n]));
 }
@@ -172,7 +183,7 @@ bool collect_literal_subs(scanner *s, const char *text, const char *start, const
   while (from < stop) {
     const char *hit = qg_finder_find(&s->finder, from, static_cast<size_t>(stop - from));
     if (hit == nullptr) break;
-    if (whole_word && !whole_word_at(text, hit, n)) {
+    if (whole_word && !whole_word_at(text, stop, hit, n, s->opts->unicode)) {
       from = hit + 1;
       continue;
     }
@@ -313,7 +324,7 @@ scan_result scan_by_needle(scanner *s, const char *text, size_t len, scan_emit e
     const char *hit = next_hit(s, pos, end, &stopped, &n);
     if (stopped) return SCAN_STOPPED;
     if (hit == nullptr) break;
-    if (whole_word && !whole_word_at(text, hit, n)) {
+    if (whole_word && !whole_word_at(text, end, hit, n, s->opts->unicode)) {
       pos = hit + 1;  // overlapping occurrences are considered
       continue;
     }

@@ -5,6 +5,8 @@
 
 #include "grep_core/glob.h"
 #include "grep_core/last_error.h"
+#include "grep_core/unicode_props.h"
+#include "grep_core/utf8.h"
 #include "search_core/clock.h"
 
 #include <errno.h>
@@ -237,6 +239,51 @@ static re_program *compile_pattern(const char *pattern, const grep_opts *opts,
   return program;
 }
 
+// Whether a literal searched with `opts` needs Unicode's case folding: with
+// "unicode" and "ignore_case", a valid UTF-8 literal holding a letter whose
+// partners are not all ASCII (ASCII folding reads every other one exactly).
+static bool literal_folds_beyond_ascii(const char *pattern, const grep_opts *opts) {
+  if (opts->regex || !opts->unicode || opts->case_sensitive) return false;
+  const size_t n = strlen(pattern);
+  if (!qg_utf8_valid(pattern, n)) return false;
+  const auto *p = reinterpret_cast<const unsigned char *>(pattern);
+  for (size_t at = 0; at < n; at += qg_utf8_sequence_length(p + at, n - at)) {
+    if (uc_folds_beyond_ascii(qg_utf8_unit_at(p, n, at))) return true;
+  }
+  return false;
+}
+
+// The literal as a pattern of the standard syntax that matches it alone:
+// every ASCII byte but letters and digits escaped. Null when out of memory.
+static char *literal_as_pattern(const char *literal) {
+  const size_t n = strlen(literal);
+  auto *out = static_cast<char *>(malloc(2 * n + 1));
+  if (out == nullptr) return nullptr;
+  char *w = out;
+  for (const char *p = literal; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    const bool plain =
+        c >= 0x80 || (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+    if (!plain) *w++ = '\\';
+    *w++ = *p;
+  }
+  *w = '\0';
+  return out;
+}
+
+// Points the searcher at the standard-syntax form of a literal that folds
+// beyond ASCII. False when out of memory.
+static bool search_literal_as_pattern(searcher *s) {
+  s->literal_pattern = literal_as_pattern(s->pattern);
+  if (s->literal_pattern == nullptr) return false;
+  s->literal_opts = *s->opts;  // shares the caller's lists, which it never frees
+  s->literal_opts.regex = true;
+  s->literal_opts.syntax = GREP_SYNTAX_STANDARD;
+  s->pattern = s->literal_pattern;
+  s->opts = &s->literal_opts;
+  return true;
+}
+
 searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally *tally,
                        const search_sink *sink) {
   void *block = malloc(sizeof(searcher));
@@ -250,11 +297,22 @@ searcher *searcher_new(const char *pattern, const grep_opts *opts, search_tally 
   s->tally = tally;
   s->sink = sink;
   if (opts->timeout_ms > 0) s->deadline_ms = search_clock_ms() + opts->timeout_ms;
+  if (literal_folds_beyond_ascii(pattern, opts) && !search_literal_as_pattern(s)) {
+    searcher_free(s);
+    qg_fail(GREP_E_NO_MEMORY, "Out of memory starting the search");
+    return nullptr;
+  }
+  pattern = s->pattern;
+  opts = s->opts;
   if (opts->regex) {
-    const re_options options = {opts->case_sensitive, compile_should_stop, s,
-                                opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word,
-                                opts->syntax == GREP_SYNTAX_STANDARD && opts->captures};
+    const re_options options = {
+        opts->case_sensitive,
+        compile_should_stop,
+        s,
+        opts->syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+        opts->syntax == GREP_SYNTAX_STANDARD && opts->whole_word,
+        opts->syntax == GREP_SYNTAX_STANDARD && opts->captures,
+        opts->syntax == GREP_SYNTAX_STANDARD && opts->unicode};
     bool stopped = false;
     s->program = compile_pattern(pattern, opts, &options, &stopped);
     if (s->program == nullptr) {
@@ -282,6 +340,7 @@ void searcher_free(searcher *s) {
   path_globs_free(s);
   file_scanner_free(&s->tools);
   re_program_free(s->program);
+  free(s->literal_pattern);
   s->~searcher();
   free(s);
 }
@@ -325,6 +384,10 @@ search_outcome searcher_run_text(searcher *s, const char *name, const char *text
 }
 
 const re_program *searcher_program(const searcher *s) { return s->program; }
+
+const char *searcher_scan_pattern(const searcher *s) { return s->pattern; }
+
+const grep_opts *searcher_scan_options(const searcher *s) { return s->opts; }
 
 void searcher_report_outcome(const searcher *s, search_outcome outcome) {
   switch (outcome) {

@@ -126,6 +126,12 @@ bool searcher_stop_check(void *s);
 // read only with any scanner made for it while the searcher lives.
 const re_program *searcher_program(const searcher *s);
 
+// The pattern and options its scanners match with: the caller's, or for a
+// literal that is searched as a pattern (one that Unicode's case folding
+// reads), that pattern and the options that say so. Owned by the searcher.
+const char *searcher_scan_pattern(const searcher *s);
+const grep_opts *searcher_scan_options(const searcher *s);
+
 // Sets the status of the finished search and, for a stop, a time limit or
 // the output cap, its last-error text.
 void searcher_report_outcome(const searcher *s, search_outcome outcome);

@@ -82,6 +82,11 @@ struct clock_pace {
 struct searcher {
   const char *pattern;
   const grep_opts *opts;
+  // A literal that folds beyond ASCII ("unicode" with "ignore_case") is
+  // searched as a pattern of the standard syntax: that pattern and the
+  // caller's options as they then read, which `pattern` and `opts` point to.
+  char *literal_pattern;
+  grep_opts literal_opts;
   search_tally *tally;
   const search_sink *sink;
   re_program *program;  // regex searches only; shared, read only

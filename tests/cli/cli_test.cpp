@@ -120,11 +120,12 @@ std::string default_walk_members() {
   return members;
 }
 
-// `doc` without the default walk's members, wherever they stand.
+// `doc` without the default walk's members and the default "unicode",
+// wherever they stand.
 std::string without_default_walk(std::string doc) {
   for (std::string member :
        {std::string(R"(,"skip_dirs":false)"), std::string(R"(,"follow_links":false)"),
-        std::string(R"(,"dot_ignore":true)")}) {
+        std::string(R"(,"dot_ignore":true)"), std::string(R"(,"unicode":true)")}) {
     const size_t at = doc.find(member);
     if (at != std::string::npos) doc.erase(at, member.size());
   }
@@ -195,7 +196,10 @@ TEST(CliOptions, FlagsMapOneToOneOntoTheDocument) {
     EXPECT_EQ(without_default_walk(result.out), r.document + "\n");
   }
   const run_result plain = run_cli({"search", "--show-options", "pattern", outside_git.path()});
-  EXPECT_EQ(plain.out, R"({"strict":true)" + default_walk_members() + "}\n");
+  EXPECT_EQ(plain.out, R"({"strict":true,"unicode":true)" + default_walk_members() + "}\n");
+  const run_result ascii =
+      run_cli({"search", "--show-options", "--no-unicode", "pattern", outside_git.path()});
+  EXPECT_EQ(ascii.out, R"({"strict":true)" + default_walk_members() + "}\n");
 }
 
 TEST(CliOptions, GlobFlagsDoNotSwallowThePositionals) {

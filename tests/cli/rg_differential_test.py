@@ -25,7 +25,9 @@ import subprocess
 import sys
 import tempfile
 
-WORDS = ["alpha", "beta", "Gamma", "delta", "size_t", "spin_lock", "x", "foo", "Foo", "bar"]
+WORDS = ["alpha", "beta", "Gamma", "delta", "size_t", "spin_lock", "x", "foo", "Foo", "bar",
+         "Привет", "привет", "École", "école", "Straße", "ſpin_lock", "ΣΑΣ", "σας", "日本語",
+         "\u212aelvin", "mañana"]
 DIR_NAMES = ["src", "lib", "target", "build", "node_modules", ".hidden", "docs", "sub", "a b"]
 FILE_NAMES = ["main.c", "util.h", "notes.txt", "a.log", "keep.log", ".env", "README.md",
               "data.bin", "x.rs"]
@@ -76,6 +78,17 @@ COMMANDS = [
     (["-o", "--column", "-r", "<${w}>", "-e", "(?P<w>[a-z])[a-z]{2}"], False),
     (["--column", "-r", "", "-i", "-w", "foo"], False),
     (["--vimgrep", "-r", "X", "-F", "x"], False),
+    # Unicode, on by default as in ripgrep: classes, case folding and words.
+    (["--column", "-i", "привет"], False),
+    (["--column", "-i", "-F", "ÉCOLE"], False),
+    (["--column", "-i", "SPIN_LOCK"], False),
+    (["--column", "-i", "-e", "σας|kelvin"], False),
+    (["--column", "-w", "école"], False),
+    (["--column", "-w", "-i", "ΣΑΣ"], False),
+    (["-o", "--column", "-e", "\\w+"], False),
+    (["-o", "--column", "-e", "\\p{Cyrillic}+|\\p{Han}"], False),
+    (["-o", "--column", "-e", "\\b\\w{5}\\b"], False),
+    (["-o", "--column", "--no-unicode", "-e", "\\w+"], False),
 ]
 
 # (arguments, sorted output) for --json, which is added before them.

@@ -87,9 +87,13 @@ TEST(RegexBounds, AgreeWithTheExactMatcherFromEveryOffset) {
         pattern = bytes("ab.*+?|[]^$\\-dwsA=_", 8);
         line = bytes("aAb-=_ [|\\d1\x80", 40);
       }
-      const re_options options = {rng() % 3 != 0, nullptr, nullptr,
+      const re_options options = {rng() % 3 != 0,
+                                  nullptr,
+                                  nullptr,
                                   standard ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                                  standard && rng() % 5 == 0, false};
+                                  standard && rng() % 5 == 0,
+                                  false,
+                                  false};
       re_program *on = re_compile_with(pattern.c_str(), &options, nullptr);
       re_program *off = re_compile_with(pattern.c_str(), &options, nullptr);
       if (on == nullptr || off == nullptr) {
@@ -124,7 +128,7 @@ TEST(RegexBounds, ReverseFindsTheStartOfLongMatches) {
       {"[A-Z]{4,}[0-9]+", "ABCDEFG12 HIJK3", 0, 9},
   };
   for (const auto &row : rows) {
-    const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false, false};
+    const re_options options = {true, nullptr, nullptr, RE_SYNTAX_STANDARD, false, false, false};
     re_program *program = re_compile_with(row.pattern, &options, nullptr);
     ASSERT_NE(program, nullptr) << row.pattern;
     ASSERT_NE(program->reverse, nullptr) << row.pattern;

@@ -23,7 +23,7 @@ struct compiled {
   re_dfa *dfa = nullptr;
 
   compiled(const std::string &pattern, re_syntax syntax, bool case_sensitive, bool whole_word) {
-    const re_options options = {case_sensitive, nullptr, nullptr, syntax, whole_word, false};
+    const re_options options = {case_sensitive, nullptr, nullptr, syntax, whole_word, false, false};
     program = re_compile_with(pattern.c_str(), &options, nullptr);
     if (program == nullptr) return;
     scratch = re_scratch_new(program);
@@ -170,7 +170,7 @@ TEST(LazyDfa, LargeProgramsAndOptedOutOnesHaveNone) {
   ASSERT_NE(big.program, nullptr);
   EXPECT_EQ(big.dfa, nullptr);  // its working memory alone would pass the bound
 
-  const re_options options = {true, nullptr, nullptr, kStd, false, false};
+  const re_options options = {true, nullptr, nullptr, kStd, false, false, false};
   re_program *program = re_compile_with("a+b", &options, nullptr);
   ASSERT_NE(program, nullptr);
   program->no_dfa = true;

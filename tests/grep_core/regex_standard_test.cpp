@@ -15,17 +15,17 @@
 
 namespace {
 
-re_program *compile(const std::string &pattern, bool case_sensitive = true,
-                    bool whole_word = false) {
-  const re_options options = {case_sensitive,     nullptr,    nullptr,
-                              RE_SYNTAX_STANDARD, whole_word, false};
+re_program *compile(const std::string &pattern, bool case_sensitive = true, bool whole_word = false,
+                    bool unicode = false) {
+  const re_options options = {case_sensitive, nullptr, nullptr, RE_SYNTAX_STANDARD,
+                              whole_word,     false,   unicode};
   return re_compile_with(pattern.c_str(), &options, nullptr);
 }
 
 // "col len" of the first match, "none", or the compile error's message.
 std::string first_match(const std::string &pattern, const std::string &line,
-                        bool case_sensitive = true, bool whole_word = false) {
-  re_program *program = compile(pattern, case_sensitive, whole_word);
+                        bool case_sensitive = true, bool whole_word = false, bool unicode = false) {
+  re_program *program = compile(pattern, case_sensitive, whole_word, unicode);
   if (program == nullptr) return std::string("error: ") + qm_grep_get_last_error();
   re_scratch *scratch = re_scratch_new(program);
   int32_t col = 0, len = 0;
@@ -77,7 +77,14 @@ TEST(StandardSyntax, RefusedPatternsSayWhatAndWhere) {
       {"a{1001}", "repetition count above 1000 at byte 1"},
       {"a{0,1001}", "repetition count above 1000 at byte 1"},
       {"[[:foo:]]", "unknown POSIX class [:foo:] at byte 1"},
-      {"(?u)a", "unsupported flag 'u' at byte 2"},
+      {"(?-u:a)", "bad inline flags: cannot turn off flags 'a', 'u' and 'L' at byte 3"},
+      {"(?au)a", "bad inline flags: flags 'a', 'u' and 'L' are incompatible at byte 4"},
+      {"\\p{Klingon}", "unknown property 'Klingon' at byte 0"},
+      {"[\\p{gc=Greek}]", "unknown property 'gc=Greek' at byte 1"},
+      {"\\p{}", "unknown property '' at byte 0"},
+      {"\\p{L", "missing }, unterminated property name at byte 0"},
+      {"a\\p", "bad escape \\p at byte 1"},
+      {"[\\p{L}-z]", "bad character range \\p{L}-z at byte 1"},
       {"(?-a:a)", "bad inline flags: cannot turn off flags 'a', 'u' and 'L' at byte 3"},
       {"(?i-i:a)", "bad inline flags: flag turned on and off at byte 5"},
       {"(?-:a)", "missing flag at byte 3"},
@@ -128,6 +135,70 @@ TEST(StandardSyntax, InlineFlagsAnywhere) {
       {"(?a)\\w", "_", "1 1"},
   };
   for (const auto &r : rows) EXPECT_EQ(first_match(r.pattern, r.line), r.found) << r.pattern;
+}
+
+// Unicode mode, where the generated comparison with Python cannot reach:
+// the POSIX classes (which Python lacks) over Unicode, the names a property
+// may be given, and word boundaries between characters beyond ASCII. Each
+// row: pattern, line, found in Unicode mode, found in ASCII mode.
+TEST(StandardSyntax, UnicodeModeClassesAndProperties) {
+  const struct {
+    std::string pattern, line, unicode, ascii;
+  } rows[] = {
+      {"[[:alpha:]]+", "École", "1 6", "3 4"},
+      {"[[:upper:]]", "éÉ", "3 2", "none"},
+      {"[[:lower:]]+", "ÉCOLEé", "7 2", "none"},
+      {"[[:digit:]]+", "x٣٤", "2 4", "none"},
+      {"[[:alnum:]]+", "-Ω9", "2 3", "4 1"},
+      {"[[:space:]]",
+       "a\xc2\xa0"
+       "b",
+       "2 2", "none"},
+      {"[[:blank:]]", "a\xe3\x80\x80", "2 3", "none"},
+      {"[[:punct:]]", "a«", "2 2", "none"},
+      {"[[:punct:]]", "a+", "2 1", "2 1"},
+      {"[[:graph:]]", " \xc2\xa0€", "4 3", "none"},
+      {"[[:print:]]", "\xc2\xa0", "1 2", "none"},
+      {"[[:cntrl:]]", "a\xc2\x85", "2 2", "none"},
+      {"[[:xdigit:]]", "ＡA", "4 1", "4 1"},
+      {"[[:^alpha:]]", "Ωa1", "4 1", "1 2"},
+      {"\\p{Greek}+", "aΩμ", "2 4", "2 4"},
+      {"\\p{Grek}", "Ω", "1 2", "1 2"},
+      {"\\p{script=greek}", "Ω", "1 2", "1 2"},
+      {"\\p{ Uppercase-Letter }", "aΩ", "2 2", "2 2"},
+      {"\\p{General_Category=Lu}", "aΩ", "2 2", "2 2"},
+      {"\\p{L&}", "1ǅ", "2 2", "2 2"},
+      {"\\p{LC}", "中ǅ", "4 2", "4 2"},
+      {"\\p{Any}", "\xf0\x9f\x98\x80", "1 4", "1 4"},
+      {"\\p{ASCII}+", "éab", "3 2", "3 2"},
+      {"\\p{Assigned}",
+       "\xf3\xb0\x80\x80"
+       "a",
+       "1 4", "1 4"},
+      {"\\p{Cn}", "a\xf4\x8f\xbf\xbf", "2 4", "2 4"},
+      {"\\p{Zzzz}", "a\xf4\x8f\xbf\xbf", "2 4", "2 4"},
+      {"\\p{Cs}", "\xed\xa0\x80", "none", "none"},
+      {"\\P{L}", "\xff", "1 1", "1 1"},
+      {"(?i)\\p{Lu}", "ω", "1 2", "none"},
+      {"(?i)σ", "ς", "1 2", "none"},
+      {"(?i)k", "\xe2\x84\xaa", "1 3", "none"},
+      {"(?i)[^k]", "\xe2\x84\xaa", "none", "1 3"},
+      {"(?i)ß", "ẞ", "1 3", "none"},
+      {"(?i)i", "İ", "none", "none"},
+      {"\\bмир\\b", "мирный мир", "14 6", "none"},
+      {"\\Bир", "мир", "3 4", "3 4"},
+      {"(?a)\\w", "éa", "3 1", "3 1"},
+      {"(?a:\\b)a", "éa", "3 1", "3 1"},
+      {"(?u)\\w", "éa", "1 2", "1 2"},
+  };
+  for (const auto &r : rows) {
+    EXPECT_EQ(first_match(r.pattern, r.line, true, false, true), r.unicode) << r.pattern;
+    EXPECT_EQ(first_match(r.pattern, r.line), r.ascii) << r.pattern << " (ASCII)";
+  }
+  // Whole words are Unicode's words; in ASCII mode no boundary stands next
+  // to a letter beyond ASCII.
+  EXPECT_EQ(first_match("мир", "мирный мир", true, true, true), "14 6");
+  EXPECT_EQ(first_match("мир", "мирный мир", true, true, false), "none");
 }
 
 // Meanings where Python's re is particular, each row as re.search gives it.

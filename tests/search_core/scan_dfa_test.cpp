@@ -36,9 +36,14 @@ bool collect(void *ctx, const scan_match *m) {
 // in *ok when the scan did not end as it should.
 std::vector<found> scan(const std::string &pattern, const grep_opts &opts, bool dfa,
                         const std::string &text, bool *ok) {
-  const re_options options = {opts.case_sensitive, nullptr, nullptr,
-                              opts.syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
-                              opts.syntax == GREP_SYNTAX_STANDARD && opts.whole_word, false};
+  const re_options options = {
+      opts.case_sensitive,
+      nullptr,
+      nullptr,
+      opts.syntax == GREP_SYNTAX_STANDARD ? RE_SYNTAX_STANDARD : RE_SYNTAX_DIALECT,
+      opts.syntax == GREP_SYNTAX_STANDARD && opts.whole_word,
+      false,
+      opts.syntax == GREP_SYNTAX_STANDARD && opts.unicode};
   std::vector<found> out;
   re_program *program = re_compile_with(pattern.c_str(), &options, nullptr);
   if (program == nullptr) return out;

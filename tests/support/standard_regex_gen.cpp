@@ -14,10 +14,26 @@ const char *const kLiterals[] = {
     "a",   "b",   "c",   "A",   "B",    "1",   "_",     "-",     " ",   "é",   "€",   "😀",  "\xff",
     "\\.", "\\*", "\\(", "\\[", "\\\\", "\\{", "\\x41", "\\xe9", "\\t", "\\-", "\\ ", "\\é"};
 
-// Members of classes, as this library and Python write them.
+// More literal units for Unicode mode: letters with case partners beyond
+// ASCII (final sigma, KELVIN SIGN, LONG S, MICRO SIGN, a title-case
+// digraph), letters without case, digits and numbers beyond ASCII, a
+// combining mark. Dotted and dotless i are left out: Python's re folds them
+// with i, simple case folding does not.
+const char *const kUnicodeLiterals[] = {"Σ", "σ", "ς", "Д", "д", "Ё", "É",  "ß", "ẞ", "\u212a",
+                                        "K", "ſ", "µ", "ǅ", "ω", "Ω", "中", "٣", "²", "\u0301"};
+
+// Unicode properties, written alike for both (the oracle spells them out).
+const char *const kProperties[] = {"\\p{L}",      "\\p{Lu}",       "\\p{Ll}",    "\\pN",
+                                   "\\p{Greek}",  "\\p{Cyrillic}", "\\p{Han}",   "\\P{L}",
+                                   "\\p{^Lu}",    "\\p{sc=Latin}", "\\p{gc=Nd}", "\\p{Mn}",
+                                   "\\p{Common}", "\\p{Letter}",   "\\PL"};
+
+// Members of classes, as this library and Python write them (`unicode`: in
+// Unicode mode, where Python has no form for the class: null).
 struct member {
   const char *ours;
   const char *python;
+  const char *unicode = python;
 };
 const member kMembers[] = {
     {"a", "a"},
@@ -36,12 +52,12 @@ const member kMembers[] = {
     {"\\w", "\\w"},
     {"\\s", "\\s"},
     {"\\W", "\\W"},
-    {"[:alpha:]", "A-Za-z"},
-    {"[:digit:]", "0-9"},
-    {"[:upper:]", "A-Z"},
-    {"[:lower:]", "a-z"},
-    {"[:space:]", " \\t\\n\\r\\f\\v"},
-    {"[:word:]", "A-Za-z0-9_"},
+    {"[:alpha:]", "A-Za-z", nullptr},
+    {"[:digit:]", "0-9", "\\d"},
+    {"[:upper:]", "A-Z", nullptr},
+    {"[:lower:]", "a-z", nullptr},
+    {"[:space:]", " \\t\\n\\r\\f\\v", "\\s"},
+    {"[:word:]", "A-Za-z0-9_", "\\w"},
     {"[:xdigit:]", "0-9A-Fa-f"},
 };
 
@@ -49,6 +65,16 @@ const member kMembers[] = {
 // UTF-8 holds, a stray continuation byte and a cut sequence.
 const char *const kLineUnits[] = {"a", "b", "c",    "A",    "B",  "1",  "_",        "-", " ", "é",
                                   "€", "😀", "\xff", "\x80", "ab", "\t", "\xe2\x82", "ü", "x", "."};
+
+// More units of lines in Unicode mode, among them white space beyond ASCII
+// (NO-BREAK SPACE, IDEOGRAPHIC SPACE) and a decomposed accent.
+const char *const kUnicodeLineUnits[] = {"Σ",         "σ", "ς", "Д",        "д",
+                                         "ё",         "Ё", "É", "ß",        "ẞ",
+                                         "\u212a",    "ſ", "µ", "μ",        "ǅ",
+                                         "ǆ",         "Ǆ", "ω", "Ω",        "中",
+                                         "日本",      "٣", "²", "\xc2\xa0", "\xe3\x80\x80",
+                                         "e\xcc\x81", "k", "s", "S",        "K",
+                                         "i",         "I"};
 
 template <typename T, size_t N>
 constexpr uint32_t count_of(const T (&)[N]) {
@@ -66,16 +92,29 @@ struct generator {
     out.python += s;
   }
 
-  void literal() { both(kLiterals[choose(count_of(kLiterals))]); }
+  void literal() {
+    if (out.unicode && choose(2) == 0) {
+      both(kUnicodeLiterals[choose(count_of(kUnicodeLiterals))]);
+    } else {
+      both(kLiterals[choose(count_of(kLiterals))]);
+    }
+  }
+
+  void property() { both(kProperties[choose(count_of(kProperties))]); }
 
   void bracket_class() {
     const bool negated = choose(3) == 0;
     out.pattern += negated ? "[^" : "[";
     out.python += negated ? "[^" : "[";
     for (uint32_t i = 0, n = 1 + choose(3); i < n; ++i) {
-      const member &m = kMembers[choose(count_of(kMembers))];
-      out.pattern += m.ours;
-      out.python += m.python;
+      if (out.unicode && choose(4) == 0) {
+        property();
+        continue;
+      }
+      const member *m = &kMembers[choose(count_of(kMembers))];
+      while (out.unicode && m->unicode == nullptr) m = &kMembers[choose(count_of(kMembers))];
+      out.pattern += m->ours;
+      out.python += out.unicode ? m->unicode : m->python;
     }
     both("]");
   }
@@ -98,7 +137,11 @@ struct generator {
       bracket_class();
     } else if (r < 65) {
       static const char *const kEscapes[] = {"\\d", "\\D", "\\w", "\\W", "\\s", "\\S"};
-      both(kEscapes[choose(count_of(kEscapes))]);
+      if (out.unicode && choose(3) == 0) {
+        property();
+      } else {
+        both(kEscapes[choose(count_of(kEscapes))]);
+      }
     } else if (r < 72) {
       static const char *const kAsserts[] = {"^", "$", "\\b", "\\B"};
       both(kAsserts[choose(count_of(kAsserts))]);
@@ -143,6 +186,9 @@ struct generator {
           bool verbose;
         } kScoped[] = {{"(?s:", false},    {"(?m:", false}, {"(?x:", true},  {"(?-x:", false},
                        {"(?sm-i:", false}, {"(?ix:", true}, {"(?x-s:", true}};
+        // No (?a:...) or (?u:...): Python's re takes them but follows them
+        // for some classes and not others (in Unicode mode, (?a:\w) is
+        // ASCII's and (?a:\W) Unicode's).
         const auto &pick = kScoped[choose(count_of(kScoped))];
         both(pick.open);
         const bool outer = verbose;
@@ -183,8 +229,13 @@ struct generator {
   }
 
   void line() {
-    for (uint32_t i = 0, n = choose(10); i < n; ++i)
-      out.line += kLineUnits[choose(count_of(kLineUnits))];
+    for (uint32_t i = 0, n = choose(10); i < n; ++i) {
+      if (out.unicode && choose(2) == 0) {
+        out.line += kUnicodeLineUnits[choose(count_of(kUnicodeLineUnits))];
+      } else {
+        out.line += kLineUnits[choose(count_of(kLineUnits))];
+      }
+    }
   }
 };
 
@@ -192,10 +243,14 @@ struct generator {
 
 standard_case generate_standard_case(const std::function<uint32_t(uint32_t)> &choose) {
   generator g{choose, {}, 0};
+  g.out.unicode = g.choose(3) == 0;
   if (g.choose(6) == 0) {
-    // Flags for the whole pattern, at its start (where Python takes them).
-    static const char *const kGlobal[] = {"(?i)", "(?i)", "(?s)", "(?m)", "(?x)", "(?ix)", "(?sm)"};
-    const char *flags = kGlobal[g.choose(count_of(kGlobal))];
+    // Flags for the whole pattern, at its start (where Python takes them);
+    // (?u) only where the pattern is in Unicode mode already (Python refuses
+    // it with re.ASCII).
+    static const char *const kGlobal[] = {"(?i)",  "(?i)",  "(?s)", "(?m)", "(?x)",
+                                          "(?ix)", "(?sm)", "(?u)", "(?iu)"};
+    const char *flags = kGlobal[g.choose(count_of(kGlobal) - (g.out.unicode ? 0 : 2))];
     g.both(flags);
     g.verbose = strchr(flags, 'x') != nullptr;
   }

@@ -3,7 +3,9 @@
 // construct the syntax accepts, small enough that Python's backtracking
 // answers at once. Each case carries the pattern twice, as this library reads
 // it and as Python reads the same meaning (POSIX classes spelled out, named
-// groups in Python's form).
+// groups in Python's form). A third of the cases are in Unicode mode, with
+// letters of several scripts and cases, digits and marks beyond ASCII, and
+// Unicode properties.
 #ifndef QG_TEST_STANDARD_REGEX_GEN_H
 #define QG_TEST_STANDARD_REGEX_GEN_H
 
@@ -19,6 +21,8 @@ struct standard_case {
   std::string pattern;  // as this library reads it
   std::string python;   // the same meaning in Python's syntax
   std::string line;     // UTF-8 with a few code points beyond ASCII and invalid bytes
+  bool unicode;         // compiled in Unicode mode (Python: without re.ASCII); \p{...} in
+                        // `python` stands as written, for the oracle to spell out
 };
 
 // Makes cases from a source of choices: `choose(n)` returns a number in

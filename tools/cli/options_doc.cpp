@@ -42,6 +42,7 @@ struct list_key {
 constexpr bool_key kBoolKeys[] = {
     {"ignore_case", &search_flags::ignore_case, true},
     {"whole_word", &search_flags::whole_word, true},
+    {"unicode", &search_flags::unicode, true},
     {"hidden", &search_flags::hidden, true},
     {"skip_dirs", &search_flags::no_skip_dirs, false},
     {"follow_links", &search_flags::no_follow, false},

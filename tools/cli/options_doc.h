@@ -20,6 +20,7 @@ struct search_flags {
   bool dialect = false;  // with regex: the library's own dialect, not the standard syntax
   bool ignore_case = false;
   bool whole_word = false;
+  bool unicode = false;  // Unicode's classes, word boundaries and case folding
   std::optional<int> max_results;
   std::optional<int> max_per_file;
   std::optional<int> context_lines;

@@ -432,6 +432,7 @@ bool settle_request(search_request &req, const CLI::App &cmd) {
     fail_with("search: a PATTERN is required (or -e PATTERN); see quenmar-grep search --help");
     return false;
   }
+  req.flags.unicode = !req.no_unicode;  // patterns as ripgrep reads them, unless asked not to
   settle_case(req, cmd);
   // Without a PATH, standard input is searched when it brings something (a
   // pipe or a file), as grep and ripgrep do; the current folder otherwise,
@@ -569,7 +570,8 @@ void add_search_flags(CLI::App *cmd, search_request &req) {
       ->type_name("FILE")
       ->allow_extra_args(false)
       ->group(kPatternGroup);
-  cmd->add_flag("-i,--ignore-case", req.flags.ignore_case, "Fold ASCII letter case")
+  cmd->add_flag("-i,--ignore-case", req.flags.ignore_case,
+                "Fold letter case (Unicode's simple case folding; ASCII's with --no-unicode)")
       ->group(kPatternGroup);
   cmd->add_flag("-S,--smart-case", req.smart_case,
                 "Fold case unless the pattern holds an upper-case letter")
@@ -579,6 +581,9 @@ void add_search_flags(CLI::App *cmd, search_request &req) {
   cmd->add_flag("-w,--word-regexp", req.flags.whole_word, "Only matches that are whole words")
       ->group(kPatternGroup);
   cmd->add_flag("-x,--line-regexp", req.flags.whole_line, "Only matches that are the whole line")
+      ->group(kPatternGroup);
+  cmd->add_flag("--no-unicode", req.no_unicode,
+                "\\w, \\d, \\s, \\b, -w and -i read ASCII alone (by default they follow Unicode)")
       ->group(kPatternGroup);
   cmd->add_flag("-v,--invert-match", req.flags.invert_match, "Print the lines that do not match")
       ->group(kPatternGroup);

@@ -49,6 +49,7 @@ struct search_request {
   bool stats = false;      // --stats: a summary of the search after its output
   bool follow = false;     // -L: links in the tree are followed
   bool skip_dirs = false;  // --skip-dirs: the library's list of skipped folder names
+  bool no_unicode = false;  // --no-unicode: ASCII's classes, word boundaries and folding
   bool smart_case = false, case_sensitive = false;  // -S, -s
   int unrestricted = 0;                             // -u, -uu, -uuu
   std::vector<std::string> pattern_files;           // -f FILE: a pattern on each line

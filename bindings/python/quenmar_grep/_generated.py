@@ -69,6 +69,8 @@ OPTIONS = (
      'match objects carry every match of their line'),
     ('captures', 'captures', 'boolean', False, (),
      'standard syntax: match objects carry where each group of the pattern matched'),
+    ('unicode', 'unicode', 'boolean', False, (),
+     "standard syntax: \\w \\d \\s \\b and the POSIX classes follow Unicode's properties and letters fold with Unicode's simple case folding; literals: ignore_case folds every letter and whole_word reads Unicode's word characters"),
     ('path_globs', 'path_globs', 'path_globs', [], (),
      "globs in git's syntax over each entry's path below the root; !GLOB excludes"),
     ('syntax', 'syntax', 'choice', 'dialect', ('dialect', 'standard'),
@@ -145,6 +147,7 @@ class SearchOptions(TypedDict, total=False):
     match_length: bool
     submatches: bool
     captures: bool
+    unicode: bool
     path_globs: Union[str, Sequence[str]]
     syntax: str
     before_context: int
