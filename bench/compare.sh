@@ -11,7 +11,8 @@
 # live, outside the repository; default /var/cache/quenmar-grep-bench), RUNS
 # (timed runs per case, default 5, after one warm-up run), QG_THREADS (when
 # set, the library's cases also run with {"threads":N}), QG_RESULTS (default
-# bench/results).
+# bench/results), QG_CASES (when set, only the cases whose label matches this
+# extended regular expression).
 #
 # Installs what it needs from Debian when missing (ripgrep, hyperfine,
 # gnuplot-nox, linux-source-6.1), unpacks the kernel tree once, makes the
@@ -175,6 +176,12 @@ run_tree() {
     "capitals, whole word@[A-Z]{3,}@{\"syntax\":\"standard\",\"whole_word\":true}@-E -w@[A-Z]{3,}@-w@(?-u)[A-Z]{3,}@yes"
     "dates@\\d{4}-\\d{2}-\\d{2}@{\"syntax\":\"standard\"}@-E@[0-9]{4}-[0-9]{2}-[0-9]{2}@@(?-u)\\d{4}-\\d{2}-\\d{2}@no"
     "snake call@[a-z]+_[a-z]+\\(@{\"syntax\":\"standard\"}@-E@[a-z]+_[a-z]+\\(@@[a-z]+_[a-z]+\\(@yes"
+    # Unicode mode beside ripgrep's own (grep reads the C locale: ASCII).
+    "ignore case, Unicode@pm_resume@{\"ignore_case\":true,\"unicode\":true}@-F -i@pm_resume@-F -i@pm_resume@no"
+    "whole word, Unicode@return@{\"whole_word\":true,\"unicode\":true}@-F -w@return@-F -w@return@yes"
+    "pattern, Unicode@\\w+_SUSPEND@{\"syntax\":\"standard\",\"unicode\":true}@-E@\\w+_SUSPEND@@\\w+_SUSPEND@no"
+    "long name, =, Unicode@\\w{24,}\\s*=@{\"syntax\":\"standard\",\"unicode\":true}@-E@\\w{24,}\\s*=@@\\w{24,}\\s*=@no"
+    "letters, digits, -i, Unicode@[a-z]{6}[0-9]{2}@{\"syntax\":\"standard\",\"ignore_case\":true,\"unicode\":true}@-E -i@[a-z]{6}[0-9]{2}@-i@[a-z]{6}[0-9]{2}@no"
   )
   if [ "$name" = synthetic ]; then
     cases=(
@@ -188,6 +195,7 @@ run_tree() {
   for row in "${cases[@]}"; do
     local label pattern options gflags gpat rflags rpat many
     IFS='@' read -r label pattern options gflags gpat rflags rpat many <<<"$row"
+    if [ -n "${QG_CASES:-}" ] && ! [[ $label =~ $QG_CASES ]]; then continue; fi
     # shellcheck disable=SC2206
     local gf=($gflags) rf=($rflags)
     # Globs come first: grep takes a file no glob matches unless the first

@@ -5,7 +5,8 @@
 //
 // What a pattern means is fixed here, so the compiler works on meanings
 // only: every character class, escape and literal becomes a UNIT holding a
-// set of code points, with ASCII case folding already applied where (?i)
+// set of code points, with case folding (ASCII's, or in Unicode mode
+// Unicode's simple case folding, unicode_props.h) already applied where (?i)
 // is in force; a capturing group is a GROUP node around its contents, which
 // every reading but the captures' takes as those contents alone. The line is taken as
 // UTF-8 in which each byte that is not part of a valid sequence stands for

@@ -84,6 +84,8 @@ COMMANDS = [
     (["--column", "-i", "SPIN_LOCK"], False),
     (["--column", "-i", "-e", "σας|kelvin"], False),
     (["--column", "-w", "école"], False),
+    (["--column", "-S", "привет"], False),
+    (["--column", "-S", "Привет"], False),
     (["--column", "-w", "-i", "ΣΑΣ"], False),
     (["-o", "--column", "-e", "\\w+"], False),
     (["-o", "--column", "-e", "\\p{Cyrillic}+|\\p{Han}"], False),

@@ -330,16 +330,29 @@ bool read_pattern_files(search_request &req) {
 }
 
 // Whether `pattern` holds an upper-case letter that stands for itself (not
-// one that names an escape, as in \W or \S).
-bool has_literal_upper_case(const std::string &pattern) {
+// one that names an escape, as in \W or \S): with `unicode`, any letter of
+// Unicode's categories Lu and Lt, which the library itself looks for;
+// otherwise an ASCII one.
+bool has_literal_upper_case(const std::string &pattern, bool unicode) {
+  std::string letters;  // the pattern without its escapes
   for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '\\') {
-      ++i;
+    if (pattern[i] != '\\') {
+      letters.push_back(pattern[i]);
       continue;
     }
-    if (std::isupper(static_cast<unsigned char>(pattern[i])) != 0) return true;
+    ++i;  // the escaped character, all its bytes
+    while (i + 1 < pattern.size() && (static_cast<unsigned char>(pattern[i + 1]) & 0xC0) == 0x80)
+      ++i;
   }
-  return false;
+  if (!unicode) {
+    return std::any_of(letters.begin(), letters.end(),
+                       [](char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; });
+  }
+  const char *doc = grep_search_text("pattern", letters.data(), letters.size(), "\\p{Lu}|\\p{Lt}",
+                                     R"({"syntax":"standard","max_results":1})");
+  doc_ptr parsed = parse_json(doc != nullptr ? doc : "");
+  yyjson_val *top = parsed ? yyjson_doc_get_root(parsed.get()) : nullptr;
+  return yyjson_get_sint(yyjson_obj_get(top, "total_matches")) > 0;
 }
 
 // -i, -s and -S, the last given deciding as with ripgrep: -i folds case, -s
@@ -356,7 +369,7 @@ void settle_case(search_request &req, const CLI::App &cmd) {
     bool upper = false;
     for (const std::string &p :
          req.pattern_flags.empty() ? std::vector{req.pattern} : req.pattern_flags) {
-      upper = upper || has_literal_upper_case(p);
+      upper = upper || has_literal_upper_case(p, req.flags.unicode);
     }
     req.flags.ignore_case = !upper;
   }

@@ -268,6 +268,24 @@ test('the standard syntax: alternations, counts, word boundaries; bad patterns s
   await assert.rejects(qg.search(dir, 'x', { syntax: 'perl' }), /Unknown syntax 'perl'/);
 });
 
+test('unicode: classes, properties and case folding beyond ASCII', async () => {
+  const dir = tempTree({ 'u.txt': 'Привет мир\nStraße\nσ Σ ς\n' });
+  // The text of each match of each line (columns and lengths count bytes).
+  const texts = (doc) => doc.matches.map((m) => m.submatches.map((s) =>
+    Buffer.from(m.text).subarray(s.col - 1, s.col - 1 + s.length).toString()));
+  const words = await qg.search(dir, '\\w+', { syntax: 'standard', unicode: true, submatches: true });
+  assert.deepStrictEqual(texts(words), [['Привет', 'мир'], ['Straße'], ['σ', 'Σ', 'ς']]);
+  const ascii = await qg.search(dir, '\\w+', { syntax: 'standard', submatches: true });
+  assert.deepStrictEqual(texts(ascii), [['Stra', 'e']]);
+  const folded = await qg.search(dir, 'ПРИВЕТ', { ignore_case: true, unicode: true });
+  assert.deepStrictEqual(folded.matches.map((m) => m.line), [1]);
+  assert.strictEqual((await qg.search(dir, 'ПРИВЕТ', { ignore_case: true })).total_matches, 0);
+  const sigma = await qg.search(dir, '(?i)σ', { syntax: 'standard', unicode: true, submatches: true });
+  assert.strictEqual(sigma.matches[0].submatches.length, 3);
+  const cyrillic = await qg.search(dir, '\\p{Cyrillic}+$', { syntax: 'standard', match_length: true });
+  assert.deepStrictEqual(cyrillic.matches.map((m) => [m.col, m.length]), [[14, 6]]);
+});
+
 test('statuses are the header\'s, and object options are read strictly', async () => {
   const header = fs.readFileSync(path.join(sourceRoot, 'include', 'quenmar_grep.h'), 'utf8');
   const body = /typedef enum grep_status \{([\s\S]*?)\} grep_status;/.exec(header)[1];
