@@ -14,7 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 . "$(dirname "$0")/lib/packages.sh"
 
 install_missing setup cmake ninja-build make g++ pkg-config googletest libgtest-dev libgmock-dev \
-  libcli11-dev python3 python3-venv git ripgrep patch attr
+  libcli11-dev python3 python3-venv python3-regex git ripgrep patch attr
 
 # Node.js for the Node binding: Debian's node, npm and Node-API headers, each
 # only where none is there (a Node.js from elsewhere brings its own).
