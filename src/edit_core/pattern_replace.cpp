@@ -357,9 +357,11 @@ char *compose_report(const target_list &targets, const grep_opts &opts, const se
     json_out_int(&out, t.replacements);
     JSON_OUT_LITERAL(&out, ",\"sha256\":");
     json_out_string(&out, t.sha256, 64);
-    if (t.diff != nullptr) {
+    if (opts.dry_run) {
+      // A file whose replacements leave its bytes as they are has an empty
+      // diff: nothing would be written to it.
       JSON_OUT_LITERAL(&out, ",\"diff\":");
-      json_out_string(&out, t.diff, t.diff_len);
+      json_out_string(&out, t.diff != nullptr ? t.diff : "", t.diff_len);
       // A JSON string holds only UTF-8: a diff of other bytes comes whole
       // beside its readable form.
       if (!qg_utf8_valid(t.diff, t.diff_len)) {

@@ -15,7 +15,8 @@ import unittest
 import quenmar_grep as qg
 
 WORDS = ["foo", "bar", "foo_bar", "FooBar", "FOO", "size_t", "ssize_t", "x1", "xy1", "42",
-         "a", "b", "ab", "(c)", "()", "$", "\\", "é", "日本", " ", "  ", "\t", "-", "=", ";"]
+         "a", "b", "ab", "(c)", "()", "$", "\\", "é", "日本", " ", "  ", "\t", "-", "=", ";",
+         "ΩMEGA", "ωmega", "Straße", "x²", "ſize_t"]
 ENDINGS = ["\n", "\n", "\n", "\r\n", "\r"]
 ENCODINGS = ["utf-8", "utf-8", "utf-8-sig", "utf-16-le", "utf-16-be"]
 BOMS = {"utf-8": b"", "utf-8-sig": b"", "utf-16-le": codecs.BOM_UTF16_LE,
@@ -119,9 +120,10 @@ class GeneratedTrees(unittest.TestCase):
     def check_tree(self, rng, case, pattern, template, py_template, flags, keywords):
         root = os.path.join(self.dir, "t%d" % case)
         files = self.make_tree(rng, root)
-        regex = re.compile(pattern, re.ASCII | flags)
+        flags |= 0 if keywords.get("unicode") else re.ASCII
+        regex = re.compile(pattern, flags)
         if keywords.get("whole_word"):
-            regex = re.compile(r"\b(?:%s)\b" % pattern, re.ASCII | flags)
+            regex = re.compile(r"\b(?:%s)\b" % pattern, flags)
         preview = qg.replace(root, pattern, template, regex=True, dry_run=True, **keywords)
         result = qg.replace(root, pattern, template, regex=True, **keywords)
         where = "case %d: %r -> %r %r" % (case, pattern, template, keywords)
@@ -151,6 +153,8 @@ class GeneratedTrees(unittest.TestCase):
                 flags = re.IGNORECASE
             if rng.random() < 0.2:
                 keywords["whole_word"] = True
+            if rng.random() < 0.4:
+                keywords["unicode"] = True  # Unicode's classes, words and folding, as re's
             self.check_tree(rng, case, pattern, template, py_template, flags, keywords)
 
     def test_the_dialect_and_literals_replace_what_search_reports(self):
@@ -210,8 +214,12 @@ class GeneratedTrees(unittest.TestCase):
                 target = os.path.join(root, os.path.relpath(source, os.path.join(self.dir, "t%d" % case)))
                 diff = (base64.b64decode(entry["diff_base64"]) if "diff_base64" in entry
                         else entry["diff"].encode("utf-8"))
-                # A UTF-16 file's diff is of its text in UTF-8, as the reader gives it.
                 encoding = originals[target][1]
+                if not diff:  # replacements that leave the bytes as they were
+                    with open(target, "rb") as f:
+                        self.assertEqual(f.read(), encode(originals[target][0], encoding))
+                    continue
+                # A UTF-16 file's diff is of its text in UTF-8, as the reader gives it.
                 if encoding.startswith("utf-16"):
                     with open(target, "wb") as f:
                         f.write(originals[target][0].encode("utf-8"))
