@@ -5,8 +5,10 @@
 //
 // Everything comes from tables generated from one version of the Unicode
 // Character Database (unicode_tables.h, QG_UNICODE_VERSION); nothing is read
-// at run time. Sets are handed out as sorted, disjoint ranges of code points
-// through a callback, which may fail (out of memory) and so stop the walk.
+// at run time. Sets are handed out as ranges of code points through a
+// callback, which may fail (out of memory) and so stop the walk: ascending
+// and disjoint for one property, and for a class made of several (the POSIX
+// classes, fold partners) in no set order, for the caller to merge.
 // Pure functions over immutable tables; any thread.
 #ifndef QG_UNICODE_PROPS_H
 #define QG_UNICODE_PROPS_H
