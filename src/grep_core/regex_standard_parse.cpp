@@ -297,16 +297,10 @@ struct parser {
   // The code point of the unit at `pos` (a byte that is no part of valid
   // UTF-8 is a unit of its own), stepping over it.
   uint32_t take_code_point() {
-    const auto *s = reinterpret_cast<const unsigned char *>(P + pos);
-    const size_t n = qg_utf8_sequence_length(s, m - pos);
-    if (n == 0) {
-      ++pos;
-      return RE_INVALID_UNIT(s[0]);
-    }
-    pos += n;
-    if (n == 1) return s[0];
-    uint32_t cp = s[0] & (0x7Fu >> n);
-    for (size_t i = 1; i < n; ++i) cp = (cp << 6) | (s[i] & 0x3Fu);
+    const auto *s = reinterpret_cast<const unsigned char *>(P);
+    const uint32_t cp = qg_utf8_unit_at(s, m, pos);  // RE_INVALID_UNIT(byte) for a stray byte
+    const size_t n = qg_utf8_sequence_length(s + pos, m - pos);
+    pos += n == 0 ? 1 : n;
     return cp;
   }
 
